@@ -1,0 +1,58 @@
+// The toolkit's generic sample type. Wire contract (IDL):
+//
+//   module lumo { module componentFramework {
+//     struct AgnosticTopic { unsigned long sampleId; sequence<octet> payload; };
+//   }; };
+//
+// registered as "lumo::componentFramework::AgnosticTopic", final extensibility,
+// XCDR1 on the wire, so publishers built from the same IDL with any DDS
+// implementation interoperate.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include <fastdds/dds/topic/TopicDataType.hpp>
+
+namespace lumo::componentFramework {
+
+class AgnosticTopic
+{
+public:
+    uint32_t sampleId() const { return sampleId_; }
+    void sampleId(uint32_t id) { sampleId_ = id; }
+
+    const std::vector<uint8_t>& payload() const { return payload_; }
+    std::vector<uint8_t>& payload() { return payload_; }
+    void payload(std::vector<uint8_t> bytes) { payload_ = std::move(bytes); }
+
+    bool operator==(const AgnosticTopic&) const = default;
+
+private:
+    uint32_t sampleId_ = 0;
+    std::vector<uint8_t> payload_;
+};
+
+// Type support for Fast DDS. Deserialization checks every length against the
+// received buffer, so a malformed sample is refused, never read past.
+class AgnosticTopicPubSubType : public eprosima::fastdds::dds::TopicDataType
+{
+public:
+    static constexpr const char* TYPE_NAME = "lumo::componentFramework::AgnosticTopic";
+
+    AgnosticTopicPubSubType();
+
+    bool serialize(void* data, eprosima::fastrtps::rtps::SerializedPayload_t* payload) override;
+    bool deserialize(eprosima::fastrtps::rtps::SerializedPayload_t* payload, void* data) override;
+    std::function<uint32_t()> getSerializedSizeProvider(void* data) override;
+    void* createData() override;
+    void deleteData(void* data) override;
+    bool getKey(void* data, eprosima::fastrtps::rtps::InstanceHandle_t* handle, bool forceMd5 = false) override;
+
+    // The codec itself, on plain buffers; the overrides above wrap it.
+    static uint32_t SerializedSize(const AgnosticTopic& sample);
+    static bool Encode(const AgnosticTopic& sample, uint8_t* buffer, uint32_t capacity, uint32_t& length);
+    static bool Decode(const uint8_t* buffer, uint32_t length, AgnosticTopic& sample);
+};
+
+} // namespace lumo::componentFramework

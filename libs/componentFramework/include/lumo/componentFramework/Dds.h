@@ -1,0 +1,73 @@
+// The toolkit's DDS facade: participant set-up from a QoS XML profile.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace eprosima::fastdds::dds {
+class DomainParticipant;
+} // namespace eprosima::fastdds::dds
+
+namespace lumo::componentFramework {
+
+// Every failure of the facade is reported as this exception; its text names
+// what failed (file, profile, interface, topic ...).
+class DdsError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class Dds
+{
+public:
+    static constexpr const char* DEFAULT_QOS_PROFILE = "Lumo_Default_Profile";
+    static constexpr const char* TELEM_DP_QOS_FILE = "telemDataPathDdsQos.xml";
+
+    // Nothing touches DDS yet: the QoS file is loaded by CreateParticipant.
+    Dds(std::string qosFile, std::string qosProfile, uint32_t domainId, std::string toolName);
+    virtual ~Dds();
+
+    Dds(const Dds&) = delete;
+    Dds& operator=(const Dds&) = delete;
+
+    // Restricts the UDP transport to these interfaces, given by name ("lo",
+    // "eth0") or IPv4 address; shared memory stays available. Call before
+    // CreateParticipant. An unknown interface or an address that no local
+    // interface holds is a DdsError.
+    void SetInterfaceWhiteList(const std::vector<std::string>& interfaces);
+
+    // Loads the QoS file and creates the participant from its <participant>
+    // profile named qosProfile, and registers AgnosticTopic.
+    void CreateParticipant();
+
+    const std::string& QosFilePath() const { return resolvedQosFile_; }
+    const std::string& QosProfile() const { return qosProfile_; }
+    const std::vector<std::string>& AllowedAddresses() const { return allowedAddresses_; }
+
+protected:
+    // The participant; a DdsError before CreateParticipant.
+    eprosima::fastdds::dds::DomainParticipant* Participant() const;
+    eprosima::fastdds::dds::DomainParticipant* ParticipantOrNull() const noexcept { return participant_; }
+    // Deletes the participant; derived classes delete their entities first.
+    void DeleteParticipant() noexcept;
+
+private:
+    std::string qosFile_;
+    std::string resolvedQosFile_;
+    std::string qosProfile_;
+    uint32_t domainId_;
+    std::string toolName_;
+    std::vector<std::string> allowedAddresses_;
+    bool whiteListSet_ = false;
+    eprosima::fastdds::dds::DomainParticipant* participant_ = nullptr;
+};
+
+// Path under which a QoS file name is found: as given when it exists (or is
+// absolute), otherwise beside the running executable, then in the installed
+// QoS directory. Returns the name unchanged when no candidate exists.
+std::string ResolveQosFile(const std::string& qosFile);
+
+} // namespace lumo::componentFramework

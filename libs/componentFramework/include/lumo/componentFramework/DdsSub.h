@@ -1,0 +1,69 @@
+// Subscriber side of the toolkit's DDS facade.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "lumo/componentFramework/Dds.h"
+
+namespace eprosima::fastdds::dds {
+class DataReader;
+class DataReaderListener;
+class Subscriber;
+class Topic;
+} // namespace eprosima::fastdds::dds
+
+namespace lumo::componentFramework {
+
+// One reader to create: its topic, its listener (kept alive by the record
+// and by the facade until the reader is deleted) and an optional IPv4
+// multicast group on which the reader receives its data.
+struct DdsReaderParams
+{
+    std::string topicName;
+    std::shared_ptr<eprosima::fastdds::dds::DataReaderListener> listener;
+    std::string multicastAddress;
+};
+
+class DdsSub : public Dds
+{
+public:
+    using Dds::Dds;
+    // Deletes whatever readers still exist, then topics, subscriber and
+    // participant; only then drops its references to the listeners.
+    ~DdsSub() override;
+
+    // Subscriber from the <subscriber> profile of the same name when the file
+    // has one; readers it creates start disabled.
+    void CreateSubscriber();
+
+    // One disabled AgnosticTopic reader per record, in order, with the
+    // record's listener on every reader status and on data available.
+    // Readers on the same topic name share one Topic.
+    void CreateManyDataReaders(const std::vector<DdsReaderParams>& params);
+
+    void EnableAllDataReaders();
+
+    // Deletes every reader; once it returns no listener callback runs.
+    void DestroyAllDataReaders();
+
+    size_t ReaderCount() const { return readers_.size(); }
+    eprosima::fastdds::dds::DataReader* Reader(size_t index) const { return readers_.at(index).reader; }
+
+private:
+    struct ReaderEntry
+    {
+        eprosima::fastdds::dds::DataReader* reader = nullptr;
+        std::shared_ptr<eprosima::fastdds::dds::DataReaderListener> listener;
+    };
+
+    eprosima::fastdds::dds::Topic* FindOrCreateTopic(const std::string& name);
+    void DeleteEntities() noexcept;
+
+    eprosima::fastdds::dds::Subscriber* subscriber_ = nullptr;
+    std::vector<eprosima::fastdds::dds::Topic*> topics_;
+    std::vector<ReaderEntry> readers_;
+};
+
+} // namespace lumo::componentFramework

@@ -1,0 +1,31 @@
+// Logging set-up of the toolkit's tools, on log4cplus.
+#pragma once
+
+#include <string>
+
+#include <log4cplus/logger.h>
+
+namespace lumo::componentFramework {
+
+// Environment variable naming a log4cplus properties file. When it is set,
+// that file configures logging instead of the console set-up below (and
+// decides the loggers' levels itself).
+inline constexpr const char* LOG_CONFIG_ENV = "LUMO_LOG_CONFIG";
+
+// Configures logging for the tool `toolName`; call it once after a
+// log4cplus::Initializer exists.
+//   - Console output on standard output, one line per event, flushed at once:
+//     "2026-12-07 20:15:04.123 INFO  message".
+//   - The "lumo" logger's level is set to `logLevel` (a log4cplus level:
+//     10000 DEBUG, 20000 INFO, 30000 WARN, 40000 ERROR).
+//   - `logToFile`: when true, every line also goes to "<toolName>.log" in the
+//     working directory (appended).
+// A properties file named by LUMO_LOG_CONFIG replaces all of this; if it
+// cannot be read, a note goes to standard error and the console set-up is
+// used instead.
+void LogConfigureTool(const std::string& toolName, int logLevel, bool logToFile);
+
+// The logger of that name. The reference stays valid for the whole process.
+log4cplus::Logger& GetLogger(const std::string& name);
+
+} // namespace lumo::componentFramework

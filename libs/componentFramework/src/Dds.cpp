@@ -1,0 +1,164 @@
+#include "lumo/componentFramework/Dds.h"
+
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include <unistd.h>
+
+#include <fastdds/dds/domain/DomainParticipant.hpp>
+#include <fastdds/dds/domain/DomainParticipantFactory.hpp>
+#include <fastdds/dds/domain/qos/DomainParticipantQos.hpp>
+#include <fastdds/rtps/transport/UDPv4TransportDescriptor.h>
+#include <fastdds/rtps/transport/shared_mem/SharedMemTransportDescriptor.h>
+
+#include "lumo/componentFramework/AgnosticTopic.h"
+#include "lumo/componentFramework/FastDdsCompat.h"
+#include "lumo/componentFramework/Interfaces.h"
+
+#ifndef LUMO_QOS_INSTALL_DIR
+#define LUMO_QOS_INSTALL_DIR "/usr/local/share/lumo"
+#endif
+
+namespace lumo::componentFramework {
+
+namespace fs = std::filesystem;
+using namespace eprosima::fastdds::dds;
+using eprosima::fastdds::rtps::SharedMemTransportDescriptor;
+using eprosima::fastdds::rtps::UDPv4TransportDescriptor;
+
+namespace {
+
+fs::path ExecutableDirectory()
+{
+    std::error_code ec;
+    const auto exe = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? fs::path() : exe.parent_path();
+}
+
+bool IsRegularFile(const fs::path& path)
+{
+    std::error_code ec;
+    return fs::is_regular_file(path, ec);
+}
+
+} // namespace
+
+std::string ResolveQosFile(const std::string& qosFile)
+{
+    const fs::path given(qosFile);
+    if (given.is_absolute() || IsRegularFile(given)) {
+        return qosFile;
+    }
+    std::vector<fs::path> candidates;
+    if (const auto exeDir = ExecutableDirectory(); !exeDir.empty()) {
+        candidates.push_back(exeDir / given);
+        candidates.push_back(exeDir.parent_path() / "share" / "lumo" / given);
+    }
+    candidates.push_back(fs::path(LUMO_QOS_INSTALL_DIR) / given);
+    for (const auto& candidate : candidates) {
+        if (IsRegularFile(candidate)) {
+            return candidate.string();
+        }
+    }
+    return qosFile;
+}
+
+Dds::Dds(std::string qosFile, std::string qosProfile, uint32_t domainId, std::string toolName)
+    : qosFile_(std::move(qosFile))
+    , qosProfile_(std::move(qosProfile))
+    , domainId_(domainId)
+    , toolName_(std::move(toolName))
+{
+}
+
+Dds::~Dds()
+{
+    DeleteParticipant();
+}
+
+void Dds::SetInterfaceWhiteList(const std::vector<std::string>& interfaces)
+{
+    if (participant_ != nullptr) {
+        throw DdsError("the interface white list must be set before the participant is created");
+    }
+    allowedAddresses_ = ResolveIPv4Interfaces(interfaces);
+    whiteListSet_ = true;
+}
+
+void Dds::CreateParticipant()
+{
+    if (participant_ != nullptr) {
+        throw DdsError("the participant already exists");
+    }
+    resolvedQosFile_ = ResolveQosFile(qosFile_);
+    if (!IsRegularFile(resolvedQosFile_)) {
+        throw DdsError("QoS file '" + qosFile_ + "' not found (profile '" + qosProfile_ + "')");
+    }
+    auto* factory = DomainParticipantFactory::get_instance();
+    if (!compat::IsOk(factory->load_XML_profiles_file(resolvedQosFile_))) {
+        throw DdsError("QoS file '" + resolvedQosFile_ + "' could not be loaded (malformed XML?) (profile '" +
+                       qosProfile_ + "')");
+    }
+    DomainParticipantQos qos;
+    if (!compat::IsOk(factory->get_participant_qos_from_profile(qosProfile_, qos))) {
+        throw DdsError("QoS profile '" + qosProfile_ + "' has no <participant> in QoS file '" + resolvedQosFile_ +
+                       "'");
+    }
+    if (qos.name().to_string() == "RTPSParticipant") {
+        qos.name(toolName_);
+    }
+    if (whiteListSet_) {
+        auto& transport = qos.transport();
+        if (transport.use_builtin_transports) {
+            // Replace the built-in pair (UDPv4 + shared memory) by the same pair
+            // with the UDP side restricted.
+            transport.use_builtin_transports = false;
+            transport.user_transports.clear();
+            transport.user_transports.push_back(std::make_shared<SharedMemTransportDescriptor>());
+            auto udp = std::make_shared<UDPv4TransportDescriptor>();
+            udp->interfaceWhiteList = allowedAddresses_;
+            transport.user_transports.push_back(udp);
+        } else {
+            // The profile's own transports: restrict each UDPv4 one. Copies, since
+            // the descriptors are shared with the factory's stored profile.
+            for (auto& descriptor : transport.user_transports) {
+                if (auto udp = std::dynamic_pointer_cast<UDPv4TransportDescriptor>(descriptor)) {
+                    auto restricted = std::make_shared<UDPv4TransportDescriptor>(*udp);
+                    restricted->interfaceWhiteList = allowedAddresses_;
+                    descriptor = restricted;
+                }
+            }
+        }
+    }
+    participant_ = factory->create_participant(domainId_, qos, nullptr, StatusMask::none());
+    if (participant_ == nullptr) {
+        throw DdsError("cannot create the DDS participant on domain " + std::to_string(domainId_) + " (profile '" +
+                       qosProfile_ + "', QoS file '" + resolvedQosFile_ + "')");
+    }
+    TypeSupport type(new AgnosticTopicPubSubType());
+    if (!compat::IsOk(type.register_type(participant_))) {
+        DeleteParticipant();
+        throw DdsError(std::string("cannot register the type ") + AgnosticTopicPubSubType::TYPE_NAME);
+    }
+}
+
+DomainParticipant* Dds::Participant() const
+{
+    if (participant_ == nullptr) {
+        throw DdsError("the participant does not exist yet");
+    }
+    return participant_;
+}
+
+void Dds::DeleteParticipant() noexcept
+{
+    if (participant_ == nullptr) {
+        return;
+    }
+    participant_->delete_contained_entities();
+    DomainParticipantFactory::get_instance()->delete_participant(participant_);
+    participant_ = nullptr;
+}
+
+} // namespace lumo::componentFramework

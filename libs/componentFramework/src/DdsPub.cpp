@@ -1,0 +1,132 @@
+#include "lumo/componentFramework/DdsPub.h"
+
+#include <algorithm>
+#include <thread>
+
+#include <fastdds/dds/core/status/PublicationMatchedStatus.hpp>
+#include <fastdds/dds/domain/DomainParticipant.hpp>
+#include <fastdds/dds/publisher/DataWriter.hpp>
+#include <fastdds/dds/publisher/Publisher.hpp>
+#include <fastdds/dds/publisher/qos/DataWriterQos.hpp>
+#include <fastdds/dds/publisher/qos/PublisherQos.hpp>
+#include <fastdds/dds/topic/Topic.hpp>
+
+#include "lumo/componentFramework/FastDdsCompat.h"
+
+namespace lumo::componentFramework {
+
+using namespace eprosima::fastdds::dds;
+
+DdsPub::~DdsPub()
+{
+    DeleteEntities();
+    DeleteParticipant();
+}
+
+void DdsPub::CreatePublisher()
+{
+    if (publisher_ != nullptr) {
+        throw DdsError("the publisher already exists");
+    }
+    auto* participant = Participant();
+    PublisherQos qos = participant->get_default_publisher_qos();
+    participant->get_publisher_qos_from_profile(QosProfile(), qos);
+    publisher_ = participant->create_publisher(qos, nullptr, StatusMask::none());
+    if (publisher_ == nullptr) {
+        throw DdsError("cannot create the DDS publisher (profile '" + QosProfile() + "')");
+    }
+}
+
+Topic* DdsPub::FindOrCreateTopic(const std::string& name)
+{
+    auto found = std::find_if(topics_.begin(), topics_.end(),
+                              [&name](const Topic* t) { return t->get_name() == name; });
+    if (found != topics_.end()) {
+        return *found;
+    }
+    auto* participant = Participant();
+    TopicQos qos = participant->get_default_topic_qos();
+    participant->get_topic_qos_from_profile(QosProfile(), qos);
+    Topic* topic = participant->create_topic(name, AgnosticTopicPubSubType::TYPE_NAME, qos);
+    if (topic == nullptr) {
+        throw DdsError("cannot create topic '" + name + "'");
+    }
+    topics_.push_back(topic);
+    return topic;
+}
+
+void DdsPub::CreateManyDataWriters(const std::vector<std::string>& topicNames)
+{
+    if (publisher_ == nullptr) {
+        throw DdsError("CreatePublisher must come before CreateManyDataWriters");
+    }
+    DataWriterQos qos = publisher_->get_default_datawriter_qos();
+    publisher_->get_datawriter_qos_from_profile(QosProfile(), qos);
+    for (const auto& name : topicNames) {
+        if (name.empty()) {
+            throw DdsError("empty topic name");
+        }
+        DataWriter* writer = publisher_->create_datawriter(FindOrCreateTopic(name), qos, nullptr, StatusMask::none());
+        if (writer == nullptr) {
+            throw DdsError("cannot create a data writer on topic '" + name + "' (profile '" + QosProfile() + "')");
+        }
+        writers_.push_back(writer);
+    }
+}
+
+bool DdsPub::Write(size_t index, AgnosticTopic& sample)
+{
+    return compat::WriteSucceeded(writers_.at(index)->write(&sample));
+}
+
+bool DdsPub::WaitForMatchedReaders(size_t index, int count, std::chrono::milliseconds timeout) const
+{
+    auto* writer = writers_.at(index);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    PublicationMatchedStatus status;
+    while (true) {
+        writer->get_publication_matched_status(status);
+        if (status.current_count >= count) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+bool DdsPub::WaitForAcknowledgments(size_t index, std::chrono::milliseconds timeout) const
+{
+    const auto ms = timeout.count();
+    eprosima::fastrtps::Duration_t wait(static_cast<int32_t>(ms / 1000), static_cast<uint32_t>((ms % 1000) * 1000000));
+    return compat::IsOk(writers_.at(index)->wait_for_acknowledgments(wait));
+}
+
+void DdsPub::DestroyAllDataWriters()
+{
+    if (publisher_ != nullptr) {
+        for (auto* writer : writers_) {
+            publisher_->delete_datawriter(writer);
+        }
+    }
+    writers_.clear();
+}
+
+void DdsPub::DeleteEntities() noexcept
+{
+    DestroyAllDataWriters();
+    auto* participant = ParticipantOrNull();
+    if (participant != nullptr) {
+        if (publisher_ != nullptr) {
+            participant->delete_publisher(publisher_);
+            publisher_ = nullptr;
+        }
+        for (auto* topic : topics_) {
+            participant->delete_topic(topic);
+        }
+    }
+    topics_.clear();
+}
+
+} // namespace lumo::componentFramework

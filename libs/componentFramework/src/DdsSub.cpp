@@ -1,0 +1,162 @@
+#include "lumo/componentFramework/DdsSub.h"
+
+#include <algorithm>
+
+#include <fastdds/dds/domain/DomainParticipant.hpp>
+#include <fastdds/dds/subscriber/DataReader.hpp>
+#include <fastdds/dds/subscriber/DataReaderListener.hpp>
+#include <fastdds/dds/subscriber/Subscriber.hpp>
+#include <fastdds/dds/subscriber/qos/DataReaderQos.hpp>
+#include <fastdds/dds/subscriber/qos/SubscriberQos.hpp>
+#include <fastdds/dds/topic/Topic.hpp>
+#include <fastdds/rtps/common/Locator.h>
+#include <fastrtps/utils/IPLocator.h>
+
+#include "lumo/componentFramework/AgnosticTopic.h"
+#include "lumo/componentFramework/FastDdsCompat.h"
+#include "lumo/componentFramework/Interfaces.h"
+
+namespace lumo::componentFramework {
+
+using namespace eprosima::fastdds::dds;
+
+namespace {
+
+// Everything a reader listener can report, and data available. Never
+// data_on_readers: that status belongs to subscriber and participant
+// listeners and would take on_data_available away from the reader's.
+StatusMask ReaderListenerMask()
+{
+    return StatusMask::data_available() << StatusMask::subscription_matched()
+           << StatusMask::requested_deadline_missed() << StatusMask::liveliness_changed()
+           << StatusMask::sample_rejected() << StatusMask::requested_incompatible_qos()
+           << StatusMask::sample_lost();
+}
+
+eprosima::fastrtps::rtps::Locator_t MulticastLocator(const std::string& address, const std::string& topic)
+{
+    if (!IsIPv4MulticastAddress(address)) {
+        throw DdsError("invalid multicast address '" + address + "' for topic '" + topic +
+                       "' (expected an IPv4 group, 224.0.0.0 to 239.255.255.255)");
+    }
+    eprosima::fastrtps::rtps::Locator_t locator;
+    locator.kind = LOCATOR_KIND_UDPv4;
+    eprosima::fastrtps::rtps::IPLocator::setIPv4(locator, address);
+    // Port 0: Fast DDS fills in the domain's user multicast port.
+    locator.port = 0;
+    return locator;
+}
+
+} // namespace
+
+DdsSub::~DdsSub()
+{
+    DeleteEntities();
+    DeleteParticipant();
+    readers_.clear(); // the listeners go only after their readers
+}
+
+void DdsSub::CreateSubscriber()
+{
+    if (subscriber_ != nullptr) {
+        throw DdsError("the subscriber already exists");
+    }
+    auto* participant = Participant();
+    SubscriberQos qos = participant->get_default_subscriber_qos();
+    participant->get_subscriber_qos_from_profile(QosProfile(), qos);
+    // Readers stay disabled until EnableAllDataReaders, so that no callback
+    // arrives before the caller has finished setting its listeners up.
+    qos.entity_factory().autoenable_created_entities = false;
+    subscriber_ = participant->create_subscriber(qos, nullptr, StatusMask::none());
+    if (subscriber_ == nullptr) {
+        throw DdsError("cannot create the DDS subscriber (profile '" + QosProfile() + "')");
+    }
+}
+
+Topic* DdsSub::FindOrCreateTopic(const std::string& name)
+{
+    auto found = std::find_if(topics_.begin(), topics_.end(),
+                              [&name](const Topic* t) { return t->get_name() == name; });
+    if (found != topics_.end()) {
+        return *found;
+    }
+    auto* participant = Participant();
+    TopicQos qos = participant->get_default_topic_qos();
+    participant->get_topic_qos_from_profile(QosProfile(), qos);
+    Topic* topic = participant->create_topic(name, AgnosticTopicPubSubType::TYPE_NAME, qos);
+    if (topic == nullptr) {
+        throw DdsError("cannot create topic '" + name + "'");
+    }
+    topics_.push_back(topic);
+    return topic;
+}
+
+void DdsSub::CreateManyDataReaders(const std::vector<DdsReaderParams>& params)
+{
+    if (subscriber_ == nullptr) {
+        throw DdsError("CreateSubscriber must come before CreateManyDataReaders");
+    }
+    DataReaderQos baseQos = subscriber_->get_default_datareader_qos();
+    subscriber_->get_datareader_qos_from_profile(QosProfile(), baseQos);
+    for (const auto& record : params) {
+        if (record.topicName.empty()) {
+            throw DdsError("empty topic name");
+        }
+        DataReaderQos qos = baseQos;
+        if (!record.multicastAddress.empty()) {
+            qos.endpoint().multicast_locator_list.push_back(MulticastLocator(record.multicastAddress, record.topicName));
+        }
+        Topic* topic = FindOrCreateTopic(record.topicName);
+        DataReader* reader = subscriber_->create_datareader(topic, qos, record.listener.get(), ReaderListenerMask());
+        if (reader == nullptr) {
+            throw DdsError("cannot create a data reader on topic '" + record.topicName + "' (profile '" +
+                           QosProfile() + "')");
+        }
+        readers_.push_back({reader, record.listener});
+    }
+}
+
+void DdsSub::EnableAllDataReaders()
+{
+    for (const auto& entry : readers_) {
+        const auto rc = entry.reader->enable();
+        if (!compat::IsOk(rc)) {
+            throw DdsError("cannot enable the data reader on topic '" + entry.reader->get_topicdescription()->get_name() +
+                           "'");
+        }
+    }
+}
+
+void DdsSub::DestroyAllDataReaders()
+{
+    for (auto& entry : readers_) {
+        if (entry.reader != nullptr && subscriber_ != nullptr) {
+            subscriber_->delete_datareader(entry.reader);
+            entry.reader = nullptr;
+        }
+    }
+    readers_.clear();
+}
+
+void DdsSub::DeleteEntities() noexcept
+{
+    auto* participant = ParticipantOrNull();
+    if (subscriber_ != nullptr) {
+        for (auto& entry : readers_) {
+            if (entry.reader != nullptr) {
+                subscriber_->delete_datareader(entry.reader);
+                entry.reader = nullptr;
+            }
+        }
+        participant->delete_subscriber(subscriber_);
+        subscriber_ = nullptr;
+    }
+    if (participant != nullptr) {
+        for (auto* topic : topics_) {
+            participant->delete_topic(topic);
+        }
+    }
+    topics_.clear();
+}
+
+} // namespace lumo::componentFramework
