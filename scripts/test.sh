@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Sets the machine up, builds and runs the whole test suite:
+#   1. the regular build (build/),
+#   2. the same suite under AddressSanitizer + UndefinedBehaviorSanitizer
+#      (build-asan/),
+#   3. the listener tests under ThreadSanitizer (build-tsan/),
+#   4. the payload-check fuzzer for a bounded time (build-fuzz/).
+# --quick runs step 1 only.
+# Every DDS participant the tests start is confined to loopback.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+quick=0
+[ "${1:-}" = "--quick" ] && quick=1
+export LSAN_OPTIONS="suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppressions=0"
+export TSAN_OPTIONS="suppressions=$PWD/tests/sanitizers/tsan.supp:halt_on_error=1:second_deadlock_stack=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
+ctest_args=(--output-on-failure -j "$(nproc)" --timeout 600)
+
+echo "=== regular build"
+scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ctest --test-dir build "${ctest_args[@]}"
+[ $quick -eq 1 ] && exit 0
+
+echo "=== AddressSanitizer + UndefinedBehaviorSanitizer"
+scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug "-DLUMO_SANITIZE=address;undefined"
+ctest --test-dir build-asan "${ctest_args[@]}"
+
+echo "=== ThreadSanitizer (listener tests)"
+scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=Debug -DLUMO_SANITIZE=thread
+ctest --test-dir build-tsan -L listener "${ctest_args[@]}"
+
+echo "=== payload-check fuzzing"
+scripts/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
+    -DLUMO_BUILD_FUZZ=ON "-DLUMO_SANITIZE=address;undefined"
+ctest --test-dir build-fuzz -L fuzz "${ctest_args[@]}"

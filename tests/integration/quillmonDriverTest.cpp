@@ -1,0 +1,285 @@
+// lumoQuillmon as its users meet it: a separate process, its output and its
+// exit status. Every run is confined to loopback.
+#include <csignal>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "ProcessRunner.h"
+#include "TestNames.h"
+
+using namespace std::chrono_literals;
+using lumo::test::ProcessRunner;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace {
+
+constexpr auto START_TIMEOUT = 20s;
+constexpr auto EXIT_TIMEOUT = 20s;
+const std::string READY_LINE = "==> Ctrl-C to exit <=.";
+
+std::vector<std::string> Confined(std::vector<std::string> args)
+{
+    args.insert(args.end(), {"--domain-id", std::to_string(lumo::test::TestDomain()), "-a", lumo::test::LOOPBACK});
+    return args;
+}
+
+std::unique_ptr<ProcessRunner> Start(const std::vector<std::string>& args, const std::vector<std::string>& env = {})
+{
+    return std::make_unique<ProcessRunner>(LUMO_QUILLMON_PATH, args, env);
+}
+
+// Runs to the ready line, stops it with `signal`, returns the exit status.
+int RunUntilReadyThenSignal(ProcessRunner& monitor, int signal = SIGINT)
+{
+    EXPECT_TRUE(monitor.WaitForText(READY_LINE, START_TIMEOUT)) << monitor.Output();
+    monitor.Signal(signal);
+    const auto status = monitor.Wait(EXIT_TIMEOUT);
+    EXPECT_TRUE(status.has_value()) << "did not exit: " << monitor.Output();
+    return status.value_or(-1000);
+}
+
+// The log lines from "Going to create" on, without time stamps.
+std::vector<std::string> InfoMessages(const ProcessRunner& monitor)
+{
+    std::vector<std::string> result;
+    for (const auto& m : monitor.Messages()) {
+        if (m.rfind("INFO  ", 0) == 0) {
+            result.push_back(m.substr(6));
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+TEST(QuillmonUsage, HelpPrintsTheOptionTableOnlyAndExitsZero)
+{
+    for (const auto& args : {std::vector<std::string>{"-h"}, std::vector<std::string>{"--help", "-t", "X", "-d"}}) {
+        ProcessRunner monitor(LUMO_QUILLMON_PATH, args);
+        ASSERT_EQ(monitor.Wait(EXIT_TIMEOUT), 0);
+        const auto lines = monitor.Lines();
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.front(), "lumoQuillmon Usage:");
+        // The twelve options, in order.
+        const std::vector<std::string> expected{"-h [ --help ]", "-s [ --sleep-period-in-msec ] arg (=0)",
+                                                "-c [ --check-ramp ]", "--expected-payload-pattern arg",
+                                                "-d [ --debug ]", "-t [ --topic ] arg (=TestTopic)",
+                                                "--domain-id arg (=0)", "--qos-profile arg (=Lumo_Default_Profile)",
+                                                "--qos-file arg (=telemDataPathDdsQos.xml)", "-m [ --multicast ] arg",
+                                                "-a [ --allow-interfaces ] arg",
+                                                "-i [ --expected-sample-id-increment ] arg (=1)"};
+        std::vector<std::string> found;
+        for (const auto& line : lines) {
+            if (line.rfind("  -", 0) == 0) {
+                auto text = line.substr(2);
+                const auto gap = text.find("  ");
+                found.push_back(gap == std::string::npos ? text : text.substr(0, gap));
+            }
+        }
+        EXPECT_EQ(found, expected);
+        EXPECT_THAT(monitor.Output(), HasSubstr("Expected payload pattern to validate. \n"));
+        EXPECT_THAT(monitor.Output(), HasSubstr("Supported: alternating_float_ramp"));
+        // The description, then one empty line; no log line, no DDS activity.
+        EXPECT_EQ(lines.back(), "");
+        EXPECT_THAT(monitor.Output(), Not(HasSubstr("INFO")));
+        EXPECT_THAT(monitor.Output(), Not(HasSubstr(READY_LINE)));
+    }
+}
+
+TEST(QuillmonUsage, EveryKindOfParseErrorIsLoggedAndExitsOne)
+{
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+        {{"--bogus"}, "ERROR: unrecognised option '--bogus'"},
+        {{"-h", "--bogus"}, "ERROR: unrecognised option '--bogus'"},
+        {{"--domain-id"}, "ERROR: the required argument for option '--domain-id' is missing"},
+        {{"--domain-id", "abc"}, "ERROR: the argument ('abc') for option '--domain-id' is invalid"},
+        {{"--domain-id", "4294967296"}, "ERROR: the argument ('4294967296') for option '--domain-id' is invalid"},
+        {{"--sleep-period-in-msec=-1"}, "ERROR: the argument ('-1') for option '--sleep-period-in-msec' is invalid"},
+        {{"-i", "1x"}, "ERROR: the argument ('1x') for option '--expected-sample-id-increment' is invalid"},
+        {{"-s", "1", "-s", "2"}, "ERROR: option '--sleep-period-in-msec' cannot be specified more than once"},
+        {{"-c", "-c"}, "ERROR: option '--check-ramp' cannot be specified more than once"},
+        {{"-d", "-d"}, "ERROR: option '--debug' cannot be specified more than once"},
+        {{"--qos-file", "a", "--qos-file", "b"}, "ERROR: option '--qos-file' cannot be specified more than once"},
+    };
+    for (const auto& [args, message] : cases) {
+        ProcessRunner monitor(LUMO_QUILLMON_PATH, args);
+        EXPECT_EQ(monitor.Wait(EXIT_TIMEOUT), 1) << args.front();
+        EXPECT_THAT(monitor.Messages(), ElementsAre("ERROR " + message)) << monitor.Output();
+    }
+}
+
+TEST(QuillmonDriver, FifteenTopicsRunSixteenAreRefusedBeforeAnySetting)
+{
+    std::vector<std::string> topics;
+    for (int i = 0; i < 16; ++i) {
+        topics.push_back(lumo::test::UniqueTopic("Many"));
+    }
+    std::vector<std::string> sixteen{"-d", "-t"};
+    sixteen.insert(sixteen.end(), topics.begin(), topics.end());
+    auto refused = Start(Confined(sixteen));
+    ASSERT_EQ(refused->Wait(EXIT_TIMEOUT), 254);
+    EXPECT_THAT(refused->Messages(), ElementsAre("ERROR ERROR: number of topics (readers) must be less than 16"));
+
+    std::vector<std::string> fifteen(sixteen.begin(), sixteen.end() - 1);
+    auto accepted = Start(Confined(fifteen));
+    ASSERT_EQ(RunUntilReadyThenSignal(*accepted), 0);
+    const auto info = InfoMessages(*accepted);
+    EXPECT_THAT(info, Contains(HasSubstr("Going to create 15 topic(s) and reader(s): ")));
+    EXPECT_THAT(info, Contains(" [" + topics[14] + "][14] #samples: 0 #lost samples: 0"));
+}
+
+TEST(QuillmonDriver, TopicListsAccumulateInCommandLineOrderAndDuplicatesStay)
+{
+    const auto t1 = lumo::test::UniqueTopic("T1");
+    const auto t2 = lumo::test::UniqueTopic("T2");
+    const std::vector<std::vector<std::string>> commandLines{
+        {"-d", "-t", t1, t2}, {"-d", "-t", t1, "-t", t2}, {"-t", t1, "-d", "-t", t2}};
+    for (const auto& args : commandLines) {
+        auto monitor = Start(Confined(args));
+        ASSERT_EQ(RunUntilReadyThenSignal(*monitor), 0);
+        const auto info = InfoMessages(*monitor);
+        EXPECT_THAT(info, Contains("Going to create 2 topic(s) and reader(s): " + t1 + " " + t2 + " "));
+        const std::vector<std::string> tail(info.end() - 4, info.end());
+        EXPECT_THAT(tail, ElementsAre("Exiting ....", "Statistics: ", " [" + t1 + "][0] #samples: 0 #lost samples: 0",
+                                      " [" + t2 + "][1] #samples: 0 #lost samples: 0"));
+    }
+
+    auto duplicates = Start(Confined({"-d", "-t", t1, t1}));
+    ASSERT_EQ(RunUntilReadyThenSignal(*duplicates), 0);
+    const auto info = InfoMessages(*duplicates);
+    EXPECT_THAT(info, Contains(" [" + t1 + "][0] #samples: 0 #lost samples: 0"));
+    EXPECT_THAT(info, Contains(" [" + t1 + "][1] #samples: 0 #lost samples: 0"));
+}
+
+TEST(QuillmonDriver, SettingsAreLoggedAsStoredUnderDebug)
+{
+    const auto topic = lumo::test::UniqueTopic("Settings");
+    auto monitor = Start(Confined({"-d", "-s", "3000000000", "-c", "--expected-payload-pattern", "Some Pattern", "-i",
+                                   "4294967295", "-m", "239.255.10.1", "-t", topic}));
+    ASSERT_EQ(RunUntilReadyThenSignal(*monitor), 0);
+    const auto info = InfoMessages(*monitor);
+    ASSERT_GE(info.size(), 6u);
+    EXPECT_THAT(std::vector<std::string>(info.begin(), info.begin() + 6),
+                ElementsAre("sleep-period-in-msec: -1294967296", "check ramp is: true",
+                            "expected payload pattern: Some Pattern", "expected-sample-id-increment: -1",
+                            "Multicast address: 239.255.10.1",
+                            "Going to create 1 topic(s) and reader(s): " + topic + " "));
+}
+
+TEST(QuillmonDriver, DefaultsAndNoTopicGiveAnEmptyRun)
+{
+    auto monitor = Start(Confined({"-d"}));
+    ASSERT_EQ(RunUntilReadyThenSignal(*monitor, SIGTERM), 0);
+    EXPECT_THAT(InfoMessages(*monitor),
+                ElementsAre("sleep-period-in-msec: 0", "check ramp is: false", "expected payload pattern: ",
+                            "expected-sample-id-increment: 1", "Going to create 0 topic(s) and reader(s): ",
+                            "Exiting ....", "Statistics: "));
+}
+
+TEST(QuillmonDriver, WithoutDebugOnlyErrorsAreLogged)
+{
+    auto monitor = Start(Confined({"-t", lumo::test::UniqueTopic("Quiet")}));
+    ASSERT_EQ(RunUntilReadyThenSignal(*monitor), 0);
+    EXPECT_THAT(monitor->Lines(), ElementsAre(READY_LINE));
+}
+
+TEST(QuillmonDriver, LogConfigurationFileReplacesTheConsoleSetUp)
+{
+    const std::string path = ::testing::TempDir() + "quillmon-log-" + std::to_string(getpid()) + ".properties";
+    {
+        std::ofstream properties(path);
+        properties << "log4cplus.rootLogger=INFO, out\n"
+                      "log4cplus.appender.out=log4cplus::ConsoleAppender\n"
+                      "log4cplus.appender.out.ImmediateFlush=true\n"
+                      "log4cplus.appender.out.layout=log4cplus::PatternLayout\n"
+                      "log4cplus.appender.out.layout.ConversionPattern=custom|%p|%m%n\n";
+    }
+    auto monitor = Start(Confined({}), {"LUMO_LOG_CONFIG=" + path});
+    ASSERT_EQ(RunUntilReadyThenSignal(*monitor), 0);
+    EXPECT_THAT(monitor->Lines(), Contains("custom|INFO|expected-sample-id-increment: 1"));
+    std::remove(path.c_str());
+
+    auto fallback = Start(Confined({}), {"LUMO_LOG_CONFIG=/nonexistent/log.properties"});
+    ASSERT_EQ(RunUntilReadyThenSignal(*fallback), 0);
+    EXPECT_THAT(fallback->Lines(),
+                Contains("lumoQuillmon: cannot read the log configuration '/nonexistent/log.properties' named by "
+                         "LUMO_LOG_CONFIG; logging to the console instead"));
+}
+
+TEST(QuillmonDriver, QosFileAndProfileErrorsAreClearAndExitOne)
+{
+    const std::string badXml = ::testing::TempDir() + "quillmon-bad-" + std::to_string(getpid()) + ".xml";
+    std::ofstream(badXml) << "<dds><profiles><participant";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+        {{"--qos-file", "/nonexistent/qos.xml"},
+         "ERROR ERROR: QoS file '/nonexistent/qos.xml' not found (profile 'Lumo_Default_Profile')"},
+        {{"--qos-file", badXml, "--qos-profile", "P1"},
+         "ERROR ERROR: QoS file '" + badXml + "' could not be loaded (malformed XML?) (profile 'P1')"},
+        {{"--qos-profile", "No_Such_Profile"}, "ERROR: QoS profile 'No_Such_Profile' has no <participant> in QoS file '"},
+    };
+    for (const auto& [args, message] : cases) {
+        auto monitor = Start(Confined(args));
+        EXPECT_EQ(monitor->Wait(EXIT_TIMEOUT), 1);
+        EXPECT_TRUE(monitor->WaitForText(message, 1s)) << monitor->Output();
+        EXPECT_THAT(monitor->Output(), Not(HasSubstr(READY_LINE)));
+    }
+    std::remove(badXml.c_str());
+}
+
+TEST(QuillmonDriver, BadInterfaceOrMulticastAddressIsAnError)
+{
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+        {{"-a", "nosuchif0"}, "ERROR ERROR: unknown network interface 'nosuchif0'"},
+        {{"-a", "192.0.2.123"}, "ERROR ERROR: interface address '192.0.2.123' is not an address of this host"},
+        {{"-a", "lo", "-t", "X", "-m", "10.0.0.1"},
+         "ERROR ERROR: invalid multicast address '10.0.0.1' for topic 'X' (expected an IPv4 group, 224.0.0.0 to "
+         "239.255.255.255)"},
+        {{"-a", "lo", "-t", "X", "-m", "not-an-address"},
+         "ERROR ERROR: invalid multicast address 'not-an-address' for topic 'X' (expected an IPv4 group, 224.0.0.0 "
+         "to 239.255.255.255)"},
+    };
+    for (const auto& [args, message] : cases) {
+        // No Confined(): these must fail before any participant exists.
+        ProcessRunner monitor(LUMO_QUILLMON_PATH, args);
+        EXPECT_EQ(monitor.Wait(EXIT_TIMEOUT), 1);
+        EXPECT_THAT(monitor.Messages(), Contains(message)) << monitor.Output();
+    }
+}
+
+TEST(QuillmonSignals, SignalDuringSetUpLetsSetUpFinishThenReports)
+{
+    const auto topic = lumo::test::UniqueTopic("Early");
+    auto monitor = Start(Confined({"-d", "-t", topic}));
+    // The first settings line comes after the handlers are installed and
+    // before any DDS entity exists.
+    ASSERT_TRUE(monitor->WaitForText("sleep-period-in-msec: 0", START_TIMEOUT));
+    monitor->Signal(SIGINT);
+    ASSERT_EQ(monitor->Wait(EXIT_TIMEOUT), 0) << monitor->Output();
+    const auto info = InfoMessages(*monitor);
+    EXPECT_THAT(monitor->Lines(), Contains(READY_LINE));
+    EXPECT_THAT(info, Contains(" [" + topic + "][0] #samples: 0 #lost samples: 0"));
+}
+
+TEST(QuillmonSignals, SignalStormDuringShutdownIsHarmless)
+{
+    const auto topic = lumo::test::UniqueTopic("Storm");
+    for (int first : {SIGINT, SIGTERM}) {
+        auto monitor = Start(Confined({"-d", "-t", topic}));
+        ASSERT_TRUE(monitor->WaitForText(READY_LINE, START_TIMEOUT));
+        monitor->Signal(first);
+        ASSERT_TRUE(monitor->WaitForText("Exiting ....", EXIT_TIMEOUT));
+        for (int i = 0; i < 20; ++i) {
+            monitor->Signal(i % 2 == 0 ? SIGINT : SIGTERM);
+        }
+        ASSERT_EQ(monitor->Wait(EXIT_TIMEOUT), 0) << monitor->Output();
+        EXPECT_THAT(InfoMessages(*monitor), Contains(" [" + topic + "][0] #samples: 0 #lost samples: 0"));
+    }
+}
