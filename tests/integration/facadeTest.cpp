@@ -1,1 +1,208 @@
+// The DDS facade stand-in against real Fast DDS: QoS file and profile
+// handling, the interface white list, reader creation and listener lifetime,
+// and every shipped profile carrying samples. All on loopback.
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <fastdds/dds/subscriber/DataReader.hpp>
+#include <fastdds/dds/subscriber/DataReaderListener.hpp>
+#include <fastdds/dds/subscriber/SampleInfo.hpp>
+#include <fastdds/dds/subscriber/qos/DataReaderQos.hpp>
+#include <fastrtps/utils/IPLocator.h>
+
+#include "TestNames.h"
+#include "lumo/componentFramework/DdsPub.h"
+#include "lumo/componentFramework/DdsSub.h"
+#include "lumo/componentFramework/FastDdsCompat.h"
+#include "lumo/componentFramework/Interfaces.h"
+#include "lumo/componentFramework/Retcode.h"
+
+using namespace std::chrono_literals;
+using namespace lumo::componentFramework;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+namespace fdds = eprosima::fastdds::dds;
+
+namespace {
+
+const std::string SHIPPED_QOS = LUMO_SHIPPED_QOS_FILE;
+
+// Counts what arrives, nothing else.
+class CountingListener : public fdds::DataReaderListener
+{
+public:
+    void on_data_available(fdds::DataReader* reader) override
+    {
+        AgnosticTopic sample;
+        fdds::SampleInfo info;
+        while (compat::IsOk(reader->take_next_sample(&sample, &info))) {
+            if (info.valid_data) {
+                ++received;
+            }
+        }
+    }
+    std::atomic<int> received{0};
+};
+
+std::string ErrorOf(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const DdsError& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+TEST(Interfaces, NamesAndAddressesResolveToLocalIPv4Addresses)
+{
+    EXPECT_THAT(ResolveIPv4Interfaces({"lo"}), ElementsAre("127.0.0.1"));
+    EXPECT_THAT(ResolveIPv4Interfaces({"127.0.0.1", "lo"}), ElementsAre("127.0.0.1"));
+    EXPECT_EQ(ErrorOf([] { ResolveIPv4Interfaces({"lo", "nosuchif9"}); }), "unknown network interface 'nosuchif9'");
+    EXPECT_EQ(ErrorOf([] { ResolveIPv4Interfaces({"192.0.2.1"}); }),
+              "interface address '192.0.2.1' is not an address of this host");
+    EXPECT_EQ(ErrorOf([] { ResolveIPv4Interfaces({}); }), "the interface white list is empty");
+
+    EXPECT_TRUE(IsIPv4MulticastAddress("239.255.0.1"));
+    EXPECT_TRUE(IsIPv4MulticastAddress("224.0.0.0"));
+    EXPECT_FALSE(IsIPv4MulticastAddress("240.0.0.1"));
+    EXPECT_FALSE(IsIPv4MulticastAddress("223.255.255.255"));
+    EXPECT_FALSE(IsIPv4MulticastAddress("239.1"));
+    EXPECT_FALSE(IsIPv4MulticastAddress("ff02::1"));
+}
+
+TEST(Retcode, NamesFastDdsReturnCodes)
+{
+    EXPECT_EQ(RetcodeToString(0), "RETCODE_OK");
+    EXPECT_EQ(RetcodeToString(4), "RETCODE_PRECONDITION_NOT_MET");
+    EXPECT_EQ(RetcodeToString(11), "RETCODE_NO_DATA");
+    EXPECT_EQ(RetcodeToString(14), "RETCODE_UNKNOWN(14)");
+    EXPECT_EQ(RetcodeToString(-1), "RETCODE_UNKNOWN(-1)");
+}
+
+TEST(QosFile, RelativeNameIsFoundBesideTheExecutableWhenNotInTheWorkingDirectory)
+{
+    const auto here = std::filesystem::current_path();
+    std::filesystem::current_path(::testing::TempDir());
+    const auto resolved = ResolveQosFile(Dds::TELEM_DP_QOS_FILE);
+    std::filesystem::current_path(here);
+    EXPECT_NE(resolved, Dds::TELEM_DP_QOS_FILE);
+    EXPECT_TRUE(std::filesystem::is_regular_file(resolved)) << resolved;
+    EXPECT_EQ(ResolveQosFile("/abs/missing.xml"), "/abs/missing.xml");
+}
+
+TEST(QosFile, UnknownProfileAndMissingFileNameBoth)
+{
+    DdsSub unknown(SHIPPED_QOS, "No_Such_Profile", lumo::test::TestDomain(), "facadeTest");
+    EXPECT_EQ(ErrorOf([&] { unknown.CreateParticipant(); }),
+              "QoS profile 'No_Such_Profile' has no <participant> in QoS file '" + SHIPPED_QOS + "'");
+    DdsSub missing("missing-qos.xml", "Lumo_Default_Profile", 0, "facadeTest");
+    EXPECT_EQ(ErrorOf([&] { missing.CreateParticipant(); }),
+              "QoS file 'missing-qos.xml' not found (profile 'Lumo_Default_Profile')");
+    EXPECT_EQ(ErrorOf([&] { missing.CreateSubscriber(); }), "the participant does not exist yet");
+}
+
+TEST(Readers, StartDisabledListenAndKeepTheirListenersAliveUntilDeleted)
+{
+    const auto topic = lumo::test::UniqueTopic("Facade");
+    auto sub = std::make_unique<DdsSub>(SHIPPED_QOS, Dds::DEFAULT_QOS_PROFILE, lumo::test::TestDomain(), "facadeTest");
+    sub->SetInterfaceWhiteList({lumo::test::LOOPBACK});
+    sub->CreateParticipant();
+    sub->CreateSubscriber();
+    std::weak_ptr<fdds::DataReaderListener> watch;
+    {
+        std::vector<DdsReaderParams> params;
+        auto listener = std::make_shared<CountingListener>();
+        watch = listener;
+        params.push_back({topic, listener, ""});
+        params.push_back({topic, listener, "239.255.42.7"});
+        sub->CreateManyDataReaders(params);
+    }
+    EXPECT_FALSE(watch.expired()); // the caller let go; the facade did not
+    ASSERT_EQ(sub->ReaderCount(), 2u);
+    auto* first = sub->Reader(0);
+    auto* second = sub->Reader(1);
+    EXPECT_FALSE(first->is_enabled());
+    EXPECT_EQ(first->get_topicdescription(), second->get_topicdescription()); // one Topic
+    const auto mask = first->get_status_mask();
+    EXPECT_TRUE(mask.is_active(fdds::StatusMask::data_available()));
+    EXPECT_TRUE(mask.is_active(fdds::StatusMask::subscription_matched()));
+    EXPECT_TRUE(mask.is_active(fdds::StatusMask::liveliness_changed()));
+    EXPECT_TRUE(mask.is_active(fdds::StatusMask::sample_rejected()));
+    EXPECT_TRUE(mask.is_active(fdds::StatusMask::sample_lost()));
+    EXPECT_TRUE(mask.is_active(fdds::StatusMask::requested_deadline_missed()));
+    EXPECT_TRUE(mask.is_active(fdds::StatusMask::requested_incompatible_qos()));
+    EXPECT_FALSE(mask.is_active(fdds::StatusMask::data_on_readers()));
+    EXPECT_TRUE(first->get_qos().endpoint().multicast_locator_list.empty());
+    const auto& group = second->get_qos().endpoint().multicast_locator_list;
+    ASSERT_EQ(group.size(), 1u);
+    EXPECT_EQ(eprosima::fastrtps::rtps::IPLocator::ip_to_string(*group.begin()), "239.255.42.7");
+
+    sub->EnableAllDataReaders();
+    EXPECT_TRUE(first->is_enabled());
+    sub->DestroyAllDataReaders();
+    EXPECT_TRUE(watch.expired());
+    EXPECT_EQ(sub->ReaderCount(), 0u);
+}
+
+TEST(Readers, DestructorWithoutDestroyDeletesReadersBeforeReleasingListeners)
+{
+    std::weak_ptr<fdds::DataReaderListener> watch;
+    {
+        DdsSub sub(SHIPPED_QOS, Dds::DEFAULT_QOS_PROFILE, lumo::test::TestDomain(), "facadeTest");
+        sub.SetInterfaceWhiteList({"lo"});
+        sub.CreateParticipant();
+        sub.CreateSubscriber();
+        auto listener = std::make_shared<CountingListener>();
+        watch = listener;
+        sub.CreateManyDataReaders({{lumo::test::UniqueTopic("Dtor"), listener, ""}});
+        sub.EnableAllDataReaders();
+        EXPECT_EQ(ErrorOf([&] { sub.CreateManyDataReaders({{"T", listener, "10.0.0.1"}}); }),
+                  "invalid multicast address '10.0.0.1' for topic 'T' (expected an IPv4 group, 224.0.0.0 to "
+                  "239.255.255.255)");
+    }
+    EXPECT_TRUE(watch.expired());
+}
+
+// Every shipped profile loads and carries samples from a writer to a reader
+// of the same profile.
+TEST(ShippedProfiles, EachCarriesSamples)
+{
+    for (const std::string profile :
+         {"Lumo_Default_Profile", "Lumo_BestEffort_Profile", "Lumo_SharedMemory_Profile", "Lumo_Loopback_Profile"}) {
+        SCOPED_TRACE(profile);
+        const auto topic = lumo::test::UniqueTopic("Profile");
+        auto listener = std::make_shared<CountingListener>();
+        DdsSub sub(SHIPPED_QOS, profile, lumo::test::TestDomain(), "facadeTest");
+        sub.SetInterfaceWhiteList({lumo::test::LOOPBACK});
+        sub.CreateParticipant();
+        sub.CreateSubscriber();
+        sub.CreateManyDataReaders({{topic, listener, ""}});
+        sub.EnableAllDataReaders();
+        DdsPub pub(SHIPPED_QOS, profile, lumo::test::TestDomain(), "facadeTest");
+        pub.SetInterfaceWhiteList({lumo::test::LOOPBACK});
+        pub.CreateParticipant();
+        pub.CreatePublisher();
+        pub.CreateManyDataWriters({topic});
+        ASSERT_TRUE(pub.WaitForMatchedReaders(0, 1, 20s));
+        // Give the reader's side of discovery time too before best-effort data.
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        uint32_t id = 0;
+        while (listener->received < 10 && std::chrono::steady_clock::now() < deadline) {
+            AgnosticTopic sample;
+            sample.sampleId(id++);
+            sample.payload(std::vector<uint8_t>(64, 1));
+            pub.Write(0, sample);
+            std::this_thread::sleep_for(5ms);
+        }
+        EXPECT_GE(listener->received, 10);
+        sub.DestroyAllDataReaders();
+    }
+}
+
+} // namespace
