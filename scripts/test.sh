@@ -16,7 +16,9 @@ quick=0
 export LSAN_OPTIONS="suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppressions=0"
 export TSAN_OPTIONS="suppressions=$PWD/tests/sanitizers/tsan.supp:halt_on_error=1:second_deadlock_stack=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
+# Fast DDS 2.9 itself deletes its statistics readers through a base of another
+# size (inside the library, not this code): that one check is off.
+export ASAN_OPTIONS="detect_leaks=1:new_delete_type_mismatch=0"
 ctest_args=(--output-on-failure -j "$(nproc)" --timeout 600)
 
 echo "=== regular build"
