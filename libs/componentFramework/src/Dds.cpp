@@ -1,5 +1,6 @@
 #include "lumo/componentFramework/Dds.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -9,6 +10,8 @@
 #include <fastdds/dds/domain/DomainParticipant.hpp>
 #include <fastdds/dds/domain/DomainParticipantFactory.hpp>
 #include <fastdds/dds/domain/qos/DomainParticipantQos.hpp>
+#include <fastdds/dds/topic/Topic.hpp>
+#include <fastdds/dds/topic/qos/TopicQos.hpp>
 #include <fastdds/rtps/transport/UDPv4TransportDescriptor.h>
 #include <fastdds/rtps/transport/shared_mem/SharedMemTransportDescriptor.h>
 
@@ -151,11 +154,33 @@ DomainParticipant* Dds::Participant() const
     return participant_;
 }
 
+Topic* Dds::FindOrCreateTopic(const std::string& name)
+{
+    auto found = std::find_if(topics_.begin(), topics_.end(),
+                              [&name](const Topic* t) { return t->get_name() == name; });
+    if (found != topics_.end()) {
+        return *found;
+    }
+    auto* participant = Participant();
+    TopicQos qos = participant->get_default_topic_qos();
+    participant->get_topic_qos_from_profile(qosProfile_, qos);
+    Topic* topic = participant->create_topic(name, AgnosticTopicPubSubType::TYPE_NAME, qos);
+    if (topic == nullptr) {
+        throw DdsError("cannot create topic '" + name + "'");
+    }
+    topics_.push_back(topic);
+    return topic;
+}
+
 void Dds::DeleteParticipant() noexcept
 {
     if (participant_ == nullptr) {
         return;
     }
+    for (auto* topic : topics_) {
+        participant_->delete_topic(topic);
+    }
+    topics_.clear();
     participant_->delete_contained_entities();
     DomainParticipantFactory::get_instance()->delete_participant(participant_);
     participant_ = nullptr;

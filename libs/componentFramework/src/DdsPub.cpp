@@ -37,24 +37,6 @@ void DdsPub::CreatePublisher()
     }
 }
 
-Topic* DdsPub::FindOrCreateTopic(const std::string& name)
-{
-    auto found = std::find_if(topics_.begin(), topics_.end(),
-                              [&name](const Topic* t) { return t->get_name() == name; });
-    if (found != topics_.end()) {
-        return *found;
-    }
-    auto* participant = Participant();
-    TopicQos qos = participant->get_default_topic_qos();
-    participant->get_topic_qos_from_profile(QosProfile(), qos);
-    Topic* topic = participant->create_topic(name, AgnosticTopicPubSubType::TYPE_NAME, qos);
-    if (topic == nullptr) {
-        throw DdsError("cannot create topic '" + name + "'");
-    }
-    topics_.push_back(topic);
-    return topic;
-}
-
 void DdsPub::CreateManyDataWriters(const std::vector<std::string>& topicNames)
 {
     if (publisher_ == nullptr) {
@@ -122,11 +104,7 @@ void DdsPub::DeleteEntities() noexcept
             participant->delete_publisher(publisher_);
             publisher_ = nullptr;
         }
-        for (auto* topic : topics_) {
-            participant->delete_topic(topic);
-        }
     }
-    topics_.clear();
 }
 
 } // namespace lumo::componentFramework

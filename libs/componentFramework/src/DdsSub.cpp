@@ -51,9 +51,8 @@ eprosima::fastrtps::rtps::Locator_t MulticastLocator(const std::string& address,
 
 DdsSub::~DdsSub()
 {
-    DeleteEntities();
+    DeleteEntities(); // readers first, then their listeners
     DeleteParticipant();
-    readers_.clear(); // the listeners go only after their readers
 }
 
 void DdsSub::CreateSubscriber()
@@ -71,24 +70,6 @@ void DdsSub::CreateSubscriber()
     if (subscriber_ == nullptr) {
         throw DdsError("cannot create the DDS subscriber (profile '" + QosProfile() + "')");
     }
-}
-
-Topic* DdsSub::FindOrCreateTopic(const std::string& name)
-{
-    auto found = std::find_if(topics_.begin(), topics_.end(),
-                              [&name](const Topic* t) { return t->get_name() == name; });
-    if (found != topics_.end()) {
-        return *found;
-    }
-    auto* participant = Participant();
-    TopicQos qos = participant->get_default_topic_qos();
-    participant->get_topic_qos_from_profile(QosProfile(), qos);
-    Topic* topic = participant->create_topic(name, AgnosticTopicPubSubType::TYPE_NAME, qos);
-    if (topic == nullptr) {
-        throw DdsError("cannot create topic '" + name + "'");
-    }
-    topics_.push_back(topic);
-    return topic;
 }
 
 void DdsSub::CreateManyDataReaders(const std::vector<DdsReaderParams>& params)
@@ -140,23 +121,11 @@ void DdsSub::DestroyAllDataReaders()
 
 void DdsSub::DeleteEntities() noexcept
 {
-    auto* participant = ParticipantOrNull();
+    DestroyAllDataReaders();
     if (subscriber_ != nullptr) {
-        for (auto& entry : readers_) {
-            if (entry.reader != nullptr) {
-                subscriber_->delete_datareader(entry.reader);
-                entry.reader = nullptr;
-            }
-        }
-        participant->delete_subscriber(subscriber_);
+        ParticipantOrNull()->delete_subscriber(subscriber_);
         subscriber_ = nullptr;
     }
-    if (participant != nullptr) {
-        for (auto* topic : topics_) {
-            participant->delete_topic(topic);
-        }
-    }
-    topics_.clear();
 }
 
 } // namespace lumo::componentFramework

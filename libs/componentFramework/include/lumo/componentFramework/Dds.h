@@ -8,6 +8,7 @@
 
 namespace eprosima::fastdds::dds {
 class DomainParticipant;
+class Topic;
 } // namespace eprosima::fastdds::dds
 
 namespace lumo::componentFramework {
@@ -51,7 +52,11 @@ protected:
     // The participant; a DdsError before CreateParticipant.
     eprosima::fastdds::dds::DomainParticipant* Participant() const;
     eprosima::fastdds::dds::DomainParticipant* ParticipantOrNull() const noexcept { return participant_; }
-    // Deletes the participant; derived classes delete their entities first.
+    // The AgnosticTopic topic of that name, created from the <topic> profile
+    // on first use; readers and writers of one name share it.
+    eprosima::fastdds::dds::Topic* FindOrCreateTopic(const std::string& name);
+    // Deletes the topics, then the participant; derived classes delete their
+    // readers or writers first.
     void DeleteParticipant() noexcept;
 
 private:
@@ -63,6 +68,7 @@ private:
     std::vector<std::string> allowedAddresses_;
     bool whiteListSet_ = false;
     eprosima::fastdds::dds::DomainParticipant* participant_ = nullptr;
+    std::vector<eprosima::fastdds::dds::Topic*> topics_;
 };
 
 // Path under which a QoS file name is found: as given when it exists (or is

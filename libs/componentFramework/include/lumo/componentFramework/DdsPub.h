@@ -46,11 +46,9 @@ public:
     void DestroyAllDataWriters();
 
 private:
-    eprosima::fastdds::dds::Topic* FindOrCreateTopic(const std::string& name);
     void DeleteEntities() noexcept;
 
     eprosima::fastdds::dds::Publisher* publisher_ = nullptr;
-    std::vector<eprosima::fastdds::dds::Topic*> topics_;
     std::vector<eprosima::fastdds::dds::DataWriter*> writers_;
 };
 

@@ -58,11 +58,9 @@ private:
         std::shared_ptr<eprosima::fastdds::dds::DataReaderListener> listener;
     };
 
-    eprosima::fastdds::dds::Topic* FindOrCreateTopic(const std::string& name);
     void DeleteEntities() noexcept;
 
     eprosima::fastdds::dds::Subscriber* subscriber_ = nullptr;
-    std::vector<eprosima::fastdds::dds::Topic*> topics_;
     std::vector<ReaderEntry> readers_;
 };
 
