@@ -36,5 +36,5 @@ ctest --test-dir build-tsan -L listener "${ctest_args[@]}"
 
 echo "=== payload-check fuzzing"
 scripts/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
-    -DLUMO_BUILD_TESTS=OFF -DLUMO_BUILD_FUZZ=ON "-DLUMO_SANITIZE=address;undefined"
+    -DLUMO_BUILD_TESTS=OFF -DLUMO_BUILD_FUZZ=ON -DLUMO_FUZZ_SECONDS=60 "-DLUMO_SANITIZE=address;undefined"
 ctest --test-dir build-fuzz -L fuzz "${ctest_args[@]}"
