@@ -131,15 +131,11 @@ void QuillReaderListener::on_data_available(fdds::DataReader* reader)
                   currentSampleId_, e.what());
         // The rest of the call is skipped, but the samples must not stay on
         // loan: the next take into these sequences would fail, for good.
-        if (!dataSeq_.has_ownership()) {
-            ReturnLoan(reader);
-        }
+        ReturnLoanIfLoaned(reader);
     } catch (...) {
         QUILL_LOG(log4cplus::ERROR_LOG_LEVEL, "[{}][{}] SampleId: {} Unknown Exception", topicName_, readerIndex_,
                   currentSampleId_);
-        if (!dataSeq_.has_ownership()) {
-            ReturnLoan(reader);
-        }
+        ReturnLoanIfLoaned(reader);
     }
 }
 
@@ -220,6 +216,14 @@ void QuillReaderListener::ReturnLoan(fdds::DataReader* reader)
     if (!compat::IsOk(rc)) {
         QUILL_LOG(log4cplus::ERROR_LOG_LEVEL, "[{}][{}] SampleId: {} Error during return loan: {}.", topicName_,
                   readerIndex_, currentSampleId_, RetcodeToString(compat::RetcodeValue(rc)));
+    }
+}
+
+void QuillReaderListener::ReturnLoanIfLoaned(fdds::DataReader* reader)
+{
+    // Only a take that succeeded left a loan (the sequences then own nothing).
+    if (!dataSeq_.has_ownership()) {
+        ReturnLoan(reader);
     }
 }
 

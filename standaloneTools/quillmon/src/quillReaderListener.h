@@ -90,6 +90,7 @@ private:
     void IntakeSample(const lumo::componentFramework::AgnosticTopic& sample);
     void RunPayloadCheck(lumo::componentFramework::AgnosticTopic& sample);
     void ReturnLoan(eprosima::fastdds::dds::DataReader* reader);
+    void ReturnLoanIfLoaned(eprosima::fastdds::dds::DataReader* reader);
     void Throttle();
 
     Clock clock_;

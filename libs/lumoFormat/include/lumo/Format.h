@@ -18,7 +18,7 @@ namespace lumo {
 
 namespace fmtlib = LUMO_FORMAT_NAMESPACE;
 
-// Same format-spec language and the same shortest round-trip text for
+// Same replacement-field syntax and the same shortest round-trip text for
 // floating-point values in both libraries ("0.5", "inf").
 using fmtlib::format;
 using fmtlib::format_to;

@@ -44,9 +44,7 @@ public:
     // profile named qosProfile, and registers AgnosticTopic.
     void CreateParticipant();
 
-    const std::string& QosFilePath() const { return resolvedQosFile_; }
     const std::string& QosProfile() const { return qosProfile_; }
-    const std::vector<std::string>& AllowedAddresses() const { return allowedAddresses_; }
 
 protected:
     // The participant; a DdsError before CreateParticipant.
