@@ -10,6 +10,7 @@
 
 #include "ProcessRunner.h"
 #include "TestNames.h"
+#include "ToolRuns.h"
 
 using namespace std::chrono_literals;
 using lumo::test::ProcessRunner;
@@ -21,41 +22,20 @@ using ::testing::Not;
 
 namespace {
 
-constexpr auto START_TIMEOUT = 20s;
-constexpr auto EXIT_TIMEOUT = 20s;
-const std::string READY_LINE = "==> Ctrl-C to exit <=.";
-
-std::vector<std::string> Confined(std::vector<std::string> args)
-{
-    args.insert(args.end(), {"--domain-id", std::to_string(lumo::test::TestDomain()), "-a", lumo::test::LOOPBACK});
-    return args;
-}
+using lumo::test::Confined;
+using lumo::test::RunUntilReadyThenSignal;
+using lumo::test::EXIT_TIMEOUT;
+using lumo::test::START_TIMEOUT;
+const std::string& READY_LINE = lumo::test::MONITOR_READY_LINE;
 
 std::unique_ptr<ProcessRunner> Start(const std::vector<std::string>& args, const std::vector<std::string>& env = {})
 {
-    return std::make_unique<ProcessRunner>(LUMO_QUILLMON_PATH, args, env);
+    return lumo::test::StartMonitor(args, env);
 }
 
-// Runs to the ready line, stops it with `signal`, returns the exit status.
-int RunUntilReadyThenSignal(ProcessRunner& monitor, int signal = SIGINT)
-{
-    EXPECT_TRUE(monitor.WaitForText(READY_LINE, START_TIMEOUT)) << monitor.Output();
-    monitor.Signal(signal);
-    const auto status = monitor.Wait(EXIT_TIMEOUT);
-    EXPECT_TRUE(status.has_value()) << "did not exit: " << monitor.Output();
-    return status.value_or(-1000);
-}
-
-// The log lines from "Going to create" on, without time stamps.
 std::vector<std::string> InfoMessages(const ProcessRunner& monitor)
 {
-    std::vector<std::string> result;
-    for (const auto& m : monitor.Messages()) {
-        if (m.rfind("INFO  ", 0) == 0) {
-            result.push_back(m.substr(6));
-        }
-    }
-    return result;
+    return lumo::test::MessagesAt(monitor, "INFO");
 }
 
 } // namespace

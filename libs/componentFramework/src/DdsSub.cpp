@@ -22,6 +22,9 @@ using namespace eprosima::fastdds::dds;
 
 namespace {
 
+// Samples per take when the history itself has no limit.
+constexpr int32_t UNLIMITED_HISTORY_TAKE_LIMIT = 65536;
+
 // Everything a reader listener can report, and data available. Never
 // data_on_readers: that status belongs to subscriber and participant
 // listeners and would take on_data_available away from the reader's.
@@ -79,6 +82,12 @@ void DdsSub::CreateManyDataReaders(const std::vector<DdsReaderParams>& params)
     }
     DataReaderQos baseQos = subscriber_->get_default_datareader_qos();
     subscriber_->get_datareader_qos_from_profile(QosProfile(), baseQos);
+    // Fast DDS hands out at most 32 samples per take unless told otherwise;
+    // a take for "all available" must get all the history can hold, or the
+    // rest of a burst waits, unread, for the next arrival.
+    const int32_t historyLimit = baseQos.resource_limits().max_samples;
+    baseQos.reader_resource_limits().max_samples_per_read =
+        historyLimit > 0 ? historyLimit : UNLIMITED_HISTORY_TAKE_LIMIT;
     for (const auto& record : params) {
         if (record.topicName.empty()) {
             throw DdsError("empty topic name");

@@ -107,6 +107,7 @@ int main(int argc, char** argv)
             std::cout << line << '\n';
         }
         std::cout << std::flush;
+        Linger(settings, gStopRequested);
         dds.DestroyAllDataWriters();
     } catch (const std::exception& e) {
         QUILL_LOG_TO(logger, log4cplus::ERROR_LOG_LEVEL, "ERROR: {}", e.what());

@@ -243,3 +243,10 @@ void AwaitAcknowledgments(const DdsPub& dds, const PubSettings& settings, const 
         }
     }
 }
+
+void Linger(const PubSettings& settings, const std::atomic<bool>& stop)
+{
+    if (settings.lingerSec != 0.0) {
+        SleepUntil(Clock::now() + Seconds(settings.lingerSec), stop);
+    }
+}

@@ -43,3 +43,7 @@ std::vector<TopicReport> RunPublisher(lumo::componentFramework::DdsPub& dds, con
 // acknowledge what was written; a WARN names each writer left unacknowledged.
 void AwaitAcknowledgments(const lumo::componentFramework::DdsPub& dds, const PubSettings& settings,
                           const std::vector<TopicReport>& reports, log4cplus::Logger& logger);
+
+// Keeps the writers (and so the readers' match) for settings.lingerSec, or
+// until `stop` is set.
+void Linger(const PubSettings& settings, const std::atomic<bool>& stop);

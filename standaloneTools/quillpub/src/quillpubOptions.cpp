@@ -121,7 +121,10 @@ po::options_description MakeQuillpubOptions()
         ("wait-timeout", po::value<NonNegativeReal>()->default_value(NonNegativeReal{30.0}, "30"),
             "Seconds to wait for the readers, then fail; 0: no limit")
         ("ack-timeout", po::value<NonNegativeReal>()->default_value(NonNegativeReal{5.0}, "5"),
-            "Seconds to wait at the end for every sample to be acknowledged; 0: no wait");
+            "Seconds to wait at the end for every sample to be acknowledged; 0: no wait")
+        ("linger", po::value<NonNegativeReal>()->default_value(NonNegativeReal{0.0}, "0"),
+            "Seconds to keep the writers after the summary, so readers see no unmatch yet; "
+            "Ctrl-C ends it early");
     // clang-format on
     return options;
 }
@@ -192,5 +195,6 @@ PubSettings SettingsFrom(const po::variables_map& vm)
     settings.waitReaders = static_cast<int>(waitReaders);
     settings.waitTimeoutSec = vm["wait-timeout"].as<NonNegativeReal>().value;
     settings.ackTimeoutSec = vm["ack-timeout"].as<NonNegativeReal>().value;
+    settings.lingerSec = vm["linger"].as<NonNegativeReal>().value;
     return settings;
 }

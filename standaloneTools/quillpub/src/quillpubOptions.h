@@ -65,6 +65,7 @@ struct PubSettings
     int waitReaders = 0;         // matched readers each writer waits for; 0: none
     double waitTimeoutSec = 0.0; // 0: no limit
     double ackTimeoutSec = 0.0;  // 0: no wait
+    double lingerSec = 0.0;      // writers kept after the summary; 0: none
 };
 
 // The option table, in usage order.

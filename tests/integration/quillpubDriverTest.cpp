@@ -1,0 +1,72 @@
+// lumoQuillpub's command line as its users meet it: usage, refusals with
+// their exact messages, and the reader wait that gives up.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "ProcessRunner.h"
+#include "TestNames.h"
+#include "ToolRuns.h"
+
+using lumo::test::EXIT_TIMEOUT;
+using lumo::test::MessagesAt;
+using lumo::test::ProcessRunner;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+TEST(QuillpubUsage, HelpListsEveryOptionAndTheSummaryContract)
+{
+    ProcessRunner publisher(LUMO_QUILLPUB_PATH, {"-h", "-t", "X"});
+    ASSERT_EQ(publisher.Wait(EXIT_TIMEOUT), 0);
+    const std::string usage = publisher.Output();
+    EXPECT_THAT(publisher.Lines().front(), "lumoQuillpub Usage:");
+    for (const char* option : {"--topic", "--domain-id", "--qos-profile", "--qos-file", "--allow-interfaces",
+                               "--multicast", "--rate", "--count", "--duration", "--payload arg", "--payload-size",
+                               "--ramp-start", "--reader-index", "--start-id", "--id-increment", "--skip-every",
+                               "--repeat-id", "--corrupt-sample", "--wait-readers", "--wait-timeout",
+                               "--ack-timeout", "--linger"}) {
+        EXPECT_THAT(usage, HasSubstr(option));
+    }
+    EXPECT_THAT(usage, HasSubstr("samples written: <n> ids skipped: <n> ids repeated: <n> samples corrupted: <n> "
+                                 "write failures: <n>"));
+}
+
+TEST(QuillpubUsage, BadArgumentsAreRefusedWithOneErrorAndExitOne)
+{
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+        {{"-n", "5"}, "ERROR: no topic given: name at least one with -t/--topic"},
+        {{"-t", "X", "--payload", "Ramp"}, "ERROR: the argument ('Ramp') for option '--payload' is invalid"},
+        {{"-t", "X", "-r", "-1"}, "ERROR: the argument ('-1') for option '--rate' is invalid"},
+        {{"-t", "X", "-r", "nan"}, "ERROR: the argument ('nan') for option '--rate' is invalid"},
+        {{"-t", "X", "--duration", "1.5x"}, "ERROR: the argument ('1.5x') for option '--duration' is invalid"},
+        {{"-t", "X", "--start-id", "4294967296"}, "ERROR: the argument ('4294967296') for option '--start-id' is invalid"},
+        {{"-t", "X", "--skip-every", "3", "--id-increment", "0"},
+         "ERROR: --skip-every needs a non-zero --id-increment: with 0 no id can be skipped"},
+        {{"-t", "X", "-n", "5", "--corrupt-sample", "5"},
+         "ERROR: --corrupt-sample 5 is not below --count 5: that sample is never published"},
+        {{"-t", "X", "--repeat-id", "0"}, "ERROR: --repeat-id 0: the first sample has no previous id to repeat"},
+        {{"-t", "X", "--payload-size", "0", "--corrupt-sample", "1"},
+         "ERROR: --corrupt-sample needs a payload: --payload-size is 0"},
+        {{"-t", "X", "--linger", "-2"}, "ERROR: the argument ('-2') for option '--linger' is invalid"},
+    };
+    for (const auto& [args, message] : cases) {
+        // Refused before any participant exists: no confinement needed.
+        ProcessRunner publisher(LUMO_QUILLPUB_PATH, args);
+        EXPECT_EQ(publisher.Wait(EXIT_TIMEOUT), 1) << message;
+        EXPECT_THAT(MessagesAt(publisher, "ERROR"), ElementsAre(message)) << publisher.Output();
+    }
+}
+
+TEST(QuillpubRun, NoReaderWithinTheWaitIsAnErrorAndNothingIsWritten)
+{
+    const auto topic = lumo::test::UniqueTopic("Lonely");
+    ProcessRunner publisher(LUMO_QUILLPUB_PATH, lumo::test::Confined({"-t", topic, "-n", "10", "--wait-timeout", "0.5"}));
+    EXPECT_EQ(publisher.Wait(EXIT_TIMEOUT), 1);
+    EXPECT_THAT(MessagesAt(publisher, "ERROR"),
+                ElementsAre("ERROR: [" + topic + "][0] 0 of 1 reader(s) matched within 0.5 s"));
+    EXPECT_THAT(publisher.Output(), testing::Not(HasSubstr("samples written")));
+}

@@ -1,0 +1,52 @@
+#include "ToolRuns.h"
+
+#include <gtest/gtest.h>
+
+#include "TestNames.h"
+
+namespace lumo::test {
+
+std::vector<std::string> Confined(std::vector<std::string> args)
+{
+    args.insert(args.end(), {"--domain-id", std::to_string(TestDomain()), "-a", LOOPBACK});
+    return args;
+}
+
+std::unique_ptr<ProcessRunner> StartMonitor(const std::vector<std::string>& args, const std::vector<std::string>& env)
+{
+    return std::make_unique<ProcessRunner>(LUMO_QUILLMON_PATH, args, env);
+}
+
+std::unique_ptr<ProcessRunner> StartPublisher(const std::vector<std::string>& args)
+{
+    return std::make_unique<ProcessRunner>(LUMO_QUILLPUB_PATH, args);
+}
+
+int RunUntilReadyThenSignal(ProcessRunner& monitor, int signal)
+{
+    if (!monitor.WaitForText(MONITOR_READY_LINE, START_TIMEOUT)) {
+        ADD_FAILURE() << "not ready: " << monitor.Output();
+        return -1000;
+    }
+    monitor.Signal(signal);
+    const auto status = monitor.Wait(EXIT_TIMEOUT);
+    EXPECT_TRUE(status.has_value()) << "did not exit: " << monitor.Output();
+    return status.value_or(-1000);
+}
+
+std::vector<std::string> MessagesAt(const ProcessRunner& process, const std::string& level)
+{
+    // The layout pads the level to five characters, then one blank.
+    std::string head = level;
+    head.resize(std::max<size_t>(head.size(), 5), ' ');
+    head += ' ';
+    std::vector<std::string> result;
+    for (const auto& message : process.Messages()) {
+        if (message.rfind(head, 0) == 0) {
+            result.push_back(message.substr(head.size()));
+        }
+    }
+    return result;
+}
+
+} // namespace lumo::test

@@ -1,0 +1,35 @@
+// Starting the project's own tools as child processes, confined to loopback,
+// and reading their console logs.
+#pragma once
+
+#include <chrono>
+#include <csignal>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ProcessRunner.h"
+
+namespace lumo::test {
+
+inline constexpr auto START_TIMEOUT = std::chrono::seconds(20);
+inline constexpr auto EXIT_TIMEOUT = std::chrono::seconds(20);
+// The monitor prints it on standard output once its readers are enabled.
+inline const std::string MONITOR_READY_LINE = "==> Ctrl-C to exit <=.";
+
+// `args` plus this test process's domain and the loopback allow-list.
+std::vector<std::string> Confined(std::vector<std::string> args);
+
+std::unique_ptr<ProcessRunner> StartMonitor(const std::vector<std::string>& args,
+                                            const std::vector<std::string>& env = {});
+std::unique_ptr<ProcessRunner> StartPublisher(const std::vector<std::string>& args);
+
+// Runs to the ready line, stops it with `signal`, returns the exit status
+// (-1000 when it did not get there or did not exit).
+int RunUntilReadyThenSignal(ProcessRunner& monitor, int signal = SIGINT);
+
+// The messages logged at `level` ("INFO", "ERROR", ...), without time stamp
+// and level.
+std::vector<std::string> MessagesAt(const ProcessRunner& process, const std::string& level);
+
+} // namespace lumo::test
