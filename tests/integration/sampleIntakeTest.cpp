@@ -192,6 +192,23 @@ TEST_F(SampleIntake, NothingHappensUntilReadyThenWaitingDataIsTaken)
     EXPECT_THAT(Messages(), ElementsAre(prefix_ + " SampleId: 1 Payload size: 0"));
 }
 
+TEST_F(SampleIntake, ABacklogBeyondFastDdsDefaultReadLimitIsTakenInOneCall)
+{
+    // More samples waiting than Fast DDS returns per take by default (32):
+    // the one call that the next sample brings must take them all.
+    Start(false);
+    for (uint32_t id = 1; id <= 100; ++id) {
+        Write(id);
+    }
+    ASSERT_TRUE(pub_->WaitForAcknowledgments(0, 20s));
+    gSleepPeriod = 1;
+    listener_->ready_ = true;
+    Write(101);
+    WaitForCount(100);
+    EXPECT_THAT(Messages(), ElementsAre(prefix_ + " SampleId: 1 Payload size: 0",
+                                        prefix_ + " SampleId: 101 Going sleep for: 1 us."));
+}
+
 TEST_F(SampleIntake, PayloadChecksRunPerSampleWithThePatternFirst)
 {
     Start();

@@ -22,6 +22,9 @@ using namespace eprosima::fastdds::dds;
 
 namespace {
 
+// Samples one take may return when the history itself is unlimited.
+constexpr int32_t UNLIMITED_HISTORY_READ = 100000;
+
 // Everything a reader listener can report, and data available. Never
 // data_on_readers: that status belongs to subscriber and participant
 // listeners and would take on_data_available away from the reader's.
@@ -79,6 +82,15 @@ void DdsSub::CreateManyDataReaders(const std::vector<DdsReaderParams>& params)
     }
     DataReaderQos baseQos = subscriber_->get_default_datareader_qos();
     subscriber_->get_datareader_qos_from_profile(QosProfile(), baseQos);
+    // A take of LENGTH_UNLIMITED returns at most max_samples_per_read samples
+    // (Fast DDS's default: 32), and on_data_available comes again only with
+    // new data. A listener that takes once per call would leave a larger
+    // backlog (a reliable repair releasing the samples held back behind a
+    // gap) unread until more data arrives, at the end of a stream for ever.
+    // One take may return the whole history.
+    auto& limits = baseQos.reader_resource_limits();
+    const int32_t history = baseQos.resource_limits().max_samples;
+    limits.max_samples_per_read = std::max(limits.max_samples_per_read, history > 0 ? history : UNLIMITED_HISTORY_READ);
     for (const auto& record : params) {
         if (record.topicName.empty()) {
             throw DdsError("empty topic name");
