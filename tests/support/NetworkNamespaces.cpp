@@ -21,10 +21,25 @@ constexpr const char* LOSS_TABLE = "lqmloss";
 // What the signal handler removes: plain storage, since a handler may not
 // allocate or take locks. Written by the test's main thread only.
 constexpr size_t MAX_NAMESPACES = 32;
-constexpr size_t NAME_SIZE = 64;
+constexpr size_t NAME_SIZE = 96;
+constexpr const char* SHARED_MEMORY_ROOT = "/dev/shm/";
 char gIpPath[NAME_SIZE] = {};
 char gNamespaces[MAX_NAMESPACES][NAME_SIZE] = {};
+char gSharedMemory[MAX_NAMESPACES][NAME_SIZE] = {};
 volatile sig_atomic_t gInUse[MAX_NAMESPACES] = {};
+
+void RunAndWait(const char* program, const char* const* argv)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        execv(program, const_cast<char* const*>(argv));
+        _exit(127);
+    }
+    if (child > 0) {
+        int status = 0;
+        waitpid(child, &status, 0);
+    }
+}
 
 void RemoveOnSignal(int signal)
 {
@@ -32,15 +47,10 @@ void RemoveOnSignal(int signal)
         if (gInUse[i] == 0) {
             continue;
         }
-        const pid_t child = fork();
-        if (child == 0) {
-            execl(gIpPath, "ip", "netns", "del", gNamespaces[i], static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        if (child > 0) {
-            int status = 0;
-            waitpid(child, &status, 0);
-        }
+        const char* del[] = {"ip", "netns", "del", gNamespaces[i], nullptr};
+        RunAndWait(gIpPath, del);
+        const char* rm[] = {"rm", "-rf", gSharedMemory[i], nullptr};
+        RunAndWait("/bin/rm", rm);
         gInUse[i] = 0;
     }
     // The children inside the namespaces die with this process
@@ -54,6 +64,7 @@ void Remember(const std::string& name)
     for (size_t i = 0; i < MAX_NAMESPACES; ++i) {
         if (gInUse[i] == 0) {
             std::strncpy(gNamespaces[i], name.c_str(), NAME_SIZE - 1);
+            std::strncpy(gSharedMemory[i], (SHARED_MEMORY_ROOT + name).c_str(), NAME_SIZE - 1);
             gInUse[i] = 1;
             return;
         }
@@ -98,7 +109,7 @@ void Remove(const std::string& name) noexcept
         }
         RunIp({"netns", "del", name});
         std::error_code ignored;
-        std::filesystem::remove_all("/dev/shm/" + name, ignored);
+        std::filesystem::remove_all(SHARED_MEMORY_ROOT + name, ignored);
     } catch (const std::exception&) {
         // Best effort: a namespace that is already gone is fine.
     }
@@ -106,19 +117,31 @@ void Remove(const std::string& name) noexcept
 
 // Namespaces of test processes that no longer exist: they died before
 // their clean-up could run (SIGKILL, a crash, a CTest timeout).
-void RemoveLeftovers()
+bool OwnerIsGone(const std::string& name)
 {
     const std::string prefix = NetworkNamespaces::PREFIX;
+    if (name.rfind(prefix, 0) != 0) {
+        return false;
+    }
+    const pid_t owner = static_cast<pid_t>(std::atol(name.c_str() + prefix.size()));
+    return owner > 0 && owner != getpid() && kill(owner, 0) != 0 && errno == ESRCH;
+}
+
+// What test processes left behind when they died before their clean-up
+// could run (SIGKILL, a crash, a CTest timeout).
+void RemoveLeftovers()
+{
     std::istringstream list(RunIp({"netns", "list"}));
     for (std::string line; std::getline(list, line);) {
         const auto words = Words(line);
-        if (words.empty() || words.front().rfind(prefix, 0) != 0) {
-            continue;
+        if (!words.empty() && OwnerIsGone(words.front())) {
+            Remove(words.front());
         }
-        const std::string& name = words.front();
-        const pid_t owner = static_cast<pid_t>(std::atol(name.c_str() + prefix.size()));
-        if (owner > 0 && owner != getpid() && kill(owner, 0) != 0 && errno == ESRCH) {
-            Remove(name);
+    }
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(SHARED_MEMORY_ROOT, ignored)) {
+        if (OwnerIsGone(entry.path().filename().string())) {
+            std::filesystem::remove_all(entry.path(), ignored);
         }
     }
 }
@@ -279,7 +302,7 @@ std::unique_ptr<ProcessRunner> NetworkNamespaces::Start(const std::string& host,
 
 std::string NetworkNamespaces::SharedMemory(const std::string& host) const
 {
-    return "/dev/shm/" + Namespace(host);
+    return SHARED_MEMORY_ROOT + Namespace(host);
 }
 
 std::string NetworkNamespaces::Run(const std::string& host, const std::vector<std::string>& command)
