@@ -120,11 +120,14 @@ PacketCapture::PacketCapture(NetworkNamespaces& network, const std::string& host
     : file_("/tmp/" + network.Namespace(host) + "-" + ifname + ".pcap")
 {
     std::remove(file_.c_str());
-    // -Z root: the file is written where root put it; --immediate-mode and
+    // -Z root: the file is written where root put it. --immediate-mode and
     // -U: every packet is in the file when tcpdump ends (otherwise the last
-    // buffered block is lost on SIGINT); -s 0: whole datagrams.
+    // buffered block is lost on SIGINT). -s: whole frames of these links
+    // (MTU 1500), and no more, since the kernel's ring (-B, KiB) holds
+    // frames of that size: a slow tcpdump on a busy machine keeps up.
     tcpdump_ = network.Start(host, "tcpdump",
-                             {"-Z", "root", "--immediate-mode", "-U", "-n", "-s", "0", "-i", ifname, "-w", file_, filter});
+                             {"-Z", "root", "--immediate-mode", "-U", "-n", "-s", "1600", "-B", "16384", "-i", ifname,
+                              "-w", file_, filter});
     if (!tcpdump_->WaitForText("listening on", 10s)) {
         throw std::runtime_error("tcpdump did not start: " + tcpdump_->Output());
     }
