@@ -289,10 +289,11 @@ std::unique_ptr<ProcessRunner> NetworkNamespaces::Start(const std::string& host,
                                                         const std::vector<std::string>& args,
                                                         const std::vector<std::string>& env)
 {
-    // Each host sees its own /dev/shm, as separate machines do: otherwise
-    // Fast DDS's shared-memory transport joins the hosts behind the links'
-    // back (its port segments are named by port number alone). unshare and
-    // sh exec in turn, so the runner's pid stays the program's.
+    // Each host sees its own /dev/shm, as a separate machine does: whatever
+    // Fast DDS leaves there (its port segments, the segments of a killed
+    // process) goes with the host, and the hosts' equal port numbers never
+    // share a segment. unshare and sh exec in turn, so the runner's pid stays
+    // the program's.
     std::vector<std::string> command{"netns", "exec", Namespace(host), "unshare", "--mount", "--propagation", "private",
                                      "sh", "-c", "mount --bind \"$0\" /dev/shm && exec \"$@\"", SharedMemory(host),
                                      program};
