@@ -10,7 +10,7 @@ PACKAGES=(
     libfmt-dev liblog4cplus-dev libboost-program-options-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang-14 libclang-rt-14-dev
-    iproute2 procps
+    iproute2 procps nftables tcpdump
 )
 
 missing=()

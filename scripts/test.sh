@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Sets the machine up, builds and runs the whole test suite:
-#   1. the regular build (build/),
-#   2. the same suite under AddressSanitizer + UndefinedBehaviorSanitizer
-#      (build-asan/),
+#   1. the regular build (build/), then its cross-host tests (label network:
+#      publisher and monitors on test hosts in network namespaces, one at a
+#      time; they skip themselves where namespaces cannot be created),
+#   2. the same suite, but the cross-host tests, under AddressSanitizer +
+#      UndefinedBehaviorSanitizer (build-asan/),
 #   3. the listener tests under ThreadSanitizer (build-tsan/),
 #   4. the payload-check fuzzer for a bounded time (build-fuzz/).
 # --quick runs step 1 only.
-# Every DDS participant the tests start is confined to loopback.
+# Every DDS participant the tests start is confined to loopback or to the
+# network namespaces that the cross-host tests create and remove.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -23,12 +26,14 @@ ctest_args=(--output-on-failure --no-tests=error -j "$(nproc)" --timeout 600)
 
 echo "=== regular build"
 scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-ctest --test-dir build "${ctest_args[@]}"
+ctest --test-dir build -LE network "${ctest_args[@]}"
+echo "=== cross-host tests (network namespaces)"
+ctest --test-dir build -L network --output-on-failure --no-tests=error --timeout 600
 [ $quick -eq 1 ] && exit 0
 
 echo "=== AddressSanitizer + UndefinedBehaviorSanitizer"
 scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug "-DLUMO_SANITIZE=address;undefined"
-ctest --test-dir build-asan "${ctest_args[@]}"
+ctest --test-dir build-asan -LE network "${ctest_args[@]}"
 
 echo "=== ThreadSanitizer (listener tests)"
 scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=Debug -DLUMO_SANITIZE=thread

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,6 +38,7 @@ ProcessRunner::ProcessRunner(const std::string& program, const std::vector<std::
     }
     envp.push_back(nullptr);
 
+    const pid_t parent = getpid();
     pid_ = fork();
     if (pid_ < 0) {
         throw std::runtime_error("fork failed");
@@ -50,6 +52,12 @@ ProcessRunner::ProcessRunner(const std::string& program, const std::vector<std::
         sigprocmask(SIG_SETMASK, &none, nullptr);
         signal(SIGINT, SIG_DFL);
         signal(SIGTERM, SIG_DFL);
+        // Dies with the test: a child left running would keep a test
+        // network namespace (and its interfaces) alive.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) {
+            _exit(127);
+        }
         execve(program.c_str(), argv.data(), envp.data());
         _exit(127);
     }
