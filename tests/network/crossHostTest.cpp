@@ -2,10 +2,6 @@
 // of this machine, see NetworkNamespaces.h): discovery and data over real
 // links, the interface allow-list, a multicast group, lossy links and a
 // partition. Runs as root; skipped where namespaces cannot be created.
-//
-// Monitors that must report a silent writer use the profiles of
-// crossHostQos.xml: the shipped readers request no liveliness lease, and
-// Fast DDS then reports no liveliness change at all.
 #include <algorithm>
 #include <csignal>
 #include <iostream>
@@ -36,9 +32,10 @@ namespace {
 constexpr auto START_TIMEOUT = 20s;
 constexpr auto EXIT_TIMEOUT = 20s;
 const std::string READY_LINE = "==> Ctrl-C to exit <=.";
-const std::string CROSS_HOST_QOS = LUMO_CROSS_HOST_QOS_FILE;
-const std::string WATCHING_RELIABLE = "CrossHost_Watching_Reader";
-const std::string WATCHING_BEST_EFFORT = "CrossHost_Watching_BestEffort_Reader";
+// The shipped profiles: their readers watch writer liveliness (3 s lease).
+const std::string QOS_FILE = LUMO_SHIPPED_QOS_FILE;
+const std::string RELIABLE_PROFILE = "Lumo_Default_Profile";
+const std::string BEST_EFFORT_PROFILE = "Lumo_BestEffort_Profile";
 
 // What the monitor logged about one reader, from its INFO lines.
 struct ReaderLog
@@ -250,7 +247,7 @@ TEST_F(CrossHost, AllowInterfacesKeepsTheMonitorOffTheOtherLink)
         SCOPED_TRACE("-a " + c.monitorAllows.front());
         PacketCapture used(*net_, "mon", c.link, "udp");
         PacketCapture unused(*net_, "mon", c.other, "udp");
-        std::vector<std::string> args{"--qos-file", CROSS_HOST_QOS, "--qos-profile", WATCHING_RELIABLE, "-a"};
+        std::vector<std::string> args{"--qos-file", QOS_FILE, "--qos-profile", RELIABLE_PROFILE, "-a"};
         args.insert(args.end(), c.monitorAllows.begin(), c.monitorAllows.end());
         auto monitor = Monitor("mon", args);
         std::vector<std::string> publisherArgs{"-r", "200", "-n", "200"};
@@ -295,8 +292,8 @@ TEST_F(CrossHost, MulticastGroupCarriesTheDataToTwoMonitors)
     const std::string group = "239.255.77.1";
     Lan({"pub", "monA", "monB"});
     PacketCapture capture(*net_, "monA", "eth0", "udp");
-    auto monA = Monitor("monA", {"-m", group, "--qos-file", CROSS_HOST_QOS, "--qos-profile", WATCHING_RELIABLE});
-    auto monB = Monitor("monB", {"-m", group, "--qos-file", CROSS_HOST_QOS, "--qos-profile", WATCHING_RELIABLE});
+    auto monA = Monitor("monA", {"-m", group, "--qos-file", QOS_FILE, "--qos-profile", RELIABLE_PROFILE});
+    auto monB = Monitor("monB", {"-m", group, "--qos-file", QOS_FILE, "--qos-profile", RELIABLE_PROFILE});
     EXPECT_TRUE(monA->WaitForText("INFO  Multicast address: " + group, 1s));
     auto publisher = Publisher("pub", {"-r", "200", "-n", "300", "--wait-readers", "2"});
     ExpectPublished(*publisher, 300);
@@ -341,7 +338,7 @@ TEST_F(CrossHost, ReliableProfileOverALossyLinkDeliversEverySample)
     // 5 % of the datagrams each way: data, heartbeats and acknowledgements.
     net_->DropOutgoing("pub", "p1", 5);
     net_->DropOutgoing("mon", "m1", 5);
-    auto monitor = Monitor("mon", {"--qos-file", CROSS_HOST_QOS, "--qos-profile", WATCHING_RELIABLE});
+    auto monitor = Monitor("mon", {"--qos-file", QOS_FILE, "--qos-profile", RELIABLE_PROFILE});
     auto publisher = Publisher("pub", {"-r", "200", "-n", "1000", "--ack-timeout", "30"});
     ExpectPublished(*publisher, 1000);
     StopAfterWriterLeft(*monitor);
@@ -364,7 +361,7 @@ TEST_F(CrossHost, BestEffortOverALossyLinkCountsEveryGapOnce)
     // Dropped on the publisher's way out, so the capture on the monitor's
     // host holds exactly the samples that reached it.
     PacketCapture capture(*net_, "mon", "m1", "udp");
-    auto monitor = Monitor("mon", {"--qos-file", CROSS_HOST_QOS, "--qos-profile", WATCHING_BEST_EFFORT});
+    auto monitor = Monitor("mon", {"--qos-file", QOS_FILE, "--qos-profile", BEST_EFFORT_PROFILE});
     auto publisher = Publisher("pub", {"--qos-profile", "Lumo_BestEffort_Profile", "-r", "200", "--duration", "60"});
     // Killed mid-stream, the publisher sends no farewell that could overtake
     // its last samples inside the monitor: its writer falls silent, and the
@@ -428,7 +425,7 @@ TEST_F(CrossHost, BestEffortOverALossyLinkCountsEveryGapOnce)
 TEST_F(CrossHost, PartitionIsReportedAndHealed)
 {
     PointToPoint();
-    auto monitor = Monitor("mon", {"--qos-file", CROSS_HOST_QOS, "--qos-profile", WATCHING_RELIABLE});
+    auto monitor = Monitor("mon", {"--qos-file", QOS_FILE, "--qos-profile", RELIABLE_PROFILE});
     auto publisher = Publisher("pub", {"-r", "100", "--duration", "60"});
     const std::string matched = "INFO  " + Prefix();
     const std::string alive = matched + " alive_count: 1 not_alive_count: 0 alive_count_change: 1 not_alive_count_change: 0";
