@@ -68,20 +68,45 @@ AgnosticTopic PatternPayload(int64_t bytes)
     return FromFloats(values);
 }
 
+typedef uint64_t Words __attribute__((vector_size(32)));
+
+// OR of every 32-byte block into four independent accumulators: one load
+// and one OR per block, so it runs at the speed at which the buffer can be
+// read. Sizes are multiples of 128 bytes here.
+[[gnu::always_inline]] inline uint64_t OrAllWords(const uint8_t* bytes, size_t size)
+{
+    Words acc[4] = {};
+    for (size_t offset = 0; offset + 128 <= size; offset += 128) {
+        for (int a = 0; a < 4; ++a) {
+            Words block;
+            std::memcpy(&block, bytes + offset + 32 * a, sizeof block);
+            acc[a] |= block;
+        }
+    }
+    const Words all = acc[0] | acc[1] | acc[2] | acc[3];
+    return all[0] | all[1] | all[2] | all[3];
+}
+
+uint64_t OrAllWordsBaseline(const uint8_t* bytes, size_t size)
+{
+    return OrAllWords(bytes, size);
+}
+
+// The same instruction set as the checks use on this machine, so that the
+// limit is not set lower than what they could reach.
+__attribute__((target("avx2"))) uint64_t OrAllWordsAvx2(const uint8_t* bytes, size_t size)
+{
+    return OrAllWords(bytes, size);
+}
+
 void ReadKernel(benchmark::State& state)
 {
     const AgnosticTopic sample = RampPayload(state.range(0));
     const auto& payload = sample.payload();
+    const bool avx2 = __builtin_cpu_supports("avx2");
     for (auto _ : state) {
-        // 64-bit words OR-ed together: the compiler vectorises it, and the
-        // result depends on every byte.
-        uint64_t acc = 0;
-        const uint8_t* bytes = payload.data();
-        for (size_t offset = 0; offset + 8 <= payload.size(); offset += 8) {
-            uint64_t word;
-            std::memcpy(&word, bytes + offset, sizeof word);
-            acc |= word;
-        }
+        uint64_t acc = avx2 ? OrAllWordsAvx2(payload.data(), payload.size())
+                            : OrAllWordsBaseline(payload.data(), payload.size());
         benchmark::DoNotOptimize(acc);
         benchmark::ClobberMemory();
     }
