@@ -11,6 +11,8 @@ PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang-14 libclang-rt-14-dev
     iproute2 procps
+    # ddsperf, the reference peer of bench/run.sh
+    cyclonedds-tools
 )
 
 missing=()
