@@ -145,9 +145,23 @@ stop_reader() {
     forget_pid "$READER_PID"
 }
 
+# stop_publisher: SIGINT after the freeze; its figures are taken by then, so
+# a publisher that does not end within 5 s is killed. (Fast DDS 2.9.1 can
+# deadlock in a reliable writer with fragmented samples at exit; counted in
+# PUB_KILLED and reported.)
+PUB_KILLED=0
 stop_publisher() {
     kill -CONT "$PUB_PID" 2>/dev/null || true
     kill -INT "$PUB_PID" 2>/dev/null || true
+    local waited=0
+    while kill -0 "$PUB_PID" 2>/dev/null && [ $waited -lt 100 ]; do
+        sleep 0.05
+        waited=$((waited + 1))
+    done
+    if kill -0 "$PUB_PID" 2>/dev/null; then
+        kill -KILL "$PUB_PID" 2>/dev/null || true
+        PUB_KILLED=$((PUB_KILLED + 1))
+    fi
     wait "$PUB_PID" 2>/dev/null || true
     forget_pid "$PUB_PID"
 }
