@@ -77,7 +77,7 @@ trap cleanup_started EXIT INT TERM
 
 started=$(date +%s)
 echo "=== $(date -u '+%Y-%m-%d %H:%M:%S UTC'); load: $(uptime | sed 's/.*load average: //'); $(nproc) CPUs"
-echo "    QoS profile $QOS_PROFILE ($QOS_FILE); domain $BENCH_DOMAIN; logs in $WORK_DIR"
+echo "    QoS profile $QOS_PROFILE ($QOS_FILE); domains $BENCH_DOMAIN_FIRST+; logs in $WORK_DIR"
 
 skipped() { [[ ",$skip," == *",$1,"* ]]; }
 
@@ -148,6 +148,7 @@ run_case() {
 }
 
 declare -A RESULT
+case_index=0
 if ! skipped throughput; then
     echo
     echo "=== throughput: lumoQuillpub -> reader, ${duration} s per case (rate 0: as fast as possible)"
@@ -166,6 +167,8 @@ if ! skipped throughput; then
                         RESULT["$rate/$topics/$size/$reader/$payload"]="- - - - - - n/a"
                         continue
                     fi
+                    use_case_domain "$case_index"
+                    case_index=$((case_index + 1))
                     RESULT["$rate/$topics/$size/$reader/$payload"]=$(run_case "$reader" "$payload" "$size" "$rate" "$topics")
                 done
             done
@@ -218,6 +221,7 @@ if ! skipped ddsperf; then
         echo "ddsperf not found (Debian package cyclonedds-tools; scripts/setup.sh installs it)"
     else
         export CYCLONEDDS_URI="file://$ROOT/bench/throughput/cyclonedds-loopback.xml"
+        BENCH_DOMAIN=$BENCH_DOMAIN_FIRST
         printf '%-10s %12s %10s %10s %10s %s\n' "size" "samples/s" "MB/s" "mon s/s" "mon/ddsp" "(mon: lumoQuillmon, no payload check, same size, 1 topic, max rate)"
         for size in $sizes; do
             log="$WORK_DIR/ddsperf-$size"

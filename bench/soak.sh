@@ -48,6 +48,7 @@ trap cleanup_started EXIT INT TERM
 echo "=== soak $(date -u '+%Y-%m-%d %H:%M:%S UTC'); load: $(uptime | sed 's/.*load average: //')"
 echo "    $topics topics x $rate samples/s, $size B alternating_float_ramp, ${seconds} s, QoS $QOS_PROFILE; logs in $WORK_DIR"
 
+use_case_domain 0
 names=$(topic_names "$topics" "Soak")
 # shellcheck disable=SC2086
 start_reader mon-pattern "$WORK_DIR/reader.log" $names
@@ -76,6 +77,7 @@ kill -STOP "$PUB_PID"
 sleep 0.3
 stop_reader
 stop_publisher
+[ "$PUB_KILLED" -gt 0 ] && echo "(the publisher did not exit within 5 s of SIGINT after the measurement and was killed)"
 
 read -r received lost <<< "$(reader_counts mon-pattern "$WORK_DIR/reader.log")"
 errors=$(grep -c " ERROR " "$WORK_DIR/reader.log" || true)

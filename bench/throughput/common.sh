@@ -4,7 +4,14 @@
 #
 # Every participant is confined to loopback: -a 127.0.0.1 restricts UDP to
 # the loopback interface (shared memory stays available, as it would for a
-# monitor beside its publishers), on a domain of its own (BENCH_DOMAIN).
+# monitor beside its publishers), on a domain of the bench's own
+# (BENCH_DOMAIN; the tests use 20 to 219).
+#
+# A Fast DDS process that is killed can leave a shared-memory port of its
+# domain locked, and every later participant on that domain that gets the
+# same port then receives nothing over shared memory. So each case runs on
+# its own domain (use_case_domain: 12 in turn from 220), whose stale port
+# files are removed first; no other process uses these domains.
 #
 # How the monitor's counts are read: lumoQuillmon prints "#samples" and
 # "#lost samples" per reader at exit, but only at INFO. Running it at INFO
@@ -20,7 +27,9 @@
 : "${BUILD_DIR:?}"
 BIN="$BUILD_DIR/bin"
 EXIT_REPORT_LIB="$BUILD_DIR/lib/liblumoExitReport.so"
-BENCH_DOMAIN=${BENCH_DOMAIN:-57}
+BENCH_DOMAIN_FIRST=${BENCH_DOMAIN_FIRST:-220}
+BENCH_DOMAIN_COUNT=12
+BENCH_DOMAIN=${BENCH_DOMAIN:-$BENCH_DOMAIN_FIRST}
 QOS_FILE=${QOS_FILE:-$BIN/telemDataPathDdsQos.xml}
 QOS_PROFILE=${QOS_PROFILE:-Lumo_Default_Profile}
 WORK_DIR=${WORK_DIR:-$(mktemp -d /tmp/lumo-bench.XXXXXX)}
@@ -51,6 +60,27 @@ forget_pid() {
 }
 
 now() { date +%s.%N; }
+
+# Removes the shared-memory port files of a domain (its 250 ports from
+# 7400 + 250 * domain); only for the bench's own domains, between cases.
+clear_domain_shm() {
+    local first=$((7400 + 250 * $1)) file port
+    for file in /dev/shm/fastrtps_port* /dev/shm/sem.fastrtps_port*; do
+        [ -e "$file" ] || continue
+        port=${file##*fastrtps_port}
+        port=${port%%_*}
+        [[ $port =~ ^[0-9]+$ ]] || continue
+        if [ "$port" -ge "$first" ] && [ "$port" -lt $((first + 250)) ]; then
+            rm -f "$file"
+        fi
+    done
+}
+
+# use_case_domain N: domain of the N-th case, cleared of stale ports.
+use_case_domain() {
+    BENCH_DOMAIN=$((BENCH_DOMAIN_FIRST + $1 % BENCH_DOMAIN_COUNT))
+    clear_domain_shm "$BENCH_DOMAIN"
+}
 
 # CPU seconds (user + system) a live process has used so far.
 cpu_seconds() {
