@@ -82,8 +82,13 @@ stop_publisher
 read -r received lost <<< "$(reader_counts mon-pattern "$WORK_DIR/reader.log")"
 errors=$(grep -c " ERROR " "$WORK_DIR/reader.log" || true)
 offered=$(awk -v r="$rate" -v t="$topics" -v s="$PUB_START" -v e="$stop" 'BEGIN { printf "%.0f", r * t * (e - s) }')
+# The publisher's own count (its summary at exit): a reliable writer that is
+# held back falls behind the offered rate.
+written=$(awk '/^\[.*samples written:/ { for (i = 1; i <= NF; i++) if ($i == "written:") n += $(i + 1); found = 1 }
+               END { print found ? n : "?" }' "$WORK_DIR/pub.log")
 echo
-echo "received $received samples (offered about $offered), lost (sample-id gaps) $lost, ERROR lines $errors"
+echo "offered $offered samples ($topics x $rate/s), written $written, received $received;" \
+    "lost (sample-id gaps) $lost; ERROR lines $errors"
 if [ -n "$at_minute" ]; then
     awk -v a="$at_minute" -v b="$end_rss" 'BEGIN {
         printf "RSS after 1 min %.1f MiB, at the end %.1f MiB: end / 1 min = %.4f (%+.2f%%)\n", a / 1024, b / 1024, b / a, (b / a - 1) * 100 }'
