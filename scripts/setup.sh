@@ -9,6 +9,8 @@ PACKAGES=(
     libfastrtps-dev libfastcdr-dev
     libfmt-dev liblog4cplus-dev libboost-program-options-dev
     libgtest-dev libgmock-dev libbenchmark-dev
+    # ddsperf, the reference peer of bench/run.sh
+    cyclonedds-tools
     clang-14 libclang-rt-14-dev
     iproute2 procps nftables tcpdump
 )

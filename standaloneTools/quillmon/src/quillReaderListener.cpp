@@ -6,6 +6,7 @@
 #include <exception>
 #include <unistd.h>
 
+
 #include <fastdds/dds/core/status/SubscriptionMatchedStatus.hpp>
 #include <fastdds/dds/subscriber/DataReader.hpp>
 #include <log4cplus/loggingmacros.h>
@@ -14,6 +15,7 @@
 #include "lumo/componentFramework/Logging.h"
 #include "lumo/componentFramework/Retcode.h"
 #include "quillLog.h"
+#include "quillPayloadScan.h"
 
 using lumo::componentFramework::AgnosticTopic;
 using lumo::componentFramework::GetLogger;
@@ -36,8 +38,8 @@ namespace {
 
 constexpr double NANOSECONDS_PER_SECOND = 1e9;
 constexpr float REPORT_PERIOD_SEC = 60.0f;
-constexpr double RAMP_STEP = 0.001;
-constexpr double RAMP_TOLERANCE = 1e-5;
+using quillPayloadScan::RAMP_STEP;
+using quillPayloadScan::RAMP_TOLERANCE;
 constexpr std::string_view ALTERNATING_FLOAT_RAMP = "alternating_float_ramp";
 
 // Element k of the payload read as a host-order IEEE-754 float, in place.
@@ -52,6 +54,39 @@ inline float FloatAt(const uint8_t* bytes, int64_t k)
 std::string ElementText(const uint8_t* bytes, int64_t count, int64_t k)
 {
     return (k >= 0 && k < count) ? lumo::format("{}", FloatAt(bytes, k)) : std::string("-");
+}
+
+// The payload checks run their block scans (quillPayloadScan.h) ahead of
+// their element loops; with AVX2 at hand, the copy built for it.
+bool HasAvx2()
+{
+#if defined(__x86_64__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2;
+#else
+    return false;
+#endif
+}
+
+int32_t SkipRampBlocks(const uint8_t* bytes, int32_t first, int32_t count, double base)
+{
+#if defined(__x86_64__)
+    if (HasAvx2()) {
+        return quillPayloadScan::RampScanAvx2(bytes, first, count, base);
+    }
+#endif
+    return quillPayloadScan::RampScan(bytes, first, count, base);
+}
+
+void SkipPatternBlocks(const uint8_t* bytes, int64_t& k, int64_t count, float& expected, float step)
+{
+#if defined(__x86_64__)
+    if (HasAvx2()) {
+        quillPayloadScan::PatternScanAvx2(bytes, k, count, expected, step);
+        return;
+    }
+#endif
+    quillPayloadScan::PatternScan(bytes, k, count, expected, step);
 }
 
 } // namespace
@@ -262,7 +297,7 @@ void QuillReaderListener::CheckRamp(AgnosticTopic& sample)
         return;
     }
     const double base = FloatAt(bytes, 0);
-    for (int32_t i = 1; i < count; ++i) {
+    for (int32_t i = SkipRampBlocks(bytes, 1, count, base); i < count; ++i) {
         const double expected = base + static_cast<double>(i) * RAMP_STEP;
         const double deviation = static_cast<double>(FloatAt(bytes, i)) - expected;
         if (std::fabs(deviation) > RAMP_TOLERANCE) {
@@ -298,7 +333,9 @@ void QuillReaderListener::CheckExpectedPayloadPattern(AgnosticTopic& sample)
         expected = -expected;
         step = -1.0f;
     }
-    for (int64_t k = 0; k < count; ++k) {
+    int64_t k = 0;
+    SkipPatternBlocks(bytes, k, count, expected, step);
+    for (; k < count; ++k) {
         if (!(FloatAt(bytes, k) == expected)) {
             QUILL_LOG(log4cplus::ERROR_LOG_LEVEL, "[{}][{}] SampleId: {}. Payload pattern mismatch: {}", topicName_,
                       readerIndex_, currentSampleId_, gExpectedPayloadPattern);

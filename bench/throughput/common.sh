@@ -1,0 +1,210 @@
+# Shared by bench/run.sh and bench/soak.sh: starting and stopping the reader
+# (lumoBareReader or lumoQuillmon) and lumoQuillpub, and reading what the
+# kernel knows of a process. Sourced, not run.
+#
+# Every participant is confined to loopback: -a 127.0.0.1 restricts UDP to
+# the loopback interface (shared memory stays available, as it would for a
+# monitor beside its publishers), on a domain of the bench's own
+# (BENCH_DOMAIN; the tests use 20 to 219).
+#
+# A Fast DDS process that is killed can leave a shared-memory port of its
+# domain locked, and every later participant on that domain that gets the
+# same port then receives nothing over shared memory. So each case runs on
+# its own domain (use_case_domain: 12 in turn from 220), whose stale port
+# files are removed first; no other process uses these domains.
+#
+# How the monitor's counts are read: lumoQuillmon prints "#samples" and
+# "#lost samples" per reader at exit, but only at INFO. Running it at INFO
+# would build and write a log line per checked sample (the ramp's length
+# line, the pattern's verified line): the figures would be those of a debug
+# run. So it runs at its normal level, with liblumoExitReport.so preloaded,
+# which raises the "lumo" logger to INFO only when SIGINT arrives (see
+# bench/exitReport/exitReport.cpp). The publisher is frozen (SIGSTOP) before
+# that, so no sample arrives while INFO is on, and it is still alive (its
+# writers matched) when the report is printed: a writer that leaves resets
+# the monitor's counts (match and unmatch restart "#samples" at -1).
+
+: "${BUILD_DIR:?}"
+BIN="$BUILD_DIR/bin"
+EXIT_REPORT_LIB="$BUILD_DIR/lib/liblumoExitReport.so"
+BENCH_DOMAIN_FIRST=${BENCH_DOMAIN_FIRST:-220}
+BENCH_DOMAIN_COUNT=12
+BENCH_DOMAIN=${BENCH_DOMAIN:-$BENCH_DOMAIN_FIRST}
+QOS_FILE=${QOS_FILE:-$BIN/telemDataPathDdsQos.xml}
+QOS_PROFILE=${QOS_PROFILE:-Lumo_Default_Profile}
+WORK_DIR=${WORK_DIR:-$(mktemp -d /tmp/lumo-bench.XXXXXX)}
+CLK_TCK=$(getconf CLK_TCK)
+
+declare -a STARTED_PIDS=()
+
+# Leaves nothing behind: every process this script started is ended by pid.
+cleanup_started() {
+    local pid
+    for pid in "${STARTED_PIDS[@]:-}"; do
+        [ -n "$pid" ] || continue
+        kill -CONT "$pid" 2>/dev/null || true
+        kill -TERM "$pid" 2>/dev/null || true
+    done
+    for pid in "${STARTED_PIDS[@]:-}"; do
+        [ -n "$pid" ] && wait "$pid" 2>/dev/null || true
+    done
+    STARTED_PIDS=()
+}
+
+forget_pid() {
+    local keep=() pid
+    for pid in "${STARTED_PIDS[@]:-}"; do
+        [ "$pid" != "$1" ] && [ -n "$pid" ] && keep+=("$pid")
+    done
+    STARTED_PIDS=("${keep[@]:-}")
+}
+
+now() { date +%s.%N; }
+
+# Removes the shared-memory port files of a domain (its 250 ports from
+# 7400 + 250 * domain); only for the bench's own domains, between cases.
+clear_domain_shm() {
+    local first=$((7400 + 250 * $1)) file port
+    for file in /dev/shm/fastrtps_port* /dev/shm/sem.fastrtps_port*; do
+        [ -e "$file" ] || continue
+        port=${file##*fastrtps_port}
+        port=${port%%_*}
+        [[ $port =~ ^[0-9]+$ ]] || continue
+        if [ "$port" -ge "$first" ] && [ "$port" -lt $((first + 250)) ]; then
+            rm -f "$file"
+        fi
+    done
+}
+
+# use_case_domain N: domain of the N-th case, cleared of stale ports.
+use_case_domain() {
+    BENCH_DOMAIN=$((BENCH_DOMAIN_FIRST + $1 % BENCH_DOMAIN_COUNT))
+    clear_domain_shm "$BENCH_DOMAIN"
+}
+
+# CPU seconds (user + system) a live process has used so far.
+cpu_seconds() {
+    awk -v tck="$CLK_TCK" '{ sub(/^.*\) /, ""); printf "%.2f\n", ($12 + $13) / tck }' "/proc/$1/stat"
+}
+
+# Peak resident set (VmHWM) and current resident set (VmRSS), in KiB.
+peak_rss_kib() { awk '/^VmHWM:/ { print $2 }' "/proc/$1/status"; }
+rss_kib() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"; }
+
+# wait_for_line FILE PATTERN SECONDS PID: until FILE holds a line matching
+# PATTERN; fails if PID ends or time runs out.
+wait_for_line() {
+    local file=$1 pattern=$2 limit=$3 pid=$4 waited=0
+    until grep -q -- "$pattern" "$file" 2>/dev/null; do
+        if ! kill -0 "$pid" 2>/dev/null; then
+            echo "bench: process $pid ended before '$pattern' (log $file):" >&2
+            tail -5 "$file" >&2
+            return 1
+        fi
+        sleep 0.05
+        waited=$((waited + 1))
+        if [ "$waited" -ge $((limit * 20)) ]; then
+            echo "bench: no '$pattern' in $file after ${limit}s" >&2
+            return 1
+        fi
+    done
+}
+
+topic_names() {
+    local count=$1 prefix=$2 i names=()
+    for ((i = 0; i < count; i++)); do names+=("${prefix}$i"); done
+    echo "${names[@]}"
+}
+
+# start_reader KIND LOG TOPICS...: KIND is bare, mon, mon-ramp or
+# mon-pattern. Sets READER_PID once the reader is up.
+start_reader() {
+    local kind=$1 log=$2
+    shift 2
+    local common=(-t "$@" -a 127.0.0.1 --domain-id "$BENCH_DOMAIN" --qos-file "$QOS_FILE" --qos-profile "$QOS_PROFILE")
+    case $kind in
+    bare) "$BIN/lumoBareReader" "${common[@]}" > "$log" 2>&1 & ;;
+    mon) LD_PRELOAD="$EXIT_REPORT_LIB" "$BIN/lumoQuillmon" "${common[@]}" -i 1 > "$log" 2>&1 & ;;
+    mon-ramp) LD_PRELOAD="$EXIT_REPORT_LIB" "$BIN/lumoQuillmon" "${common[@]}" -i 1 -c > "$log" 2>&1 & ;;
+    mon-pattern)
+        LD_PRELOAD="$EXIT_REPORT_LIB" "$BIN/lumoQuillmon" "${common[@]}" -i 1 \
+            --expected-payload-pattern alternating_float_ramp > "$log" 2>&1 &
+        ;;
+    *) echo "bench: unknown reader $kind" >&2; return 1 ;;
+    esac
+    READER_PID=$!
+    STARTED_PIDS+=("$READER_PID")
+    wait_for_line "$log" "Ctrl-C to exit" 30 "$READER_PID"
+}
+
+# start_publisher LOG RATE SIZE PAYLOAD TOPICS...: publishes until stopped.
+# Sets PUB_PID and PUB_START (epoch seconds of its first write, from its log).
+start_publisher() {
+    local log=$1 rate=$2 size=$3 payload=$4
+    shift 4
+    local extra=()
+    if [ "$payload" = ramp ]; then
+        # Centred on 0, so that the single-precision elements of the longest
+        # payloads stay within the ramp check's tolerance.
+        extra=(--ramp-start "$(awk -v n="$size" 'BEGIN { printf "%.3f", -0.001 * int(n / 8) }')")
+    fi
+    "$BIN/lumoQuillpub" -t "$@" -a 127.0.0.1 --domain-id "$BENCH_DOMAIN" --qos-file "$QOS_FILE" \
+        --qos-profile "$QOS_PROFILE" -r "$rate" --payload "$payload" --payload-size "$size" \
+        --wait-readers 1 --wait-timeout 30 --ack-timeout 1 "${extra[@]}" > "$log" 2>&1 &
+    PUB_PID=$!
+    STARTED_PIDS+=("$PUB_PID")
+    wait_for_line "$log" "Publishing on" 40 "$PUB_PID"
+    local stamp
+    stamp=$(grep -m1 "Publishing on" "$log" | awk '{ print $1 " " $2 }')
+    PUB_START=$(date -d "$stamp" +%s.%N)
+}
+
+# stop_reader: SIGINT, then waits (at most 20 s) for it to exit.
+stop_reader() {
+    kill -INT "$READER_PID" 2>/dev/null || true
+    local waited=0
+    while kill -0 "$READER_PID" 2>/dev/null && [ $waited -lt 400 ]; do
+        sleep 0.05
+        waited=$((waited + 1))
+    done
+    if kill -0 "$READER_PID" 2>/dev/null; then
+        echo "bench: reader $READER_PID did not stop; killing it" >&2
+        kill -KILL "$READER_PID" 2>/dev/null || true
+    fi
+    wait "$READER_PID" 2>/dev/null || true
+    forget_pid "$READER_PID"
+}
+
+# stop_publisher: SIGINT after the freeze; its figures are taken by then, so
+# a publisher that does not end within 5 s is killed. (Fast DDS 2.9.1 can
+# deadlock in a reliable writer with fragmented samples at exit; counted in
+# PUB_KILLED and reported.)
+PUB_KILLED=0
+stop_publisher() {
+    kill -CONT "$PUB_PID" 2>/dev/null || true
+    kill -INT "$PUB_PID" 2>/dev/null || true
+    local waited=0
+    while kill -0 "$PUB_PID" 2>/dev/null && [ $waited -lt 100 ]; do
+        sleep 0.05
+        waited=$((waited + 1))
+    done
+    if kill -0 "$PUB_PID" 2>/dev/null; then
+        kill -KILL "$PUB_PID" 2>/dev/null || true
+        PUB_KILLED=$((PUB_KILLED + 1))
+    fi
+    wait "$PUB_PID" 2>/dev/null || true
+    forget_pid "$PUB_PID"
+}
+
+# Samples the reader received and gaps it counted, from its exit output:
+# prints "received lost". The monitor's "#samples" starts at -1 at the
+# writer's match, so each reader's count is one short of the samples taken.
+reader_counts() {
+    local kind=$1 log=$2
+    if [ "$kind" = bare ]; then
+        awk '/^bare total samples:/ { n = $4 } END { if (n == "") exit 1; print n, "-" }' "$log"
+    else
+        awk '/#samples:/ { for (i = 1; i <= NF; i++) { if ($i == "#samples:") s += $(i + 1) + 1; if ($i == "samples:" && $(i - 1) == "#lost") l += $(i + 1) } found = 1 }
+             END { if (!found) exit 1; print s, l }' "$log"
+    fi
+}
