@@ -6,7 +6,6 @@
 #include <exception>
 #include <unistd.h>
 
-
 #include <fastdds/dds/core/status/SubscriptionMatchedStatus.hpp>
 #include <fastdds/dds/subscriber/DataReader.hpp>
 #include <log4cplus/loggingmacros.h>
