@@ -404,7 +404,7 @@ TEST(Throttling, SleepingReaderLogsEachSleepAndSlowsAReliablePublisher)
         // The final wait for acknowledgements matters: Fast DDS 2.9 can hang
         // deleting a reliable writer whose heartbeat fires while unacknowledged
         // samples are released.
-        auto publisher = Publisher({"-t", topic, "-r", "0", "--duration", "2"});
+        auto publisher = Publisher({"-t", topic, "-r", "0", "--duration", "2", "--ack-timeout", "30"});
         EXPECT_EQ(publisher->Wait(PUBLISH_TIMEOUT), 0) << publisher->Output();
         EXPECT_EQ(StopWith(*monitor, SIGINT), 0);
         return Run{SamplesWritten(*publisher), MessagesAt(*monitor, "INFO")};
