@@ -149,6 +149,9 @@ run_case() {
 
 declare -A RESULT
 case_index=0
+# reader:payload of every case, in table order; each monitor case has a bare
+# one fed the same payload kind.
+READER_RUNS="bare:ramp mon:ramp mon-ramp:ramp bare:alternating_float_ramp mon-pattern:alternating_float_ramp"
 if ! skipped throughput; then
     echo
     echo "=== throughput: lumoQuillpub -> reader, ${duration} s per case (rate 0: as fast as possible)"
@@ -158,9 +161,9 @@ if ! skipped throughput; then
     for rate in $rates; do
         for topics in $topic_counts; do
             for size in $sizes; do
-                for spec in bare:ramp mon:ramp mon-ramp:ramp bare:alternating_float_ramp mon-pattern:alternating_float_ramp; do
-                    reader=${spec%%:*}
-                    payload=${spec#*:}
+                for run in $READER_RUNS; do
+                    reader=${run%%:*}
+                    payload=${run#*:}
                     if [ "$reader" = mon-ramp ] && [ "$size" -gt 1024000 ]; then
                         # No single-precision ramp of step 0.001 over more than
                         # 256000 elements stays within the check's 1e-5.
@@ -182,9 +185,9 @@ if ! skipped throughput; then
         for topics in $topic_counts; do
             for size in $sizes; do
                 label="$(size_text "$size") x$topics r=$([ "$rate" = 0 ] && echo max || echo "$rate/s")"
-                for spec in bare:ramp mon:ramp mon-ramp:ramp bare:alternating_float_ramp mon-pattern:alternating_float_ramp; do
-                    reader=${spec%%:*}
-                    payload=${spec#*:}
+                for run in $READER_RUNS; do
+                    reader=${run%%:*}
+                    payload=${run#*:}
                     read -r n lost per_s mbs cpu peak status <<< "${RESULT["$rate/$topics/$size/$reader/$payload"]}"
                     read -r bn _ bper_s _ bcpu _ _ <<< "${RESULT["$rate/$topics/$size/bare/$payload"]}"
                     ratio=""

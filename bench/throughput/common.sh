@@ -160,14 +160,20 @@ start_publisher() {
 }
 
 # stop_reader: SIGINT, then waits (at most 20 s) for it to exit.
-stop_reader() {
-    kill -INT "$READER_PID" 2>/dev/null || true
+# wait_gone PID TICKS: waits up to TICKS x 50 ms for PID to exit; fails if
+# it still runs.
+wait_gone() {
     local waited=0
-    while kill -0 "$READER_PID" 2>/dev/null && [ $waited -lt 400 ]; do
+    while kill -0 "$1" 2>/dev/null && [ $waited -lt "$2" ]; do
         sleep 0.05
         waited=$((waited + 1))
     done
-    if kill -0 "$READER_PID" 2>/dev/null; then
+    ! kill -0 "$1" 2>/dev/null
+}
+
+stop_reader() {
+    kill -INT "$READER_PID" 2>/dev/null || true
+    if ! wait_gone "$READER_PID" 400; then
         echo "bench: reader $READER_PID did not stop; killing it" >&2
         kill -KILL "$READER_PID" 2>/dev/null || true
     fi
@@ -183,12 +189,7 @@ PUB_KILLED=0
 stop_publisher() {
     kill -CONT "$PUB_PID" 2>/dev/null || true
     kill -INT "$PUB_PID" 2>/dev/null || true
-    local waited=0
-    while kill -0 "$PUB_PID" 2>/dev/null && [ $waited -lt 100 ]; do
-        sleep 0.05
-        waited=$((waited + 1))
-    done
-    if kill -0 "$PUB_PID" 2>/dev/null; then
+    if ! wait_gone "$PUB_PID" 100; then
         kill -KILL "$PUB_PID" 2>/dev/null || true
         PUB_KILLED=$((PUB_KILLED + 1))
     fi

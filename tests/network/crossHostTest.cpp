@@ -17,6 +17,7 @@
 #include "PacketCapture.h"
 #include "ProcessRunner.h"
 #include "TestNames.h"
+#include "ToolRuns.h"
 
 using namespace std::chrono_literals;
 using lumo::test::NetworkNamespaces;
@@ -29,9 +30,9 @@ using ::testing::Not;
 
 namespace {
 
-constexpr auto START_TIMEOUT = 20s;
-constexpr auto EXIT_TIMEOUT = 20s;
-const std::string READY_LINE = "==> Ctrl-C to exit <=.";
+using lumo::test::EXIT_TIMEOUT;
+using lumo::test::START_TIMEOUT;
+const std::string& READY_LINE = lumo::test::MONITOR_READY_LINE;
 // The shipped profiles: their readers watch writer liveliness (3 s lease).
 const std::string QOS_FILE = LUMO_SHIPPED_QOS_FILE;
 const std::string RELIABLE_PROFILE = "Lumo_Default_Profile";
