@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include "LogCapture.h"
-#include "lumo/Format.h"
 #include "quillReaderListener.h"
 
 using lumo::componentFramework::AgnosticTopic;
@@ -58,12 +57,6 @@ protected:
     QuillReaderListener listener_{"pos", 2};
 };
 
-std::string RampError(int index, float first, float element)
-{
-    const double deviation = static_cast<double>(element) - (static_cast<double>(first) + index * 0.001);
-    return lumo::format("[pos][2] SampleId: 7. CheckRamp error: {} [{} {} {}]", index, first, element, deviation);
-}
-
 TEST_F(PayloadChecks, RampPassesOnTheRampAndStopsAtTheFirstElementOffIt)
 {
     Ramp(Sample({5.0f, 5.001f, 5.002f}));
@@ -76,9 +69,34 @@ TEST_F(PayloadChecks, RampPassesOnTheRampAndStopsAtTheFirstElementOffIt)
     const auto records = log_.Records();
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].message, "[pos][2] SampleId: 7. CheckRamp length: 20 [5 5.001 5.003 5.004]");
-    EXPECT_EQ(records[1], (LogRecord{log4cplus::ERROR_LOG_LEVEL, RampError(2, 5.0f, 5.003f)}));
-    EXPECT_THAT(records[1].message, ::testing::StartsWith("[pos][2] SampleId: 7. CheckRamp error: 2 [5 5.003 0.00099978"));
+    EXPECT_EQ(records[1], (LogRecord{log4cplus::ERROR_LOG_LEVEL,
+                                     "[pos][2] SampleId: 7. CheckRamp error: 2 [5 5.003 0.0009997825622560796]"}));
     EXPECT_TRUE(gExitRequested);
+}
+
+// Elements print in the shortest single-precision form and the deviation in
+// the shortest double-precision form, scientific where that is shorter.
+TEST_F(PayloadChecks, RampLinesPrintValuesInTheirShortestForm)
+{
+    Ramp(Sample({0.0001f, 0.0011f, 0.0021f, 0.0031f}));
+    EXPECT_THAT(log_.Messages(), ElementsAre("[pos][2] SampleId: 7. CheckRamp length: 16 [1e-04 0.0011 0.0021 0.0031]"));
+    EXPECT_FALSE(gExitRequested);
+
+    log_.Clear();
+    Ramp(Sample({0.0f, 1e15f, -0.0f, 100000.0f}));
+    EXPECT_THAT(log_.Messages(), ElementsAre("[pos][2] SampleId: 7. CheckRamp length: 16 [0 1e+15 -0 1e+05]",
+                                             "[pos][2] SampleId: 7. CheckRamp error: 1 [0 1e+15 999999986991104]"));
+
+    log_.Clear();
+    Ramp(Sample({-0.0f, -0.0005f, -INFINITY}));
+    EXPECT_THAT(log_.Messages(), ElementsAre("[pos][2] SampleId: 7. CheckRamp length: 12 [-0 -5e-04 -inf -inf]",
+                                             "[pos][2] SampleId: 7. CheckRamp error: 1 [-0 -5e-04 -0.0015000000237487257]"));
+
+    log_.Clear();
+    Ramp(Sample({1e-04f, 100000.0f}));
+    EXPECT_EQ(log_.Messages().back(), "[pos][2] SampleId: 7. CheckRamp error: 1 [1e-04 1e+05 99999.9989]");
+    Ramp(Sample({0.0f, INFINITY}));
+    EXPECT_EQ(log_.Messages().back(), "[pos][2] SampleId: 7. CheckRamp error: 1 [0 inf inf]");
 }
 
 TEST_F(PayloadChecks, RampToleranceIsAbsoluteAndStrict)

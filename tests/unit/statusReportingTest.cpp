@@ -146,6 +146,15 @@ TEST_F(StatusReporting, LivelinessChangeReportsThenResetsToZeroKeepingErrors)
         EXPECT_EQ(listener_.TotalSamplesReceived(), 0);
     }
 
+    // Round figures print in scientific notation where that is shorter.
+    log_.Clear();
+    SetStatistics(listener_, 4, 0, 400000.0);
+    listener_.on_liveliness_changed(nullptr, Liveliness(1, 0, 1, 0));
+    EXPECT_EQ(log_.Messages().back(), "[pos][2] Total sample received: 4 Avg: 1e+05. Freq: 1e-05. Total sample errors: 0");
+    SetStatistics(listener_, 2, 1, 0.001);
+    listener_.on_liveliness_changed(nullptr, Liveliness(1, 0, 1, 0));
+    EXPECT_EQ(log_.Messages().back(), "[pos][2] Total sample received: 2 Avg: 5e-04. Freq: 2000. Total sample errors: 1");
+
     // No interval measured yet: Freq is infinite.
     log_.Clear();
     SetStatistics(listener_, 1, 0, 0.0);
