@@ -9,12 +9,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fastdds/dds/core/LoanableSequence.hpp>
 #include <fastdds/dds/subscriber/DataReader.hpp>
 #include <fastdds/dds/subscriber/DataReaderListener.hpp>
 #include <fastdds/dds/subscriber/SampleInfo.hpp>
 #include <fastdds/dds/subscriber/qos/DataReaderQos.hpp>
 #include <fastrtps/utils/IPLocator.h>
 
+#include "LogCapture.h"
 #include "TestNames.h"
 #include "lumo/componentFramework/DdsPub.h"
 #include "lumo/componentFramework/DdsSub.h"
@@ -167,6 +169,74 @@ TEST(Readers, DestructorWithoutDestroyDeletesReadersBeforeReleasingListeners)
                   "239.255.255.255)");
     }
     EXPECT_TRUE(watch.expired());
+}
+
+// Counts data-available calls and takes nothing: the test takes the samples
+// itself, on loan.
+class KnockingListener : public fdds::DataReaderListener
+{
+public:
+    void on_data_available(fdds::DataReader*) override { ++calls; }
+    std::atomic<int> calls{0};
+};
+
+bool WaitUntil(const std::function<bool()>& done)
+{
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(1ms);
+    }
+    return done();
+}
+
+// A reader with samples on loan cannot be deleted: it lives on and still
+// calls its listener, which must therefore outlive every reference the
+// caller and the facade had.
+TEST(Readers, AFailedDeleteIsLoggedAndTheListenerOutlivesTheFacade)
+{
+    const auto topic = lumo::test::UniqueTopic("Undeletable");
+    lumo::test::LogCapture log;
+    DdsPub pub(LUMO_TEST_QOS_FILE, "Test_Reliable", lumo::test::TestDomain(), "facadeTest");
+    pub.CreateParticipant();
+    pub.CreatePublisher();
+    pub.CreateManyDataWriters({topic});
+    auto sub = std::make_unique<DdsSub>(LUMO_TEST_QOS_FILE, "Test_Reliable", lumo::test::TestDomain(), "facadeTest");
+    sub->CreateParticipant();
+    sub->CreateSubscriber();
+    auto listener = std::make_shared<KnockingListener>();
+    std::weak_ptr<fdds::DataReaderListener> watch = listener;
+    sub->CreateManyDataReaders({{topic, listener, ""}});
+    sub->EnableAllDataReaders();
+    ASSERT_TRUE(pub.WaitForMatchedReaders(0, 1, 20s));
+
+    AgnosticTopic sample;
+    ASSERT_TRUE(pub.Write(0, sample));
+    ASSERT_TRUE(WaitUntil([&] { return listener->calls > 0; }));
+    auto* reader = sub->Reader(0);
+    fdds::LoanableSequence<AgnosticTopic> data;
+    fdds::LoanableSequence<fdds::SampleInfo> infos;
+    ASSERT_TRUE(compat::IsOk(reader->take(data, infos)));
+    ASSERT_EQ(data.length(), 1);
+
+    sub->DestroyAllDataReaders();
+    EXPECT_EQ(log.Records(), (std::vector<lumo::test::LogRecord>{
+                                 {log4cplus::ERROR_LOG_LEVEL,
+                                  "cannot delete the data reader on topic '" + topic +
+                                      "' (RETCODE_PRECONDITION_NOT_MET); it keeps its listener until the process ends"}}));
+    EXPECT_EQ(sub->ReaderCount(), 0u);
+    KnockingListener* kept = listener.get();
+    listener.reset();
+    sub.reset();
+    ASSERT_FALSE(watch.expired());
+
+    // The reader still delivers to it.
+    const int before = kept->calls;
+    ASSERT_TRUE(pub.Write(0, sample));
+    EXPECT_TRUE(WaitUntil([&] { return kept->calls > before; }));
+    EXPECT_FALSE(watch.expired());
+    // Fast DDS deletes what is left at the end of the process; a reader
+    // still lending samples then trips its assertions.
+    EXPECT_TRUE(compat::IsOk(reader->return_loan(data, infos)));
 }
 
 // Every shipped profile loads and carries samples from a writer to a reader

@@ -1,7 +1,9 @@
 // lumoQuillmon as its users meet it: a separate process, its output and its
 // exit status. Every run is confined to loopback.
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,7 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
+using ::testing::IsEmpty;
 using ::testing::Not;
 
 namespace {
@@ -261,5 +264,44 @@ TEST(QuillmonSignals, SignalStormDuringShutdownIsHarmless)
         }
         ASSERT_EQ(monitor->Wait(EXIT_TIMEOUT), 0) << monitor->Output();
         EXPECT_THAT(InfoMessages(*monitor), Contains(" [" + topic + "][0] #samples: 0 #lost samples: 0"));
+    }
+}
+
+// Fast DDS 2.9 was seen to deadlock inside delete_datareader at shutdown. A
+// preloaded library makes that call hang for good: once its exit report is
+// out, the monitor must end by itself after its bound, with the run's status
+// and one ERROR line. Without it, teardown is as before: no ERROR, status 0.
+TEST(QuillmonTeardown, AHangingReaderDeleteEndsTheRunAfterItsBoundWithTheRunsStatus)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto topic = lumo::test::UniqueTopic("Teardown");
+    const char* asanOptions = std::getenv("ASAN_OPTIONS");
+    // The preloaded library comes before the sanitizer's runtime.
+    const std::string asan = "ASAN_OPTIONS=" + std::string(asanOptions != nullptr ? asanOptions : "") +
+                             ":verify_asan_link_order=0";
+    for (const bool hang : {true, false}) {
+        SCOPED_TRACE(hang ? "hanging delete" : "normal teardown");
+        auto monitor = hang ? Start(Confined({"-d", "-t", topic}), {"LD_PRELOAD=" LUMO_HANGING_READER_DELETE_PATH, asan})
+                            : Start(Confined({"-d", "-t", topic}));
+        ASSERT_TRUE(monitor->WaitForText(READY_LINE, START_TIMEOUT)) << monitor->Output();
+        monitor->Signal(SIGINT);
+        ASSERT_TRUE(monitor->WaitForText("Exiting ....", EXIT_TIMEOUT)) << monitor->Output();
+        const auto reported = Clock::now();
+        ASSERT_EQ(monitor->Wait(EXIT_TIMEOUT), 0) << monitor->Output();
+        const auto ended = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - reported);
+        std::cout << (hang ? "hanging delete" : "normal teardown") << ": ended " << ended.count()
+                  << " ms after the exit report\n";
+
+        const auto info = InfoMessages(*monitor);
+        ASSERT_GE(info.size(), 3u);
+        EXPECT_THAT(std::vector<std::string>(info.end() - 3, info.end()),
+                    ElementsAre("Exiting ....", "Statistics: ", " [" + topic + "][0] #samples: 0 #lost samples: 0"));
+        if (hang) {
+            EXPECT_THAT(lumo::test::MessagesAt(*monitor, "ERROR"),
+                        ElementsAre("ERROR: teardown did not finish within 5 s; ending the process"));
+            EXPECT_EQ(monitor->Messages().back(), "ERROR ERROR: teardown did not finish within 5 s; ending the process");
+        } else {
+            EXPECT_THAT(lumo::test::MessagesAt(*monitor, "ERROR"), IsEmpty());
+        }
     }
 }

@@ -1,5 +1,6 @@
 #include "ProcessRunner.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -27,9 +28,18 @@ ProcessRunner::ProcessRunner(const std::string& program, const std::vector<std::
         argv.push_back(a.data());
     }
     argv.push_back(nullptr);
+    // A given entry replaces an inherited one of the same name: getenv finds
+    // the first.
+    const auto sameName = [](const std::string& a, const std::string& b) {
+        const auto nameEnd = a.find('=');
+        return nameEnd != std::string::npos && b.compare(0, nameEnd + 1, a, 0, nameEnd + 1) == 0;
+    };
     std::vector<std::string> envStore;
     for (char** e = environ; *e != nullptr; ++e) {
-        envStore.emplace_back(*e);
+        const std::string inherited(*e);
+        if (std::none_of(env.begin(), env.end(), [&](const std::string& given) { return sameName(given, inherited); })) {
+            envStore.push_back(inherited);
+        }
     }
     envStore.insert(envStore.end(), env.begin(), env.end());
     std::vector<char*> envp;

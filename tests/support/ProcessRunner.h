@@ -19,7 +19,7 @@ class ProcessRunner
 {
 public:
     // Starts `program` with `args`; `env` entries ("NAME=value") are added to
-    // the environment.
+    // the environment, replacing inherited ones of the same name.
     ProcessRunner(const std::string& program, const std::vector<std::string>& args,
                   const std::vector<std::string>& env = {});
     ~ProcessRunner(); // kills the child if it still runs

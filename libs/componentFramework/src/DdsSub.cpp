@@ -1,6 +1,7 @@
 #include "lumo/componentFramework/DdsSub.h"
 
 #include <algorithm>
+#include <mutex>
 
 #include <fastdds/dds/domain/DomainParticipant.hpp>
 #include <fastdds/dds/subscriber/DataReader.hpp>
@@ -15,6 +16,8 @@
 #include "lumo/componentFramework/AgnosticTopic.h"
 #include "lumo/componentFramework/FastDdsCompat.h"
 #include "lumo/componentFramework/Interfaces.h"
+#include "lumo/componentFramework/Logging.h"
+#include "lumo/componentFramework/Retcode.h"
 
 namespace lumo::componentFramework {
 
@@ -48,6 +51,28 @@ eprosima::fastrtps::rtps::Locator_t MulticastLocator(const std::string& address,
     // Port 0: Fast DDS fills in the domain's user multicast port.
     locator.port = 0;
     return locator;
+}
+
+// Teardown goes on whatever happens to the message.
+void LogError(const std::string& text) noexcept
+{
+    try {
+        auto& logger = GetLogger("lumo");
+        if (logger.isEnabledFor(log4cplus::ERROR_LOG_LEVEL)) {
+            logger.forcedLog(log4cplus::ERROR_LOG_LEVEL, text, __FILE__, __LINE__);
+        }
+    } catch (...) {
+    }
+}
+
+// Listeners of readers that could not be deleted: never released, since
+// Fast DDS may call them as long as the process runs.
+void KeepUntilProcessEnd(std::shared_ptr<DataReaderListener> listener)
+{
+    static auto* kept = new std::vector<std::shared_ptr<DataReaderListener>>();
+    static auto* mutex = new std::mutex();
+    std::lock_guard lock(*mutex);
+    kept->push_back(std::move(listener));
 }
 
 } // namespace
@@ -121,7 +146,15 @@ void DdsSub::DestroyAllDataReaders()
 {
     for (auto& entry : readers_) {
         if (entry.reader != nullptr && subscriber_ != nullptr) {
-            subscriber_->delete_datareader(entry.reader);
+            const auto rc = subscriber_->delete_datareader(entry.reader);
+            if (!compat::IsOk(rc)) {
+                // The reader lives on and may still call its listener (a loan
+                // left outstanding refuses the delete, for instance).
+                LogError("cannot delete the data reader on topic '" + entry.reader->get_topicdescription()->get_name() +
+                         "' (" + RetcodeToString(compat::RetcodeValue(rc)) +
+                         "); it keeps its listener until the process ends");
+                KeepUntilProcessEnd(std::move(entry.listener));
+            }
             entry.reader = nullptr;
         }
     }

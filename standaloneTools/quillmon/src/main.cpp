@@ -6,6 +6,12 @@
 //   1    an error ended the run ("ERROR: ..." is logged): bad command line,
 //        QoS file or profile, network interface, DDS set-up
 //   254  too many topics (16 or more)
+//
+// Teardown is bounded: once the exit report is logged, deleting the readers
+// and the facade must end within TEARDOWN_BOUND (5 s). If Fast DDS hangs
+// there, the monitor logs "ERROR: teardown did not finish within 5 s; ending
+// the process" and ends itself with the status the run would have had (0).
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <exception>
@@ -25,6 +31,7 @@
 #include "quillLog.h"
 #include "quillReaderListener.h"
 #include "quillmonOptions.h"
+#include "teardownDeadline.h"
 
 namespace po = boost::program_options;
 using lumo::componentFramework::DdsReaderParams;
@@ -35,6 +42,8 @@ namespace {
 constexpr const char* TOOL_NAME = "lumoQuillmon";
 constexpr uint64_t MAX_TOPICS = 16; // the number of topics must stay below this
 constexpr int TOO_MANY_TOPICS = -2;
+// Normal teardown takes well under a second, even under the sanitizers.
+constexpr std::chrono::seconds TEARDOWN_BOUND{5};
 
 } // namespace
 
@@ -50,6 +59,8 @@ int main(int argc, char** argv)
     log4cplus::Logger& logger = lumo::componentFramework::GetLogger("lumo");
     signal(SIGINT, SignalHandler);
     signal(SIGTERM, SignalHandler);
+    // Outlives the facade, so that it covers the facade's destructor too.
+    TeardownDeadline teardownDeadline(logger);
 
     try {
         bool checkRamp = false;
@@ -135,6 +146,7 @@ int main(int argc, char** argv)
                          listener.topicName_.c_str(), listener.readerIndex_, listener.TotalSamplesReceived(),
                          listener.TotalSampleErrors());
         }
+        teardownDeadline.Arm(TEARDOWN_BOUND, 0);
         dds.DestroyAllDataReaders();
     } catch (const std::exception& e) {
         QUILL_LOG_TO(logger, log4cplus::ERROR_LOG_LEVEL, "ERROR: {}", e.what());
@@ -143,5 +155,6 @@ int main(int argc, char** argv)
         QUILL_LOG_TO(logger, log4cplus::ERROR_LOG_LEVEL, "ERROR: An unknown exception occurred.");
         return 1;
     }
+    teardownDeadline.Disarm();
     return 0;
 }

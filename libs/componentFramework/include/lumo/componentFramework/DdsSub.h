@@ -45,7 +45,10 @@ public:
 
     void EnableAllDataReaders();
 
-    // Deletes every reader; once it returns no listener callback runs.
+    // Deletes every reader; once it returns no listener callback runs. A reader
+    // that Fast DDS refuses to delete (one with samples still on loan, for
+    // instance) is logged at ERROR on the "lumo" logger and lives on: its
+    // listener is then kept until the process ends.
     void DestroyAllDataReaders();
 
     size_t ReaderCount() const { return readers_.size(); }
