@@ -10,6 +10,7 @@
 #include <fastdds/dds/domain/DomainParticipant.hpp>
 #include <fastdds/dds/domain/DomainParticipantFactory.hpp>
 #include <fastdds/dds/domain/qos/DomainParticipantQos.hpp>
+#include <fastdds/dds/log/Log.hpp>
 #include <fastdds/dds/topic/Topic.hpp>
 #include <fastdds/dds/topic/qos/TopicQos.hpp>
 #include <fastdds/rtps/transport/UDPv4TransportDescriptor.h>
@@ -78,6 +79,10 @@ Dds::Dds(std::string qosFile, std::string qosProfile, uint32_t domainId, std::st
 Dds::~Dds()
 {
     DeleteParticipant();
+    // Fast DDS logs from a thread of its own: what it had to say about these
+    // entities (the XML parser's complaints about a QoS file, for instance)
+    // is out before the caller reports its own outcome.
+    Log::Flush();
 }
 
 void Dds::SetInterfaceWhiteList(const std::vector<std::string>& interfaces)

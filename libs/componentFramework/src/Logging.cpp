@@ -12,6 +12,8 @@
 #include <log4cplus/fileappender.h>
 #include <log4cplus/layout.h>
 
+#include "FastDdsLogRoute.h"
+
 namespace lumo::componentFramework {
 
 namespace {
@@ -55,7 +57,10 @@ bool ConfigureFromProperties(const std::string& toolName)
 
 void LogConfigureTool(const std::string& toolName, int logLevel, bool logToFile)
 {
+    // Fast DDS writes its own log from a thread of its own: on standard
+    // output beside log4cplus, the two would split each other's lines.
     if (ConfigureFromProperties(toolName)) {
+        RouteFastDdsLog();
         return;
     }
     log4cplus::Logger root = log4cplus::Logger::getRoot();
@@ -66,6 +71,7 @@ void LogConfigureTool(const std::string& toolName, int logLevel, bool logToFile)
         root.addAppender(MakeFileAppender(toolName));
     }
     GetLogger(TOOLKIT_LOGGER).setLogLevel(logLevel);
+    RouteFastDdsLog();
 }
 
 log4cplus::Logger& GetLogger(const std::string& name)

@@ -12,6 +12,14 @@ namespace lumo::componentFramework {
 // decides the loggers' levels itself).
 inline constexpr const char* LOG_CONFIG_ENV = "LUMO_LOG_CONFIG";
 
+// Fast DDS's own log entries go to this logger, a child of "lumo": at ERROR,
+// WARN or INFO as Fast DDS rates them, as "[CATEGORY Kind] message" (and
+// " -> Function f" where Fast DDS names one), through the same appenders and
+// layout as the tool's lines, so that no line splits another. Fast DDS itself still
+// decides which entries it produces (errors only, unless its verbosity is
+// raised).
+inline constexpr const char* FAST_DDS_LOGGER = "lumo.fastdds";
+
 // Configures logging for the tool `toolName`; call it once after a
 // log4cplus::Initializer exists.
 //   - Console output on standard output, one line per event, flushed at once:
@@ -20,6 +28,8 @@ inline constexpr const char* LOG_CONFIG_ENV = "LUMO_LOG_CONFIG";
 //     10000 DEBUG, 20000 INFO, 30000 WARN, 40000 ERROR).
 //   - `logToFile`: when true, every line also goes to "<toolName>.log" in the
 //     working directory (appended).
+//   - Fast DDS's log goes to FAST_DDS_LOGGER instead of standard output, in
+//     either case (also with LUMO_LOG_CONFIG).
 // A properties file named by LUMO_LOG_CONFIG replaces all of this; if it
 // cannot be read, a note goes to standard error and the console set-up is
 // used instead.

@@ -1,0 +1,124 @@
+#include "FastDdsLogRoute.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include <unistd.h>
+
+#include <fastdds/dds/log/Log.hpp>
+#include <log4cplus/appender.h>
+#include <log4cplus/logger.h>
+
+#include "lumo/componentFramework/Logging.h"
+
+namespace lumo::componentFramework {
+
+namespace {
+
+using eprosima::fastdds::dds::Log;
+using eprosima::fastdds::dds::LogConsumer;
+
+constexpr const char* SHUTDOWN_WATCH = "lumoFastDdsShutdownWatch";
+
+// Whether log4cplus still takes events. Fast DDS's logging thread runs until
+// the process ends, past log4cplus's shutdown at the end of main, so the
+// state is never destroyed.
+struct RouteState
+{
+    std::mutex mutex;
+    bool open = false;
+};
+
+RouteState& State()
+{
+    static auto* state = new RouteState();
+    return *state;
+}
+
+// Attached to the Fast DDS logger only to learn when log4cplus shuts down:
+// its appenders are closed then.
+class ShutdownWatch : public log4cplus::Appender
+{
+public:
+    ShutdownWatch() { setName(LOG4CPLUS_TEXT(SHUTDOWN_WATCH)); }
+    ~ShutdownWatch() override { destructorImpl(); }
+
+    void close() override
+    {
+        std::lock_guard lock(State().mutex);
+        State().open = false;
+    }
+
+protected:
+    void append(const log4cplus::spi::InternalLoggingEvent&) override {}
+};
+
+class Log4cplusConsumer : public LogConsumer
+{
+public:
+    explicit Log4cplusConsumer(log4cplus::Logger& logger)
+        : logger_(logger)
+    {
+    }
+
+    // On Fast DDS's logging thread, one entry at a time.
+    void Consume(const Log::Entry& entry) override
+    {
+        log4cplus::LogLevel level = log4cplus::ERROR_LOG_LEVEL;
+        const char* kind = "Error";
+        if (entry.kind == Log::Kind::Warning) {
+            level = log4cplus::WARN_LOG_LEVEL;
+            kind = "Warning";
+        } else if (entry.kind == Log::Kind::Info) {
+            level = log4cplus::INFO_LOG_LEVEL;
+            kind = "Info";
+        }
+        // As Fast DDS writes it itself: "[CATEGORY Kind] message -> Function f".
+        std::string text = "[";
+        text += entry.context.category != nullptr ? entry.context.category : "";
+        text += ' ';
+        text += kind;
+        text += "] ";
+        text += entry.message;
+        if (entry.context.function != nullptr) {
+            text += " -> Function ";
+            text += entry.context.function;
+        }
+
+        std::lock_guard lock(State().mutex);
+        if (State().open) {
+            if (logger_.isEnabledFor(level)) {
+                logger_.forcedLog(level, text, entry.context.filename, entry.context.line, entry.context.function);
+            }
+            return;
+        }
+        // After log4cplus has shut down: still one whole line, on standard
+        // error, out of the way of the log.
+        text += '\n';
+        if (write(STDERR_FILENO, text.data(), text.size()) < 0) {
+            return; // nowhere left to say it
+        }
+    }
+
+private:
+    log4cplus::Logger& logger_;
+};
+
+} // namespace
+
+void RouteFastDdsLog()
+{
+    auto& logger = GetLogger(FAST_DDS_LOGGER);
+    if (!logger.getAppender(LOG4CPLUS_TEXT(SHUTDOWN_WATCH))) {
+        logger.addAppender(log4cplus::SharedAppenderPtr(new ShutdownWatch()));
+    }
+    {
+        std::lock_guard lock(State().mutex);
+        State().open = true;
+    }
+    Log::ClearConsumers();
+    Log::RegisterConsumer(std::make_unique<Log4cplusConsumer>(logger));
+}
+
+} // namespace lumo::componentFramework
