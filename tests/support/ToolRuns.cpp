@@ -1,5 +1,7 @@
 #include "ToolRuns.h"
 
+#include <regex>
+
 #include <gtest/gtest.h>
 
 #include "TestNames.h"
@@ -42,8 +44,29 @@ std::vector<std::string> MessagesAt(const ProcessRunner& process, const std::str
     head += ' ';
     std::vector<std::string> result;
     for (const auto& message : process.Messages()) {
-        if (message.rfind(head, 0) == 0) {
+        if (message.rfind(head, 0) == 0 && !IsFastDdsMessage(message.substr(head.size()))) {
             result.push_back(message.substr(head.size()));
+        }
+    }
+    return result;
+}
+
+bool IsFastDdsMessage(const std::string& message)
+{
+    static const std::regex header(R"(^\[[A-Z0-9_]+ (Error|Warning|Info)\] )");
+    return std::regex_search(message, header);
+}
+
+std::vector<std::string> FastDdsMessages(const ProcessRunner& process)
+{
+    std::vector<std::string> result;
+    for (const auto& message : process.Messages()) {
+        const auto gap = message.find(' ');
+        if (gap != std::string::npos) {
+            const auto text = message.substr(message.find_first_not_of(' ', gap));
+            if (IsFastDdsMessage(text)) {
+                result.push_back(text);
+            }
         }
     }
     return result;

@@ -28,8 +28,15 @@ std::unique_ptr<ProcessRunner> StartPublisher(const std::vector<std::string>& ar
 // (-1000 when it did not get there or did not exit).
 int RunUntilReadyThenSignal(ProcessRunner& monitor, int signal = SIGINT);
 
-// The messages logged at `level` ("INFO", "ERROR", ...), without time stamp
-// and level.
+// The tool's own messages logged at `level` ("INFO", "ERROR", ...), without
+// time stamp and level. Fast DDS's messages, which share the log, are left
+// out: its 2.9 release reports trouble of its own now and then ("Error when
+// restarting liveliness timer") that says nothing about the tool.
 std::vector<std::string> MessagesAt(const ProcessRunner& process, const std::string& level);
+
+// Whether a message (after the level) is one of Fast DDS's: "[CATEGORY Kind] ...".
+bool IsFastDdsMessage(const std::string& message);
+// Fast DDS's messages, at every level, without time stamp and level.
+std::vector<std::string> FastDdsMessages(const ProcessRunner& process);
 
 } // namespace lumo::test
