@@ -46,7 +46,9 @@ std::vector<std::string> InfoMessages(const ProcessRunner& monitor)
 TEST(QuillmonUsage, HelpPrintsTheOptionTableOnlyAndExitsZero)
 {
     for (const auto& args : {std::vector<std::string>{"-h"}, std::vector<std::string>{"--help", "-t", "X", "-d"}}) {
-        ProcessRunner monitor(LUMO_QUILLMON_PATH, args);
+        // Confined all the same: a regression past the help must not open a
+        // participant on every interface.
+        ProcessRunner monitor(LUMO_QUILLMON_PATH, Confined(args));
         ASSERT_EQ(monitor.Wait(EXIT_TIMEOUT), 0);
         const auto lines = monitor.Lines();
         ASSERT_FALSE(lines.empty());
@@ -92,7 +94,10 @@ TEST(QuillmonUsage, EveryKindOfParseErrorIsLoggedAndExitsOne)
         {{"-d", "-d"}, "ERROR: option '--debug' cannot be specified more than once"},
         {{"--qos-file", "a", "--qos-file", "b"}, "ERROR: option '--qos-file' cannot be specified more than once"},
     };
-    for (const auto& [args, message] : cases) {
+    for (auto [args, message] : cases) {
+        // Confined all the same, so that a regression that lets one through
+        // still stays on loopback; in front, where it changes no error.
+        args.insert(args.begin(), {"-a", lumo::test::LOOPBACK});
         ProcessRunner monitor(LUMO_QUILLMON_PATH, args);
         EXPECT_EQ(monitor.Wait(EXIT_TIMEOUT), 1) << args.front();
         EXPECT_THAT(monitor.Messages(), ElementsAre("ERROR " + message)) << monitor.Output();
@@ -229,8 +234,11 @@ TEST(QuillmonDriver, BadInterfaceOrMulticastAddressIsAnError)
          "ERROR ERROR: invalid multicast address 'not-an-address' for topic 'X' (expected an IPv4 group, 224.0.0.0 "
          "to 239.255.255.255)"},
     };
-    for (const auto& [args, message] : cases) {
-        // No Confined(): these must fail before any participant exists.
+    for (auto [args, message] : cases) {
+        // The allow-list is what is under test, so the loopback profile keeps
+        // a regression that ignores it on this host.
+        args.insert(args.end(), {"--domain-id", std::to_string(lumo::test::TestDomain()), "--qos-profile",
+                                 "Lumo_Loopback_Profile"});
         ProcessRunner monitor(LUMO_QUILLMON_PATH, args);
         EXPECT_EQ(monitor.Wait(EXIT_TIMEOUT), 1);
         EXPECT_THAT(monitor.Messages(), Contains(message)) << monitor.Output();

@@ -20,7 +20,7 @@ using ::testing::HasSubstr;
 
 TEST(QuillpubUsage, HelpListsEveryOptionAndTheSummaryContract)
 {
-    ProcessRunner publisher(LUMO_QUILLPUB_PATH, {"-h", "-t", "X"});
+    ProcessRunner publisher(LUMO_QUILLPUB_PATH, lumo::test::Confined({"-h", "-t", "X"}));
     ASSERT_EQ(publisher.Wait(EXIT_TIMEOUT), 0);
     const std::string usage = publisher.Output();
     EXPECT_THAT(publisher.Lines().front(), "lumoQuillpub Usage:");
@@ -54,8 +54,9 @@ TEST(QuillpubUsage, BadArgumentsAreRefusedWithOneErrorAndExitOne)
         {{"-t", "X", "--linger", "-2"}, "ERROR: the argument ('-2') for option '--linger' is invalid"},
     };
     for (const auto& [args, message] : cases) {
-        // Refused before any participant exists: no confinement needed.
-        ProcessRunner publisher(LUMO_QUILLPUB_PATH, args);
+        // Refused before any participant exists; confined all the same, so
+        // that a regression past the checks stays on loopback.
+        ProcessRunner publisher(LUMO_QUILLPUB_PATH, lumo::test::Confined(args));
         EXPECT_EQ(publisher.Wait(EXIT_TIMEOUT), 1) << message;
         EXPECT_THAT(MessagesAt(publisher, "ERROR"), ElementsAre(message)) << publisher.Output();
     }

@@ -319,20 +319,26 @@ TEST_F(SampleIntake, DisabledLevelsSuppressTextButNotCounting)
 }
 
 // An exception inside the guarded region must not leave the samples on loan:
-// the reader would refuse every later take, for the rest of the run.
+// the reader would refuse every later take, for the rest of the run. Both
+// handlers: a standard exception and one of any other type.
 TEST_F(SampleIntake, ExceptionIsLoggedAndTheLoanIsReturned)
 {
-    Start();
-    log_.ThrowOn("Payload size");
-    WriteOne(10);
-    ASSERT_TRUE(log_.WaitFor(prefix_ + " SampleId: 10 Exception: injected failure.", 5s));
-    log_.ThrowOn("");
-    WriteOne(11);
-    WriteOne(12);
-    EXPECT_EQ(listener_->TotalSampleErrors(), 0u);
-    EXPECT_THAT(Messages(), Not(Contains(::testing::HasSubstr("Error"))));
-    EXPECT_THAT(Messages(), ElementsAre(prefix_ + " SampleId: 10 Payload size: 0",
-                                        prefix_ + " SampleId: 10 Exception: injected failure."));
+    for (const bool standard : {true, false}) {
+        SCOPED_TRACE(standard ? "std::exception" : "other exception");
+        Start();
+        log_.ThrowOn("Payload size", standard);
+        WriteOne(10);
+        const std::string caught = standard ? prefix_ + " SampleId: 10 Exception: injected failure."
+                                            : prefix_ + " SampleId: 10 Unknown Exception";
+        ASSERT_TRUE(log_.WaitFor(caught, 5s));
+        log_.ThrowOn("");
+        WriteOne(11);
+        WriteOne(12);
+        EXPECT_EQ(listener_->TotalSampleErrors(), 0u);
+        EXPECT_THAT(Messages(), Not(Contains(::testing::HasSubstr("Error"))));
+        EXPECT_THAT(Messages(), ElementsAre(prefix_ + " SampleId: 10 Payload size: 0", caught));
+        TearDown();
+    }
 }
 
 // Fast DDS runs status callbacks on other threads than the data callback,

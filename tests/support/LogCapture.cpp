@@ -40,15 +40,23 @@ protected:
         records_.push_back({event.getLogLevel(), event.getMessage()});
         changed_.notify_all();
         if (!throwOn_.empty() && event.getMessage().find(throwOn_) != std::string::npos) {
+            if (!throwStandard_) {
+                throw InjectedOddity{};
+            }
             throw std::runtime_error("injected failure");
         }
     }
 
 public:
-    void ThrowOn(const std::string& text)
+    struct InjectedOddity
+    {
+    };
+
+    void ThrowOn(const std::string& text, bool standard)
     {
         std::lock_guard lock(mutex_);
         throwOn_ = text;
+        throwStandard_ = standard;
     }
 
 private:
@@ -56,6 +64,7 @@ private:
     mutable std::condition_variable changed_;
     std::vector<LogRecord> records_;
     std::string throwOn_;
+    bool throwStandard_ = true;
 };
 
 LogCapture::LogCapture(log4cplus::LogLevel level)
@@ -94,9 +103,9 @@ size_t LogCapture::Count(const std::string& message) const
     return static_cast<size_t>(std::count(all.begin(), all.end(), message));
 }
 
-void LogCapture::ThrowOn(const std::string& text)
+void LogCapture::ThrowOn(const std::string& text, bool standard)
 {
-    sink_->ThrowOn(text);
+    sink_->ThrowOn(text, standard);
 }
 
 void LogCapture::Clear()

@@ -35,8 +35,9 @@ public:
     bool WaitFor(const std::string& message, std::chrono::milliseconds timeout) const;
 
     // From now on, logging a message that contains `text` throws
-    // std::runtime_error("injected failure") out of the logging call.
-    void ThrowOn(const std::string& text);
+    // std::runtime_error("injected failure") out of the logging call, or,
+    // with `standard` false, an exception of no standard type.
+    void ThrowOn(const std::string& text, bool standard = true);
 
 private:
     class Appender;

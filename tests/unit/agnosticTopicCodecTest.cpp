@@ -54,6 +54,24 @@ TEST(AgnosticTopicCodec, ReadsBothByteOrdersAndXcdr2)
     const std::vector<uint8_t> xcdr2Little{0x00, 0x07, 0x00, 0x00, 0x04, 0x03, 0x02, 0x01, 0x01, 0x00, 0x00, 0x00, 9};
     ASSERT_TRUE(Decode(xcdr2Little, out));
     EXPECT_EQ(out, Make(0x01020304, {9}));
+
+    const std::vector<uint8_t> xcdr2Big{0x00, 0x06, 0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x00, 0x00, 0x00, 0x03, 4, 5, 6};
+    ASSERT_TRUE(Decode(xcdr2Big, out));
+    EXPECT_EQ(out, Make(0x01020304, {4, 5, 6}));
+}
+
+// Below 12 bytes the length field is not all there: whatever lies beyond the
+// stated length (here a zero count) must not be read.
+TEST(AgnosticTopicCodec, RefusesEveryBufferShorterThanHeaderIdAndLength)
+{
+    const uint8_t wire[12] = {0x00, 0x01, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+    AgnosticTopic out = Make(1, {1});
+    for (uint32_t length = 0; length < 12; ++length) {
+        EXPECT_FALSE(AgnosticTopicPubSubType::Decode(wire, length, out)) << length;
+        EXPECT_EQ(out, Make(1, {1}));
+    }
+    ASSERT_TRUE(AgnosticTopicPubSubType::Decode(wire, 12, out));
+    EXPECT_EQ(out, Make(5, {}));
 }
 
 TEST(AgnosticTopicCodec, RefusesWhatDoesNotFit)
