@@ -6,7 +6,8 @@
 #   2. the same suite, but the cross-host tests, under AddressSanitizer +
 #      UndefinedBehaviorSanitizer (build-asan/),
 #   3. the listener tests under ThreadSanitizer (build-tsan/),
-#   4. the payload-check fuzzer for a bounded time (build-fuzz/).
+#   4. the fuzzers (payload checks, sample decoder) sharing a bounded time
+#      (build-fuzz/).
 # --quick runs step 1 only.
 # Every DDS participant the tests start is confined to loopback or to the
 # network namespaces that the cross-host tests create and remove.
@@ -39,7 +40,7 @@ echo "=== ThreadSanitizer (listener tests)"
 scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=Debug -DLUMO_SANITIZE=thread
 ctest --test-dir build-tsan -L listener "${ctest_args[@]}"
 
-echo "=== payload-check fuzzing"
+echo "=== fuzzing (payload checks, sample decoder)"
 scripts/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
     -DLUMO_BUILD_TESTS=OFF -DLUMO_BUILD_FUZZ=ON -DLUMO_FUZZ_SECONDS=60 "-DLUMO_SANITIZE=address;undefined"
 ctest --test-dir build-fuzz -L fuzz "${ctest_args[@]}"

@@ -21,6 +21,14 @@ AgnosticTopic Make(uint32_t id, std::vector<uint8_t> payload)
     return sample;
 }
 
+// What a refused decode leaves: the id and payload it had, marked.
+AgnosticTopic Refused(uint32_t id, std::vector<uint8_t> payload)
+{
+    AgnosticTopic sample = Make(id, std::move(payload));
+    sample.wellFormed(false);
+    return sample;
+}
+
 bool Decode(const std::vector<uint8_t>& wire, AgnosticTopic& out)
 {
     return AgnosticTopicPubSubType::Decode(wire.data(), static_cast<uint32_t>(wire.size()), out);
@@ -68,7 +76,7 @@ TEST(AgnosticTopicCodec, RefusesEveryBufferShorterThanHeaderIdAndLength)
     AgnosticTopic out = Make(1, {1});
     for (uint32_t length = 0; length < 12; ++length) {
         EXPECT_FALSE(AgnosticTopicPubSubType::Decode(wire, length, out)) << length;
-        EXPECT_EQ(out, Make(1, {1}));
+        EXPECT_EQ(out, Refused(1, {1}));
     }
     ASSERT_TRUE(AgnosticTopicPubSubType::Decode(wire, 12, out));
     EXPECT_EQ(out, Make(5, {}));
@@ -86,7 +94,8 @@ TEST(AgnosticTopicCodec, RefusesWhatDoesNotFit)
     };
     for (const auto& wire : malformed) {
         EXPECT_FALSE(Decode(wire, out)) << wire.size();
-        EXPECT_EQ(out, Make(1, {1})); // left untouched
+        EXPECT_EQ(out, Refused(1, {1})); // id and payload left as they were
+        EXPECT_FALSE(out.wellFormed());
     }
 
     AgnosticTopicPubSubType type;

@@ -71,6 +71,7 @@ bool AgnosticTopicPubSubType::Encode(const AgnosticTopic& sample, uint8_t* buffe
 
 bool AgnosticTopicPubSubType::Decode(const uint8_t* buffer, uint32_t length, AgnosticTopic& sample)
 {
+    sample.wellFormed(false);
     if (buffer == nullptr || length < HEADER_SIZE + 8) {
         return false;
     }
@@ -97,6 +98,7 @@ bool AgnosticTopicPubSubType::Decode(const uint8_t* buffer, uint32_t length, Agn
     // assign() reuses the capacity of a recycled sample: no allocation once
     // the history's samples have seen the largest payload.
     sample.payload().assign(buffer + 12, buffer + 12 + count);
+    sample.wellFormed(true);
     return true;
 }
 

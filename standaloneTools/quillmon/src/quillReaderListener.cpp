@@ -150,7 +150,9 @@ void QuillReaderListener::on_data_available(fdds::DataReader* reader)
         }
         const auto count = dataSeq_.length();
         for (fdds::LoanableCollection::size_type i = 0; i < count; ++i) {
-            if (!infoSeq_[i].valid_data) {
+            // A sample whose bytes could not be decoded carries no data either
+            // (see AgnosticTopic::wellFormed).
+            if (!infoSeq_[i].valid_data || !dataSeq_[i].wellFormed()) {
                 continue;
             }
             AgnosticTopic& sample = dataSeq_[i];

@@ -26,15 +26,24 @@ public:
     std::vector<uint8_t>& payload() { return payload_; }
     void payload(std::vector<uint8_t> bytes) { payload_ = std::move(bytes); }
 
+    // False once a received buffer could not be decoded into this object.
+    // Fast DDS 2.9 ignores the type's verdict when it lends samples: it hands
+    // the reader such a sample all the same, holding whatever the object held
+    // before (a default or an earlier sample), so readers must skip it.
+    bool wellFormed() const { return wellFormed_; }
+    void wellFormed(bool wellFormed) { wellFormed_ = wellFormed; }
+
     bool operator==(const AgnosticTopic&) const = default;
 
 private:
     uint32_t sampleId_ = 0;
     std::vector<uint8_t> payload_;
+    bool wellFormed_ = true;
 };
 
 // Type support for Fast DDS. Deserialization checks every length against the
-// received buffer, so a malformed sample is refused, never read past.
+// received buffer, so a malformed sample is refused, never read past: the
+// target keeps its id and payload and is marked not well formed.
 class AgnosticTopicPubSubType : public eprosima::fastdds::dds::TopicDataType
 {
 public:
