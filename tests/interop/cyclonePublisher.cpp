@@ -10,7 +10,7 @@
 //
 //   -b best effort; -a KEEP_ALL history (Cyclone DDS keeps the last 1 by
 //   default); -e K leaves out every K-th id; -x the data representation.
-// It waits for a matched reader (10 s), writes, waits for acknowledgements,
+// It waits for a matched reader (10 s) and half a second more, writes, waits for acknowledgements,
 // prints "written: N", lingers, and exits 0 (1 on any failure).
 #include <chrono>
 #include <cstdio>
@@ -158,6 +158,9 @@ int main(int argc, char** argv)
     }
     std::printf("matched: %u\n", matched.current_count);
     std::fflush(stdout);
+    // This side has seen the reader; give the reader's side time to learn of
+    // the writer, or the first samples reach a reader that drops them.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
 
     std::vector<uint8_t> payload(o.size);
     lumo_componentFramework_AgnosticTopic sample{};
