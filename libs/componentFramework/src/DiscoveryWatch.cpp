@@ -91,11 +91,10 @@ void DiscoveryWatch::WriterDiscovered(DiscoveredWriter writer)
 
 void DiscoveryWatch::WriterRemoved(const std::string& guid)
 {
+    // What was explained stays explained: a writer that keeps leaving and
+    // coming back (a flapping link) is the same writer, told once.
     std::lock_guard lock(mutex_);
     writers_.erase(guid);
-    for (auto it = explained_.lower_bound({guid, 0}); it != explained_.end() && it->first == guid;) {
-        it = explained_.erase(it);
-    }
 }
 
 void DiscoveryWatch::IncompatibleQosReported(uint32_t readerIndex)

@@ -64,7 +64,8 @@ private:
     std::map<std::string, std::string> participantNames_;
     std::map<std::string, DiscoveredWriter> writers_;
     // (writer GUID, reader index) pairs already explained: a writer that
-    // keeps updating its QoS is explained once per reader, not per update.
+    // keeps updating its QoS, or leaves and comes back, is explained once
+    // per reader.
     std::set<std::pair<std::string, uint32_t>> explained_;
     // Explanation lines waiting for their reader's incompatible-QoS line.
     std::map<uint32_t, std::vector<std::string>> pending_;
