@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include <fastdds/dds/core/status/StatusMask.hpp>
+#include <fastdds/dds/subscriber/qos/DataReaderQos.hpp>
 
 #if __has_include(<fastdds/config.hpp>)
 #include <fastdds/config.hpp>
@@ -37,5 +38,27 @@ inline bool IsOk(const ReturnCode& rc) { return rc == ReturnCode::RETCODE_OK; }
 // DataWriter::write returns a bool in 2.x and a return code in 3.x.
 inline bool WriteSucceeded(bool ok) { return ok; }
 inline bool WriteSucceeded(const ReturnCode& rc) { return IsOk(rc); }
+
+// The data representations a reader accepts: part of its type-consistency
+// QoS in 2.x, a QoS of its own in 3.x. Only 3.x tells discovery about them;
+// a 2.x reader is taken by every peer to accept XCDR1 alone.
+#if LUMO_FASTDDS_RETCODE_IS_INT
+inline constexpr bool READER_REPRESENTATION_ANNOUNCED = true;
+inline auto& ReaderRepresentation(eprosima::fastdds::dds::DataReaderQos& qos) { return qos.representation(); }
+inline const auto& ReaderRepresentation(const eprosima::fastdds::dds::DataReaderQos& qos)
+{
+    return qos.representation();
+}
+#else
+inline constexpr bool READER_REPRESENTATION_ANNOUNCED = false;
+inline auto& ReaderRepresentation(eprosima::fastdds::dds::DataReaderQos& qos)
+{
+    return qos.type_consistency().representation;
+}
+inline const auto& ReaderRepresentation(const eprosima::fastdds::dds::DataReaderQos& qos)
+{
+    return qos.type_consistency().representation;
+}
+#endif
 
 } // namespace lumo::componentFramework::compat

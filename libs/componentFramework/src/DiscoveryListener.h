@@ -1,0 +1,41 @@
+// The participant's listener: hands discovery of remote participants and
+// writers to a DiscoveryWatch, in Fast DDS's version-neutral records. It is
+// attached with an empty status mask, so that every reader status and every
+// data-available call stays with the readers' own listeners.
+#pragma once
+
+#include <string>
+
+#include <fastdds/dds/domain/DomainParticipantListener.hpp>
+
+#include "lumo/componentFramework/FastDdsCompat.h"
+#include "lumo/componentFramework/WriterMatch.h"
+
+namespace eprosima::fastdds::dds {
+class DataReaderQos;
+class SubscriberQos;
+} // namespace eprosima::fastdds::dds
+
+namespace lumo::componentFramework {
+
+class DiscoveryWatch;
+
+class DiscoveryListener : public eprosima::fastdds::dds::DomainParticipantListener
+{
+public:
+    explicit DiscoveryListener(DiscoveryWatch& watch) : watch_(watch) {}
+
+    void on_participant_discovery(eprosima::fastdds::dds::DomainParticipant* participant,
+                                  eprosima::fastrtps::rtps::ParticipantDiscoveryInfo&& info) override;
+    void on_publisher_discovery(eprosima::fastdds::dds::DomainParticipant* participant,
+                                eprosima::fastrtps::rtps::WriterDiscoveryInfo&& info) override;
+
+private:
+    DiscoveryWatch& watch_;
+};
+
+// What a local reader requests, for comparison with discovered writers.
+EndpointQos ReaderEndpointQos(const eprosima::fastdds::dds::DataReaderQos& reader,
+                              const eprosima::fastdds::dds::SubscriberQos& subscriber, const std::string& typeName);
+
+} // namespace lumo::componentFramework
