@@ -202,7 +202,13 @@ void Dds::DeleteParticipant() noexcept
     }
     topics_.clear();
     participant_->delete_contained_entities();
-    DomainParticipantFactory::get_instance()->delete_participant(participant_);
+    if (!compat::IsOk(DomainParticipantFactory::get_instance()->delete_participant(participant_))) {
+        // Refused while it holds a reader that could not be deleted: the
+        // participant lives on and keeps calling its listener, so the
+        // listener and what it reports to stay for the rest of the process.
+        static_cast<void>(discoveryListener_.release());
+        static_cast<void>(watch_.release());
+    }
     participant_ = nullptr;
 }
 
