@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <system_error>
 
 #include <unistd.h>
@@ -206,8 +207,11 @@ void Dds::DeleteParticipant() noexcept
         // Refused while it holds a reader that could not be deleted: the
         // participant lives on and keeps calling its listener, so the
         // listener and what it reports to stay for the rest of the process.
-        static_cast<void>(discoveryListener_.release());
-        static_cast<void>(watch_.release());
+        using Kept = std::pair<std::unique_ptr<DiscoveryListener>, std::unique_ptr<DiscoveryWatch>>;
+        static auto* kept = new std::vector<Kept>();
+        static auto* mutex = new std::mutex();
+        std::lock_guard lock(*mutex);
+        kept->emplace_back(std::move(discoveryListener_), std::move(watch_));
     }
     participant_ = nullptr;
 }
