@@ -110,14 +110,14 @@ struct fmt::formatter<lumo::formatDetail::Shortest<T>>
     {
         auto it = ctx.begin();
         plain_ = it == ctx.end() || *it == '}';
-        return plain_ ? it : specified_.parse(ctx);
+        return plain_ ? it : ownFormat_.parse(ctx);
     }
 
     template <typename FormatContext>
     auto format(const lumo::formatDetail::Shortest<T>& argument, FormatContext& ctx) const
     {
         if (!plain_) {
-            return specified_.format(argument.value, ctx);
+            return ownFormat_.format(argument.value, ctx);
         }
         // Longest shortest form: a long double's sign, 21 digits, point,
         // exponent; 64 leaves room.
@@ -128,7 +128,7 @@ struct fmt::formatter<lumo::formatDetail::Shortest<T>>
 
 private:
     bool plain_ = true;
-    fmt::formatter<T> specified_;
+    fmt::formatter<T> ownFormat_;
 };
 
 #endif
