@@ -57,7 +57,8 @@ if [ $fastdds3 -eq 1 ]; then
         echo "test.sh: the Fast DDS 3 build above included Debian's Fast DDS 2 headers" >&2
         exit 1
     fi
-    ctest --test-dir build-fastdds3 -LE network "${ctest_args[@]}"
+    # The e2e suite also meets the 2.9 build's tools on the wire.
+    LUMO_PEER_BIN_DIR=$PWD/build/bin ctest --test-dir build-fastdds3 -LE network "${ctest_args[@]}"
     ctest --test-dir build-fastdds3 -L network --output-on-failure --no-tests=error --timeout 600
 fi
 [ $quick -eq 1 ] && exit 0

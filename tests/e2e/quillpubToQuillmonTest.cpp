@@ -4,7 +4,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <regex>
 #include <string>
@@ -457,4 +459,35 @@ TEST(Signals, StormsDuringSetUpAndUnderTrafficEndBothToolsWithExitZero)
     SignalStorm(*publisher, 100, 200us);
     ASSERT_EQ(publisher->Wait(EXIT_TIMEOUT), 0) << publisher->Output();
     EXPECT_GT(SamplesWritten(*publisher), 0u);
+}
+
+// The tools of a build against the other Fast DDS major version (their bin
+// directory in LUMO_PEER_BIN_DIR; scripts/test.sh sets it for its Fast DDS 3
+// run) meet this build's on the wire, both ways: type, QoS and discovery of
+// 2.x and 3.x agree, and no sample is lost.
+TEST(OtherFastDdsVersion, PublisherAndMonitorOfEitherVersionExchangeEverySample)
+{
+    const char* peerDir = std::getenv("LUMO_PEER_BIN_DIR");
+    if (peerDir == nullptr || *peerDir == '\0') {
+        GTEST_SKIP() << "LUMO_PEER_BIN_DIR names no build against the other Fast DDS version";
+    }
+    const std::string peer(peerDir);
+    for (const bool peerPublishes : {true, false}) {
+        SCOPED_TRACE(peerPublishes ? "peer publisher into this monitor" : "this publisher into the peer monitor");
+        const auto topic = UniqueTopic("Peer");
+        const auto monitorArgs = Confined({"-d", "-t", topic});
+        auto monitor = peerPublishes ? lumo::test::StartMonitor(monitorArgs)
+                                     : std::make_unique<ProcessRunner>(peer + "/lumoQuillmon", monitorArgs);
+        ASSERT_TRUE(monitor->WaitForText(lumo::test::MONITOR_READY_LINE, START_TIMEOUT)) << monitor->Output();
+        const auto publisherArgs = Confined({"-t", topic, "-n", "2000", "-r", "0", "--linger", "60"});
+        auto publisher = peerPublishes ? std::make_unique<ProcessRunner>(peer + "/lumoQuillpub", publisherArgs)
+                                       : lumo::test::StartPublisher(publisherArgs);
+        FinishLingeringRun(*monitor, *publisher, Summary(topic, 0, 2000));
+
+        const auto info = MessagesAt(*monitor, "INFO");
+        EXPECT_THAT(info, Contains(Prefix(topic, 0) + " SampleId: 0 Payload size: 64"));
+        const int64_t expected = CountSinceLastReset(info, Prefix(topic, 0), IdsFromZero(2000));
+        EXPECT_GE(expected, 1997);
+        EXPECT_THAT(info, Contains(ExitReport(topic, 0, expected, 0)));
+    }
 }
