@@ -7,7 +7,8 @@
 # tarballs in ../shared/deps beside the repository. Debian 12 ships Fast DDS
 # 2.9 only, so the 3.x line is built from source. A component whose version is
 # already installed in the prefix (recorded by this script after a complete
-# install) is left alone, so a second run costs a few milliseconds.
+# install, with the revision of the build recipe below) is left alone, so a
+# second run costs a few milliseconds.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -16,6 +17,9 @@ PREFIX="${LUMO_FASTDDS3_PREFIX:-/opt/lumo-fastdds3}"
 FASTCDR_SRC="$DEPS/Fast-CDR-2.3.5.tar.gz"
 FASTDDS_SRC="$DEPS/Fast-DDS-3.6.2.tar.gz"
 JOBS="$(nproc)"
+# Raised whenever the flags below change, so that an install made with the
+# old ones is rebuilt.
+RECIPE=2
 
 usage() {
     sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
@@ -75,7 +79,7 @@ declared_version() {
 
 installed() {
     local name="$1" version="$2"
-    [ -n "$version" ] && [ -f "$STAMPS/$name" ] && [ "$(cat "$STAMPS/$name")" = "$version" ]
+    [ -n "$version" ] && [ -f "$STAMPS/$name" ] && [ "$(cat "$STAMPS/$name")" = "$version recipe $RECIPE" ]
 }
 
 build_one() {
@@ -92,15 +96,27 @@ build_one() {
     dir="$(source_dir "$src" "$name")"
     version="$(project_version "$dir")"
     echo "build-fastdds3: building $name $version from $src into $PREFIX"
+    # The run path lets libfastdds find the Fast CDR beside it, wherever the
+    # prefix is, without LD_LIBRARY_PATH.
     cmake -S "$dir" -B "$WORK/$name-build" -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_INSTALL_PREFIX="$PREFIX" -DCMAKE_PREFIX_PATH="$PREFIX" \
+        -DCMAKE_INSTALL_RPATH="$PREFIX/lib" \
         -DBUILD_TESTING=OFF "$@" >"$WORK/$name-configure.log" 2>&1 \
         || { cat "$WORK/$name-configure.log" >&2; exit 1; }
     cmake --build "$WORK/$name-build" -j "$JOBS" >"$WORK/$name-build.log" 2>&1 \
         || { tail -n 100 "$WORK/$name-build.log" >&2; exit 1; }
+    rm -f "$STAMPS/$name"
     cmake --install "$WORK/$name-build" >/dev/null
+    local lib unresolved
+    for lib in "$PREFIX"/lib/lib"$name".so; do
+        unresolved="$(ldd "$lib" | grep 'not found' || true)"
+        if [ -n "$unresolved" ]; then
+            echo "build-fastdds3: $lib does not find: $unresolved" >&2
+            exit 1
+        fi
+    done
     mkdir -p "$STAMPS"
-    echo "$version" >"$STAMPS/$name"
+    echo "$version recipe $RECIPE" >"$STAMPS/$name"
     echo "build-fastdds3: $name $version installed in $(( $(date +%s) - start )) s"
 }
 
