@@ -29,6 +29,12 @@ if(LUMO_FASTDDS_MAJOR_FOUND EQUAL 3)
     find_package(fastcdr 2 CONFIG REQUIRED)
     set(LUMO_FASTDDS_TARGET fastdds)
     set(LUMO_FASTDDS_VERSION ${fastdds_VERSION})
+    # A Fast DDS installed under a prefix of its own (upstream's default
+    # install) carries no run path to the Fast CDR beside it, and a RUNPATH
+    # only serves an executable's direct dependencies: an RPATH serves
+    # libfastdds' own as well, so tools and tests start without
+    # LD_LIBRARY_PATH.
+    add_link_options(LINKER:--disable-new-dtags)
 else()
     find_package(fastcdr CONFIG REQUIRED)
     find_package(fastrtps 2 CONFIG REQUIRED)
