@@ -10,7 +10,7 @@
 #      peak RSS, and the monitor/bare ratios;
 #   3. reference: Cyclone DDS's ddsperf pub/sub at the same payload sizes.
 # Everything runs on loopback only (see bench/throughput/common.sh and
-# bench/throughput/cyclonedds-loopback.xml).
+# tests/data/cyclonedds-loopback.xml).
 #
 # usage: bench/run.sh [--quick] [--no-build] [--duration S] [--rates "0 1000"]
 #                     [--sizes "64 1024 65536 1048576"] [--topics "1 15"]
@@ -246,7 +246,7 @@ if ! skipped ddsperf; then
     if ! command -v ddsperf > /dev/null; then
         echo "ddsperf not found (Debian package cyclonedds-tools; scripts/setup.sh installs it)"
     else
-        export CYCLONEDDS_URI="file://$ROOT/bench/throughput/cyclonedds-loopback.xml"
+        export CYCLONEDDS_URI="file://$ROOT/tests/data/cyclonedds-loopback.xml"
         BENCH_DOMAIN=$BENCH_DOMAIN_FIRST
         printf '%-10s %12s %10s %10s %10s %s\n' "size" "samples/s" "MB/s" "mon s/s" "mon/ddsp" "(mon: lumoQuillmon, no payload check, same size, 1 topic, max rate)"
         for size in $sizes; do

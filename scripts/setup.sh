@@ -13,6 +13,8 @@ PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     # ddsperf, the reference peer of bench/run.sh
     cyclonedds-tools
+    # Cyclone DDS publishers of the interoperability tests
+    cyclonedds-dev
     clang-14 libclang-rt-14-dev
     iproute2 procps nftables tcpdump
 )

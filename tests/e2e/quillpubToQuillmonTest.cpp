@@ -349,7 +349,8 @@ TEST(WriterLiveliness, KilledPublisherIsReportedLostThenUnmatchedAndARestartedOn
 {
     const auto topic = UniqueTopic("Killed");
     const auto prefix = Prefix(topic, 0);
-    auto monitor = ReadyMonitor({"-t", topic});
+    // The profile whose reader watches writer liveliness (3 s lease).
+    auto monitor = ReadyMonitor({"-t", topic, "--qos-profile", "Lumo_Liveliness_Profile"});
     auto victim = Publisher({"-t", topic, "-r", "100", "--duration", "120"});
     ASSERT_TRUE(WaitForMessage(*monitor, "INFO  " + prefix + " alive_count: 1 not_alive_count: 0 alive_count_change: 1 not_alive_count_change: 0", 1, START_TIMEOUT)) << monitor->Output();
     std::this_thread::sleep_for(2s);

@@ -173,7 +173,8 @@ TEST(Readers, DestructorWithoutDestroyDeletesReadersBeforeReleasingListeners)
 TEST(ShippedProfiles, EachCarriesSamples)
 {
     for (const std::string profile :
-         {"Lumo_Default_Profile", "Lumo_BestEffort_Profile", "Lumo_SharedMemory_Profile", "Lumo_Loopback_Profile"}) {
+         {"Lumo_Default_Profile", "Lumo_Liveliness_Profile", "Lumo_BestEffort_Profile", "Lumo_SharedMemory_Profile",
+          "Lumo_Loopback_Profile"}) {
         SCOPED_TRACE(profile);
         const auto topic = lumo::test::UniqueTopic("Profile");
         auto listener = std::make_shared<CountingListener>();

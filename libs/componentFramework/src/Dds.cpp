@@ -13,9 +13,12 @@
 #include <fastdds/dds/topic/Topic.hpp>
 #include <fastdds/dds/topic/qos/TopicQos.hpp>
 
+#include "DiscoveryListener.h"
+#include "DiscoveryWatch.h"
 #include "lumo/componentFramework/AgnosticTopic.h"
 #include "lumo/componentFramework/FastDdsCompat.h"
 #include "lumo/componentFramework/Interfaces.h"
+#include "lumo/componentFramework/Logging.h"
 
 #ifndef LUMO_QOS_INSTALL_DIR
 #define LUMO_QOS_INSTALL_DIR "/usr/local/share/lumo"
@@ -110,7 +113,11 @@ void Dds::CreateParticipant()
     if (whiteListSet_) {
         compat::RestrictUdpToAddresses(qos, allowedAddresses_);
     }
-    participant_ = factory->create_participant(domainId_, qos, nullptr, StatusMask::none());
+    // The listener only hears discovery: with no status in its mask, every
+    // reader status and data-available call stays with the reader's listener.
+    watch_ = std::make_unique<DiscoveryWatch>(GetLogger("lumo"));
+    discoveryListener_ = std::make_unique<DiscoveryListener>(*watch_);
+    participant_ = factory->create_participant(domainId_, qos, discoveryListener_.get(), StatusMask::none());
     if (participant_ == nullptr) {
         throw DdsError("cannot create the DDS participant on domain " + std::to_string(domainId_) + " (profile '" +
                        qosProfile_ + "', QoS file '" + resolvedQosFile_ + "')");
@@ -120,6 +127,14 @@ void Dds::CreateParticipant()
         DeleteParticipant();
         throw DdsError(std::string("cannot register the type ") + AgnosticTopicPubSubType::TYPE_NAME);
     }
+}
+
+DiscoveryWatch& Dds::Watch() const
+{
+    if (watch_ == nullptr) {
+        throw DdsError("the participant does not exist yet");
+    }
+    return *watch_;
 }
 
 DomainParticipant* Dds::Participant() const

@@ -10,6 +10,8 @@
 #include <fastdds/dds/subscriber/qos/SubscriberQos.hpp>
 #include <fastdds/dds/topic/Topic.hpp>
 
+#include "DiscoveryListener.h"
+#include "DiscoveryWatch.h"
 #include "lumo/componentFramework/AgnosticTopic.h"
 #include "lumo/componentFramework/FastDdsCompat.h"
 #include "lumo/componentFramework/Interfaces.h"
@@ -44,6 +46,56 @@ compat::rtps::Locator_t MulticastLocator(const std::string& address, const std::
     return compat::UdpV4Locator(address);
 }
 
+// Hands every callback to the reader's own listener unchanged; after an
+// incompatible-QoS report it lets the discovery watch add, on the next line,
+// why the writer does not match.
+class ExplainingReaderListener : public DataReaderListener
+{
+public:
+    ExplainingReaderListener(std::shared_ptr<DataReaderListener> inner, DiscoveryWatch& watch, uint32_t index)
+        : inner_(std::move(inner)), watch_(watch), index_(index)
+    {
+    }
+
+    void on_data_available(DataReader* reader) override { inner_->on_data_available(reader); }
+    void on_subscription_matched(DataReader* reader, const SubscriptionMatchedStatus& status) override
+    {
+        inner_->on_subscription_matched(reader, status);
+    }
+    void on_requested_deadline_missed(DataReader* reader, const RequestedDeadlineMissedStatus& status) override
+    {
+        inner_->on_requested_deadline_missed(reader, status);
+    }
+    void on_liveliness_changed(DataReader* reader, const LivelinessChangedStatus& status) override
+    {
+        inner_->on_liveliness_changed(reader, status);
+    }
+    void on_sample_rejected(DataReader* reader, const SampleRejectedStatus& status) override
+    {
+        inner_->on_sample_rejected(reader, status);
+    }
+    void on_requested_incompatible_qos(DataReader* reader, const RequestedIncompatibleQosStatus& status) override
+    {
+        inner_->on_requested_incompatible_qos(reader, status);
+        watch_.IncompatibleQosReported(index_);
+    }
+    void on_sample_lost(DataReader* reader, const SampleLostStatus& status) override
+    {
+        inner_->on_sample_lost(reader, status);
+    }
+
+private:
+    std::shared_ptr<DataReaderListener> inner_;
+    DiscoveryWatch& watch_;
+    uint32_t index_;
+};
+
+// The shipped profiles, in the order in which one is suggested for a writer
+// that the current profile cannot read.
+constexpr const char* SHIPPED_READER_PROFILES[] = {"Lumo_Default_Profile", "Lumo_Liveliness_Profile",
+                                                   "Lumo_BestEffort_Profile", "Lumo_SharedMemory_Profile",
+                                                   "Lumo_Loopback_Profile"};
+
 } // namespace
 
 DdsSub::~DdsSub()
@@ -74,14 +126,8 @@ void DdsSub::CreateManyDataReaders(const std::vector<DdsReaderParams>& params)
     if (subscriber_ == nullptr) {
         throw DdsError("CreateSubscriber must come before CreateManyDataReaders");
     }
-    DataReaderQos baseQos = subscriber_->get_default_datareader_qos();
-    subscriber_->get_datareader_qos_from_profile(QosProfile(), baseQos);
-    // Fast DDS hands out at most 32 samples per take unless told otherwise;
-    // a take for "all available" must get all the history can hold, or the
-    // rest of a burst waits, unread, for the next arrival.
-    const int32_t historyLimit = baseQos.resource_limits().max_samples;
-    baseQos.reader_resource_limits().max_samples_per_read =
-        historyLimit > 0 ? historyLimit : UNLIMITED_HISTORY_TAKE_LIMIT;
+    const DataReaderQos baseQos = ReaderQos(QosProfile());
+    SuggestShippedProfiles();
     for (const auto& record : params) {
         if (record.topicName.empty()) {
             throw DdsError("empty topic name");
@@ -91,12 +137,19 @@ void DdsSub::CreateManyDataReaders(const std::vector<DdsReaderParams>& params)
             qos.endpoint().multicast_locator_list.push_back(MulticastLocator(record.multicastAddress, record.topicName));
         }
         Topic* topic = FindOrCreateTopic(record.topicName);
-        DataReader* reader = subscriber_->create_datareader(topic, qos, record.listener.get(), ReaderListenerMask());
+        const auto index = static_cast<uint32_t>(readers_.size());
+        std::shared_ptr<DataReaderListener> listener;
+        if (record.listener != nullptr) {
+            listener = std::make_shared<ExplainingReaderListener>(record.listener, Watch(), index);
+        }
+        DataReader* reader = subscriber_->create_datareader(topic, qos, listener.get(), ReaderListenerMask());
         if (reader == nullptr) {
             throw DdsError("cannot create a data reader on topic '" + record.topicName + "' (profile '" +
                            QosProfile() + "')");
         }
-        readers_.push_back({reader, record.listener});
+        Watch().AddReader(index, record.topicName,
+                          ReaderEndpointQos(qos, subscriber_->get_qos(), AgnosticTopicPubSubType::TYPE_NAME));
+        readers_.push_back({reader, std::move(listener)});
     }
 }
 
@@ -109,10 +162,16 @@ void DdsSub::EnableAllDataReaders()
                            "'");
         }
     }
+    // Only enabled readers are paired with writers: from now on a writer
+    // that cannot be read is explained.
+    Watch().Activate();
 }
 
 void DdsSub::DestroyAllDataReaders()
 {
+    if (!readers_.empty()) {
+        Watch().Deactivate();
+    }
     for (auto& entry : readers_) {
         if (entry.reader != nullptr && subscriber_ != nullptr) {
             subscriber_->delete_datareader(entry.reader);
@@ -120,6 +179,45 @@ void DdsSub::DestroyAllDataReaders()
         }
     }
     readers_.clear();
+}
+
+DataReaderQos DdsSub::ReaderQos(const std::string& profile) const
+{
+    DataReaderQos qos = subscriber_->get_default_datareader_qos();
+    subscriber_->get_datareader_qos_from_profile(profile, qos);
+    // Fast DDS hands out at most 32 samples per take unless told otherwise;
+    // a take for "all available" must get all the history can hold, or the
+    // rest of a burst waits, unread, for the next arrival.
+    const int32_t historyLimit = qos.resource_limits().max_samples;
+    qos.reader_resource_limits().max_samples_per_read =
+        historyLimit > 0 ? historyLimit : UNLIMITED_HISTORY_TAKE_LIMIT;
+    // The type support reads both encodings, so a writer using XCDR2 is read
+    // too where discovery can say so (an empty list accepts XCDR1 only).
+    // Where it cannot, such a writer takes the reader for XCDR1-only and
+    // refuses it: then the reader must refuse it as well, so that the
+    // refusal is reported and explained instead of a silent match.
+    if constexpr (compat::READER_REPRESENTATION_ANNOUNCED) {
+        if (auto& representation = compat::ReaderRepresentation(qos); representation.m_value.empty()) {
+            representation.m_value = {XCDR_DATA_REPRESENTATION, XCDR2_DATA_REPRESENTATION};
+        }
+    }
+    return qos;
+}
+
+void DdsSub::SuggestShippedProfiles()
+{
+    std::vector<std::pair<std::string, EndpointQos>> suggested;
+    auto* participant = Participant();
+    for (const char* name : SHIPPED_READER_PROFILES) {
+        DataReaderQos probe;
+        if (name == QosProfile() || !compat::IsOk(subscriber_->get_datareader_qos_from_profile(name, probe))) {
+            continue; // the profile in use, or one the loaded QoS file lacks
+        }
+        SubscriberQos subscriberQos = participant->get_default_subscriber_qos();
+        participant->get_subscriber_qos_from_profile(name, subscriberQos);
+        suggested.emplace_back(name, ReaderEndpointQos(ReaderQos(name), subscriberQos, AgnosticTopicPubSubType::TYPE_NAME));
+    }
+    Watch().SetSuggestedProfiles(std::move(suggested));
 }
 
 void DdsSub::DeleteEntities() noexcept

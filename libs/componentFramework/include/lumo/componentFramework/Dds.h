@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -12,6 +13,9 @@ class Topic;
 } // namespace eprosima::fastdds::dds
 
 namespace lumo::componentFramework {
+
+class DiscoveryListener;
+class DiscoveryWatch;
 
 // Every failure of the facade is reported as this exception; its text names
 // what failed (file, profile, interface, topic ...).
@@ -56,6 +60,9 @@ protected:
     // Deletes the topics, then the participant; derived classes delete their
     // readers or writers first.
     void DeleteParticipant() noexcept;
+    // The writers discovery reports, checked against the readers registered
+    // with it; a DdsError before CreateParticipant.
+    DiscoveryWatch& Watch() const;
 
 private:
     std::string qosFile_;
@@ -65,6 +72,9 @@ private:
     std::string toolName_;
     std::vector<std::string> allowedAddresses_;
     bool whiteListSet_ = false;
+    // Declared before the participant: they outlive its last callback.
+    std::unique_ptr<DiscoveryWatch> watch_;
+    std::unique_ptr<DiscoveryListener> discoveryListener_;
     eprosima::fastdds::dds::DomainParticipant* participant_ = nullptr;
     std::vector<eprosima::fastdds::dds::Topic*> topics_;
 };

@@ -9,6 +9,7 @@
 
 namespace eprosima::fastdds::dds {
 class DataReader;
+class DataReaderQos;
 class DataReaderListener;
 class Subscriber;
 class Topic;
@@ -59,6 +60,11 @@ private:
     };
 
     void DeleteEntities() noexcept;
+    // The reader QoS of a profile, as the facade creates its readers.
+    eprosima::fastdds::dds::DataReaderQos ReaderQos(const std::string& profile) const;
+    // Hands the reader QoS of the other shipped profiles in the loaded file
+    // to the discovery watch, to be suggested for writers this one cannot read.
+    void SuggestShippedProfiles();
 
     eprosima::fastdds::dds::Subscriber* subscriber_ = nullptr;
     std::vector<ReaderEntry> readers_;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <fastdds/dds/core/status/StatusMask.hpp>
+#include <fastdds/dds/subscriber/qos/DataReaderQos.hpp>
 
 // 3.x's configuration header first: a 3.x build may see Debian's 2.x headers
 // in /usr/include as well, and must not take its version from them.
@@ -84,5 +85,27 @@ rtps::Locator_t UdpV4Locator(const std::string& address);
 // as copies, since they are shared with the factory's stored profile.
 void RestrictUdpToAddresses(eprosima::fastdds::dds::DomainParticipantQos& qos,
                             const std::vector<std::string>& addresses);
+
+// The data representations a reader accepts: part of its type-consistency
+// QoS in 2.x, a QoS of its own in 3.x. Only 3.x tells discovery about them;
+// a 2.x reader is taken by every peer to accept XCDR1 alone.
+#if LUMO_FASTDDS_MAJOR >= 3
+inline constexpr bool READER_REPRESENTATION_ANNOUNCED = true;
+inline auto& ReaderRepresentation(eprosima::fastdds::dds::DataReaderQos& qos) { return qos.representation(); }
+inline const auto& ReaderRepresentation(const eprosima::fastdds::dds::DataReaderQos& qos)
+{
+    return qos.representation();
+}
+#else
+inline constexpr bool READER_REPRESENTATION_ANNOUNCED = false;
+inline auto& ReaderRepresentation(eprosima::fastdds::dds::DataReaderQos& qos)
+{
+    return qos.type_consistency().representation;
+}
+inline const auto& ReaderRepresentation(const eprosima::fastdds::dds::DataReaderQos& qos)
+{
+    return qos.type_consistency().representation;
+}
+#endif
 
 } // namespace lumo::componentFramework::compat

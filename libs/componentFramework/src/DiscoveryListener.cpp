@@ -1,0 +1,192 @@
+#include "DiscoveryListener.h"
+
+#include <cstdio>
+
+#include <fastdds/dds/subscriber/qos/DataReaderQos.hpp>
+#include <fastdds/dds/subscriber/qos/SubscriberQos.hpp>
+#if LUMO_FASTDDS_MAJOR >= 3
+#include <fastdds/dds/builtin/topic/ParticipantBuiltinTopicData.hpp>
+#include <fastdds/dds/builtin/topic/PublicationBuiltinTopicData.hpp>
+#include <fastdds/utils/IPLocator.hpp>
+#else
+#include <fastdds/rtps/builtin/data/ParticipantProxyData.h>
+#include <fastdds/rtps/builtin/data/WriterProxyData.h>
+#include <fastdds/rtps/participant/ParticipantDiscoveryInfo.h>
+#include <fastdds/rtps/writer/WriterDiscoveryInfo.h>
+#include <fastrtps/utils/IPLocator.h>
+#endif
+
+#include "DiscoveryWatch.h"
+
+namespace lumo::componentFramework {
+
+namespace dds = eprosima::fastdds::dds;
+namespace rtps = compat::rtps;
+
+namespace {
+
+double Seconds(const compat::Duration& d)
+{
+    if (d.seconds >= compat::Duration::INFINITE_SECONDS) {
+        return INFINITE_SECONDS;
+    }
+    return static_cast<double>(d.seconds) + static_cast<double>(d.nanosec) * 1e-9;
+}
+
+std::string PrefixText(const rtps::GuidPrefix_t& prefix)
+{
+    std::string text;
+    char byte[4];
+    for (size_t i = 0; i < rtps::GuidPrefix_t::size; ++i) {
+        std::snprintf(byte, sizeof byte, i == 0 ? "%02x" : ".%02x", prefix.value[i]);
+        text += byte;
+    }
+    return text;
+}
+
+std::string GuidText(const rtps::GUID_t& guid)
+{
+    std::string text = PrefixText(guid.guidPrefix) + "|";
+    char byte[4];
+    for (size_t i = 0; i < rtps::EntityId_t::size; ++i) {
+        std::snprintf(byte, sizeof byte, i == 0 ? "%x" : ".%x", guid.entityId.value[i]);
+        text += byte;
+    }
+    return text;
+}
+
+// An IPv4 address to reach the writer at: its unicast locators first.
+std::string HostAddress(const rtps::RemoteLocatorList& locators)
+{
+    for (const auto* list : {&locators.unicast, &locators.multicast}) {
+        for (const auto& locator : *list) {
+            if (locator.kind == LOCATOR_KIND_UDPv4 || locator.kind == LOCATOR_KIND_TCPv4) {
+                return rtps::IPLocator::toIPv4string(locator);
+            }
+        }
+    }
+    return {};
+}
+
+std::vector<int16_t> Representations(const dds::DataRepresentationQosPolicy& policy)
+{
+    std::vector<int16_t> ids;
+    for (const auto id : policy.m_value) {
+        ids.push_back(static_cast<int16_t>(id));
+    }
+    return ids;
+}
+
+} // namespace
+
+#if LUMO_FASTDDS_MAJOR >= 3
+
+void DiscoveryListener::on_participant_discovery(dds::DomainParticipant*, rtps::ParticipantDiscoveryStatus reason,
+                                                 const dds::ParticipantBuiltinTopicData& info, bool&)
+{
+    const auto prefix = PrefixText(info.guid.guidPrefix);
+    switch (reason) {
+    case rtps::ParticipantDiscoveryStatus::DISCOVERED_PARTICIPANT:
+    case rtps::ParticipantDiscoveryStatus::CHANGED_QOS_PARTICIPANT:
+        watch_.ParticipantDiscovered(prefix, info.participant_name.to_string());
+        break;
+    default:
+        watch_.ParticipantRemoved(prefix);
+        break;
+    }
+}
+
+void DiscoveryListener::on_data_writer_discovery(dds::DomainParticipant*, rtps::WriterDiscoveryStatus reason,
+                                                 const dds::PublicationBuiltinTopicData& data, bool&)
+{
+    if (reason == rtps::WriterDiscoveryStatus::REMOVED_WRITER) {
+        watch_.WriterRemoved(GuidText(data.guid));
+        return;
+    }
+    DiscoveredWriter writer;
+    writer.guid = GuidText(data.guid);
+    writer.participantPrefix = PrefixText(data.guid.guidPrefix);
+    writer.hostAddress = HostAddress(data.remote_locators);
+    writer.topicName = data.topic_name.to_string();
+    writer.qos.reliability = static_cast<uint32_t>(data.reliability.kind);
+    writer.qos.durability = static_cast<uint32_t>(data.durability.kind);
+    writer.qos.livelinessKind = static_cast<uint32_t>(data.liveliness.kind);
+    writer.qos.livelinessLeaseSec = Seconds(data.liveliness.lease_duration);
+    writer.qos.deadlineSec = Seconds(data.deadline.period);
+    writer.qos.ownership = static_cast<uint32_t>(data.ownership.kind);
+    writer.qos.disablePositiveAcks = data.disable_positive_acks.enabled;
+    writer.qos.keyed = data.topic_kind == rtps::WITH_KEY;
+    writer.qos.representations = Representations(data.representation);
+    writer.qos.partitions = data.partition.names();
+    writer.qos.typeName = data.type_name.to_string();
+    watch_.WriterDiscovered(std::move(writer));
+}
+
+#else
+
+void DiscoveryListener::on_participant_discovery(dds::DomainParticipant*, rtps::ParticipantDiscoveryInfo&& info)
+{
+    const auto prefix = PrefixText(info.info.m_guid.guidPrefix);
+    switch (info.status) {
+    case rtps::ParticipantDiscoveryInfo::DISCOVERED_PARTICIPANT:
+    case rtps::ParticipantDiscoveryInfo::CHANGED_QOS_PARTICIPANT:
+        watch_.ParticipantDiscovered(prefix, info.info.m_participantName.to_string());
+        break;
+    default:
+        watch_.ParticipantRemoved(prefix);
+        break;
+    }
+}
+
+void DiscoveryListener::on_publisher_discovery(dds::DomainParticipant*, rtps::WriterDiscoveryInfo&& info)
+{
+    const auto& data = info.info;
+    if (info.status == rtps::WriterDiscoveryInfo::REMOVED_WRITER) {
+        watch_.WriterRemoved(GuidText(data.guid()));
+        return;
+    }
+    DiscoveredWriter writer;
+    writer.guid = GuidText(data.guid());
+    writer.participantPrefix = PrefixText(data.guid().guidPrefix);
+    writer.hostAddress = HostAddress(data.remote_locators());
+    writer.topicName = data.topicName().to_string();
+    const auto& qos = data.m_qos;
+    writer.qos.reliability = static_cast<uint32_t>(qos.m_reliability.kind);
+    writer.qos.durability = static_cast<uint32_t>(qos.m_durability.kind);
+    writer.qos.livelinessKind = static_cast<uint32_t>(qos.m_liveliness.kind);
+    writer.qos.livelinessLeaseSec = Seconds(qos.m_liveliness.lease_duration);
+    writer.qos.deadlineSec = Seconds(qos.m_deadline.period);
+    writer.qos.ownership = static_cast<uint32_t>(qos.m_ownership.kind);
+    writer.qos.disablePositiveAcks = qos.m_disablePositiveACKs.enabled;
+    writer.qos.keyed = data.topicKind() == rtps::WITH_KEY;
+    writer.qos.representations = Representations(qos.representation);
+    writer.qos.partitions = qos.m_partition.names();
+    writer.qos.typeName = data.typeName().to_string();
+    watch_.WriterDiscovered(std::move(writer));
+}
+
+#endif
+
+EndpointQos ReaderEndpointQos(const dds::DataReaderQos& reader, const dds::SubscriberQos& subscriber,
+                              const std::string& typeName)
+{
+    EndpointQos qos;
+    qos.reliability = static_cast<uint32_t>(reader.reliability().kind);
+    qos.durability = static_cast<uint32_t>(reader.durability().kind);
+    qos.livelinessKind = static_cast<uint32_t>(reader.liveliness().kind);
+    qos.livelinessLeaseSec = Seconds(reader.liveliness().lease_duration);
+    qos.deadlineSec = Seconds(reader.deadline().period);
+    qos.ownership = static_cast<uint32_t>(reader.ownership().kind);
+#if LUMO_FASTDDS_MAJOR >= 3
+    qos.disablePositiveAcks = reader.reliable_reader_qos().disable_positive_acks.enabled;
+#else
+    qos.disablePositiveAcks = reader.reliable_reader_qos().disable_positive_ACKs.enabled;
+#endif
+    qos.representations = Representations(compat::ReaderRepresentation(reader));
+    qos.representationChecked = compat::READER_REPRESENTATION_ANNOUNCED;
+    qos.partitions = subscriber.partition().names();
+    qos.typeName = typeName;
+    return qos;
+}
+
+} // namespace lumo::componentFramework

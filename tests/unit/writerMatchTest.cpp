@@ -1,0 +1,229 @@
+// Why a discovered writer does not match a reader: the pairing rules, the
+// plain-words text, and the watch that prints it once per writer and reader.
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "DiscoveryWatch.h"
+#include "LogCapture.h"
+#include "lumo/componentFramework/Logging.h"
+#include "lumo/componentFramework/WriterMatch.h"
+
+using namespace lumo::componentFramework;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+constexpr uint32_t BEST_EFFORT = 1;
+constexpr uint32_t RELIABLE = 2;
+
+EndpointQos Endpoint()
+{
+    EndpointQos qos;
+    qos.typeName = "lumo::componentFramework::AgnosticTopic";
+    return qos;
+}
+
+struct Case
+{
+    const char* what;
+    EndpointQos writer;
+    EndpointQos reader;
+    std::vector<std::string> differences;
+    bool qosIncompatible;
+};
+
+template <typename Change>
+EndpointQos With(Change change)
+{
+    auto qos = Endpoint();
+    change(qos);
+    return qos;
+}
+
+} // namespace
+
+TEST(MatchDifferences, FollowThePairingRulesPolicyByPolicy)
+{
+    const std::vector<Case> cases{
+        {"the same QoS", Endpoint(), Endpoint(), {}, false},
+        {"a finite lease offered, none requested", With([](auto& q) { q.livelinessLeaseSec = 3; }), Endpoint(), {},
+         false},
+        {"an infinite lease offered, 3 s requested", Endpoint(), With([](auto& q) { q.livelinessLeaseSec = 3; }),
+         {"liveliness offered AUTOMATIC with lease infinite, requested AUTOMATIC with lease 3 s or less"}, true},
+        {"a weaker liveliness kind", With([](auto& q) { q.livelinessLeaseSec = 0.5; }),
+         With([](auto& q) { q.livelinessKind = 2; }),
+         {"liveliness offered AUTOMATIC with lease 0.5 s, requested MANUAL_BY_TOPIC with lease infinite or less"},
+         true},
+        {"a stronger liveliness kind", With([](auto& q) { q.livelinessKind = 2; }), Endpoint(), {}, false},
+        {"reliable offered, best effort requested", Endpoint(), With([](auto& q) { q.reliability = BEST_EFFORT; }),
+         {}, false},
+        {"best effort offered, reliable requested", With([](auto& q) { q.reliability = BEST_EFFORT; }), Endpoint(),
+         {"reliability offered BEST_EFFORT, requested RELIABLE"}, true},
+        {"durability", Endpoint(), With([](auto& q) { q.durability = 1; }),
+         {"durability offered VOLATILE, requested TRANSIENT_LOCAL"}, true},
+        {"deadline", With([](auto& q) { q.deadlineSec = 0.5; }), With([](auto& q) { q.deadlineSec = 0.25; }),
+         {"deadline offered 0.5 s, requested 0.25 s or less"}, true},
+        {"ownership, one value unknown", With([](auto& q) { q.ownership = 9; }), Endpoint(),
+         {"ownership offered unknown (9), requested SHARED"}, true},
+        {"positive acknowledgements", Endpoint(), With([](auto& q) { q.disablePositiveAcks = true; }),
+         {"positive acknowledgements offered expected, requested disabled"}, true},
+        {"XCDR2 offered, XCDR1 only accepted", With([](auto& q) { q.representations = {XCDR2_REPRESENTATION}; }),
+         Endpoint(), {"data representation offered XCDR2, requested XCDR1"}, true},
+        {"XCDR2 offered, both accepted", With([](auto& q) { q.representations = {XCDR2_REPRESENTATION}; }),
+         With([](auto& q) { q.representations = {XCDR1_REPRESENTATION, XCDR2_REPRESENTATION}; }), {}, false},
+        {"the first representation offered is the one used",
+         With([](auto& q) { q.representations = {XCDR1_REPRESENTATION, XCDR2_REPRESENTATION}; }), Endpoint(), {},
+         false},
+        {"XML offered", With([](auto& q) { q.representations = {XML_REPRESENTATION}; }),
+         With([](auto& q) { q.representations = {XCDR1_REPRESENTATION, XCDR2_REPRESENTATION}; }),
+         {"data representation offered XML, requested XCDR1 or XCDR2"}, true},
+        {"a representation mismatch the reader does not check",
+         With([](auto& q) { q.representations = {XCDR2_REPRESENTATION}; }),
+         With([](auto& q) { q.representationChecked = false; }),
+         {"data representation offered XCDR2, requested XCDR1"}, false},
+        {"partitions by wildcard", With([](auto& q) { q.partitions = {"sens*"}; }),
+         With([](auto& q) { q.partitions = {"other", "sensors"}; }), {}, false},
+        {"the default partition against a wildcard", Endpoint(), With([](auto& q) { q.partitions = {"*"}; }), {},
+         false},
+        {"another partition", With([](auto& q) { q.partitions = {"sensors"}; }), Endpoint(),
+         {"partition offered \"sensors\", requested the default partition"}, false},
+        {"another type name, and best effort", With([](auto& q) {
+             q.typeName = "other::T";
+             q.reliability = BEST_EFFORT;
+         }),
+         Endpoint(),
+         {"type name offered \"other::T\", requested \"lumo::componentFramework::AgnosticTopic\"",
+          "reliability offered BEST_EFFORT, requested RELIABLE"},
+         false},
+        {"a keyed topic", With([](auto& q) { q.keyed = true; }), Endpoint(),
+         {"topic kind offered keyed, requested keyless"}, false},
+        {"several policies, in a fixed order", With([](auto& q) {
+             q.reliability = BEST_EFFORT;
+             q.ownership = 1;
+         }),
+         With([](auto& q) { q.livelinessLeaseSec = 1; }),
+         {"reliability offered BEST_EFFORT, requested RELIABLE",
+          "liveliness offered AUTOMATIC with lease infinite, requested AUTOMATIC with lease 1 s or less",
+          "ownership offered EXCLUSIVE, requested SHARED"},
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        bool qosIncompatible = !c.qosIncompatible;
+        EXPECT_EQ(MatchDifferences(c.writer, c.reader, qosIncompatible), c.differences);
+        EXPECT_EQ(qosIncompatible, c.qosIncompatible);
+    }
+}
+
+TEST(MismatchText, IsPrintableAndBoundedWhateverTheWireCarries)
+{
+    EXPECT_EQ(Printable("plain name"), "plain name");
+    EXPECT_EQ(Printable(std::string("a\nb\0c\"d\\e\x7f\xc3\xa9", 12)), "a\\x0ab\\x00c\\x22d\\x5ce\\x7f\\xc3\\xa9");
+    EXPECT_EQ(Printable(std::string(200, 'x'), 5), "xxxxx...");
+    EXPECT_EQ(Printable(std::string(5, 'x'), 5), "xxxxx");
+
+    // A thousand long partition names: eight are shown, each cut short.
+    auto writer = With([](auto& q) { q.partitions.assign(1000, std::string(500, 'p')); });
+    bool qosIncompatible = true;
+    const auto differences = MatchDifferences(writer, Endpoint(), qosIncompatible);
+    ASSERT_EQ(differences.size(), 1u);
+    EXPECT_LT(differences[0].size(), 1000u);
+    EXPECT_TRUE(differences[0].ends_with("...\" and 992 more, requested the default partition")) << differences[0];
+
+    DiscoveredWriter hostile;
+    hostile.guid = "01.02|0.0.1.3";
+    hostile.participantPrefix = "01.02";
+    hostile.participantName = std::string("evil\x1b[2J") + std::string(300, 'n');
+    const auto line = MismatchExplanation(hostile, {"reliability offered BEST_EFFORT, requested RELIABLE"}, "");
+    EXPECT_EQ(line, "writer 01.02|0.0.1.3 of participant \"evil\\x1b[2J" + std::string(88, 'n') +
+                        "...\" (GUID prefix 01.02, host unknown) does not match: reliability offered BEST_EFFORT, "
+                        "requested RELIABLE. No shipped profile reads it.");
+}
+
+class WatchTest : public ::testing::Test
+{
+protected:
+    WatchTest() : watch_(GetLogger("lumo"))
+    {
+        watch_.AddReader(0, "T", Endpoint());
+        watch_.AddReader(1, "T", With([](auto& q) { q.livelinessLeaseSec = 3; }));
+        watch_.AddReader(2, "U", Endpoint());
+        watch_.SetSuggestedProfiles({{"Lumo_Liveliness_Profile", With([](auto& q) { q.livelinessLeaseSec = 3; })},
+                                     {"Lumo_BestEffort_Profile", With([](auto& q) { q.reliability = BEST_EFFORT; })}});
+        watch_.ParticipantDiscovered("01.02", "pub");
+    }
+
+    static DiscoveredWriter Writer(const std::string& guid, const std::string& topic, const EndpointQos& qos)
+    {
+        return {guid, "01.02", "", "127.0.0.1", topic, qos};
+    }
+
+    lumo::test::LogCapture log_;
+    DiscoveryWatch watch_;
+};
+
+TEST_F(WatchTest, ExplainsEachWriterOncePerReaderAndOnlyOnceReadersAreEnabled)
+{
+    const auto bestEffort = With([](auto& q) { q.reliability = BEST_EFFORT; });
+    watch_.WriterDiscovered(Writer("01.02|1", "T", bestEffort));
+    EXPECT_THAT(log_.Messages(), IsEmpty()) << "readers still disabled";
+
+    watch_.Activate();
+    const std::string head = " writer 01.02|1 of participant \"pub\" (GUID prefix 01.02, host 127.0.0.1) does not "
+                             "match: reliability offered BEST_EFFORT, requested RELIABLE";
+    const std::string tail = ". Lumo_BestEffort_Profile would read it.";
+    EXPECT_THAT(log_.Messages(),
+                ElementsAre("[T][0]" + head + tail,
+                            "[T][1]" + head +
+                                "; liveliness offered AUTOMATIC with lease infinite, requested AUTOMATIC with lease "
+                                "3 s or less" + tail));
+
+    // A writer that keeps announcing itself, a matching one, one elsewhere.
+    for (int i = 0; i < 100; ++i) {
+        watch_.WriterDiscovered(Writer("01.02|1", "T", bestEffort));
+    }
+    watch_.WriterDiscovered(Writer("01.02|2", "T", With([](auto& q) { q.livelinessLeaseSec = 1; })));
+    watch_.WriterDiscovered(Writer("01.02|3", "V", bestEffort));
+    EXPECT_EQ(log_.Messages().size(), 2u);
+
+    // A flapping writer, gone and back again and again: the same writer.
+    for (int i = 0; i < 100; ++i) {
+        watch_.WriterRemoved("01.02|1");
+        watch_.WriterDiscovered(Writer("01.02|1", "T", bestEffort));
+        watch_.IncompatibleQosReported(0);
+        watch_.IncompatibleQosReported(1);
+    }
+    EXPECT_EQ(log_.Messages().size(), 2u);
+    // Another writer of the same participant is explained in its turn.
+    watch_.WriterDiscovered(Writer("01.02|4", "T", bestEffort));
+    watch_.IncompatibleQosReported(0);
+    EXPECT_EQ(log_.Messages().size(), 3u);
+}
+
+TEST_F(WatchTest, AnIncompatibleQosWaitsForTheReadersOwnLine)
+{
+    watch_.Activate();
+    // Reader 1 requests a lease; reader 0 reads this writer.
+    watch_.WriterDiscovered(Writer("01.02|7", "T", Endpoint()));
+    EXPECT_THAT(log_.Messages(), IsEmpty());
+    watch_.IncompatibleQosReported(0);
+    EXPECT_THAT(log_.Messages(), IsEmpty());
+    watch_.IncompatibleQosReported(1);
+    EXPECT_THAT(log_.Messages(),
+                ElementsAre("[T][1] writer 01.02|7 of participant \"pub\" (GUID prefix 01.02, host 127.0.0.1) does "
+                            "not match: liveliness offered AUTOMATIC with lease infinite, requested AUTOMATIC with "
+                            "lease 3 s or less. Lumo_BestEffort_Profile would read it."));
+    watch_.IncompatibleQosReported(1);
+    EXPECT_EQ(log_.Messages().size(), 1u);
+
+    // A difference that leaves no event is told at once.
+    watch_.WriterDiscovered(Writer("01.02|8", "U", With([](auto& q) { q.partitions = {"p"}; })));
+    EXPECT_EQ(log_.Messages().size(), 2u);
+    watch_.Deactivate();
+    watch_.WriterDiscovered(Writer("01.02|9", "U", With([](auto& q) { q.partitions = {"p"}; })));
+    EXPECT_EQ(log_.Messages().size(), 2u) << "no readers left";
+}
