@@ -38,6 +38,10 @@ done
 
 mkdir -p "$PREFIX"
 PREFIX="$(cd "$PREFIX" && pwd)"
+# One build per prefix at a time: a second run (another checkout's tests, a
+# benchmark) waits, then finds the versions installed.
+exec 9>"$PREFIX/.build-fastdds3.lock"
+flock 9
 STAMPS="$PREFIX/share/lumo-deps"
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/lumo-fastdds3.XXXXXX")"
 trap 'rm -rf "$WORK"' EXIT
