@@ -90,6 +90,10 @@ build_one() {
     local name="$1" src="$2"
     shift 2
     local version
+    if [ ! -e "$src" ] && [ -f "$STAMPS/$name" ] && grep -q " recipe $RECIPE\$" "$STAMPS/$name"; then
+        echo "build-fastdds3: no source at $src; keeping $name $(cut -d' ' -f1 "$STAMPS/$name") in $PREFIX"
+        return 0
+    fi
     version="$(declared_version "$src")"
     if installed "$name" "$version"; then
         echo "build-fastdds3: $name $version already in $PREFIX"
