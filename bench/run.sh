@@ -15,8 +15,14 @@
 # usage: bench/run.sh [--quick] [--no-build] [--duration S] [--rates "0 1000"]
 #                     [--sizes "64 1024 65536 1048576"] [--topics "1 15"]
 #                     [--qos-profile NAME] [--qos-file FILE] [--skip micro,throughput,ddsperf]
+#                     [--fastdds 2|3] [--build-dir DIR]
 #   --quick     about 2 minutes: 2-second runs, 64 B and 64 KiB, maximum rate
-#   --no-build  use build-bench/ as it is
+#   --no-build  use the build directory as it is
+#   --fastdds   the Fast DDS to build against: 2 (Debian's 2.9, build-bench/,
+#               the default) or 3 (built once by scripts/build-fastdds3.sh into
+#               $LUMO_FASTDDS3_PREFIX, default /opt/lumo-fastdds3;
+#               build-bench-fastdds3/)
+#   --build-dir another build directory (configured here unless --no-build)
 # The soak run is separate: bench/soak.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -29,6 +35,8 @@ rates=""
 sizes=""
 topic_counts=""
 skip=""
+fastdds=2
+build_dir=""
 while [ $# -gt 0 ]; do
     case $1 in
     --quick) quick=1 ;;
@@ -40,7 +48,9 @@ while [ $# -gt 0 ]; do
     --qos-profile) export QOS_PROFILE=$2; shift ;;
     --qos-file) export QOS_FILE=$(realpath "$2"); shift ;;
     --skip) skip=$2; shift ;;
-    -h | --help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --fastdds) fastdds=$2; shift ;;
+    --build-dir) build_dir=$(realpath -m "$2"); shift ;;
+    -h | --help) sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
     esac
     shift
@@ -58,12 +68,24 @@ else
 fi
 topic_counts=${topic_counts:-"1 15"}
 
-export BUILD_DIR=$ROOT/build-bench
+fastdds_args=(-DLUMO_FASTDDS_MAJOR=2)
+case $fastdds in
+2) export BUILD_DIR=${build_dir:-$ROOT/build-bench} ;;
+3)
+    export BUILD_DIR=${build_dir:-$ROOT/build-bench-fastdds3}
+    FASTDDS3_PREFIX=${LUMO_FASTDDS3_PREFIX:-/opt/lumo-fastdds3}
+    fastdds_args=(-DLUMO_FASTDDS_MAJOR=3 "-DCMAKE_PREFIX_PATH=$FASTDDS3_PREFIX")
+    ;;
+*) echo "bench/run.sh: --fastdds takes 2 or 3, not $fastdds" >&2; exit 2 ;;
+esac
 if [ $build -eq 1 ]; then
     scripts/setup.sh
-    echo "=== building ($BUILD_DIR, RelWithDebInfo, benchmarks on)"
+    if [ "$fastdds" = 3 ]; then
+        scripts/build-fastdds3.sh --prefix "$FASTDDS3_PREFIX" -j 2
+    fi
+    echo "=== building ($BUILD_DIR, RelWithDebInfo, benchmarks on, Fast DDS $fastdds)"
     cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMO_BUILD_BENCH=ON -DLUMO_BUILD_TESTS=OFF \
-        > "$BUILD_DIR.configure.log" 2>&1 || { cat "$BUILD_DIR.configure.log"; exit 1; }
+        "${fastdds_args[@]}" > "$BUILD_DIR.configure.log" 2>&1 || { cat "$BUILD_DIR.configure.log"; exit 1; }
     # Two jobs at most: the machine is shared.
     cmake --build "$BUILD_DIR" -j 2 --target lumoQuillmon lumoQuillpub lumoBareReader lumoExitReport \
         payloadChecksBench > "$BUILD_DIR.build.log" 2>&1 || { tail -30 "$BUILD_DIR.build.log"; exit 1; }
@@ -78,6 +100,7 @@ trap cleanup_started EXIT INT TERM
 started=$(date +%s)
 echo "=== $(date -u '+%Y-%m-%d %H:%M:%S UTC'); load: $(uptime | sed 's/.*load average: //'); $(nproc) CPUs"
 echo "    QoS profile $QOS_PROFILE ($QOS_FILE); domains $BENCH_DOMAIN_FIRST+; logs in $WORK_DIR"
+echo "    $(grep -h -o 'Fast DDS [0-9.]* ([a-z]*), Fast CDR [0-9.]*' "$BUILD_DIR.configure.log" 2>/dev/null || echo "Fast DDS: see $BUILD_DIR")"
 
 skipped() { [[ ",$skip," == *",$1,"* ]]; }
 

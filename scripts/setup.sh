@@ -7,6 +7,8 @@ set -euo pipefail
 PACKAGES=(
     build-essential cmake g++ pkg-config
     libfastrtps-dev libfastcdr-dev
+    # what scripts/build-fastdds3.sh needs to build Fast DDS 3 from source
+    libfoonathan-memory-dev libasio-dev libtinyxml2-dev
     libfmt-dev liblog4cplus-dev libboost-program-options-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     # ddsperf, the reference peer of bench/run.sh

@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
 # Sets the machine up, builds and runs the whole test suite:
-#   1. the regular build (build/), then its cross-host tests (label network:
-#      publisher and monitors on test hosts in network namespaces, one at a
-#      time; they skip themselves where namespaces cannot be created),
-#   2. the same suite, but the cross-host tests, under AddressSanitizer +
+#   1. the regular build (build/, Debian's Fast DDS 2.9), then its cross-host
+#      tests (label network: publisher and monitors on test hosts in network
+#      namespaces, one at a time; they skip themselves where namespaces cannot
+#      be created),
+#   2. the same sources against Fast DDS 3 (build-fastdds3/): Fast CDR 2 and
+#      Fast DDS 3 are built once by scripts/build-fastdds3.sh into
+#      $LUMO_FASTDDS3_PREFIX (default /opt/lumo-fastdds3; about 40 minutes on
+#      2 cores the first time, nothing afterwards), then the regular and the
+#      cross-host tests,
+#   3. the suite of step 1, but the cross-host tests, under AddressSanitizer +
 #      UndefinedBehaviorSanitizer (build-asan/),
-#   3. the listener tests under ThreadSanitizer (build-tsan/),
-#   4. the fuzzers (payload checks, sample decoder) sharing a bounded time
+#   4. the listener tests under ThreadSanitizer (build-tsan/),
+#   5. the fuzzers (payload checks, sample decoder) sharing a bounded time
 #      (build-fuzz/).
-# --quick runs step 1 only.
+# --quick runs step 1 only; --quick --fastdds3 steps 1 and 2.
 # Every DDS participant the tests start is confined to loopback or to the
 # network namespaces that the cross-host tests create and remove.
 set -euo pipefail
@@ -16,7 +22,15 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 
 quick=0
-[ "${1:-}" = "--quick" ] && quick=1
+fastdds3=1
+for arg in "$@"; do
+    case $arg in
+    --quick) quick=1; fastdds3=0 ;;
+    --fastdds3) fastdds3=2 ;;
+    *) echo "test.sh: unknown argument $arg" >&2; exit 2 ;;
+    esac
+done
+[ $fastdds3 -eq 2 ] && fastdds3=1
 export LSAN_OPTIONS="suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppressions=0"
 export TSAN_OPTIONS="suppressions=$PWD/tests/sanitizers/tsan.supp:halt_on_error=1:second_deadlock_stack=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
@@ -30,6 +44,24 @@ scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ctest --test-dir build -LE network "${ctest_args[@]}"
 echo "=== cross-host tests (network namespaces)"
 ctest --test-dir build -L network --output-on-failure --no-tests=error --timeout 600
+
+if [ $fastdds3 -eq 1 ]; then
+    echo "=== Fast DDS 3"
+    prefix=${LUMO_FASTDDS3_PREFIX:-/opt/lumo-fastdds3}
+    # Niced: the machine is shared, and the first build is long.
+    nice -n 10 scripts/build-fastdds3.sh --prefix "$prefix"
+    scripts/build.sh build-fastdds3 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMO_FASTDDS_MAJOR=3 \
+        "-DCMAKE_PREFIX_PATH=$prefix"
+    # Debian's 2.9 headers stay installed beside: not one of them may slip
+    # into the 3.x build.
+    if grep -rlE --include='*.d' '/usr/include/(x86_64-linux-gnu/)?(fastrtps|fastdds|fastcdr)/' build-fastdds3; then
+        echo "test.sh: the Fast DDS 3 build above included Debian's Fast DDS 2 headers" >&2
+        exit 1
+    fi
+    # The e2e suite also meets the 2.9 build's tools on the wire.
+    LUMO_PEER_BIN_DIR=$PWD/build/bin ctest --test-dir build-fastdds3 -LE network "${ctest_args[@]}"
+    ctest --test-dir build-fastdds3 -L network --output-on-failure --no-tests=error --timeout 600
+fi
 [ $quick -eq 1 ] && exit 0
 
 echo "=== AddressSanitizer + UndefinedBehaviorSanitizer"

@@ -63,11 +63,12 @@ now() { date +%s.%N; }
 
 # Removes the shared-memory port files of a domain (its 250 ports from
 # 7400 + 250 * domain); only for the bench's own domains, between cases.
+# Fast DDS 2.x names them fastrtps_port*, 3.x fastdds_port*.
 clear_domain_shm() {
     local first=$((7400 + 250 * $1)) file port
-    for file in /dev/shm/fastrtps_port* /dev/shm/sem.fastrtps_port*; do
+    for file in /dev/shm/fastrtps_port* /dev/shm/sem.fastrtps_port* /dev/shm/fastdds_port* /dev/shm/sem.fastdds_port*; do
         [ -e "$file" ] || continue
-        port=${file##*fastrtps_port}
+        port=${file##*_port}
         port=${port%%_*}
         [[ $port =~ ^[0-9]+$ ]] || continue
         if [ "$port" -ge "$first" ] && [ "$port" -lt $((first + 250)) ]; then

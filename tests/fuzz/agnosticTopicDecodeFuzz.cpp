@@ -12,7 +12,6 @@
 #include <cstring>
 #include <vector>
 
-#include <fastdds/rtps/common/SerializedPayload.h>
 
 #include "lumo/componentFramework/AgnosticTopic.h"
 
@@ -89,13 +88,13 @@ void CheckReceivedBuffer(const uint8_t* wire, size_t size)
     // Fast DDS hands the decoder its payload buffer; a length beyond the
     // buffer's size counts for no more than the buffer.
     AgnosticTopicPubSubType type;
-    eprosima::fastrtps::rtps::SerializedPayload_t payload(static_cast<uint32_t>(size));
+    lumo::componentFramework::compat::SerializedPayload payload(static_cast<uint32_t>(size));
     if (size > 0) {
         std::memcpy(payload.data, wire, size);
     }
     payload.length = static_cast<uint32_t>(size) + (size % 7) * 1000;
     AgnosticTopic viaPayload = Sentinel();
-    Check(type.deserialize(&payload, &viaPayload) == valid);
+    Check(lumo::componentFramework::compat::Deserialize(type, payload, &viaPayload) == valid);
     Check(viaPayload == (valid ? out : Refused()));
 }
 

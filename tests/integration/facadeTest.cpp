@@ -14,7 +14,6 @@
 #include <fastdds/dds/subscriber/DataReaderListener.hpp>
 #include <fastdds/dds/subscriber/SampleInfo.hpp>
 #include <fastdds/dds/subscriber/qos/DataReaderQos.hpp>
-#include <fastrtps/utils/IPLocator.h>
 
 #include "LogCapture.h"
 #include "TestNames.h"
@@ -143,7 +142,7 @@ TEST(Readers, StartDisabledListenAndKeepTheirListenersAliveUntilDeleted)
     EXPECT_TRUE(first->get_qos().endpoint().multicast_locator_list.empty());
     const auto& group = second->get_qos().endpoint().multicast_locator_list;
     ASSERT_EQ(group.size(), 1u);
-    EXPECT_EQ(eprosima::fastrtps::rtps::IPLocator::ip_to_string(*group.begin()), "239.255.42.7");
+    EXPECT_EQ(compat::IPv4Text(*group.begin()), "239.255.42.7");
 
     sub->EnableAllDataReaders();
     EXPECT_TRUE(first->is_enabled());

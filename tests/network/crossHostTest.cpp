@@ -274,7 +274,7 @@ TEST_F(CrossHost, AllowInterfacesKeepsTheMonitorOffTheOtherLink)
         for (const auto& d : elsewhere) {
             EXPECT_THAT(lumo::test::UserSampleIds(d), ::testing::IsEmpty()) << d.source << " > " << d.destination;
             if (d.source == c.address) {
-                // Fast DDS 2.9 sends from the allowed address to every
+                // Fast DDS (2.9 and 3.6) sends from the allowed address to every
                 // address the publisher announces; the kernel routes a
                 // datagram to the publisher's other address through the
                 // other link. Only an unrestricted publisher announces it.

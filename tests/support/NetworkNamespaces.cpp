@@ -5,6 +5,9 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iomanip>
 #include <sstream>
 #include <stdexcept>
 
@@ -27,6 +30,19 @@ char gIpPath[NAME_SIZE] = {};
 char gNamespaces[MAX_NAMESPACES][NAME_SIZE] = {};
 char gSharedMemory[MAX_NAMESPACES][NAME_SIZE] = {};
 volatile sig_atomic_t gInUse[MAX_NAMESPACES] = {};
+
+// In each host's /dev/shm directory, so that it goes with it.
+constexpr const char* MACHINE_ID_FILE = "lumo-test-machine-id";
+
+// A machine id of its own for the host `name`: 32 hex digits and a newline,
+// as /etc/machine-id holds.
+void WriteMachineId(const std::string& path, const std::string& name)
+{
+    std::ostringstream id;
+    id << std::hex << std::setfill('0') << std::setw(16) << std::hash<std::string>{}(name) << std::setw(16)
+       << std::hash<std::string>{}(name + "/machine") << '\n';
+    std::ofstream(path) << id.str();
+}
 
 void RunAndWait(const char* program, const char* const* argv)
 {
@@ -219,6 +235,7 @@ void NetworkNamespaces::AddHost(const std::string& host)
     RunIp({"netns", "add", ns});
     created_.push_back(ns);
     std::filesystem::create_directories(SharedMemory(host));
+    WriteMachineId(SharedMemory(host) + "/" + MACHINE_ID_FILE, ns);
     RunIp({"-n", ns, "link", "set", "lo", "up"});
 }
 
@@ -292,11 +309,17 @@ std::unique_ptr<ProcessRunner> NetworkNamespaces::Start(const std::string& host,
     // Each host sees its own /dev/shm, as a separate machine does: whatever
     // Fast DDS leaves there (its port segments, the segments of a killed
     // process) goes with the host, and the hosts' equal port numbers never
-    // share a segment. unshare and sh exec in turn, so the runner's pid stays
-    // the program's.
+    // share a segment. Each also has its own /etc/machine-id: Fast DDS 3
+    // takes peers with its own machine id for processes of its host, and of
+    // such a peer keeps only the unicast addresses that its own interface
+    // allow-list admits, which none of another host's are. (The id is
+    // mounted first: once /dev/shm is the host's, its path is gone.) unshare
+    // and sh exec in turn, so the runner's pid stays the program's.
     std::vector<std::string> command{"netns", "exec", Namespace(host), "unshare", "--mount", "--propagation", "private",
-                                     "sh", "-c", "mount --bind \"$0\" /dev/shm && exec \"$@\"", SharedMemory(host),
-                                     program};
+                                     "sh", "-c",
+                                     "mount --bind \"$0/" + std::string(MACHINE_ID_FILE) +
+                                         "\" /etc/machine-id && mount --bind \"$0\" /dev/shm && exec \"$@\"",
+                                     SharedMemory(host), program};
     command.insert(command.end(), args.begin(), args.end());
     return std::make_unique<ProcessRunner>(IpProgram(), command, env);
 }

@@ -4,12 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <fastdds/rtps/common/SerializedPayload.h>
-
 #include "lumo/componentFramework/AgnosticTopic.h"
+#include "lumo/componentFramework/TypeSupportCompat.h"
 
 using lumo::componentFramework::AgnosticTopic;
 using lumo::componentFramework::AgnosticTopicPubSubType;
+namespace compat = lumo::componentFramework::compat;
 
 namespace {
 
@@ -37,17 +37,17 @@ bool Decode(const std::vector<uint8_t>& wire, AgnosticTopic& out)
 TEST(AgnosticTopicCodec, RoundTripsThroughFastDdsSerializedPayload)
 {
     AgnosticTopicPubSubType type;
-    EXPECT_STREQ(type.getName(), "lumo::componentFramework::AgnosticTopic");
+    EXPECT_EQ(compat::TypeName(type), "lumo::componentFramework::AgnosticTopic");
     for (const auto& original : {Make(0, {}), Make(4294967295u, {1, 2, 3}), Make(77, std::vector<uint8_t>(70000, 9))}) {
         auto sample = original;
-        eprosima::fastrtps::rtps::SerializedPayload_t payload(type.getSerializedSizeProvider(&sample)());
-        ASSERT_TRUE(type.serialize(&sample, &payload));
+        compat::SerializedPayload payload(compat::SerializedSize(type, &sample));
+        ASSERT_TRUE(compat::Serialize(type, &sample, payload));
         EXPECT_EQ(payload.length, 12 + original.payload().size());
         // XCDR1 little endian on this host: 00 01 00 00, then id, then length.
         EXPECT_EQ(payload.data[0], 0x00);
         EXPECT_EQ(payload.data[1], 0x01);
         AgnosticTopic decoded = Make(5, {42, 42, 42, 42, 42, 42, 42, 42});
-        ASSERT_TRUE(type.deserialize(&payload, &decoded));
+        ASSERT_TRUE(compat::Deserialize(type, payload, &decoded));
         EXPECT_EQ(decoded, original);
     }
 }
@@ -100,15 +100,15 @@ TEST(AgnosticTopicCodec, RefusesWhatDoesNotFit)
 
     AgnosticTopicPubSubType type;
     auto sample = Make(3, std::vector<uint8_t>(100, 1));
-    eprosima::fastrtps::rtps::SerializedPayload_t tooSmall(50);
-    EXPECT_FALSE(type.serialize(&sample, &tooSmall));
+    compat::SerializedPayload tooSmall(50);
+    EXPECT_FALSE(compat::Serialize(type, &sample, tooSmall));
 
     // A length field claiming more than the buffer it came in.
-    eprosima::fastrtps::rtps::SerializedPayload_t payload(64);
+    compat::SerializedPayload payload(64);
     auto small = Make(3, {1, 2, 3, 4});
-    ASSERT_TRUE(type.serialize(&small, &payload));
+    ASSERT_TRUE(compat::Serialize(type, &small, payload));
     payload.length = 14; // two payload bytes cut off
-    EXPECT_FALSE(type.deserialize(&payload, &out));
+    EXPECT_FALSE(compat::Deserialize(type, payload, &out));
 }
 
 } // namespace

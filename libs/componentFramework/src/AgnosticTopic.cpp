@@ -31,12 +31,10 @@ void WriteU32Native(uint8_t* p, uint32_t v) { std::memcpy(p, &v, sizeof v); }
 
 } // namespace
 
+// Initial size of the history's payload buffers; they grow as needed.
 AgnosticTopicPubSubType::AgnosticTopicPubSubType()
+    : BufferTopicDataType(TYPE_NAME, HEADER_SIZE + 8 + 1024)
 {
-    setName(TYPE_NAME);
-    // Initial size of the history's payload buffers; they grow as needed.
-    m_typeSize = HEADER_SIZE + 8 + 1024;
-    m_isGetKeyDefined = false;
 }
 
 uint32_t AgnosticTopicPubSubType::SerializedSize(const AgnosticTopic& sample)
@@ -102,42 +100,30 @@ bool AgnosticTopicPubSubType::Decode(const uint8_t* buffer, uint32_t length, Agn
     return true;
 }
 
-bool AgnosticTopicPubSubType::serialize(void* data, eprosima::fastrtps::rtps::SerializedPayload_t* payload)
+uint32_t AgnosticTopicPubSubType::SerializedSizeOf(const void* data) const
 {
-    const auto& sample = *static_cast<const AgnosticTopic*>(data);
-    uint32_t length = 0;
-    if (!Encode(sample, payload->data, payload->max_size, length)) {
-        return false;
-    }
-    payload->length = length;
-    payload->encapsulation = HOST_IS_LITTLE ? XCDR1_LE : XCDR1_BE;
-    return true;
+    return SerializedSize(*static_cast<const AgnosticTopic*>(data));
 }
 
-bool AgnosticTopicPubSubType::deserialize(eprosima::fastrtps::rtps::SerializedPayload_t* payload, void* data)
+bool AgnosticTopicPubSubType::EncodeSample(const void* data, uint8_t* buffer, uint32_t capacity,
+                                           uint32_t& length) const
 {
-    const uint32_t length = payload->length <= payload->max_size ? payload->length : payload->max_size;
-    return Decode(payload->data, length, *static_cast<AgnosticTopic*>(data));
+    return Encode(*static_cast<const AgnosticTopic*>(data), buffer, capacity, length);
 }
 
-std::function<uint32_t()> AgnosticTopicPubSubType::getSerializedSizeProvider(void* data)
+bool AgnosticTopicPubSubType::DecodeSample(const uint8_t* buffer, uint32_t length, void* data) const
 {
-    return [data]() { return SerializedSize(*static_cast<const AgnosticTopic*>(data)); };
+    return Decode(buffer, length, *static_cast<AgnosticTopic*>(data));
 }
 
-void* AgnosticTopicPubSubType::createData()
+void* AgnosticTopicPubSubType::NewSample() const
 {
     return new AgnosticTopic();
 }
 
-void AgnosticTopicPubSubType::deleteData(void* data)
+void AgnosticTopicPubSubType::DeleteSample(void* data) const
 {
     delete static_cast<AgnosticTopic*>(data);
-}
-
-bool AgnosticTopicPubSubType::getKey(void*, eprosima::fastrtps::rtps::InstanceHandle_t*, bool)
-{
-    return false; // keyless type
 }
 
 } // namespace lumo::componentFramework

@@ -14,8 +14,6 @@
 #include <fastdds/dds/log/Log.hpp>
 #include <fastdds/dds/topic/Topic.hpp>
 #include <fastdds/dds/topic/qos/TopicQos.hpp>
-#include <fastdds/rtps/transport/UDPv4TransportDescriptor.h>
-#include <fastdds/rtps/transport/shared_mem/SharedMemTransportDescriptor.h>
 
 #include "DiscoveryListener.h"
 #include "DiscoveryWatch.h"
@@ -32,8 +30,6 @@ namespace lumo::componentFramework {
 
 namespace fs = std::filesystem;
 using namespace eprosima::fastdds::dds;
-using eprosima::fastdds::rtps::SharedMemTransportDescriptor;
-using eprosima::fastdds::rtps::UDPv4TransportDescriptor;
 
 namespace {
 
@@ -121,27 +117,7 @@ void Dds::CreateParticipant()
         qos.name(toolName_);
     }
     if (whiteListSet_) {
-        auto& transport = qos.transport();
-        if (transport.use_builtin_transports) {
-            // Replace the built-in pair (UDPv4 + shared memory) by the same pair
-            // with the UDP side restricted.
-            transport.use_builtin_transports = false;
-            transport.user_transports.clear();
-            transport.user_transports.push_back(std::make_shared<SharedMemTransportDescriptor>());
-            auto udp = std::make_shared<UDPv4TransportDescriptor>();
-            udp->interfaceWhiteList = allowedAddresses_;
-            transport.user_transports.push_back(udp);
-        } else {
-            // The profile's own transports: restrict each UDPv4 one. Copies, since
-            // the descriptors are shared with the factory's stored profile.
-            for (auto& descriptor : transport.user_transports) {
-                if (auto udp = std::dynamic_pointer_cast<UDPv4TransportDescriptor>(descriptor)) {
-                    auto restricted = std::make_shared<UDPv4TransportDescriptor>(*udp);
-                    restricted->interfaceWhiteList = allowedAddresses_;
-                    descriptor = restricted;
-                }
-            }
-        }
+        compat::RestrictUdpToAddresses(qos, allowedAddresses_);
     }
     // The listener only hears discovery: with no status in its mask, every
     // reader status and data-available call stays with the reader's listener.

@@ -80,9 +80,7 @@ bool DdsPub::WaitForMatchedReaders(size_t index, int count, std::chrono::millise
 
 bool DdsPub::WaitForAcknowledgments(size_t index, std::chrono::milliseconds timeout) const
 {
-    const auto ms = timeout.count();
-    eprosima::fastrtps::Duration_t wait(static_cast<int32_t>(ms / 1000), static_cast<uint32_t>((ms % 1000) * 1000000));
-    return compat::IsOk(writers_.at(index)->wait_for_acknowledgments(wait));
+    return compat::IsOk(writers_.at(index)->wait_for_acknowledgments(compat::ToDuration(timeout)));
 }
 
 void DdsPub::DestroyAllDataWriters()

@@ -10,8 +10,6 @@
 #include <fastdds/dds/subscriber/qos/DataReaderQos.hpp>
 #include <fastdds/dds/subscriber/qos/SubscriberQos.hpp>
 #include <fastdds/dds/topic/Topic.hpp>
-#include <fastdds/rtps/common/Locator.h>
-#include <fastrtps/utils/IPLocator.h>
 
 #include "DiscoveryListener.h"
 #include "DiscoveryWatch.h"
@@ -41,18 +39,14 @@ StatusMask ReaderListenerMask()
            << StatusMask::sample_lost();
 }
 
-eprosima::fastrtps::rtps::Locator_t MulticastLocator(const std::string& address, const std::string& topic)
+compat::rtps::Locator_t MulticastLocator(const std::string& address, const std::string& topic)
 {
     if (!IsIPv4MulticastAddress(address)) {
         throw DdsError("invalid multicast address '" + address + "' for topic '" + topic +
                        "' (expected an IPv4 group, 224.0.0.0 to 239.255.255.255)");
     }
-    eprosima::fastrtps::rtps::Locator_t locator;
-    locator.kind = LOCATOR_KIND_UDPv4;
-    eprosima::fastrtps::rtps::IPLocator::setIPv4(locator, address);
     // Port 0: Fast DDS fills in the domain's user multicast port.
-    locator.port = 0;
-    return locator;
+    return compat::UdpV4Locator(address);
 }
 
 // Hands every callback to the reader's own listener unchanged; after an

@@ -4,24 +4,30 @@
 
 #include <fastdds/dds/subscriber/qos/DataReaderQos.hpp>
 #include <fastdds/dds/subscriber/qos/SubscriberQos.hpp>
+#if LUMO_FASTDDS_MAJOR >= 3
+#include <fastdds/dds/builtin/topic/ParticipantBuiltinTopicData.hpp>
+#include <fastdds/dds/builtin/topic/PublicationBuiltinTopicData.hpp>
+#include <fastdds/utils/IPLocator.hpp>
+#else
 #include <fastdds/rtps/builtin/data/ParticipantProxyData.h>
 #include <fastdds/rtps/builtin/data/WriterProxyData.h>
 #include <fastdds/rtps/participant/ParticipantDiscoveryInfo.h>
 #include <fastdds/rtps/writer/WriterDiscoveryInfo.h>
 #include <fastrtps/utils/IPLocator.h>
+#endif
 
 #include "DiscoveryWatch.h"
 
 namespace lumo::componentFramework {
 
 namespace dds = eprosima::fastdds::dds;
-namespace rtps = eprosima::fastrtps::rtps;
+namespace rtps = compat::rtps;
 
 namespace {
 
-double Seconds(const eprosima::fastrtps::Duration_t& d)
+double Seconds(const compat::Duration& d)
 {
-    if (d.seconds >= eprosima::fastrtps::Duration_t::INFINITE_SECONDS) {
+    if (d.seconds >= compat::Duration::INFINITE_SECONDS) {
         return INFINITE_SECONDS;
     }
     return static_cast<double>(d.seconds) + static_cast<double>(d.nanosec) * 1e-9;
@@ -73,6 +79,51 @@ std::vector<int16_t> Representations(const dds::DataRepresentationQosPolicy& pol
 
 } // namespace
 
+#if LUMO_FASTDDS_MAJOR >= 3
+
+void DiscoveryListener::on_participant_discovery(dds::DomainParticipant*, rtps::ParticipantDiscoveryStatus reason,
+                                                 const dds::ParticipantBuiltinTopicData& info, bool&)
+{
+    const auto prefix = PrefixText(info.guid.guidPrefix);
+    switch (reason) {
+    case rtps::ParticipantDiscoveryStatus::DISCOVERED_PARTICIPANT:
+    case rtps::ParticipantDiscoveryStatus::CHANGED_QOS_PARTICIPANT:
+        watch_.ParticipantDiscovered(prefix, info.participant_name.to_string());
+        break;
+    default:
+        watch_.ParticipantRemoved(prefix);
+        break;
+    }
+}
+
+void DiscoveryListener::on_data_writer_discovery(dds::DomainParticipant*, rtps::WriterDiscoveryStatus reason,
+                                                 const dds::PublicationBuiltinTopicData& data, bool&)
+{
+    if (reason == rtps::WriterDiscoveryStatus::REMOVED_WRITER) {
+        watch_.WriterRemoved(GuidText(data.guid));
+        return;
+    }
+    DiscoveredWriter writer;
+    writer.guid = GuidText(data.guid);
+    writer.participantPrefix = PrefixText(data.guid.guidPrefix);
+    writer.hostAddress = HostAddress(data.remote_locators);
+    writer.topicName = data.topic_name.to_string();
+    writer.qos.reliability = static_cast<uint32_t>(data.reliability.kind);
+    writer.qos.durability = static_cast<uint32_t>(data.durability.kind);
+    writer.qos.livelinessKind = static_cast<uint32_t>(data.liveliness.kind);
+    writer.qos.livelinessLeaseSec = Seconds(data.liveliness.lease_duration);
+    writer.qos.deadlineSec = Seconds(data.deadline.period);
+    writer.qos.ownership = static_cast<uint32_t>(data.ownership.kind);
+    writer.qos.disablePositiveAcks = data.disable_positive_acks.enabled;
+    writer.qos.keyed = data.topic_kind == rtps::WITH_KEY;
+    writer.qos.representations = Representations(data.representation);
+    writer.qos.partitions = data.partition.names();
+    writer.qos.typeName = data.type_name.to_string();
+    watch_.WriterDiscovered(std::move(writer));
+}
+
+#else
+
 void DiscoveryListener::on_participant_discovery(dds::DomainParticipant*, rtps::ParticipantDiscoveryInfo&& info)
 {
     const auto prefix = PrefixText(info.info.m_guid.guidPrefix);
@@ -114,6 +165,8 @@ void DiscoveryListener::on_publisher_discovery(dds::DomainParticipant*, rtps::Wr
     watch_.WriterDiscovered(std::move(writer));
 }
 
+#endif
+
 EndpointQos ReaderEndpointQos(const dds::DataReaderQos& reader, const dds::SubscriberQos& subscriber,
                               const std::string& typeName)
 {
@@ -124,7 +177,11 @@ EndpointQos ReaderEndpointQos(const dds::DataReaderQos& reader, const dds::Subsc
     qos.livelinessLeaseSec = Seconds(reader.liveliness().lease_duration);
     qos.deadlineSec = Seconds(reader.deadline().period);
     qos.ownership = static_cast<uint32_t>(reader.ownership().kind);
+#if LUMO_FASTDDS_MAJOR >= 3
+    qos.disablePositiveAcks = reader.reliable_reader_qos().disable_positive_acks.enabled;
+#else
     qos.disablePositiveAcks = reader.reliable_reader_qos().disable_positive_ACKs.enabled;
+#endif
     qos.representations = Representations(compat::ReaderRepresentation(reader));
     qos.representationChecked = compat::READER_REPRESENTATION_ANNOUNCED;
     qos.partitions = subscriber.partition().names();

@@ -1,7 +1,9 @@
 // The participant's listener: hands discovery of remote participants and
-// writers to a DiscoveryWatch, in Fast DDS's version-neutral records. It is
-// attached with an empty status mask, so that every reader status and every
-// data-available call stays with the readers' own listeners.
+// writers to a DiscoveryWatch, in the facade's version-neutral records
+// (Fast DDS 2.x and 3.x report discovery through different callbacks and
+// records). It is attached with an empty status mask, so that every reader
+// status and every data-available call stays with the readers' own
+// listeners.
 #pragma once
 
 #include <string>
@@ -25,10 +27,21 @@ class DiscoveryListener : public eprosima::fastdds::dds::DomainParticipantListen
 public:
     explicit DiscoveryListener(DiscoveryWatch& watch) : watch_(watch) {}
 
+#if LUMO_FASTDDS_MAJOR >= 3
+    void on_participant_discovery(eprosima::fastdds::dds::DomainParticipant* participant,
+                                  eprosima::fastdds::rtps::ParticipantDiscoveryStatus reason,
+                                  const eprosima::fastdds::dds::ParticipantBuiltinTopicData& info,
+                                  bool& shouldBeIgnored) override;
+    void on_data_writer_discovery(eprosima::fastdds::dds::DomainParticipant* participant,
+                                  eprosima::fastdds::rtps::WriterDiscoveryStatus reason,
+                                  const eprosima::fastdds::dds::PublicationBuiltinTopicData& info,
+                                  bool& shouldBeIgnored) override;
+#else
     void on_participant_discovery(eprosima::fastdds::dds::DomainParticipant* participant,
                                   eprosima::fastrtps::rtps::ParticipantDiscoveryInfo&& info) override;
     void on_publisher_discovery(eprosima::fastdds::dds::DomainParticipant* participant,
                                 eprosima::fastrtps::rtps::WriterDiscoveryInfo&& info) override;
+#endif
 
 private:
     DiscoveryWatch& watch_;

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <vector>
 
-#include <fastdds/dds/topic/TopicDataType.hpp>
+#include "lumo/componentFramework/TypeSupportCompat.h"
 
 namespace lumo::componentFramework {
 
@@ -44,21 +44,20 @@ private:
 // Type support for Fast DDS. Deserialization checks every length against the
 // received buffer, so a malformed sample is refused, never read past: the
 // target keeps its id and payload and is marked not well formed.
-class AgnosticTopicPubSubType : public eprosima::fastdds::dds::TopicDataType
+class AgnosticTopicPubSubType : public compat::BufferTopicDataType
 {
 public:
     static constexpr const char* TYPE_NAME = "lumo::componentFramework::AgnosticTopic";
 
     AgnosticTopicPubSubType();
 
-    bool serialize(void* data, eprosima::fastrtps::rtps::SerializedPayload_t* payload) override;
-    bool deserialize(eprosima::fastrtps::rtps::SerializedPayload_t* payload, void* data) override;
-    std::function<uint32_t()> getSerializedSizeProvider(void* data) override;
-    void* createData() override;
-    void deleteData(void* data) override;
-    bool getKey(void* data, eprosima::fastrtps::rtps::InstanceHandle_t* handle, bool forceMd5 = false) override;
+    uint32_t SerializedSizeOf(const void* data) const override;
+    bool EncodeSample(const void* data, uint8_t* buffer, uint32_t capacity, uint32_t& length) const override;
+    bool DecodeSample(const uint8_t* buffer, uint32_t length, void* data) const override;
+    void* NewSample() const override;
+    void DeleteSample(void* data) const override;
 
-    // The codec itself, on plain buffers; the overrides above wrap it.
+    // The codec itself, on plain buffers and samples; the overrides above wrap it.
     static uint32_t SerializedSize(const AgnosticTopic& sample);
     static bool Encode(const AgnosticTopic& sample, uint8_t* buffer, uint32_t capacity, uint32_t& length);
     static bool Decode(const uint8_t* buffer, uint32_t length, AgnosticTopic& sample);

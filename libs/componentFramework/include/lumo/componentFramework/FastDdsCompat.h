@@ -1,48 +1,95 @@
-// The few places where the Fast DDS 2.x and 3.x DDS-layer APIs differ.
+// Where the Fast DDS 2.x and 3.x DDS-layer APIs differ. The tools, tests and
+// benchmarks name version-specific things only through this header (and
+// TypeSupportCompat.h), so that their own code builds unchanged on both.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include <fastdds/dds/core/status/StatusMask.hpp>
 #include <fastdds/dds/subscriber/qos/DataReaderQos.hpp>
 
+// 3.x's configuration header first: a 3.x build may see Debian's 2.x headers
+// in /usr/include as well, and must not take its version from them.
 #if __has_include(<fastdds/config.hpp>)
 #include <fastdds/config.hpp>
-#endif
-#if __has_include(<fastrtps/config.h>)
+#elif __has_include(<fastrtps/config.h>)
 #include <fastrtps/config.h>
 #endif
 
 #if defined(FASTDDS_VERSION_MAJOR) && FASTDDS_VERSION_MAJOR >= 3
-#include <fastdds/dds/core/ReturnCode.hpp>
-#define LUMO_FASTDDS_RETCODE_IS_INT 1
+#define LUMO_FASTDDS_MAJOR 3
+#elif defined(FASTRTPS_VERSION_MAJOR) && FASTRTPS_VERSION_MAJOR == 2
+#define LUMO_FASTDDS_MAJOR 2
 #else
-#include <fastrtps/types/TypesBase.h>
-#define LUMO_FASTDDS_RETCODE_IS_INT 0
+#error "Fast DDS 2.x or 3.x is required"
 #endif
+
+#if LUMO_FASTDDS_MAJOR >= 3
+#include <fastdds/dds/core/ReturnCode.hpp>
+#include <fastdds/dds/core/Time_t.hpp>
+#include <fastdds/rtps/common/Locator.hpp>
+#else
+#include <fastdds/rtps/common/Locator.h>
+#include <fastrtps/types/TypesBase.h>
+#include <fastrtps/rtps/common/Time_t.h>
+#include <fastrtps/utils/IPLocator.h>
+#endif
+
+namespace eprosima::fastdds::dds {
+class DomainParticipantQos;
+} // namespace eprosima::fastdds::dds
 
 namespace lumo::componentFramework::compat {
 
-#if LUMO_FASTDDS_RETCODE_IS_INT
+#if LUMO_FASTDDS_MAJOR >= 3
+// The RTPS layer's namespace (locators, payloads, instance handles).
+namespace rtps = eprosima::fastdds::rtps;
+using Duration = eprosima::fastdds::dds::Duration_t;
 using ReturnCode = eprosima::fastdds::dds::ReturnCode_t;
 inline int32_t RetcodeValue(ReturnCode rc) { return static_cast<int32_t>(rc); }
 inline bool IsOk(ReturnCode rc) { return rc == eprosima::fastdds::dds::RETCODE_OK; }
+// DataWriter::write returns a return code in 3.x.
+inline bool WriteSucceeded(ReturnCode rc) { return IsOk(rc); }
 #else
+namespace rtps = eprosima::fastrtps::rtps;
+using Duration = eprosima::fastrtps::Duration_t;
 using ReturnCode = eprosima::fastrtps::types::ReturnCode_t;
 // In 2.x the return code is a class: its value comes from rc(), and only
 // comparison with RETCODE_OK is reliable.
 inline int32_t RetcodeValue(const ReturnCode& rc) { return static_cast<int32_t>(rc()); }
 inline bool IsOk(const ReturnCode& rc) { return rc == ReturnCode::RETCODE_OK; }
+// DataWriter::write returns a bool in 2.x.
+inline bool WriteSucceeded(bool ok) { return ok; }
 #endif
 
-// DataWriter::write returns a bool in 2.x and a return code in 3.x.
-inline bool WriteSucceeded(bool ok) { return ok; }
-inline bool WriteSucceeded(const ReturnCode& rc) { return IsOk(rc); }
+// Version of the Fast DDS the code was built against, e.g. "3.6.2".
+const char* FastDdsVersion();
+
+// A DDS duration from milliseconds.
+Duration ToDuration(std::chrono::milliseconds time);
+
+// Dotted-quad text of an IPv4 locator's address.
+std::string IPv4Text(const rtps::Locator_t& locator);
+
+// A UDPv4 locator for an IPv4 address, port left to Fast DDS (0: it fills in
+// the domain's port).
+rtps::Locator_t UdpV4Locator(const std::string& address);
+
+// Confines every UDPv4 transport of the participant to these local IPv4
+// addresses, keeping shared memory. When the QoS uses the built-in
+// transports they are replaced by the same pair (shared memory, UDPv4) with
+// the UDP side restricted; the profile's own UDPv4 descriptors are restricted
+// as copies, since they are shared with the factory's stored profile.
+void RestrictUdpToAddresses(eprosima::fastdds::dds::DomainParticipantQos& qos,
+                            const std::vector<std::string>& addresses);
 
 // The data representations a reader accepts: part of its type-consistency
 // QoS in 2.x, a QoS of its own in 3.x. Only 3.x tells discovery about them;
 // a 2.x reader is taken by every peer to accept XCDR1 alone.
-#if LUMO_FASTDDS_RETCODE_IS_INT
+#if LUMO_FASTDDS_MAJOR >= 3
 inline constexpr bool READER_REPRESENTATION_ANNOUNCED = true;
 inline auto& ReaderRepresentation(eprosima::fastdds::dds::DataReaderQos& qos) { return qos.representation(); }
 inline const auto& ReaderRepresentation(const eprosima::fastdds::dds::DataReaderQos& qos)

@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# Builds and installs Fast CDR 2 and Fast DDS 3 into a prefix, once.
+#
+#   scripts/build-fastdds3.sh [--prefix DIR] [--fastcdr SRC] [--fastdds SRC] [-j N]
+#
+# SRC is a source directory or a release tarball; the defaults are the
+# tarballs in ../shared/deps beside the repository. Debian 12 ships Fast DDS
+# 2.9 only, so the 3.x line is built from source. A component whose version is
+# already installed in the prefix (recorded by this script after a complete
+# install, with the revision of the build recipe below) is left alone, so a
+# second run costs a few milliseconds.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+DEPS="$ROOT/../shared/deps"
+PREFIX="${LUMO_FASTDDS3_PREFIX:-/opt/lumo-fastdds3}"
+FASTCDR_SRC="$DEPS/Fast-CDR-2.3.5.tar.gz"
+FASTDDS_SRC="$DEPS/Fast-DDS-3.6.2.tar.gz"
+JOBS="$(nproc)"
+# Raised whenever the flags below change, so that an install made with the
+# old ones is rebuilt.
+RECIPE=2
+
+usage() {
+    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
+}
+
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --prefix) PREFIX="$2"; shift 2 ;;
+        --fastcdr) FASTCDR_SRC="$2"; shift 2 ;;
+        --fastdds) FASTDDS_SRC="$2"; shift 2 ;;
+        -j) JOBS="$2"; shift 2 ;;
+        -h|--help) usage; exit 0 ;;
+        *) echo "build-fastdds3: unknown argument $1" >&2; usage >&2; exit 2 ;;
+    esac
+done
+
+mkdir -p "$PREFIX"
+PREFIX="$(cd "$PREFIX" && pwd)"
+# One build per prefix at a time: a second run (another checkout's tests, a
+# benchmark) waits, then finds the versions installed.
+exec 9>"$PREFIX/.build-fastdds3.lock"
+flock 9
+STAMPS="$PREFIX/share/lumo-deps"
+WORK="$(mktemp -d "${TMPDIR:-/tmp}/lumo-fastdds3.XXXXXX")"
+trap 'rm -rf "$WORK"' EXIT
+
+# Prints the source directory of SRC, unpacking a tarball into the work
+# directory first.
+source_dir() {
+    local src="$1" name="$2"
+    if [ -d "$src" ]; then
+        (cd "$src" && pwd)
+    elif [ -f "$src" ]; then
+        mkdir -p "$WORK/$name"
+        tar xf "$src" -C "$WORK/$name"
+        local top
+        top="$(find "$WORK/$name" -mindepth 1 -maxdepth 1 -type d | head -n 1)"
+        [ -n "$top" ] || { echo "build-fastdds3: $src holds no directory" >&2; exit 1; }
+        echo "$top"
+    else
+        echo "build-fastdds3: no such source: $src" >&2
+        exit 1
+    fi
+}
+
+# The version a source tree declares in its top-level project() call.
+project_version() {
+    sed -n 's/^project([a-z]* VERSION "\{0,1\}\([0-9.]*\)"\{0,1\}.*/\1/p' "$1/CMakeLists.txt" | head -n 1
+}
+
+# The version a source tarball or directory holds without unpacking all of it.
+declared_version() {
+    local src="$1"
+    if [ -d "$src" ]; then
+        project_version "$src"
+    else
+        tar xOf "$src" --wildcards --no-anchored '*/CMakeLists.txt' --exclude='*/*/*' 2>/dev/null \
+            | sed -n 's/^project([a-z]* VERSION "\{0,1\}\([0-9.]*\)"\{0,1\}.*/\1/p' | head -n 1
+    fi
+}
+
+installed() {
+    local name="$1" version="$2"
+    [ -n "$version" ] && [ -f "$STAMPS/$name" ] && [ "$(cat "$STAMPS/$name")" = "$version recipe $RECIPE" ]
+}
+
+build_one() {
+    local name="$1" src="$2"
+    shift 2
+    local version
+    if [ ! -e "$src" ] && [ -f "$STAMPS/$name" ] && grep -q " recipe $RECIPE\$" "$STAMPS/$name"; then
+        echo "build-fastdds3: no source at $src; keeping $name $(cut -d' ' -f1 "$STAMPS/$name") in $PREFIX"
+        return 0
+    fi
+    version="$(declared_version "$src")"
+    if installed "$name" "$version"; then
+        echo "build-fastdds3: $name $version already in $PREFIX"
+        return 0
+    fi
+    local dir start
+    start=$(date +%s)
+    dir="$(source_dir "$src" "$name")"
+    version="$(project_version "$dir")"
+    echo "build-fastdds3: building $name $version from $src into $PREFIX"
+    # The run path lets libfastdds find the Fast CDR beside it, wherever the
+    # prefix is, without LD_LIBRARY_PATH.
+    cmake -S "$dir" -B "$WORK/$name-build" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_INSTALL_PREFIX="$PREFIX" -DCMAKE_PREFIX_PATH="$PREFIX" \
+        -DCMAKE_INSTALL_RPATH="$PREFIX/lib" \
+        -DBUILD_TESTING=OFF "$@" >"$WORK/$name-configure.log" 2>&1 \
+        || { cat "$WORK/$name-configure.log" >&2; exit 1; }
+    cmake --build "$WORK/$name-build" -j "$JOBS" >"$WORK/$name-build.log" 2>&1 \
+        || { tail -n 100 "$WORK/$name-build.log" >&2; exit 1; }
+    rm -f "$STAMPS/$name"
+    cmake --install "$WORK/$name-build" >/dev/null
+    local lib unresolved
+    for lib in "$PREFIX"/lib/lib"$name".so; do
+        unresolved="$(ldd "$lib" | grep 'not found' || true)"
+        if [ -n "$unresolved" ]; then
+            echo "build-fastdds3: $lib does not find: $unresolved" >&2
+            exit 1
+        fi
+    done
+    mkdir -p "$STAMPS"
+    echo "$version recipe $RECIPE" >"$STAMPS/$name"
+    echo "build-fastdds3: $name $version installed in $(( $(date +%s) - start )) s"
+}
+
+build_one fastcdr "$FASTCDR_SRC"
+# The release turns every warning into an error, and GCC 12 raises
+# maybe-uninitialized in the xtypes code; SQLite persistence, security, tools
+# and examples are not needed by the project (and the tarball lacks SQLite).
+build_one fastdds "$FASTDDS_SRC" \
+    -DSQLITE3_SUPPORT=OFF -DCOMPILE_TOOLS=OFF -DCOMPILE_EXAMPLES=OFF -DSECURITY=OFF \
+    --compile-no-warning-as-error
