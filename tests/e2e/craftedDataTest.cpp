@@ -30,6 +30,7 @@
 #include "TestNames.h"
 #include "ToolRuns.h"
 #include "lumo/componentFramework/DdsPub.h"
+#include "lumo/componentFramework/FastDdsCompat.h"
 
 using namespace std::chrono_literals;
 using lumo::componentFramework::DdsPub;
@@ -127,7 +128,7 @@ Bytes Floats(std::initializer_list<float> values)
 // One RTPS message from the writer: header, then a DATA submessage (little
 // endian) to every reader of the writer, carrying `payload`.
 // `submessageLength` overrides the submessage's stated length.
-Bytes DataMessage(const eprosima::fastrtps::rtps::GUID_t& writer, uint32_t sequence, const Bytes& payload,
+Bytes DataMessage(const lumo::componentFramework::compat::rtps::GUID_t& writer, uint32_t sequence, const Bytes& payload,
                   std::optional<uint16_t> submessageLength = std::nullopt, uint8_t flags = 0x05)
 {
     Bytes out{'R', 'T', 'P', 'S', 2, 3, 0x01, 0x0F};
