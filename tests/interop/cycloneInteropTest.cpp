@@ -240,3 +240,18 @@ TEST(ForeignWriter, PayloadChecksHoldOnSamplesOfAnotherImplementation)
         EXPECT_THAT(patternInfo, Contains(" " + prefix + " #samples: 49 #lost samples: 0"));
     }
 }
+
+TEST(ForeignWriter, Xcdr2WriterIsReadWhereTheReaderCanSaySo)
+{
+    if constexpr (!lumo::componentFramework::compat::READER_REPRESENTATION_ANNOUNCED) {
+        GTEST_SKIP() << "this Fast DDS cannot announce that its reader takes XCDR2 (the refusal is explained above)";
+    }
+    const auto topic = UniqueTopic("ForeignXcdr2");
+    auto monitor = ReadyMonitor({"-d", "-c", "-t", topic});
+    auto publisher = CyclonePublisher({"-t", topic, "-n", "100", "-r", "200", "-a", "-x", "2", "-k", "ramp", "-s", "12"});
+    FinishRun(*monitor, *publisher, "100");
+    const auto info = MessagesAt(*monitor, "INFO");
+    EXPECT_THAT(info, Contains(Prefix(topic, 0) + " SampleId: 99. CheckRamp length: 12 [0 0.001 0.002 0.002]"));
+    EXPECT_THAT(info, Contains(" " + Prefix(topic, 0) + " #samples: 99 #lost samples: 0"));
+    EXPECT_THAT(MessagesAt(*monitor, "ERROR"), IsEmpty());
+}
