@@ -1,5 +1,7 @@
 #include "DiscoveryWatch.h"
 
+#include <algorithm>
+
 #include <log4cplus/loggingmacros.h>
 
 namespace lumo::componentFramework {
@@ -73,10 +75,8 @@ void DiscoveryWatch::WriterDiscovered(DiscoveredWriter writer)
         writer.participantName = name->second;
     }
     // Only the writers on a topic read here are worth remembering.
-    bool watched = false;
-    for (const auto& reader : readers_) {
-        watched = watched || reader.topicName == writer.topicName;
-    }
+    const bool watched = std::any_of(readers_.begin(), readers_.end(),
+                                     [&writer](const Reader& reader) { return reader.topicName == writer.topicName; });
     if (!watched && active_) {
         return;
     }
