@@ -9,7 +9,7 @@
 
 #include "lumo/componentFramework/AgnosticTopic.h"
 #include "payloadPatterns.h"
-#include "quillLog.h"
+#include "lumo/toolsCommon/Log.h"
 #include "sampleIds.h"
 
 using lumo::componentFramework::AgnosticTopic;
