@@ -184,9 +184,8 @@ public:
             const double kernel = Rate(byName, "ReadKernel");
             const double ramp = Rate(byName, "CheckRamp");
             const double pattern = Rate(byName, "CheckExpectedPayloadPattern");
-            std::printf("%10s %12.2f %12.2f %7.2f %12.2f %7.2f\n", SizeText(bytes).c_str(), kernel / 1e9,
-                        ramp / 1e9, kernel > 0 ? ramp / kernel : 0.0, pattern / 1e9,
-                        kernel > 0 ? pattern / kernel : 0.0);
+            std::printf("%10s %12.2f %12.2f %7.2f %12.2f %7.2f\n", SizeText(bytes).c_str(), kernel / 1e9, ramp / 1e9,
+                        kernel > 0 ? ramp / kernel : 0.0, pattern / 1e9, kernel > 0 ? pattern / kernel : 0.0);
         }
     }
 

@@ -281,7 +281,8 @@ TEST(SampleIdGaps, EachInjectedGapAndRepeatIsOneMismatchLineAndOneLostSample)
         }
         EXPECT_THAT(mismatches, ElementsAreArray(expected));
         const auto info = MessagesAt(*monitor, "INFO");
-        EXPECT_THAT(info, Contains(ExitReport(topic, 0, CountSinceLastReset(info, Prefix(topic, 0), ids), skipped + 1)));
+        EXPECT_THAT(info,
+                    Contains(ExitReport(topic, 0, CountSinceLastReset(info, Prefix(topic, 0), ids), skipped + 1)));
     }
 }
 
@@ -289,8 +290,8 @@ TEST(PayloadChecks, RampAndPatternHoldOnEverySampleOfEveryTopic)
 {
     const auto ramp = UniqueTopic("Ramp");
     auto rampMonitor = ReadyMonitor({"-c", "-t", ramp});
-    auto rampPublisher = Publisher({"-t", ramp, "-n", "200", "-r", "0", "--payload", "ramp", "--payload-size",
-                                    "1024", "--ramp-start", "0.5", "--linger", "60"});
+    auto rampPublisher = Publisher({"-t", ramp, "-n", "200", "-r", "0", "--payload", "ramp", "--payload-size", "1024",
+                                    "--ramp-start", "0.5", "--linger", "60"});
     FinishLingeringRun(*rampMonitor, *rampPublisher, Summary(ramp, 0, 200));
     const auto rampInfo = MessagesAt(*rampMonitor, "INFO");
     EXPECT_EQ(CountContaining(rampInfo, ". CheckRamp length: 1024 [0.5 0.501 0.502 0.755]"), 200u);
@@ -298,16 +299,19 @@ TEST(PayloadChecks, RampAndPatternHoldOnEverySampleOfEveryTopic)
 
     // Each topic's pattern starts at its reader index, so the topics differ.
     const std::vector<std::string> topics{UniqueTopic("PatA"), UniqueTopic("PatB"), UniqueTopic("PatC")};
-    auto monitor = ReadyMonitor({"--expected-payload-pattern", "alternating_float_ramp", "-t", topics[0], topics[1],
-                                 topics[2]});
-    auto publisher = Publisher({"-n", "150", "-r", "0", "--payload", "alternating_float_ramp", "--payload-size",
-                                "4096", "--linger", "60", "-t", topics[0], topics[1], topics[2]});
+    auto monitor = ReadyMonitor(
+        {"--expected-payload-pattern", "alternating_float_ramp", "-t", topics[0], topics[1], topics[2]});
+    auto publisher = Publisher({"-n", "150", "-r", "0", "--payload", "alternating_float_ramp", "--payload-size", "4096",
+                                "--linger", "60", "-t", topics[0], topics[1], topics[2]});
     FinishLingeringRun(*monitor, *publisher, Summary(topics[2], 2, 150));
     const auto info = MessagesAt(*monitor, "INFO");
     EXPECT_EQ(CountContaining(info, ". Payload pattern verified: alternating_float_ramp length: 4096"), 450u);
     for (uint32_t i = 0; i < 3; ++i) {
         const auto prefix = Prefix(topics[i], i);
-        EXPECT_EQ(CountContaining(info, prefix + " SampleId: 149. Payload pattern verified: alternating_float_ramp length: 4096"), 1u);
+        EXPECT_EQ(CountContaining(info,
+                                  prefix +
+                                      " SampleId: 149. Payload pattern verified: alternating_float_ramp length: 4096"),
+                  1u);
         EXPECT_THAT(info, Contains(ExitReport(topics[i], i, CountSinceLastReset(info, prefix, IdsFromZero(150)), 0)));
     }
 }
@@ -321,7 +325,8 @@ TEST(PayloadChecks, OneCorruptedSampleIsReportedAndEndsTheMonitorsRunByItself)
         std::string errorStart; // after the prefix
     };
     const std::vector<Case> cases{
-        {{"--expected-payload-pattern", "alternating_float_ramp"}, "alternating_float_ramp",
+        {{"--expected-payload-pattern", "alternating_float_ramp"},
+         "alternating_float_ramp",
          " SampleId: 40. Payload pattern mismatch: alternating_float_ramp"},
         // Element 1 raised by 1.0: 0.001 + 1 in single precision, the deviation in double.
         {{"-c"}, "ramp", " SampleId: 40. CheckRamp error: 1 [0 1.001 1.0000000"},
@@ -352,7 +357,11 @@ TEST(WriterLiveliness, KilledPublisherIsReportedLostThenUnmatchedAndARestartedOn
     // The profile whose reader watches writer liveliness (3 s lease).
     auto monitor = ReadyMonitor({"-t", topic, "--qos-profile", "Lumo_Liveliness_Profile"});
     auto victim = Publisher({"-t", topic, "-r", "100", "--duration", "120"});
-    ASSERT_TRUE(WaitForMessage(*monitor, "INFO  " + prefix + " alive_count: 1 not_alive_count: 0 alive_count_change: 1 not_alive_count_change: 0", 1, START_TIMEOUT)) << monitor->Output();
+    ASSERT_TRUE(WaitForMessage(*monitor,
+                               "INFO  " + prefix +
+                                   " alive_count: 1 not_alive_count: 0 alive_count_change: 1 not_alive_count_change: 0",
+                               1, START_TIMEOUT))
+        << monitor->Output();
     std::this_thread::sleep_for(2s);
 
     victim->Signal(SIGKILL);
@@ -362,7 +371,8 @@ TEST(WriterLiveliness, KilledPublisherIsReportedLostThenUnmatchedAndARestartedOn
     // The writer's liveliness lease runs out first, with a report of what
     // the reader gathered since its last reset; the participant's lease then
     // ends the match itself.
-    const std::string lost = prefix + " alive_count: 0 not_alive_count: 1 alive_count_change: -1 not_alive_count_change: 1";
+    const std::string lost = prefix +
+                             " alive_count: 0 not_alive_count: 1 alive_count_change: -1 not_alive_count_change: 1";
     ASSERT_TRUE(WaitForMessage(*monitor, "INFO  " + lost, 1, 20s)) << monitor->Output();
     const auto lostAfter = Clock::now() - killed;
     ASSERT_TRUE(WaitForMessage(*monitor, "INFO  " + prefix, 2, 20s)) << monitor->Output();
@@ -371,8 +381,9 @@ TEST(WriterLiveliness, KilledPublisherIsReportedLostThenUnmatchedAndARestartedOn
     const auto info = MessagesAt(*monitor, "INFO");
     const auto lostLine = std::find(info.begin(), info.end(), lost);
     ASSERT_NE(lostLine + 1, info.end());
-    const std::regex statistics(std::regex_replace(prefix, std::regex(R"([\[\]])"), R"(\$&)") +
-                                R"( Total sample received: (\d+) Avg: ([0-9.e-]+)\. Freq: ([0-9.]+)\. Total sample errors: 0)");
+    const std::regex statistics(
+        std::regex_replace(prefix, std::regex(R"([\[\]])"), R"(\$&)") +
+        R"( Total sample received: (\d+) Avg: ([0-9.e-]+)\. Freq: ([0-9.]+)\. Total sample errors: 0)");
     std::smatch figures;
     ASSERT_TRUE(std::regex_match(*(lostLine + 1), figures, statistics)) << *(lostLine + 1);
     // About two seconds at 100 samples per second. The time is the sum of

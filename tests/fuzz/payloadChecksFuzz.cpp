@@ -52,10 +52,7 @@ bool PatternFails(const std::vector<uint8_t>& bytes, uint32_t id, uint16_t reade
 
 struct Setup
 {
-    Setup()
-    {
-        log4cplus::Logger::getRoot().addAppender(log4cplus::SharedAppenderPtr(new log4cplus::NullAppender()));
-    }
+    Setup() { log4cplus::Logger::getRoot().addAppender(log4cplus::SharedAppenderPtr(new log4cplus::NullAppender())); }
     log4cplus::Initializer initializer;
 };
 

@@ -126,21 +126,31 @@ TEST(ForeignWriter, EachMismatchIsExplainedOnceWithTheProfileThatWouldReadTheWri
         std::string differences;
     };
     std::vector<Case> cases{
-        {"Lumo_Liveliness_Profile", {}, true,
+        {"Lumo_Liveliness_Profile",
+         {},
+         true,
          "liveliness offered AUTOMATIC with lease infinite, requested AUTOMATIC with lease 3 s or less. "
          "Lumo_Default_Profile would read it."},
-        {"Lumo_Default_Profile", {"-b"}, true,
+        {"Lumo_Default_Profile",
+         {"-b"},
+         true,
          "reliability offered BEST_EFFORT, requested RELIABLE. Lumo_BestEffort_Profile would read it."},
-        {"Lumo_Default_Profile", {"-y", "other::AgnosticTopic"}, false,
+        {"Lumo_Default_Profile",
+         {"-y", "other::AgnosticTopic"},
+         false,
          "type name offered \"other::AgnosticTopic\", requested \"lumo::componentFramework::AgnosticTopic\". "
          "No shipped profile reads it."},
-        {"Lumo_Default_Profile", {"-p", "sensors"}, false,
+        {"Lumo_Default_Profile",
+         {"-p", "sensors"},
+         false,
          "partition offered \"sensors\", requested the default partition. No shipped profile reads it."},
     };
     if constexpr (!lumo::componentFramework::compat::READER_REPRESENTATION_ANNOUNCED) {
         // This Fast DDS cannot tell the writer that its reader takes XCDR2: the
         // writer refuses the reader, which sees no event of its own.
-        cases.push_back({"Lumo_Default_Profile", {"-x", "2"}, false,
+        cases.push_back({"Lumo_Default_Profile",
+                         {"-x", "2"},
+                         false,
                          "data representation offered XCDR2, requested XCDR1. No shipped profile reads it."});
     }
     // All at once, each on a topic of its own.
@@ -158,8 +168,9 @@ TEST(ForeignWriter, EachMismatchIsExplainedOnceWithTheProfileThatWouldReadTheWri
         SCOPED_TRACE(cases[i].differences);
         const auto prefix = Prefix(topics[i], 0);
         const auto explanation = Explanation(prefix, "writer" + std::to_string(i), cases[i].differences);
-        ASSERT_TRUE(monitors[i]->WaitForLine(
-            [&](const std::string& line) { return std::regex_search(line, explanation); }, 20s))
+        ASSERT_TRUE(
+            monitors[i]->WaitForLine([&](const std::string& line) { return std::regex_search(line, explanation); },
+                                     20s))
             << monitors[i]->Output();
         // However often discovery reports the writer meanwhile: one explanation.
         ASSERT_TRUE(publishers[i]->WaitForText("written: 20", 30s)) << publishers[i]->Output();
@@ -181,8 +192,10 @@ TEST(ForeignWriter, EachMismatchIsExplainedOnceWithTheProfileThatWouldReadTheWri
 TEST(ForeignWriter, PayloadChecksHoldOnSamplesOfAnotherImplementation)
 {
     // Ramps of 0, 1, 3 and 1025 elements: the length line shows what there is.
-    const std::vector<std::pair<std::string, std::string>> ramps{
-        {"0", "[- - - -]"}, {"4", "[0 - - 0]"}, {"12", "[0 0.001 0.002 0.002]"}, {"4100", "[0 0.001 0.002 1.024]"}};
+    const std::vector<std::pair<std::string, std::string>> ramps{{"0", "[- - - -]"},
+                                                                 {"4", "[0 - - 0]"},
+                                                                 {"12", "[0 0.001 0.002 0.002]"},
+                                                                 {"4100", "[0 0.001 0.002 1.024]"}};
     std::vector<std::string> rampTopics;
     for (size_t i = 0; i < ramps.size(); ++i) {
         rampTopics.push_back(UniqueTopic("ForeignRamp"));
@@ -224,8 +237,8 @@ TEST(ForeignWriter, PayloadChecksHoldOnSamplesOfAnotherImplementation)
     for (size_t i = 0; i < ramps.size(); ++i) {
         const auto prefix = Prefix(rampTopics[i], static_cast<uint32_t>(i));
         for (const uint32_t id : {0u, 49u}) {
-            EXPECT_THAT(rampInfo, Contains(prefix + " SampleId: " + std::to_string(id) + ". CheckRamp length: " +
-                                           ramps[i].first + " " + ramps[i].second));
+            EXPECT_THAT(rampInfo, Contains(prefix + " SampleId: " + std::to_string(id) +
+                                           ". CheckRamp length: " + ramps[i].first + " " + ramps[i].second));
         }
         EXPECT_THAT(rampInfo, Contains(" " + prefix + " #samples: 49 #lost samples: 0"));
     }
@@ -248,7 +261,8 @@ TEST(ForeignWriter, Xcdr2WriterIsReadWhereTheReaderCanSaySo)
     }
     const auto topic = UniqueTopic("ForeignXcdr2");
     auto monitor = ReadyMonitor({"-d", "-c", "-t", topic});
-    auto publisher = CyclonePublisher({"-t", topic, "-n", "100", "-r", "200", "-a", "-x", "2", "-k", "ramp", "-s", "12"});
+    auto publisher = CyclonePublisher(
+        {"-t", topic, "-n", "100", "-r", "200", "-a", "-x", "2", "-k", "ramp", "-s", "12"});
     FinishRun(*monitor, *publisher, "100");
     const auto info = MessagesAt(*monitor, "INFO");
     EXPECT_THAT(info, Contains(Prefix(topic, 0) + " SampleId: 99. CheckRamp length: 12 [0 0.001 0.002 0.002]"));

@@ -112,11 +112,11 @@ protected:
         EXPECT_EQ(gExitRequested.load(), off.has_value());
         if (off) {
             const size_t i = *off;
-            const double deviation =
-                static_cast<double>(values[i]) - (static_cast<double>(values[0]) + static_cast<double>(i) * 0.001);
-            EXPECT_EQ(log.Messages(), std::vector<std::string>{lumo::format(
-                                          "[long][5] SampleId: 11. CheckRamp error: {} [{} {} {}]", i, values[0],
-                                          values[i], deviation)});
+            const double deviation = static_cast<double>(values[i]) -
+                                     (static_cast<double>(values[0]) + static_cast<double>(i) * 0.001);
+            EXPECT_EQ(log.Messages(),
+                      std::vector<std::string>{lumo::format("[long][5] SampleId: 11. CheckRamp error: {} [{} {} {}]", i,
+                                                            values[0], values[i], deviation)});
         } else {
             EXPECT_TRUE(log.Messages().empty());
         }
@@ -134,10 +134,11 @@ protected:
         const bool matches = MatchesPattern(values, readerIndex, id);
         EXPECT_EQ(gExitRequested.load(), !matches);
         const std::string expected =
-            matches ? lumo::format("[long][{}] SampleId: {}. Payload pattern verified: alternating_float_ramp length: {}",
-                                   readerIndex, id, values.size() * 4)
-                    : lumo::format("[long][{}] SampleId: {}. Payload pattern mismatch: alternating_float_ramp",
-                                   readerIndex, id);
+            matches
+                ? lumo::format("[long][{}] SampleId: {}. Payload pattern verified: alternating_float_ramp length: {}",
+                               readerIndex, id, values.size() * 4)
+                : lumo::format("[long][{}] SampleId: {}. Payload pattern mismatch: alternating_float_ramp", readerIndex,
+                               id);
         EXPECT_EQ(log.Messages(), std::vector<std::string>{expected});
     }
 
@@ -201,8 +202,8 @@ TEST_F(LongPayloads, RampToleranceNaNAndMagnitudeAsTheElementLoop)
         auto values = Ramp(0.5f, 80);
         const size_t position = anywhere(random);
         const double sign = (round % 2 == 0) ? 1.0 : -1.0;
-        values[position] =
-            static_cast<float>(0.5 + static_cast<double>(position) * 0.001 + sign * nearTolerance(random));
+        values[position] = static_cast<float>(0.5 + static_cast<double>(position) * 0.001 +
+                                              sign * nearTolerance(random));
         ExpectRampAsReference(values);
     }
 }

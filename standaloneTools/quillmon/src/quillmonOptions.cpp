@@ -23,7 +23,7 @@ po::options_description MakeQuillmonOptions(bool& checkRamp, std::string& expect
     tools::AddDdsOptions(options);
     tools::AddMulticastOption(options, "Multicast address");
     tools::AddAllowInterfacesOption(options);
-    options.add_options()("expected-sample-id-increment,i",
-                          po::value<Unsigned32>()->default_value(Unsigned32{1}, "1"), "Expected sample id increment");
+    options.add_options()("expected-sample-id-increment,i", po::value<Unsigned32>()->default_value(Unsigned32{1}, "1"),
+                          "Expected sample id increment");
     return options;
 }

@@ -63,8 +63,7 @@ int RunPublisherTool(int argc, char** argv, log4cplus::Logger& logger)
     const PubSettings settings = SettingsFrom(vm);
     if (!settings.multicastAddress.empty()) {
         QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL,
-                     "Multicast address: {} (left to the readers, which request the group)",
-                     settings.multicastAddress);
+                     "Multicast address: {} (left to the readers, which request the group)", settings.multicastAddress);
     }
     const std::string topicList = tools::JoinTopics(settings.topics);
     QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "Going to create {} topic(s) and writer(s): {}",

@@ -39,8 +39,8 @@ std::optional<uint64_t> SampleNumber(const po::variables_map& vm, const char* na
     }
     const uint64_t number = U32(vm, name);
     if (count != 0 && number >= count) {
-        throw ArgumentError(lumo::format("--{} {} is not below --count {}: that sample is never published", name,
-                                         number, count));
+        throw ArgumentError(
+            lumo::format("--{} {} is not below --count {}: that sample is never published", name, number, count));
     }
     return number;
 }

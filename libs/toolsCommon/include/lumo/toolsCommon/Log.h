@@ -7,10 +7,10 @@
 
 #include "lumo/Format.h"
 
-#define QUILL_LOG_TO(logger, level, ...)                                                                      \
-    do {                                                                                                     \
-        if ((logger).isEnabledFor(level)) {                                                                  \
-            log4cplus::detail::macro_forced_log((logger), (level), lumo::format(__VA_ARGS__), __FILE__,      \
-                                                __LINE__, LOG4CPLUS_MACRO_FUNCTION());                       \
-        }                                                                                                    \
+#define QUILL_LOG_TO(logger, level, ...)                                                                               \
+    do {                                                                                                               \
+        if ((logger).isEnabledFor(level)) {                                                                            \
+            log4cplus::detail::macro_forced_log((logger), (level), lumo::format(__VA_ARGS__), __FILE__, __LINE__,      \
+                                                LOG4CPLUS_MACRO_FUNCTION());                                           \
+        }                                                                                                              \
     } while (false)
