@@ -15,7 +15,7 @@
 #include "ToolRuns.h"
 
 using namespace std::chrono_literals;
-using lumo::test::ProcessRunner;
+using namespace lumo::test;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
@@ -25,10 +25,6 @@ using ::testing::Not;
 
 namespace {
 
-using lumo::test::Confined;
-using lumo::test::EXIT_TIMEOUT;
-using lumo::test::RunUntilReadyThenSignal;
-using lumo::test::START_TIMEOUT;
 const std::string& READY_LINE = lumo::test::MONITOR_READY_LINE;
 
 std::unique_ptr<ProcessRunner> Start(const std::vector<std::string>& args, const std::vector<std::string>& env = {})
@@ -259,8 +255,7 @@ TEST(QuillmonSignals, SignalDuringSetUpLetsSetUpFinishThenReports)
     // The first settings line comes after the handlers are installed and
     // before any DDS entity exists.
     ASSERT_TRUE(monitor->WaitForText("sleep-period-in-msec: 0", START_TIMEOUT));
-    monitor->Signal(SIGINT);
-    ASSERT_EQ(monitor->Wait(EXIT_TIMEOUT), 0) << monitor->Output();
+    ASSERT_EQ(lumo::test::StopWith(*monitor, SIGINT), 0) << monitor->Output();
     const auto info = InfoMessages(*monitor);
     EXPECT_THAT(monitor->Lines(), Contains(READY_LINE));
     EXPECT_THAT(info, Contains(" [" + topic + "][0] #samples: 0 #lost samples: 0"));

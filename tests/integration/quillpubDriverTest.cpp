@@ -11,9 +11,7 @@
 #include "TestNames.h"
 #include "ToolRuns.h"
 
-using lumo::test::EXIT_TIMEOUT;
-using lumo::test::MessagesAt;
-using lumo::test::ProcessRunner;
+using namespace lumo::test;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;

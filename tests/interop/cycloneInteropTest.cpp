@@ -11,18 +11,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "ExpectedLines.h"
 #include "ProcessRunner.h"
 #include "TestNames.h"
 #include "ToolRuns.h"
 #include "lumo/componentFramework/FastDdsCompat.h"
 
 using namespace std::chrono_literals;
-using lumo::test::Confined;
-using lumo::test::EXIT_TIMEOUT;
-using lumo::test::MessagesAt;
-using lumo::test::ProcessRunner;
-using lumo::test::START_TIMEOUT;
-using lumo::test::UniqueTopic;
+using namespace lumo::test;
 using ::testing::Contains;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
@@ -32,13 +28,6 @@ namespace {
 // The writer's acknowledgements (or, best effort, its last write) come after
 // the reader has every sample; this leaves the listener time to finish.
 constexpr auto SETTLE = 500ms;
-
-std::unique_ptr<ProcessRunner> ReadyMonitor(std::vector<std::string> args)
-{
-    auto monitor = lumo::test::StartMonitor(Confined(std::move(args)));
-    EXPECT_TRUE(monitor->WaitForText(lumo::test::MONITOR_READY_LINE, START_TIMEOUT)) << monitor->Output();
-    return monitor;
-}
 
 // lumoCyclonePub on this test's domain, on loopback only (no multicast,
 // unicast discovery on 127.0.0.1), lingering so that the monitor is stopped
@@ -50,24 +39,13 @@ std::unique_ptr<ProcessRunner> CyclonePublisher(std::vector<std::string> args)
                                            std::vector<std::string>{"CYCLONEDDS_URI=file://" LUMO_CYCLONE_CONFIG});
 }
 
-std::string Prefix(const std::string& topic, uint32_t index)
-{
-    return "[" + topic + "][" + std::to_string(index) + "]";
-}
-
 // Waits for the publisher to have written (and, reliable, had acknowledged)
 // everything, then stops the monitor and expects a clean exit.
 void FinishRun(ProcessRunner& monitor, ProcessRunner& publisher, const std::string& written)
 {
     ASSERT_TRUE(publisher.WaitForText("written: " + written, 60s)) << publisher.Output();
     std::this_thread::sleep_for(SETTLE);
-    monitor.Signal(SIGINT);
-    EXPECT_EQ(monitor.Wait(EXIT_TIMEOUT), 0) << monitor.Output();
-}
-
-std::string RegexEscaped(const std::string& text)
-{
-    return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
+    EXPECT_EQ(StopWith(monitor, SIGINT), 0) << monitor.Output();
 }
 
 // The explanation line of a writer of participant `name` on `prefix`'s
@@ -84,7 +62,7 @@ std::regex Explanation(const std::string& prefix, const std::string& name, const
 TEST(ForeignWriter, DefaultQosReliableWriterIsReadByTheDefaultProfileWithExactCountsAndGaps)
 {
     const auto topic = UniqueTopic("Foreign");
-    auto monitor = ReadyMonitor({"-d", "-t", topic});
+    auto monitor = StartReadyMonitor({"-d", "-t", topic});
     // Ids 0 to 299 without every tenth one (9, 19, ... 299): 270 samples.
     auto publisher = CyclonePublisher({"-t", topic, "-n", "300", "-r", "300", "-e", "10", "-N", "interop"});
     FinishRun(*monitor, *publisher, "270");
@@ -108,7 +86,7 @@ TEST(ForeignWriter, DefaultQosReliableWriterIsReadByTheDefaultProfileWithExactCo
 TEST(ForeignWriter, BestEffortWriterIsReadByTheBestEffortProfile)
 {
     const auto topic = UniqueTopic("ForeignBE");
-    auto monitor = ReadyMonitor({"-d", "-t", topic, "--qos-profile", "Lumo_BestEffort_Profile"});
+    auto monitor = StartReadyMonitor({"-d", "-t", topic, "--qos-profile", "Lumo_BestEffort_Profile"});
     auto publisher = CyclonePublisher({"-t", topic, "-n", "200", "-r", "200", "-b"});
     FinishRun(*monitor, *publisher, "200");
     const auto info = MessagesAt(*monitor, "INFO");
@@ -159,7 +137,7 @@ TEST(ForeignWriter, EachMismatchIsExplainedOnceWithTheProfileThatWouldReadTheWri
     std::vector<std::unique_ptr<ProcessRunner>> publishers;
     for (size_t i = 0; i < cases.size(); ++i) {
         topics.push_back(UniqueTopic("Mismatch"));
-        monitors.push_back(ReadyMonitor({"-t", topics[i], "--qos-profile", cases[i].profile}));
+        monitors.push_back(StartReadyMonitor({"-t", topics[i], "--qos-profile", cases[i].profile}));
         auto args = cases[i].publisherArgs;
         args.insert(args.end(), {"-t", topics[i], "-n", "20", "-r", "50", "-N", "writer" + std::to_string(i)});
         publishers.push_back(CyclonePublisher(args));
@@ -174,8 +152,7 @@ TEST(ForeignWriter, EachMismatchIsExplainedOnceWithTheProfileThatWouldReadTheWri
             << monitors[i]->Output();
         // However often discovery reports the writer meanwhile: one explanation.
         ASSERT_TRUE(publishers[i]->WaitForText("written: 20", 30s)) << publishers[i]->Output();
-        monitors[i]->Signal(SIGINT);
-        ASSERT_EQ(monitors[i]->Wait(EXIT_TIMEOUT), 0) << monitors[i]->Output();
+        ASSERT_EQ(StopWith(*monitors[i], SIGINT), 0) << monitors[i]->Output();
 
         const auto errors = MessagesAt(*monitors[i], "ERROR");
         if (cases[i].incompatibleQos) {
@@ -202,7 +179,7 @@ TEST(ForeignWriter, PayloadChecksHoldOnSamplesOfAnotherImplementation)
     }
     std::vector<std::string> rampArgs{"-d", "-c", "-t"};
     rampArgs.insert(rampArgs.end(), rampTopics.begin(), rampTopics.end());
-    auto rampMonitor = ReadyMonitor(rampArgs);
+    auto rampMonitor = StartReadyMonitor(rampArgs);
 
     // The pattern follows each topic's position in the monitor's list.
     const std::vector<std::string> sizes{"8", "4096", "0"};
@@ -212,7 +189,7 @@ TEST(ForeignWriter, PayloadChecksHoldOnSamplesOfAnotherImplementation)
     }
     std::vector<std::string> patternArgs{"-d", "--expected-payload-pattern", "alternating_float_ramp", "-t"};
     patternArgs.insert(patternArgs.end(), patternTopics.begin(), patternTopics.end());
-    auto patternMonitor = ReadyMonitor(patternArgs);
+    auto patternMonitor = StartReadyMonitor(patternArgs);
 
     std::vector<std::unique_ptr<ProcessRunner>> publishers;
     for (size_t i = 0; i < ramps.size(); ++i) {
@@ -228,8 +205,7 @@ TEST(ForeignWriter, PayloadChecksHoldOnSamplesOfAnotherImplementation)
     }
     std::this_thread::sleep_for(SETTLE);
     for (auto* monitor : {rampMonitor.get(), patternMonitor.get()}) {
-        monitor->Signal(SIGINT);
-        EXPECT_EQ(monitor->Wait(EXIT_TIMEOUT), 0) << monitor->Output();
+        EXPECT_EQ(StopWith(*monitor, SIGINT), 0) << monitor->Output();
         EXPECT_THAT(MessagesAt(*monitor, "ERROR"), IsEmpty()) << monitor->Output();
     }
 
@@ -260,7 +236,7 @@ TEST(ForeignWriter, Xcdr2WriterIsReadWhereTheReaderCanSaySo)
         GTEST_SKIP() << "this Fast DDS cannot announce that its reader takes XCDR2 (the refusal is explained above)";
     }
     const auto topic = UniqueTopic("ForeignXcdr2");
-    auto monitor = ReadyMonitor({"-d", "-c", "-t", topic});
+    auto monitor = StartReadyMonitor({"-d", "-c", "-t", topic});
     auto publisher = CyclonePublisher(
         {"-t", topic, "-n", "100", "-r", "200", "-a", "-x", "2", "-k", "ramp", "-s", "12"});
     FinishRun(*monitor, *publisher, "100");

@@ -11,8 +11,7 @@
 #include "quillReaderListener.h"
 
 using lumo::componentFramework::AgnosticTopic;
-using lumo::test::LogCapture;
-using lumo::test::LogRecord;
+using namespace lumo::test;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 

@@ -15,8 +15,7 @@
 #include "lumo/Format.h"
 #include "quillReaderListener.h"
 
-using lumo::test::LogCapture;
-using lumo::test::LogRecord;
+using namespace lumo::test;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 namespace fdds = eprosima::fastdds::dds;
