@@ -27,7 +27,6 @@ using ::testing::Contains;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
-using ::testing::Not;
 using Clock = std::chrono::steady_clock;
 
 namespace {

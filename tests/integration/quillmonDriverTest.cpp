@@ -18,7 +18,6 @@ using namespace std::chrono_literals;
 using namespace lumo::test;
 using ::testing::Contains;
 using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;

@@ -12,7 +12,6 @@
 #include "ToolRuns.h"
 
 using namespace lumo::test;
-using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
