@@ -18,7 +18,6 @@ using ::testing::IsEmpty;
 namespace {
 
 constexpr uint32_t BEST_EFFORT = 1;
-constexpr uint32_t RELIABLE = 2;
 
 EndpointQos Endpoint()
 {
