@@ -15,7 +15,8 @@
 #   5. the fuzzers (payload checks, sample decoder) sharing a bounded time
 #      (build-fuzz/).
 # Before the builds: the format check (clang-format-14 over the tracked C++
-# files).
+# files); after the regular build: the lint check (scripts/tidy.sh,
+# clang-tidy-14 over the project's own sources).
 # Each build is a preset of CMakePresets.json (warnings are errors there),
 # and each test run a test preset of the same name, which also sets the
 # sanitizers' options.
@@ -43,6 +44,8 @@ scripts/format.sh --check
 
 echo "=== regular build"
 scripts/build.sh regular
+echo "=== lint check"
+scripts/tidy.sh
 ctest --preset regular "${jobs[@]}"
 echo "=== cross-host tests (network namespaces)"
 ctest --preset regular-network
