@@ -26,7 +26,6 @@
 using namespace std::chrono_literals;
 using namespace lumo::componentFramework;
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 namespace fdds = eprosima::fastdds::dds;
 
 namespace {
