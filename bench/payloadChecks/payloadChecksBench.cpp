@@ -48,7 +48,8 @@ AgnosticTopic RampPayload(int64_t bytes)
 {
     const int64_t count = bytes / 4;
     std::vector<float> values(static_cast<size_t>(count));
-    const double start = -0.001 * static_cast<double>(count / 2);
+    const int64_t middle = count / 2; // the ramp crosses zero at the middle element
+    const double start = -0.001 * static_cast<double>(middle);
     for (int64_t k = 0; k < count; ++k) {
         values[static_cast<size_t>(k)] = static_cast<float>(start + static_cast<double>(k) * 0.001);
     }
