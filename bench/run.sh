@@ -8,13 +8,15 @@
 #      check, --check-ramp, or the alternating_float_ramp pattern; 1 and 15
 #      topics; received samples/s, gaps, reader CPU per million samples,
 #      peak RSS, and the monitor/bare ratios;
-#   3. reference: Cyclone DDS's ddsperf pub/sub at the same payload sizes.
+#   3. the monitor writing its JSON Lines report beside the bare reader and
+#      the plain monitor (bench/throughput/report.sh);
+#   4. reference: Cyclone DDS's ddsperf pub/sub at the same payload sizes.
 # Everything runs on loopback only (see bench/throughput/common.sh and
 # tests/data/cyclonedds-loopback.xml).
 #
 # usage: bench/run.sh [--quick] [--no-build] [--duration S] [--rates "0 1000"]
 #                     [--sizes "64 1024 65536 1048576"] [--topics "1 15"]
-#                     [--qos-profile NAME] [--qos-file FILE] [--skip micro,throughput,ddsperf]
+#                     [--qos-profile NAME] [--qos-file FILE] [--skip micro,throughput,report,ddsperf]
 #                     [--fastdds 2|3] [--build-dir DIR]
 #   --quick     about 2 minutes: 2-second runs, 64 B and 64 KiB, maximum rate
 #   --no-build  use the build directory as it is
@@ -50,7 +52,7 @@ while [ $# -gt 0 ]; do
     --skip) skip=$2; shift ;;
     --fastdds) fastdds=$2; shift ;;
     --build-dir) build_dir=$(realpath -m "$2"); shift ;;
-    -h | --help) sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,30p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
     esac
     shift
@@ -237,6 +239,15 @@ if ! skipped throughput; then
     echo "rate/b, cpu/b: monitor / bare reader fed the same payload kind (bare (pat): alternating_float_ramp)."
     echo "status pub-killed: the publisher did not exit within 5 s of SIGINT after the measurement (a Fast DDS"
     echo "2.9.1 writer deadlock seen with fragmented reliable samples) and was killed; the figures stand."
+fi
+
+# ---------------------------------------------------------------- report
+if ! skipped report; then
+    echo
+    echo "=== the monitor writing its report (--report), ${duration} s per case"
+    # shellcheck source=throughput/report.sh
+    source bench/throughput/report.sh
+    report_table
 fi
 
 # ---------------------------------------------------------------- ddsperf

@@ -17,6 +17,8 @@ PACKAGES=(
     cyclonedds-dev
     clang-14 libclang-rt-14-dev
     iproute2 procps nftables tcpdump
+    # the report's schema check in the tests; jq for the README's CI recipe
+    nlohmann-json3-dev jq
 )
 
 missing=()

@@ -6,6 +6,7 @@
 //   1    an error ended the run ("ERROR: ..." is logged): bad command line,
 //        QoS file or profile, network interface, DDS set-up
 //   254  too many topics (16 or more)
+//   2    with --fail-on: a named condition happened (see report/failOn.h)
 //
 // Teardown is bounded: once the exit report is logged, deleting the readers
 // and the facade must end within TEARDOWN_BOUND (5 s). If Fast DDS hangs
@@ -31,6 +32,8 @@
 #include "quillLog.h"
 #include "quillReaderListener.h"
 #include "quillmonOptions.h"
+#include "report/reportOptions.h"
+#include "report/reportRun.h"
 #include "teardownDeadline.h"
 
 namespace po = boost::program_options;
@@ -62,10 +65,12 @@ int main(int argc, char** argv)
     // Outlives the facade, so that it covers the facade's destructor too.
     TeardownDeadline teardownDeadline(logger);
 
+    int exitStatus = 0;
     try {
         bool checkRamp = false;
         std::string expectedPattern;
-        const po::options_description options = MakeQuillmonOptions(checkRamp, expectedPattern);
+        po::options_description options = MakeQuillmonOptions(checkRamp, expectedPattern);
+        quillReport::AddReportOptions(options);
         po::variables_map vm;
         po::store(po::basic_command_line_parser<char>(argc, argv).options(options).run(), vm);
         po::notify(vm);
@@ -97,6 +102,9 @@ int main(int argc, char** argv)
         QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "expected-sample-id-increment: {}",
                      gExpectedSampleIdIncrement.load());
 
+        // Only when --report, --duration or --fail-on was given.
+        const auto reportRun = quillReport::ReportRun::FromOptions(vm, checkRamp, expectedPattern, logger);
+
         std::string multicastAddress;
         if (vm.count("multicast") != 0) {
             multicastAddress = vm["multicast"].as<std::string>();
@@ -125,6 +133,9 @@ int main(int argc, char** argv)
         uint16_t readerIndex = 0;
         for (const auto& topic : topics) {
             auto listener = std::make_shared<QuillReaderListener>(topic.c_str(), readerIndex++);
+            if (reportRun) {
+                reportRun->Attach(*listener);
+            }
             readers.push_back(DdsReaderParams{topic, std::move(listener), multicastAddress});
         }
         dds.CreateManyDataReaders(readers);
@@ -134,8 +145,13 @@ int main(int argc, char** argv)
         dds.EnableAllDataReaders();
         std::cout << "==> Ctrl-C to exit <=.\n" << std::flush;
 
-        while (!gExitRequested.load()) {
-            sleep(2);
+        if (reportRun) {
+            reportRun->Start();
+            reportRun->WaitForStop();
+        } else {
+            while (!gExitRequested.load()) {
+                sleep(2);
+            }
         }
 
         QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "Exiting ....");
@@ -146,7 +162,10 @@ int main(int argc, char** argv)
                          listener.topicName_.c_str(), listener.readerIndex_, listener.TotalSamplesReceived(),
                          listener.TotalSampleErrors());
         }
-        teardownDeadline.Arm(TEARDOWN_BOUND, 0);
+        if (reportRun) {
+            exitStatus = reportRun->Finish(exitStatus);
+        }
+        teardownDeadline.Arm(TEARDOWN_BOUND, exitStatus);
         dds.DestroyAllDataReaders();
     } catch (const std::exception& e) {
         QUILL_LOG_TO(logger, log4cplus::ERROR_LOG_LEVEL, "ERROR: {}", e.what());
@@ -156,5 +175,5 @@ int main(int argc, char** argv)
         return 1;
     }
     teardownDeadline.Disarm();
-    return 0;
+    return exitStatus;
 }
