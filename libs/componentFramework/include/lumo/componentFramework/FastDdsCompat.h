@@ -86,6 +86,11 @@ rtps::Locator_t UdpV4Locator(const std::string& address);
 void RestrictUdpToAddresses(eprosima::fastdds::dds::DomainParticipantQos& qos,
                             const std::vector<std::string>& addresses);
 
+// Shrinks every shared-memory transport of the participant whose segment is
+// larger than maxBytes to that size (copies, as above). The segment holds what
+// the participant sends and is mapped whole when the participant starts.
+void CapSharedMemorySegment(eprosima::fastdds::dds::DomainParticipantQos& qos, uint32_t maxBytes);
+
 // The data representations a reader accepts: part of its type-consistency
 // QoS in 2.x, a QoS of its own in 3.x. Only 3.x tells discovery about them;
 // a 2.x reader is taken by every peer to accept XCDR1 alone.
