@@ -43,7 +43,10 @@ constexpr auto SETTLE = 500ms;
 class ReportFile
 {
 public:
-    ReportFile() : path_("/tmp/lumo-report-" + std::to_string(getpid()) + "-" + std::to_string(counter_++) + ".jsonl") {}
+    ReportFile()
+        : path_("/tmp/lumo-report-" + std::to_string(getpid()) + "-" + std::to_string(counter_++) + ".jsonl")
+    {
+    }
     ~ReportFile() { std::remove(path_.c_str()); }
     const std::string& Path() const { return path_; }
 
@@ -66,8 +69,8 @@ std::unique_ptr<ProcessRunner> Publisher(const std::vector<std::string>& args)
 
 std::string Summary(const std::string& topic, uint64_t written, uint64_t skipped = 0, uint64_t repeated = 0)
 {
-    return "[" + topic + "][0] samples written: " + std::to_string(written) + " ids skipped: " +
-           std::to_string(skipped) + " ids repeated: " + std::to_string(repeated) +
+    return "[" + topic + "][0] samples written: " + std::to_string(written) +
+           " ids skipped: " + std::to_string(skipped) + " ids repeated: " + std::to_string(repeated) +
            " samples corrupted: 0 write failures: 0";
 }
 
@@ -109,15 +112,16 @@ TEST(ReportCounts, InjectedSkipsAndARepeatGiveExactPerWriterCountsAndTheVerdict)
     // Quotes, a backslash and UTF-8 in the topic name: the report escapes them.
     const auto topic = UniqueTopic("Re\"port\\\xc3\xa9");
     ReportFile report;
-    auto monitor = ReadyMonitor({"-t", topic, "--report", report.Path(), "--report-period", "0.5", "--fail-on",
-                                 "missing,middleware-loss"});
-    auto publisher = Publisher({"-t", topic, "-n", "300", "-r", "0", "--skip-every", "10", "--repeat-id", "55",
-                                "--linger", "60"});
+    auto monitor = ReadyMonitor(
+        {"-t", topic, "--report", report.Path(), "--report-period", "0.5", "--fail-on", "missing,middleware-loss"});
+    auto publisher = Publisher(
+        {"-t", topic, "-n", "300", "-r", "0", "--skip-every", "10", "--repeat-id", "55", "--linger", "60"});
     ASSERT_TRUE(publisher->WaitForText(Summary(topic, 300, 29, 1), PUBLISH_TIMEOUT)) << publisher->Output();
     std::this_thread::sleep_for(SETTLE);
     // Ids were missing: --fail-on missing turns the status to 2.
     EXPECT_EQ(Stop(*monitor), 2);
-    EXPECT_THAT(MessagesAt(*monitor, "ERROR"), ElementsAre("ERROR: --fail-on conditions happened: missing; exit status 2"));
+    EXPECT_THAT(MessagesAt(*monitor, "ERROR"),
+                ElementsAre("ERROR: --fail-on conditions happened: missing; exit status 2"));
     EXPECT_EQ(Stop(*publisher), 0);
 
     const auto result = Finals(report.Path());
@@ -160,8 +164,8 @@ TEST(ReportCounts, TwoWritersOnOneTopicAreCountedApart)
     ReportFile report;
     auto monitor = ReadyMonitor({"-t", topic, "--report", report.Path()});
     auto first = Publisher({"-t", topic, "-n", "400", "-r", "1000", "--linger", "60"});
-    auto second = Publisher({"-t", topic, "-n", "250", "-r", "1000", "--start-id", "1000000", "--skip-every", "50",
-                             "--linger", "60"});
+    auto second = Publisher(
+        {"-t", topic, "-n", "250", "-r", "1000", "--start-id", "1000000", "--skip-every", "50", "--linger", "60"});
     ASSERT_TRUE(first->WaitForText(Summary(topic, 400), PUBLISH_TIMEOUT)) << first->Output();
     ASSERT_TRUE(second->WaitForText(Summary(topic, 250, 4), PUBLISH_TIMEOUT)) << second->Output();
     std::this_thread::sleep_for(SETTLE);
@@ -275,7 +279,8 @@ TEST(ReportRun, DurationEndsTheRunAsSigintWouldAndFailOnDecidesTheStatus)
 
     auto failing = lumo::test::StartMonitor(Confined({"-t", quiet, "--duration", "1", "--fail-on", "no-data"}));
     ASSERT_EQ(failing->Wait(EXIT_TIMEOUT), 2) << failing->Output();
-    EXPECT_THAT(MessagesAt(*failing, "ERROR"), ElementsAre("ERROR: --fail-on conditions happened: no-data; exit status 2"));
+    EXPECT_THAT(MessagesAt(*failing, "ERROR"),
+                ElementsAre("ERROR: --fail-on conditions happened: no-data; exit status 2"));
 
     // A failed payload check ends the run (status 0 as ever); with --fail-on
     // pattern the status is 2.
@@ -284,7 +289,8 @@ TEST(ReportRun, DurationEndsTheRunAsSigintWouldAndFailOnDecidesTheStatus)
     auto publisher = Publisher({"-t", corrupt, "-n", "100", "-r", "200", "--payload", "ramp", "--corrupt-sample", "40",
                                 "--wait-timeout", "20", "--ack-timeout", "0"});
     ASSERT_EQ(checking->Wait(EXIT_TIMEOUT), 2) << checking->Output();
-    EXPECT_THAT(MessagesAt(*checking, "ERROR"), Contains("ERROR: --fail-on conditions happened: pattern; exit status 2"));
+    EXPECT_THAT(MessagesAt(*checking, "ERROR"),
+                Contains("ERROR: --fail-on conditions happened: pattern; exit status 2"));
     EXPECT_EQ(publisher->Wait(EXIT_TIMEOUT), 0);
 }
 
@@ -294,8 +300,9 @@ TEST(ReportRun, BadValuesAreRefusedLikeAnyBadOption)
         {{"--fail-on", "missing,bogus"},
          "ERROR: the argument ('missing,bogus') for option '--fail-on' is invalid; conditions: missing, duplicates, "
          "restart, middleware-loss, qos, lost, rejected, deadline, pattern, no-data"},
-        {{"--fail-on", ""}, "ERROR: the argument for option '--fail-on' is invalid; conditions: missing, "
-                            "duplicates, restart, middleware-loss, qos, lost, rejected, deadline, pattern, no-data"},
+        {{"--fail-on", ""},
+         "ERROR: the argument for option '--fail-on' is invalid; conditions: missing, "
+         "duplicates, restart, middleware-loss, qos, lost, rejected, deadline, pattern, no-data"},
         {{"--duration", "0"}, "ERROR: the argument ('0') for option '--duration' is invalid"},
         {{"--duration", "nan"}, "ERROR: the argument ('nan') for option '--duration' is invalid"},
         {{"--report-period", "-1"}, "ERROR: the argument ('-1') for option '--report-period' is invalid"},

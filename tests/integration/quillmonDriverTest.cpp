@@ -26,8 +26,8 @@ using ::testing::Not;
 namespace {
 
 using lumo::test::Confined;
-using lumo::test::RunUntilReadyThenSignal;
 using lumo::test::EXIT_TIMEOUT;
+using lumo::test::RunUntilReadyThenSignal;
 using lumo::test::START_TIMEOUT;
 const std::string& READY_LINE = lumo::test::MONITOR_READY_LINE;
 
@@ -131,8 +131,9 @@ TEST(QuillmonDriver, TopicListsAccumulateInCommandLineOrderAndDuplicatesStay)
 {
     const auto t1 = lumo::test::UniqueTopic("T1");
     const auto t2 = lumo::test::UniqueTopic("T2");
-    const std::vector<std::vector<std::string>> commandLines{
-        {"-d", "-t", t1, t2}, {"-d", "-t", t1, "-t", t2}, {"-t", t1, "-d", "-t", t2}};
+    const std::vector<std::vector<std::string>> commandLines{{"-d", "-t", t1, t2},
+                                                             {"-d", "-t", t1, "-t", t2},
+                                                             {"-t", t1, "-d", "-t", t2}};
     for (const auto& args : commandLines) {
         auto monitor = Start(Confined(args));
         ASSERT_EQ(RunUntilReadyThenSignal(*monitor), 0);
@@ -170,9 +171,9 @@ TEST(QuillmonDriver, DefaultsAndNoTopicGiveAnEmptyRun)
     auto monitor = Start(Confined({"-d"}));
     ASSERT_EQ(RunUntilReadyThenSignal(*monitor, SIGTERM), 0);
     EXPECT_THAT(InfoMessages(*monitor),
-                ElementsAre("sleep-period-in-msec: 0", "check ramp is: false", "expected payload pattern: ",
-                            "expected-sample-id-increment: 1", "Going to create 0 topic(s) and reader(s): ",
-                            "Exiting ....", "Statistics: "));
+                ElementsAre("sleep-period-in-msec: 0", "check ramp is: false",
+                            "expected payload pattern: ", "expected-sample-id-increment: 1",
+                            "Going to create 0 topic(s) and reader(s): ", "Exiting ....", "Statistics: "));
 }
 
 TEST(QuillmonDriver, WithoutDebugOnlyErrorsAreLogged)
@@ -214,7 +215,8 @@ TEST(QuillmonDriver, QosFileAndProfileErrorsAreClearAndExitOne)
          "ERROR ERROR: QoS file '/nonexistent/qos.xml' not found (profile 'Lumo_Default_Profile')"},
         {{"--qos-file", badXml, "--qos-profile", "P1"},
          "ERROR ERROR: QoS file '" + badXml + "' could not be loaded (malformed XML?) (profile 'P1')"},
-        {{"--qos-profile", "No_Such_Profile"}, "ERROR: QoS profile 'No_Such_Profile' has no <participant> in QoS file '"},
+        {{"--qos-profile", "No_Such_Profile"},
+         "ERROR: QoS profile 'No_Such_Profile' has no <participant> in QoS file '"},
     };
     for (const auto& [args, message] : cases) {
         auto monitor = Start(Confined(args));
@@ -292,8 +294,9 @@ TEST(QuillmonTeardown, AHangingReaderDeleteEndsTheRunAfterItsBoundWithTheRunsSta
                              ":verify_asan_link_order=0";
     for (const bool hang : {true, false}) {
         SCOPED_TRACE(hang ? "hanging delete" : "normal teardown");
-        auto monitor = hang ? Start(Confined({"-d", "-t", topic}), {"LD_PRELOAD=" LUMO_HANGING_READER_DELETE_PATH, asan})
-                            : Start(Confined({"-d", "-t", topic}));
+        auto monitor = hang
+                           ? Start(Confined({"-d", "-t", topic}), {"LD_PRELOAD=" LUMO_HANGING_READER_DELETE_PATH, asan})
+                           : Start(Confined({"-d", "-t", topic}));
         ASSERT_TRUE(monitor->WaitForText(READY_LINE, START_TIMEOUT)) << monitor->Output();
         monitor->Signal(SIGINT);
         ASSERT_TRUE(monitor->WaitForText("Exiting ....", EXIT_TIMEOUT)) << monitor->Output();
@@ -310,7 +313,8 @@ TEST(QuillmonTeardown, AHangingReaderDeleteEndsTheRunAfterItsBoundWithTheRunsSta
         if (hang) {
             EXPECT_THAT(lumo::test::MessagesAt(*monitor, "ERROR"),
                         ElementsAre("ERROR: teardown did not finish within 5 s; ending the process"));
-            EXPECT_EQ(monitor->Messages().back(), "ERROR ERROR: teardown did not finish within 5 s; ending the process");
+            EXPECT_EQ(monitor->Messages().back(),
+                      "ERROR ERROR: teardown did not finish within 5 s; ending the process");
         } else {
             EXPECT_THAT(lumo::test::MessagesAt(*monitor, "ERROR"), IsEmpty());
         }

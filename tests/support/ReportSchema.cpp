@@ -12,7 +12,19 @@ namespace {
 
 using nlohmann::json;
 
-enum class Type { Unsigned, Integer, Number, NumberOrNull, Text, TextOrNull, Bool, Object, ObjectOrNull, Array };
+enum class Type
+{
+    Unsigned,
+    Integer,
+    Number,
+    NumberOrNull,
+    Text,
+    TextOrNull,
+    Bool,
+    Object,
+    ObjectOrNull,
+    Array
+};
 
 bool Is(const json& value, Type type)
 {
@@ -57,7 +69,8 @@ void Check(const json& object, const std::string& where, const Fields& fields, b
         return;
     }
     for (const auto& item : object.items()) {
-        const bool known = std::any_of(fields.begin(), fields.end(), [&](const auto& f) { return f.first == item.key(); });
+        const bool known = std::any_of(fields.begin(), fields.end(),
+                                       [&](const auto& f) { return f.first == item.key(); });
         if (!known) {
             violations.push_back(where + ": undocumented member " + item.key());
         }
@@ -84,14 +97,14 @@ const Fields OPTIONS{{"topics", Type::Array},
                      {"duration_s", Type::NumberOrNull},
                      {"fail_on", Type::Array}};
 
-const std::vector<std::string> CONDITIONS{"missing",  "duplicates", "restart",  "middleware-loss", "qos",
-                                          "lost",     "rejected",   "deadline", "pattern",         "no-data"};
+const std::vector<std::string> CONDITIONS{"missing", "duplicates", "restart",  "middleware-loss", "qos",
+                                          "lost",    "rejected",   "deadline", "pattern",         "no-data"};
 
 void CheckConditions(const json& array, const std::string& where, std::vector<std::string>& violations)
 {
     for (const auto& item : array) {
-        if (!item.is_string() || std::find(CONDITIONS.begin(), CONDITIONS.end(), item.get<std::string>()) ==
-                                     CONDITIONS.end()) {
+        if (!item.is_string() ||
+            std::find(CONDITIONS.begin(), CONDITIONS.end(), item.get<std::string>()) == CONDITIONS.end()) {
             violations.push_back(where + ": not a condition: " + item.dump());
         }
     }
@@ -130,21 +143,33 @@ std::vector<std::string> SchemaViolations(const json& record)
         Check(record, kind, With({{"topic", Type::Text}, {"reader", Type::Unsigned}, {"event", Type::Text}}), false,
               violations);
         static const std::map<std::string, Fields> EVENT_FIELDS{
-            {"subscription_matched", {{"writer", Type::Text}, {"current_count", Type::Integer},
-                                      {"current_count_change", Type::Integer}, {"total_count", Type::Integer},
-                                      {"total_count_change", Type::Integer}}},
-            {"subscription_unmatched", {{"writer", Type::Text}, {"current_count", Type::Integer},
-                                        {"current_count_change", Type::Integer}, {"total_count", Type::Integer},
-                                        {"total_count_change", Type::Integer}}},
-            {"liveliness_changed", {{"writer", Type::Text}, {"alive_count", Type::Integer},
-                                    {"not_alive_count", Type::Integer}, {"alive_count_change", Type::Integer},
-                                    {"not_alive_count_change", Type::Integer}}},
+            {"subscription_matched",
+             {{"writer", Type::Text},
+              {"current_count", Type::Integer},
+              {"current_count_change", Type::Integer},
+              {"total_count", Type::Integer},
+              {"total_count_change", Type::Integer}}},
+            {"subscription_unmatched",
+             {{"writer", Type::Text},
+              {"current_count", Type::Integer},
+              {"current_count_change", Type::Integer},
+              {"total_count", Type::Integer},
+              {"total_count_change", Type::Integer}}},
+            {"liveliness_changed",
+             {{"writer", Type::Text},
+              {"alive_count", Type::Integer},
+              {"not_alive_count", Type::Integer},
+              {"alive_count_change", Type::Integer},
+              {"not_alive_count_change", Type::Integer}}},
             {"requested_deadline_missed", {{"total_count", Type::Integer}, {"total_count_change", Type::Integer}}},
             {"sample_lost", {{"total_count", Type::Integer}, {"total_count_change", Type::Integer}}},
-            {"sample_rejected", {{"last_reason", Type::Text}, {"total_count", Type::Unsigned},
-                                 {"total_count_change", Type::Unsigned}}},
-            {"requested_incompatible_qos", {{"last_policy", Type::Text}, {"policies", Type::Object},
-                                            {"total_count", Type::Integer}, {"total_count_change", Type::Integer}}},
+            {"sample_rejected",
+             {{"last_reason", Type::Text}, {"total_count", Type::Unsigned}, {"total_count_change", Type::Unsigned}}},
+            {"requested_incompatible_qos",
+             {{"last_policy", Type::Text},
+              {"policies", Type::Object},
+              {"total_count", Type::Integer},
+              {"total_count_change", Type::Integer}}},
         };
         const auto fields = record.contains("event") && record["event"].is_string()
                                 ? EVENT_FIELDS.find(record["event"].get<std::string>())
@@ -158,20 +183,39 @@ std::vector<std::string> SchemaViolations(const json& record)
         }
     } else if (kind == "writer") {
         Check(record, kind,
-              With({{"topic", Type::Text},           {"reader", Type::Unsigned},          {"writer", Type::Text},
-                    {"restart_of", Type::TextOrNull}, {"presence", Type::Text},           {"samples", Type::Unsigned},
-                    {"payload_bytes", Type::Unsigned}, {"first_id", Type::Unsigned},      {"last_id", Type::Unsigned},
-                    {"last_sequence", Type::Unsigned}, {"missing_ids", Type::Unsigned},   {"gaps", Type::Unsigned},
-                    {"duplicates", Type::Unsigned},   {"backward_jumps", Type::Unsigned},
-                    {"middleware_lost", Type::Unsigned}, {"publisher_skipped", Type::Unsigned},
-                    {"undecodable", Type::Unsigned},  {"period_s", Type::Number},         {"period_samples", Type::Unsigned},
-                    {"rate_hz", Type::Number},        {"latency_ns", Type::ObjectOrNull}, {"payload_check", Type::Object},
+              With({{"topic", Type::Text},
+                    {"reader", Type::Unsigned},
+                    {"writer", Type::Text},
+                    {"restart_of", Type::TextOrNull},
+                    {"presence", Type::Text},
+                    {"samples", Type::Unsigned},
+                    {"payload_bytes", Type::Unsigned},
+                    {"first_id", Type::Unsigned},
+                    {"last_id", Type::Unsigned},
+                    {"last_sequence", Type::Unsigned},
+                    {"missing_ids", Type::Unsigned},
+                    {"gaps", Type::Unsigned},
+                    {"duplicates", Type::Unsigned},
+                    {"backward_jumps", Type::Unsigned},
+                    {"middleware_lost", Type::Unsigned},
+                    {"publisher_skipped", Type::Unsigned},
+                    {"undecodable", Type::Unsigned},
+                    {"period_s", Type::Number},
+                    {"period_samples", Type::Unsigned},
+                    {"rate_hz", Type::Number},
+                    {"latency_ns", Type::ObjectOrNull},
+                    {"payload_check", Type::Object},
                     {"final", Type::Bool}}),
               true, violations);
         if (violations.empty() && record["latency_ns"].is_object()) {
             Check(record["latency_ns"], "writer.latency_ns",
-                  {{"count", Type::Unsigned}, {"negative", Type::Unsigned}, {"min", Type::Integer},
-                   {"p50", Type::Unsigned}, {"p99", Type::Unsigned}, {"max", Type::Integer}, {"basis", Type::Text}},
+                  {{"count", Type::Unsigned},
+                   {"negative", Type::Unsigned},
+                   {"min", Type::Integer},
+                   {"p50", Type::Unsigned},
+                   {"p99", Type::Unsigned},
+                   {"max", Type::Integer},
+                   {"basis", Type::Text}},
                   true, violations);
             const auto& l = record["latency_ns"];
             if (violations.empty() && !(l["min"].get<int64_t>() <= l["max"].get<int64_t>() &&
@@ -193,23 +237,37 @@ std::vector<std::string> SchemaViolations(const json& record)
         }
     } else if (kind == "reader") {
         Check(record, kind,
-              With({{"topic", Type::Text}, {"reader", Type::Unsigned}, {"samples", Type::Unsigned},
-                    {"writers", Type::Unsigned}, {"restarts", Type::Unsigned}, {"untracked_samples", Type::Unsigned},
-                    {"period_s", Type::Number}, {"period_samples", Type::Unsigned}, {"rate_hz", Type::Number},
-                    {"events", Type::Object}, {"final", Type::Bool}}),
+              With({{"topic", Type::Text},
+                    {"reader", Type::Unsigned},
+                    {"samples", Type::Unsigned},
+                    {"writers", Type::Unsigned},
+                    {"restarts", Type::Unsigned},
+                    {"untracked_samples", Type::Unsigned},
+                    {"period_s", Type::Number},
+                    {"period_samples", Type::Unsigned},
+                    {"rate_hz", Type::Number},
+                    {"events", Type::Object},
+                    {"final", Type::Bool}}),
               true, violations);
         if (violations.empty()) {
             Check(record["events"], "reader.events",
-                  {{"matched", Type::Unsigned}, {"unmatched", Type::Unsigned}, {"deadlines_missed", Type::Unsigned},
-                   {"incompatible_qos", Type::Unsigned}, {"samples_lost", Type::Unsigned},
-                   {"samples_rejected", Type::Unsigned}, {"liveliness_changes", Type::Unsigned},
+                  {{"matched", Type::Unsigned},
+                   {"unmatched", Type::Unsigned},
+                   {"deadlines_missed", Type::Unsigned},
+                   {"incompatible_qos", Type::Unsigned},
+                   {"samples_lost", Type::Unsigned},
+                   {"samples_rejected", Type::Unsigned},
+                   {"liveliness_changes", Type::Unsigned},
                    {"not_recorded", Type::Unsigned}},
                   true, violations);
         }
     } else if (kind == "final") {
         Check(record, kind,
-              With({{"options", Type::Object}, {"qos_profile", Type::Text}, {"fast_dds", Type::Text},
-                    {"totals", Type::Object}, {"verdict", Type::Object}}),
+              With({{"options", Type::Object},
+                    {"qos_profile", Type::Text},
+                    {"fast_dds", Type::Text},
+                    {"totals", Type::Object},
+                    {"verdict", Type::Object}}),
               true, violations);
         if (violations.empty()) {
             Check(record["options"], "final.options", OPTIONS, true, violations);
@@ -221,8 +279,11 @@ std::vector<std::string> SchemaViolations(const json& record)
             }
             Check(record["totals"], "final.totals", totals, true, violations);
             Check(record["verdict"], "final.verdict",
-                  {{"result", Type::Text}, {"fail_on", Type::Array}, {"happened", Type::Array},
-                   {"failed", Type::Array}, {"exit_status", Type::Integer}},
+                  {{"result", Type::Text},
+                   {"fail_on", Type::Array},
+                   {"happened", Type::Array},
+                   {"failed", Type::Array},
+                   {"exit_status", Type::Integer}},
                   true, violations);
         }
         if (violations.empty()) {

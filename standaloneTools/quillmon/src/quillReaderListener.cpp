@@ -210,9 +210,9 @@ void QuillReaderListener::UpdateRate()
     }
     if (report) {
         QUILL_LOG(log4cplus::INFO_LOG_LEVEL,
-                  "[{}][{}]\tTotal sample received: {} Avg: {}. Freq: {}. Total sample errors so far: {}",
-                  topicName_, readerIndex_, samples, elapsed / static_cast<double>(samples),
-                  static_cast<double>(samples) / elapsed, errors);
+                  "[{}][{}]\tTotal sample received: {} Avg: {}. Freq: {}. Total sample errors so far: {}", topicName_,
+                  readerIndex_, samples, elapsed / static_cast<double>(samples), static_cast<double>(samples) / elapsed,
+                  errors);
     }
     lastCallTime_ = clock_();
 }
@@ -278,8 +278,8 @@ void QuillReaderListener::ReturnLoanIfLoaned(fdds::DataReader* reader)
 void QuillReaderListener::Throttle()
 {
     if (gSleepPeriod.load() != 0) {
-        QUILL_LOG(log4cplus::INFO_LOG_LEVEL, "[{}][{}] SampleId: {} Going sleep for: {} us.", topicName_,
-                  readerIndex_, currentSampleId_, gSleepPeriod.load());
+        QUILL_LOG(log4cplus::INFO_LOG_LEVEL, "[{}][{}] SampleId: {} Going sleep for: {} us.", topicName_, readerIndex_,
+                  currentSampleId_, gSleepPeriod.load());
         usleep(static_cast<useconds_t>(gSleepPeriod.load()));
     }
 }
@@ -426,9 +426,10 @@ void QuillReaderListener::on_liveliness_changed(fdds::DataReader*, const fdds::L
         firstSample_ = true;
     }
     if (report) {
-        QUILL_LOG(log4cplus::INFO_LOG_LEVEL, "[{}][{}] Total sample received: {} Avg: {}. Freq: {}. Total sample errors: {}",
-                  topicName_, readerIndex_, samples, elapsed / static_cast<double>(samples),
-                  static_cast<double>(samples) / elapsed, errors);
+        QUILL_LOG(log4cplus::INFO_LOG_LEVEL,
+                  "[{}][{}] Total sample received: {} Avg: {}. Freq: {}. Total sample errors: {}", topicName_,
+                  readerIndex_, samples, elapsed / static_cast<double>(samples), static_cast<double>(samples) / elapsed,
+                  errors);
     }
     if (tally_) {
         tally_->OnLivelinessChanged(status);
@@ -457,8 +458,8 @@ void QuillReaderListener::on_requested_incompatible_qos(fdds::DataReader*,
 
 void QuillReaderListener::on_sample_lost(fdds::DataReader*, const fdds::SampleLostStatus& status)
 {
-    QUILL_LOG(log4cplus::ERROR_LOG_LEVEL, "[{}][{}] total_count: {} total_count_change: {}", topicName_,
-              readerIndex_, status.total_count, status.total_count_change);
+    QUILL_LOG(log4cplus::ERROR_LOG_LEVEL, "[{}][{}] total_count: {} total_count_change: {}", topicName_, readerIndex_,
+              status.total_count, status.total_count_change);
     if (tally_) {
         tally_->OnSampleLost(status);
     }

@@ -10,7 +10,8 @@
 
 namespace quillReport {
 
-enum class Condition {
+enum class Condition
+{
     Missing,        // ids missing in a writer's stream
     Duplicates,     // an id repeated
     Restart,        // ids started over (a restarted writer, or a backward jump)
@@ -23,9 +24,10 @@ enum class Condition {
     NoData,         // a reader that took no sample
 };
 
-inline constexpr Condition ALL_CONDITIONS[] = {
-    Condition::Missing, Condition::Duplicates, Condition::Restart, Condition::MiddlewareLoss, Condition::Qos,
-    Condition::Lost,    Condition::Rejected,   Condition::Deadline, Condition::Pattern,       Condition::NoData};
+inline constexpr Condition ALL_CONDITIONS[] = {Condition::Missing,        Condition::Duplicates, Condition::Restart,
+                                               Condition::MiddlewareLoss, Condition::Qos,        Condition::Lost,
+                                               Condition::Rejected,       Condition::Deadline,   Condition::Pattern,
+                                               Condition::NoData};
 
 std::string_view ConditionName(Condition condition);
 std::optional<Condition> ConditionNamed(std::string_view name);

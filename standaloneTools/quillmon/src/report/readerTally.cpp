@@ -13,7 +13,10 @@ namespace quillReport {
 
 struct ReaderTally::Stream
 {
-    explicit Stream(const WriterKey& k) : key(k) {}
+    explicit Stream(const WriterKey& k)
+        : key(k)
+    {
+    }
 
     const WriterKey key;
     // Data callback only.
@@ -338,7 +341,8 @@ void ReaderTally::OnSampleRejected(const fdds::SampleRejectedStatus& status)
 {
     samplesRejected_.fetch_add(status.total_count_change);
     JsonObject fields;
-    fields.Text("last_reason", LUMO_FORMAT_NAMESPACE::formatter<fdds::SampleRejectedStatusKind>::Name(status.last_reason))
+    fields
+        .Text("last_reason", LUMO_FORMAT_NAMESPACE::formatter<fdds::SampleRejectedStatusKind>::Name(status.last_reason))
         .Unsigned("total_count", status.total_count)
         .Unsigned("total_count_change", status.total_count_change);
     Queue("sample_rejected", Fields(fields));
@@ -436,12 +440,31 @@ std::vector<StatusEvent> ReaderTally::TakeEvents()
 
 const char* QosPolicyName(uint32_t policyId)
 {
-    static constexpr const char* NAMES[] = {
-        "INVALID", "USER_DATA", "DURABILITY", "PRESENTATION", "DEADLINE", "LATENCY_BUDGET", "OWNERSHIP",
-        "OWNERSHIP_STRENGTH", "LIVELINESS", "TIME_BASED_FILTER", "PARTITION", "RELIABILITY", "DESTINATION_ORDER",
-        "HISTORY", "RESOURCE_LIMITS", "ENTITY_FACTORY", "WRITER_DATA_LIFECYCLE", "READER_DATA_LIFECYCLE",
-        "TOPIC_DATA", "GROUP_DATA", "TRANSPORT_PRIORITY", "LIFESPAN", "DURABILITY_SERVICE", "DATA_REPRESENTATION",
-        "TYPE_CONSISTENCY_ENFORCEMENT"};
+    static constexpr const char* NAMES[] = {"INVALID",
+                                            "USER_DATA",
+                                            "DURABILITY",
+                                            "PRESENTATION",
+                                            "DEADLINE",
+                                            "LATENCY_BUDGET",
+                                            "OWNERSHIP",
+                                            "OWNERSHIP_STRENGTH",
+                                            "LIVELINESS",
+                                            "TIME_BASED_FILTER",
+                                            "PARTITION",
+                                            "RELIABILITY",
+                                            "DESTINATION_ORDER",
+                                            "HISTORY",
+                                            "RESOURCE_LIMITS",
+                                            "ENTITY_FACTORY",
+                                            "WRITER_DATA_LIFECYCLE",
+                                            "READER_DATA_LIFECYCLE",
+                                            "TOPIC_DATA",
+                                            "GROUP_DATA",
+                                            "TRANSPORT_PRIORITY",
+                                            "LIFESPAN",
+                                            "DURABILITY_SERVICE",
+                                            "DATA_REPRESENTATION",
+                                            "TYPE_CONSISTENCY_ENFORCEMENT"};
     return policyId < std::size(NAMES) ? NAMES[policyId] : "UNKNOWN";
 }
 

@@ -30,7 +30,12 @@
 namespace quillReport {
 
 // The outcome of the payload check run on a sample.
-enum class PayloadVerdict : uint8_t { NotChecked, Passed, Failed };
+enum class PayloadVerdict : uint8_t
+{
+    NotChecked,
+    Passed,
+    Failed
+};
 
 // A writer, by its publication handle (its GUID's 16 bytes).
 struct WriterKey
@@ -44,7 +49,12 @@ WriterKey KeyOf(const eprosima::fastdds::dds::InstanceHandle_t& handle);
 std::string GuidText(const WriterKey& key);
 
 // What the reader's status events last said of a writer.
-enum class Presence : uint8_t { Alive, NotAlive, Unmatched };
+enum class Presence : uint8_t
+{
+    Alive,
+    NotAlive,
+    Unmatched
+};
 const char* PresenceName(Presence presence);
 
 struct StreamSnapshot
@@ -90,9 +100,9 @@ struct ReaderSnapshot
     std::string topic;
     uint32_t readerIndex = 0;
     std::vector<StreamSnapshot> streams;
-    uint64_t restarts = 0;           // streams that restarted an earlier writer's ids
-    uint64_t untrackedSamples = 0;   // samples of writers beyond MAX_STREAMS
-    uint64_t eventsDropped = 0;      // status events the queue had no room for
+    uint64_t restarts = 0;         // streams that restarted an earlier writer's ids
+    uint64_t untrackedSamples = 0; // samples of writers beyond MAX_STREAMS
+    uint64_t eventsDropped = 0;    // status events the queue had no room for
     EventCounts events;
 
     uint64_t Samples() const;

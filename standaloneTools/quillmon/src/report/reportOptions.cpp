@@ -15,7 +15,8 @@ namespace {
 class InvalidConditions : public po::invalid_option_value
 {
 public:
-    explicit InvalidConditions(const std::string& value) : po::invalid_option_value(value)
+    explicit InvalidConditions(const std::string& value)
+        : po::invalid_option_value(value)
     {
         m_error_template += "; conditions: " + ConditionNames();
     }

@@ -133,8 +133,9 @@ std::string WriterRecord(const ReaderSnapshot& reader, size_t stream, const std:
                          uint64_t periodSamples, double periodSec, bool final, const RecordTime& time)
 {
     const StreamSnapshot& s = reader.streams.at(stream);
-    const std::string restartOf =
-        s.restartOf >= 0 ? JsonString(reader.streams.at(static_cast<size_t>(s.restartOf)).writer) : "null";
+    const std::string restartOf = s.restartOf >= 0
+                                      ? JsonString(reader.streams.at(static_cast<size_t>(s.restartOf)).writer)
+                                      : "null";
     JsonObject check;
     check.Text("kind", payloadCheck).Unsigned("passed", s.checksPassed).Unsigned("failed", s.checksFailed);
     return Head("writer", time)

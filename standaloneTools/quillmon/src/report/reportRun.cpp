@@ -56,9 +56,8 @@ void ReportRun::Attach(QuillReaderListener& listener)
 void ReportRun::Start()
 {
     if (settings_.durationSec) {
-        deadline_ = std::chrono::steady_clock::now() +
-                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                        std::chrono::duration<double>(*settings_.durationSec));
+        deadline_ = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                           std::chrono::duration<double>(*settings_.durationSec));
     }
     if (settings_.path) {
         writer_ = std::make_unique<ReportWriter>(run_, tallies_, logger_);

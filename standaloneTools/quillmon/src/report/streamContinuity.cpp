@@ -16,8 +16,7 @@ bool AtOrBehind(uint32_t later, uint32_t earlier)
 ContinuityStep StreamContinuity::Observe(uint32_t id, uint64_t sequence, uint32_t increment)
 {
     ContinuityStep step;
-    if (started_ && sequence != UNKNOWN_SEQUENCE && lastSequence_ != UNKNOWN_SEQUENCE &&
-        sequence > lastSequence_ + 1) {
+    if (started_ && sequence != UNKNOWN_SEQUENCE && lastSequence_ != UNKNOWN_SEQUENCE && sequence > lastSequence_ + 1) {
         step.middlewareLost = sequence - lastSequence_ - 1;
     }
     if (!started_) {

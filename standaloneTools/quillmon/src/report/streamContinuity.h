@@ -11,7 +11,8 @@
 
 namespace quillReport {
 
-enum class Continuity : uint8_t {
+enum class Continuity : uint8_t
+{
     First,     // the stream's first sample: nothing to compare with
     InOrder,   // the id the increment predicts
     Gap,       // ahead of the prediction
