@@ -15,6 +15,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "ExpectedLines.h"
 #include "ProcessRunner.h"
 #include "ReportSchema.h"
 #include "TestNames.h"
@@ -28,6 +29,9 @@ using lumo::test::ProcessRunner;
 using lumo::test::ReadReport;
 using lumo::test::RecordsOf;
 using lumo::test::START_TIMEOUT;
+using lumo::test::StartConfinedPublisher;
+using lumo::test::StartReadyMonitor;
+using lumo::test::StopWith;
 using lumo::test::UniqueTopic;
 using nlohmann::json;
 using ::testing::Contains;
@@ -55,29 +59,10 @@ private:
     std::string path_;
 };
 
-std::unique_ptr<ProcessRunner> ReadyMonitor(const std::vector<std::string>& args)
-{
-    auto monitor = lumo::test::StartMonitor(Confined(args));
-    EXPECT_TRUE(monitor->WaitForText(lumo::test::MONITOR_READY_LINE, START_TIMEOUT)) << monitor->Output();
-    return monitor;
-}
-
-std::unique_ptr<ProcessRunner> Publisher(const std::vector<std::string>& args)
-{
-    return lumo::test::StartPublisher(Confined(args));
-}
-
+// The publisher's summary of a run on one topic (reader index 0).
 std::string Summary(const std::string& topic, uint64_t written, uint64_t skipped = 0, uint64_t repeated = 0)
 {
-    return "[" + topic + "][0] samples written: " + std::to_string(written) +
-           " ids skipped: " + std::to_string(skipped) + " ids repeated: " + std::to_string(repeated) +
-           " samples corrupted: 0 write failures: 0";
-}
-
-int Stop(ProcessRunner& process)
-{
-    process.Signal(SIGINT);
-    return process.Wait(EXIT_TIMEOUT).value_or(-1000);
+    return lumo::test::Summary(topic, 0, written, skipped, repeated);
 }
 
 // The single final record, and the final writer records of the report.
@@ -112,17 +97,17 @@ TEST(ReportCounts, InjectedSkipsAndARepeatGiveExactPerWriterCountsAndTheVerdict)
     // Quotes, a backslash and UTF-8 in the topic name: the report escapes them.
     const auto topic = UniqueTopic("Re\"port\\\xc3\xa9");
     ReportFile report;
-    auto monitor = ReadyMonitor(
+    auto monitor = StartReadyMonitor(
         {"-t", topic, "--report", report.Path(), "--report-period", "0.5", "--fail-on", "missing,middleware-loss"});
-    auto publisher = Publisher(
+    auto publisher = StartConfinedPublisher(
         {"-t", topic, "-n", "300", "-r", "0", "--skip-every", "10", "--repeat-id", "55", "--linger", "60"});
     ASSERT_TRUE(publisher->WaitForText(Summary(topic, 300, 29, 1), PUBLISH_TIMEOUT)) << publisher->Output();
     std::this_thread::sleep_for(SETTLE);
     // Ids were missing: --fail-on missing turns the status to 2.
-    EXPECT_EQ(Stop(*monitor), 2);
+    EXPECT_EQ(StopWith(*monitor), 2);
     EXPECT_THAT(MessagesAt(*monitor, "ERROR"),
                 ElementsAre("ERROR: --fail-on conditions happened: missing; exit status 2"));
-    EXPECT_EQ(Stop(*publisher), 0);
+    EXPECT_EQ(StopWith(*publisher), 0);
 
     const auto result = Finals(report.Path());
     ASSERT_EQ(result.writers.size(), 1u);
@@ -162,16 +147,16 @@ TEST(ReportCounts, TwoWritersOnOneTopicAreCountedApart)
 {
     const auto topic = UniqueTopic("TwoWriters");
     ReportFile report;
-    auto monitor = ReadyMonitor({"-t", topic, "--report", report.Path()});
-    auto first = Publisher({"-t", topic, "-n", "400", "-r", "1000", "--linger", "60"});
-    auto second = Publisher(
+    auto monitor = StartReadyMonitor({"-t", topic, "--report", report.Path()});
+    auto first = StartConfinedPublisher({"-t", topic, "-n", "400", "-r", "1000", "--linger", "60"});
+    auto second = StartConfinedPublisher(
         {"-t", topic, "-n", "250", "-r", "1000", "--start-id", "1000000", "--skip-every", "50", "--linger", "60"});
     ASSERT_TRUE(first->WaitForText(Summary(topic, 400), PUBLISH_TIMEOUT)) << first->Output();
     ASSERT_TRUE(second->WaitForText(Summary(topic, 250, 4), PUBLISH_TIMEOUT)) << second->Output();
     std::this_thread::sleep_for(SETTLE);
-    EXPECT_EQ(Stop(*monitor), 0);
-    EXPECT_EQ(Stop(*first), 0);
-    EXPECT_EQ(Stop(*second), 0);
+    EXPECT_EQ(StopWith(*monitor), 0);
+    EXPECT_EQ(StopWith(*first), 0);
+    EXPECT_EQ(StopWith(*second), 0);
 
     const auto result = Finals(report.Path());
     ASSERT_EQ(result.writers.size(), 2u);
@@ -204,9 +189,9 @@ TEST(ReportCounts, AKilledAndRestartedWriterIsARestartNotALoss)
     const auto topic = UniqueTopic("Restart");
     ReportFile report;
     // The reader that watches writer liveliness (3 s lease) notices the kill.
-    auto monitor = ReadyMonitor({"-d", "-t", topic, "--qos-profile", "Lumo_Liveliness_Profile", "--report",
-                                 report.Path(), "--fail-on", "restart"});
-    auto victim = Publisher({"-t", topic, "-r", "200", "--duration", "120"});
+    auto monitor = StartReadyMonitor({"-d", "-t", topic, "--qos-profile", "Lumo_Liveliness_Profile", "--report",
+                                      report.Path(), "--fail-on", "restart"});
+    auto victim = StartConfinedPublisher({"-t", topic, "-r", "200", "--duration", "120"});
     ASSERT_TRUE(monitor->WaitForText(" Payload size: 64", START_TIMEOUT)) << monitor->Output();
     std::this_thread::sleep_for(1s);
     victim->Signal(SIGKILL);
@@ -221,11 +206,11 @@ TEST(ReportCounts, AKilledAndRestartedWriterIsARestartNotALoss)
         20s))
         << monitor->Output();
 
-    auto successor = Publisher({"-t", topic, "-n", "300", "-r", "500", "--linger", "60"});
+    auto successor = StartConfinedPublisher({"-t", topic, "-n", "300", "-r", "500", "--linger", "60"});
     ASSERT_TRUE(successor->WaitForText(Summary(topic, 300), PUBLISH_TIMEOUT)) << successor->Output();
     std::this_thread::sleep_for(SETTLE);
-    EXPECT_EQ(Stop(*monitor), 2);
-    EXPECT_EQ(Stop(*successor), 0);
+    EXPECT_EQ(StopWith(*monitor), 2);
+    EXPECT_EQ(StopWith(*successor), 0);
 
     const auto result = Finals(report.Path());
     ASSERT_EQ(result.writers.size(), 2u) << "one stream per writer";
@@ -285,9 +270,9 @@ TEST(ReportRun, DurationEndsTheRunAsSigintWouldAndFailOnDecidesTheStatus)
     // A failed payload check ends the run (status 0 as ever); with --fail-on
     // pattern the status is 2.
     const auto corrupt = UniqueTopic("Corrupt");
-    auto checking = ReadyMonitor({"-c", "-t", corrupt, "--fail-on", "pattern,no-data"});
-    auto publisher = Publisher({"-t", corrupt, "-n", "100", "-r", "200", "--payload", "ramp", "--corrupt-sample", "40",
-                                "--wait-timeout", "20", "--ack-timeout", "0"});
+    auto checking = StartReadyMonitor({"-c", "-t", corrupt, "--fail-on", "pattern,no-data"});
+    auto publisher = StartConfinedPublisher({"-t", corrupt, "-n", "100", "-r", "200", "--payload", "ramp",
+                                             "--corrupt-sample", "40", "--wait-timeout", "20", "--ack-timeout", "0"});
     ASSERT_EQ(checking->Wait(EXIT_TIMEOUT), 2) << checking->Output();
     EXPECT_THAT(MessagesAt(*checking, "ERROR"),
                 Contains("ERROR: --fail-on conditions happened: pattern; exit status 2"));
@@ -332,12 +317,12 @@ TEST(ReportFile, AnUnwritableOrFullFileIsOneErrorAndMonitoringGoesOn)
     };
     for (const auto& c : cases) {
         const auto topic = UniqueTopic("Unwritable");
-        auto monitor = ReadyMonitor({"-d", "-t", topic, "--report", c.path, "--report-period", "0.2"});
-        auto publisher = Publisher({"-t", topic, "-n", "200", "-r", "100", "--linger", "60"});
+        auto monitor = StartReadyMonitor({"-d", "-t", topic, "--report", c.path, "--report-period", "0.2"});
+        auto publisher = StartConfinedPublisher({"-t", topic, "-n", "200", "-r", "100", "--linger", "60"});
         ASSERT_TRUE(publisher->WaitForText(Summary(topic, 200), PUBLISH_TIMEOUT)) << publisher->Output();
         std::this_thread::sleep_for(SETTLE);
-        EXPECT_EQ(Stop(*monitor), 0);
-        EXPECT_EQ(Stop(*publisher), 0);
+        EXPECT_EQ(StopWith(*monitor), 0);
+        EXPECT_EQ(StopWith(*publisher), 0);
         EXPECT_THAT(MessagesAt(*monitor, "ERROR"), ElementsAre(c.error)) << monitor->Output();
         // Monitoring went on: every sample arrived in order.
         const auto info = MessagesAt(*monitor, "INFO");

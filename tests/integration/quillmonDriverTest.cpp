@@ -15,20 +15,15 @@
 #include "ToolRuns.h"
 
 using namespace std::chrono_literals;
-using lumo::test::ProcessRunner;
+using namespace lumo::test;
 using ::testing::Contains;
 using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
 
 namespace {
 
-using lumo::test::Confined;
-using lumo::test::EXIT_TIMEOUT;
-using lumo::test::RunUntilReadyThenSignal;
-using lumo::test::START_TIMEOUT;
 const std::string& READY_LINE = lumo::test::MONITOR_READY_LINE;
 
 std::unique_ptr<ProcessRunner> Start(const std::vector<std::string>& args, const std::vector<std::string>& env = {})
@@ -54,11 +49,16 @@ TEST(QuillmonUsage, HelpPrintsTheOptionTableOnlyAndExitsZero)
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.front(), "lumoQuillmon Usage:");
         // The twelve options, in order, then the report's four.
-        const std::vector<std::string> expected{"-h [ --help ]", "-s [ --sleep-period-in-msec ] arg (=0)",
-                                                "-c [ --check-ramp ]", "--expected-payload-pattern arg",
-                                                "-d [ --debug ]", "-t [ --topic ] arg (=TestTopic)",
-                                                "--domain-id arg (=0)", "--qos-profile arg (=Lumo_Default_Profile)",
-                                                "--qos-file arg (=telemDataPathDdsQos.xml)", "-m [ --multicast ] arg",
+        const std::vector<std::string> expected{"-h [ --help ]",
+                                                "-s [ --sleep-period-in-msec ] arg (=0)",
+                                                "-c [ --check-ramp ]",
+                                                "--expected-payload-pattern arg",
+                                                "-d [ --debug ]",
+                                                "-t [ --topic ] arg (=TestTopic)",
+                                                "--domain-id arg (=0)",
+                                                "--qos-profile arg (=Lumo_Default_Profile)",
+                                                "--qos-file arg (=telemDataPathDdsQos.xml)",
+                                                "-m [ --multicast ] arg",
                                                 "-a [ --allow-interfaces ] arg",
                                                 "-i [ --expected-sample-id-increment ] arg (=1)",
                                                 // The report's options, after the twelve.
@@ -257,8 +257,7 @@ TEST(QuillmonSignals, SignalDuringSetUpLetsSetUpFinishThenReports)
     // The first settings line comes after the handlers are installed and
     // before any DDS entity exists.
     ASSERT_TRUE(monitor->WaitForText("sleep-period-in-msec: 0", START_TIMEOUT));
-    monitor->Signal(SIGINT);
-    ASSERT_EQ(monitor->Wait(EXIT_TIMEOUT), 0) << monitor->Output();
+    ASSERT_EQ(lumo::test::StopWith(*monitor, SIGINT), 0) << monitor->Output();
     const auto info = InfoMessages(*monitor);
     EXPECT_THAT(monitor->Lines(), Contains(READY_LINE));
     EXPECT_THAT(info, Contains(" [" + topic + "][0] #samples: 0 #lost samples: 0"));

@@ -13,6 +13,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "ExpectedLines.h"
 #include "NetworkNamespaces.h"
 #include "PacketCapture.h"
 #include "ProcessRunner.h"
@@ -20,9 +21,7 @@
 #include "ToolRuns.h"
 
 using namespace std::chrono_literals;
-using lumo::test::NetworkNamespaces;
-using lumo::test::PacketCapture;
-using lumo::test::ProcessRunner;
+using namespace lumo::test;
 using ::testing::Contains;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
@@ -30,8 +29,6 @@ using ::testing::Not;
 
 namespace {
 
-using lumo::test::EXIT_TIMEOUT;
-using lumo::test::START_TIMEOUT;
 const std::string& READY_LINE = lumo::test::MONITOR_READY_LINE;
 // The shipped profiles. The reliable tests that wait for the statistics a
 // writer's departure prints use the one whose reader watches writer
@@ -51,15 +48,9 @@ struct ReaderLog
     uint64_t statisticsErrors = 0;
 };
 
-std::string Escaped(const std::string& text)
-{
-    static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
-    return std::regex_replace(text, special, R"(\$&)");
-}
-
 ReaderLog ParseReaderLog(const ProcessRunner& monitor, const std::string& readerPrefix)
 {
-    const std::string prefix = Escaped(readerPrefix);
+    const std::string prefix = RegexEscaped(readerPrefix);
     const std::regex payload("^INFO  " + prefix + R"( SampleId: (\d+) Payload size: \d+$)");
     const std::regex mismatch("^INFO  " + prefix + R"( sample id mismatch last: (\d+) current: (\d+)$)");
     const std::regex statistics("^INFO  " + prefix +
@@ -183,8 +174,7 @@ protected:
     void StopAfterWriterLeft(ProcessRunner& monitor)
     {
         EXPECT_TRUE(monitor.WaitForText(Prefix() + " Total sample received: ", 15s)) << monitor.Output();
-        monitor.Signal(SIGINT);
-        EXPECT_EQ(monitor.Wait(EXIT_TIMEOUT), 0) << monitor.Output();
+        EXPECT_EQ(lumo::test::StopWith(monitor, SIGINT), 0) << monitor.Output();
     }
 
     std::string Prefix() const { return "[" + topic_ + "][0]"; }
@@ -209,8 +199,7 @@ TEST_F(CrossHost, TwoMonitorsOnTwoHostsReadOnePublisherWithTheDefaultProfile)
     std::this_thread::sleep_for(2s);
     const std::regex exitLine(R"(^INFO   \[)" + topic_ + R"(\]\[0\] #samples: (\d+) #lost samples: 0$)");
     for (auto* monitor : {monA.get(), monB.get()}) {
-        monitor->Signal(SIGINT);
-        ASSERT_EQ(monitor->Wait(EXIT_TIMEOUT), 0) << monitor->Output();
+        ASSERT_EQ(lumo::test::StopWith(*monitor, SIGINT), 0) << monitor->Output();
         const auto messages = monitor->Messages();
         // One match, then samples only: no gap, no unmatch, no restart.
         EXPECT_EQ(std::count(messages.begin(), messages.end(), "INFO  " + Prefix()), 1) << monitor->Output();
@@ -222,8 +211,7 @@ TEST_F(CrossHost, TwoMonitorsOnTwoHostsReadOnePublisherWithTheDefaultProfile)
         EXPECT_GE(std::stoi(m[1]), 150) << "2 s at 100 samples/s";
         Figure(monitor == monA.get() ? "monA samples" : "monB samples", m[1]);
     }
-    publisher->Signal(SIGINT);
-    EXPECT_EQ(publisher->Wait(EXIT_TIMEOUT), 0) << publisher->Output();
+    EXPECT_EQ(lumo::test::StopWith(*publisher, SIGINT), 0) << publisher->Output();
 }
 
 TEST_F(CrossHost, AllowInterfacesKeepsTheMonitorOffTheOtherLink)
@@ -236,9 +224,9 @@ TEST_F(CrossHost, AllowInterfacesKeepsTheMonitorOffTheOtherLink)
     {
         std::vector<std::string> monitorAllows; // by name or by address
         std::vector<std::string> publisherAllows;
-        std::string link;        // the monitor's interface that must carry the stream
-        std::string address;     // the monitor's address there
-        std::string other;       // its other interface
+        std::string link;    // the monitor's interface that must carry the stream
+        std::string address; // the monitor's address there
+        std::string other;   // its other interface
         std::string otherAddress;
         std::string peerOnOther; // the publisher's address on the other network
     };
@@ -372,11 +360,9 @@ TEST_F(CrossHost, BestEffortOverALossyLinkCountsEveryGapOnce)
     // before the participant's lease (6 s) ends the match and resets the
     // counts.
     ASSERT_TRUE(publisher->WaitForText(Prefix() + " written so far: ", START_TIMEOUT)) << publisher->Output();
-    publisher->Signal(SIGKILL);
-    EXPECT_EQ(publisher->Wait(EXIT_TIMEOUT), -SIGKILL);
+    EXPECT_EQ(lumo::test::StopWith(*publisher, SIGKILL), -SIGKILL);
     std::this_thread::sleep_for(2s);
-    monitor->Signal(SIGINT);
-    ASSERT_EQ(monitor->Wait(EXIT_TIMEOUT), 0) << monitor->Output();
+    ASSERT_EQ(lumo::test::StopWith(*monitor, SIGINT), 0) << monitor->Output();
 
     std::vector<uint32_t> arrived;
     for (const auto& d : capture.Stop()) {
@@ -410,9 +396,9 @@ TEST_F(CrossHost, BestEffortOverALossyLinkCountsEveryGapOnce)
     // Each gap counted once, exactly where the ids jump, and nothing else.
     EXPECT_THAT(log.mismatches, ElementsAreArray(discontinuities));
     // The count restarts at -1 with the match, the only reset here.
-    EXPECT_THAT(monitor->Messages(), Contains("INFO   " + Prefix() + " #samples: " +
-                                              std::to_string(segments.back() - 1) +
-                                              " #lost samples: " + std::to_string(discontinuities.size())));
+    EXPECT_THAT(monitor->Messages(),
+                Contains("INFO   " + Prefix() + " #samples: " + std::to_string(segments.back() - 1) +
+                         " #lost samples: " + std::to_string(discontinuities.size())));
 
     Figure("best effort: samples sent (highest id + 1)", std::to_string(arrived.back() + 1));
     Figure("best effort: datagrams dropped", std::to_string(net_->DroppedOutgoing("pub")));
@@ -429,9 +415,12 @@ TEST_F(CrossHost, PartitionIsReportedAndHealed)
     auto monitor = Monitor("mon", {"--qos-file", QOS_FILE, "--qos-profile", LIVELINESS_PROFILE});
     auto publisher = Publisher("pub", {"-r", "100", "--duration", "60"});
     const std::string matched = "INFO  " + Prefix();
-    const std::string alive = matched + " alive_count: 1 not_alive_count: 0 alive_count_change: 1 not_alive_count_change: 0";
-    const std::string lost = matched + " alive_count: 0 not_alive_count: 1 alive_count_change: -1 not_alive_count_change: 1";
-    const std::string gone = matched + " alive_count: 0 not_alive_count: 0 alive_count_change: 0 not_alive_count_change: -1";
+    const std::string alive = matched +
+                              " alive_count: 1 not_alive_count: 0 alive_count_change: 1 not_alive_count_change: 0";
+    const std::string lost = matched +
+                             " alive_count: 0 not_alive_count: 1 alive_count_change: -1 not_alive_count_change: 1";
+    const std::string gone = matched +
+                             " alive_count: 0 not_alive_count: 0 alive_count_change: 0 not_alive_count_change: -1";
     const std::string statistics = matched + " Total sample received: ";
     // The n-th line (from 1) that reads `text` once the time stamp is off.
     const auto nth = [](const std::string& text, int n) {
@@ -465,10 +454,8 @@ TEST_F(CrossHost, PartitionIsReportedAndHealed)
     ASSERT_TRUE(monitor->WaitForLine(nth(alive, 2), 20s)) << monitor->Output();
     const double rejoined = since(heal);
     std::this_thread::sleep_for(2s);
-    monitor->Signal(SIGINT);
-    ASSERT_EQ(monitor->Wait(EXIT_TIMEOUT), 0) << monitor->Output();
-    publisher->Signal(SIGINT);
-    EXPECT_EQ(publisher->Wait(EXIT_TIMEOUT), 0) << publisher->Output();
+    ASSERT_EQ(lumo::test::StopWith(*monitor, SIGINT), 0) << monitor->Output();
+    EXPECT_EQ(lumo::test::StopWith(*publisher, SIGINT), 0) << publisher->Output();
 
     // Every status line, in order: match, alive; lost (with the statistics
     // gathered since the alive reset), writer gone, unmatch; match, alive.
@@ -491,12 +478,12 @@ TEST_F(CrossHost, PartitionIsReportedAndHealed)
     EXPECT_TRUE(log.mismatches.empty()) << monitor->Output();
     ASSERT_GE(log.firstIds.size(), 2u);
     EXPECT_GT(log.firstIds.back(), static_cast<uint32_t>(log.statisticsSamples));
-    const std::regex exitLine("^INFO   " + Escaped(Prefix()) + R"( #samples: (\d+) #lost samples: 0$)");
+    const std::regex exitLine("^INFO   " + RegexEscaped(Prefix()) + R"( #samples: (\d+) #lost samples: 0$)");
     const auto messages = monitor->Messages();
     std::smatch m;
-    ASSERT_TRUE(std::any_of(messages.begin(), messages.end(),
-                            [&](const std::string& l) { return std::regex_match(l, m, exitLine); }))
-        << monitor->Output();
+    ASSERT_TRUE(std::any_of(messages.begin(), messages.end(), [&](const std::string& l) {
+        return std::regex_match(l, m, exitLine);
+    })) << monitor->Output();
     EXPECT_GE(std::stoi(m[1]), 150) << "2 s at 100 samples/s since the writer came back";
 
     Figure("partition: liveliness lost after (s)", std::to_string(livelinessLost));
