@@ -14,14 +14,16 @@
 #      over best-effort ratio;
 #   4. memory at rest: lumoQuillmon and lumoBareReader with 1 and 15 topics
 #      and no writer, VmRSS;
-#   5. reference: Cyclone DDS's ddsperf pub/sub at the same payload sizes.
+#   5. the monitor writing its JSON Lines report beside the bare reader and
+#      the plain monitor (bench/throughput/report.sh);
+#   6. reference: Cyclone DDS's ddsperf pub/sub at the same payload sizes.
 # Everything runs on loopback only (see bench/throughput/common.sh and
 # tests/data/cyclonedds-loopback.xml).
 #
 # usage: bench/run.sh [--quick] [--no-build] [--duration S] [--rates "0 1000"]
 #                     [--sizes "64 1024 65536 1048576"] [--topics "1 15"]
 #                     [--qos-profile NAME] [--qos-file FILE]
-#                     [--skip micro,throughput,foreign,rest,ddsperf]
+#                     [--skip micro,throughput,foreign,rest,report,ddsperf]
 #                     [--fastdds 2|3] [--build-dir DIR]
 #   --quick     about 2 minutes: 2-second runs, 64 B and 64 KiB, maximum rate
 #   --no-build  use the build directory as it is
@@ -262,6 +264,15 @@ if ! skipped rest; then
     echo
     echo "=== memory at rest"
     run_rest_cases "1 15"
+fi
+
+# ---------------------------------------------------------------- report
+if ! skipped report; then
+    echo
+    echo "=== the monitor writing its report (--report), ${duration} s per case"
+    # shellcheck source=throughput/report.sh
+    source bench/throughput/report.sh
+    report_table
 fi
 
 # ---------------------------------------------------------------- ddsperf

@@ -19,6 +19,8 @@ PACKAGES=(
     # the style and lint checks of scripts/test.sh
     clang-format-14 clang-tidy-14
     iproute2 procps nftables tcpdump
+    # the report's schema check in the tests; jq for the README's CI recipe
+    nlohmann-json3-dev jq
 )
 
 missing=()

@@ -117,8 +117,8 @@ topic_names() {
     echo "${names[@]}"
 }
 
-# start_reader KIND LOG TOPICS...: KIND is bare, mon, mon-ramp or
-# mon-pattern. Sets READER_PID once the reader is up.
+# start_reader KIND LOG TOPICS...: KIND is bare, mon, mon-ramp,
+# mon-pattern, mon-report or mon-baseline. Sets READER_PID once the reader is up.
 start_reader() {
     local kind=$1 log=$2
     shift 2
@@ -127,6 +127,13 @@ start_reader() {
     bare) "$BIN/lumoBareReader" "${common[@]}" > "$log" 2>&1 & ;;
     mon) LD_PRELOAD="$EXIT_REPORT_LIB" "$BIN/lumoQuillmon" "${common[@]}" -i 1 > "$log" 2>&1 & ;;
     mon-ramp) LD_PRELOAD="$EXIT_REPORT_LIB" "$BIN/lumoQuillmon" "${common[@]}" -i 1 -c > "$log" 2>&1 & ;;
+    # bench/throughput/report.sh: the report written beside the log; another
+    # build's monitor without it.
+    mon-report)
+        LD_PRELOAD="$EXIT_REPORT_LIB" "$BIN/lumoQuillmon" "${common[@]}" -i 1 --report "${log%.log}.jsonl" \
+            --fail-on missing > "$log" 2>&1 &
+        ;;
+    mon-baseline) LD_PRELOAD="$EXIT_REPORT_LIB" "$QUILLMON_BASELINE" "${common[@]}" -i 1 > "$log" 2>&1 & ;;
     mon-pattern)
         LD_PRELOAD="$EXIT_REPORT_LIB" "$BIN/lumoQuillmon" "${common[@]}" -i 1 \
             --expected-payload-pattern alternating_float_ramp > "$log" 2>&1 &

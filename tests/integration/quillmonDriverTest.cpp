@@ -48,7 +48,7 @@ TEST(QuillmonUsage, HelpPrintsTheOptionTableOnlyAndExitsZero)
         const auto lines = monitor.Lines();
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.front(), "lumoQuillmon Usage:");
-        // The twelve options, in order.
+        // The twelve options, in order, then the report's four.
         const std::vector<std::string> expected{"-h [ --help ]",
                                                 "-s [ --sleep-period-in-msec ] arg (=0)",
                                                 "-c [ --check-ramp ]",
@@ -60,7 +60,10 @@ TEST(QuillmonUsage, HelpPrintsTheOptionTableOnlyAndExitsZero)
                                                 "--qos-file arg (=telemDataPathDdsQos.xml)",
                                                 "-m [ --multicast ] arg",
                                                 "-a [ --allow-interfaces ] arg",
-                                                "-i [ --expected-sample-id-increment ] arg (=1)"};
+                                                "-i [ --expected-sample-id-increment ] arg (=1)",
+                                                // The report's options, after the twelve.
+                                                "--report arg", "--report-period arg (=1)", "--duration arg",
+                                                "--fail-on arg"};
         std::vector<std::string> found;
         for (const auto& line : lines) {
             if (line.rfind("  -", 0) == 0) {

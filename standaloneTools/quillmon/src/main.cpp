@@ -6,6 +6,7 @@
 //   1    an error ended the run ("ERROR: ..." is logged): bad command line,
 //        QoS file or profile, network interface, DDS set-up
 //   254  too many topics (16 or more)
+//   2    with --fail-on: a named condition happened (see report/failOn.h)
 //
 // Teardown is bounded: once the exit report is logged, deleting the readers
 // and the facade must end within TEARDOWN_BOUND (5 s). If Fast DDS hangs
@@ -29,6 +30,8 @@
 #include "quillLog.h"
 #include "quillReaderListener.h"
 #include "quillmonOptions.h"
+#include "report/reportOptions.h"
+#include "report/reportRun.h"
 #include "teardownDeadline.h"
 
 namespace po = boost::program_options;
@@ -50,7 +53,8 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, TeardownDeadlin
 {
     bool checkRamp = false;
     std::string expectedPattern;
-    const po::options_description options = MakeQuillmonOptions(checkRamp, expectedPattern);
+    po::options_description options = MakeQuillmonOptions(checkRamp, expectedPattern);
+    quillReport::AddReportOptions(options);
     po::variables_map vm;
     if (!tools::ParseCommandLine(argc, argv, options, vm)) {
         return tools::STATUS_OK;
@@ -74,6 +78,9 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, TeardownDeadlin
     gExpectedSampleIdIncrement.store(static_cast<int>(vm["expected-sample-id-increment"].as<Unsigned32>().value));
     QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "expected-sample-id-increment: {}",
                  gExpectedSampleIdIncrement.load());
+
+    // Only when --report, --duration or --fail-on was given.
+    const auto reportRun = quillReport::ReportRun::FromOptions(vm, checkRamp, expectedPattern, logger);
 
     std::string multicastAddress;
     if (vm.count("multicast") != 0) {
@@ -99,6 +106,9 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, TeardownDeadlin
     uint16_t readerIndex = 0;
     for (const auto& topic : topics) {
         auto listener = std::make_shared<QuillReaderListener>(topic.c_str(), readerIndex++);
+        if (reportRun) {
+            reportRun->Attach(*listener);
+        }
         readers.push_back(DdsReaderParams{topic, std::move(listener), multicastAddress});
     }
     dds.CreateManyDataReaders(readers);
@@ -108,8 +118,13 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, TeardownDeadlin
     dds.EnableAllDataReaders();
     std::cout << "==> Ctrl-C to exit <=.\n" << std::flush;
 
-    while (!gExitRequested.load()) {
-        sleep(2);
+    if (reportRun) {
+        reportRun->Start();
+        reportRun->WaitForStop();
+    } else {
+        while (!gExitRequested.load()) {
+            sleep(2);
+        }
     }
 
     QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "Exiting ....");
@@ -120,9 +135,11 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, TeardownDeadlin
                      listener.topicName_.c_str(), listener.readerIndex_, listener.TotalSamplesReceived(),
                      listener.TotalSampleErrors());
     }
-    teardownDeadline.Arm(TEARDOWN_BOUND, tools::STATUS_OK);
+    // --fail-on may turn the status to 2 (quillReport::FAIL_ON_EXIT_STATUS).
+    const int status = reportRun ? reportRun->Finish(tools::STATUS_OK) : tools::STATUS_OK;
+    teardownDeadline.Arm(TEARDOWN_BOUND, status);
     dds.DestroyAllDataReaders();
-    return tools::STATUS_OK;
+    return status;
 }
 
 } // namespace

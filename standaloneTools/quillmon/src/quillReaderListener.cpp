@@ -150,14 +150,23 @@ void QuillReaderListener::on_data_available(fdds::DataReader* reader)
         }
         const auto count = dataSeq_.length();
         for (fdds::LoanableCollection::size_type i = 0; i < count; ++i) {
-            // A sample whose bytes could not be decoded carries no data either
-            // (see AgnosticTopic::wellFormed).
-            if (!infoSeq_[i].valid_data || !dataSeq_[i].wellFormed()) {
+            if (!infoSeq_[i].valid_data) {
                 continue;
             }
             AgnosticTopic& sample = dataSeq_[i];
+            // A sample whose bytes could not be decoded carries no data either
+            // (see AgnosticTopic::wellFormed).
+            if (!sample.wellFormed()) {
+                if (tally_) {
+                    tally_->ObserveUndecodable(infoSeq_[i]);
+                }
+                continue;
+            }
             currentSampleId_ = sample.sampleId();
-            RunPayloadCheck(sample);
+            const auto verdict = RunPayloadCheck(sample);
+            if (tally_) {
+                tally_->Observe(infoSeq_[i], sample, verdict);
+            }
             IntakeSample(sample);
         }
         ReturnLoan(reader);
@@ -208,13 +217,16 @@ void QuillReaderListener::UpdateRate()
     lastCallTime_ = clock_();
 }
 
-void QuillReaderListener::RunPayloadCheck(AgnosticTopic& sample)
+quillReport::PayloadVerdict QuillReaderListener::RunPayloadCheck(AgnosticTopic& sample)
 {
+    using quillReport::PayloadVerdict;
     if (!gExpectedPayloadPattern.empty()) {
-        CheckExpectedPayloadPattern(sample);
-    } else if (gCheckRamp.load()) {
-        CheckRamp(sample);
+        return PatternHolds(sample) ? PayloadVerdict::Passed : PayloadVerdict::Failed;
     }
+    if (gCheckRamp.load()) {
+        return RampHolds(sample) ? PayloadVerdict::Passed : PayloadVerdict::Failed;
+    }
+    return PayloadVerdict::NotChecked;
 }
 
 void QuillReaderListener::IntakeSample(const AgnosticTopic& sample)
@@ -276,6 +288,16 @@ void QuillReaderListener::Throttle()
 
 void QuillReaderListener::CheckRamp(AgnosticTopic& sample)
 {
+    RampHolds(sample);
+}
+
+void QuillReaderListener::CheckExpectedPayloadPattern(AgnosticTopic& sample)
+{
+    PatternHolds(sample);
+}
+
+bool QuillReaderListener::RampHolds(AgnosticTopic& sample)
+{
     const auto& payload = sample.payload();
     const uint8_t* bytes = payload.data();
     const auto length = static_cast<int64_t>(payload.size());
@@ -295,7 +317,7 @@ void QuillReaderListener::CheckRamp(AgnosticTopic& sample)
         }
     }
     if (count <= 1) {
-        return;
+        return true;
     }
     const double base = FloatAt(bytes, 0);
     for (int32_t i = SkipRampBlocks(bytes, 1, count, base); i < count; ++i) {
@@ -305,18 +327,19 @@ void QuillReaderListener::CheckRamp(AgnosticTopic& sample)
             QUILL_LOG(log4cplus::ERROR_LOG_LEVEL, "[{}][{}] SampleId: {}. CheckRamp error: {} [{} {} {}]", topicName_,
                       readerIndex_, currentSampleId_, i, FloatAt(bytes, 0), FloatAt(bytes, i), deviation);
             gExitRequested.store(true);
-            return;
+            return false;
         }
     }
+    return true;
 }
 
-void QuillReaderListener::CheckExpectedPayloadPattern(AgnosticTopic& sample)
+bool QuillReaderListener::PatternHolds(AgnosticTopic& sample)
 {
     if (gExpectedPayloadPattern != ALTERNATING_FLOAT_RAMP) {
         QUILL_LOG(log4cplus::ERROR_LOG_LEVEL, "[{}][{}] SampleId: {}. Unsupported expected payload pattern: {}",
                   topicName_, readerIndex_, currentSampleId_, gExpectedPayloadPattern);
         gExitRequested.store(true);
-        return;
+        return false;
     }
     const auto& payload = sample.payload();
     const auto length = static_cast<uint64_t>(payload.size());
@@ -324,7 +347,7 @@ void QuillReaderListener::CheckExpectedPayloadPattern(AgnosticTopic& sample)
         QUILL_LOG(log4cplus::ERROR_LOG_LEVEL, "[{}][{}] SampleId: {}. Payload size {} is incompatible with {}",
                   topicName_, readerIndex_, currentSampleId_, length, gExpectedPayloadPattern);
         gExitRequested.store(true);
-        return;
+        return false;
     }
     const uint8_t* bytes = payload.data();
     const auto count = static_cast<int64_t>(length / 4);
@@ -341,31 +364,41 @@ void QuillReaderListener::CheckExpectedPayloadPattern(AgnosticTopic& sample)
             QUILL_LOG(log4cplus::ERROR_LOG_LEVEL, "[{}][{}] SampleId: {}. Payload pattern mismatch: {}", topicName_,
                       readerIndex_, currentSampleId_, gExpectedPayloadPattern);
             gExitRequested.store(true);
-            return;
+            return false;
         }
         expected += step;
     }
     QUILL_LOG(log4cplus::INFO_LOG_LEVEL, "[{}][{}] SampleId: {}. Payload pattern verified: {} length: {}", topicName_,
               readerIndex_, currentSampleId_, gExpectedPayloadPattern, length);
+    return true;
 }
 
 // ---------------------------------------------------------------- status events
 
-void QuillReaderListener::on_subscription_matched(fdds::DataReader*, const fdds::SubscriptionMatchedStatus&)
+void QuillReaderListener::on_subscription_matched(fdds::DataReader*, const fdds::SubscriptionMatchedStatus& status)
 {
     QUILL_LOG(log4cplus::INFO_LOG_LEVEL, "[{}][{}]", topicName_, readerIndex_);
-    // A writer came or went: the statistics start over. The count starts at
-    // -1, so the first sample after a match brings it to 0.
-    std::lock_guard lock(statsMutex_);
-    totalSampleErrors_ = 0;
-    elapsedSec_ = 0.0;
-    firstSample_ = true;
-    totalSamplesReceived_ = -1;
+    {
+        // A writer came or went: the statistics start over. The count starts
+        // at -1, so the first sample after a match brings it to 0.
+        std::lock_guard lock(statsMutex_);
+        totalSampleErrors_ = 0;
+        elapsedSec_ = 0.0;
+        firstSample_ = true;
+        totalSamplesReceived_ = -1;
+    }
+    if (tally_) {
+        tally_->OnSubscriptionMatched(status);
+    }
 }
 
-void QuillReaderListener::on_requested_deadline_missed(fdds::DataReader*, const fdds::RequestedDeadlineMissedStatus&)
+void QuillReaderListener::on_requested_deadline_missed(fdds::DataReader*,
+                                                       const fdds::RequestedDeadlineMissedStatus& status)
 {
     QUILL_LOG(log4cplus::ERROR_LOG_LEVEL, "[{}][{}]", topicName_, readerIndex_);
+    if (tally_) {
+        tally_->OnDeadlineMissed(status);
+    }
 }
 
 void QuillReaderListener::on_liveliness_changed(fdds::DataReader*, const fdds::LivelinessChangedStatus& status)
@@ -398,6 +431,9 @@ void QuillReaderListener::on_liveliness_changed(fdds::DataReader*, const fdds::L
                   readerIndex_, samples, elapsed / static_cast<double>(samples), static_cast<double>(samples) / elapsed,
                   errors);
     }
+    if (tally_) {
+        tally_->OnLivelinessChanged(status);
+    }
 }
 
 void QuillReaderListener::on_sample_rejected(fdds::DataReader*, const fdds::SampleRejectedStatus& status)
@@ -406,17 +442,27 @@ void QuillReaderListener::on_sample_rejected(fdds::DataReader*, const fdds::Samp
               "[{}][{}] SampleRejectedStatus.last_reason: {}. SampleRejectedStatus.total_count_change: {}. "
               "SampleRejectedStatus.total_count: {}",
               topicName_, readerIndex_, status.last_reason, status.total_count_change, status.total_count);
+    if (tally_) {
+        tally_->OnSampleRejected(status);
+    }
 }
 
-void QuillReaderListener::on_requested_incompatible_qos(fdds::DataReader*, const fdds::RequestedIncompatibleQosStatus&)
+void QuillReaderListener::on_requested_incompatible_qos(fdds::DataReader*,
+                                                        const fdds::RequestedIncompatibleQosStatus& status)
 {
     QUILL_LOG(log4cplus::ERROR_LOG_LEVEL, "[{}][{}]", topicName_, readerIndex_);
+    if (tally_) {
+        tally_->OnIncompatibleQos(status);
+    }
 }
 
 void QuillReaderListener::on_sample_lost(fdds::DataReader*, const fdds::SampleLostStatus& status)
 {
     QUILL_LOG(log4cplus::ERROR_LOG_LEVEL, "[{}][{}] total_count: {} total_count_change: {}", topicName_, readerIndex_,
               status.total_count, status.total_count_change);
+    if (tally_) {
+        tally_->OnSampleLost(status);
+    }
 }
 
 // ---------------------------------------------------------------- formatting

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -17,6 +18,7 @@
 
 #include "lumo/Format.h"
 #include "lumo/componentFramework/AgnosticTopic.h"
+#include "report/readerTally.h"
 
 // Run settings, written once by the driver before any reader exists.
 extern std::atomic<int> gSleepPeriod;               // microseconds slept after each take; 0: none
@@ -59,6 +61,10 @@ public:
     void CheckRamp(lumo::componentFramework::AgnosticTopic& sample);
     void CheckExpectedPayloadPattern(lumo::componentFramework::AgnosticTopic& sample);
 
+    // Per-writer tallies for the report and --fail-on; set before the reader
+    // is enabled, never otherwise. Without one the data path is unchanged.
+    void AttachTally(std::shared_ptr<quillReport::ReaderTally> tally) { tally_ = std::move(tally); }
+
     // Consistent reads of the counters while callbacks may still run.
     int64_t TotalSamplesReceived() const;
     uint64_t TotalSampleErrors() const;
@@ -88,12 +94,16 @@ public:
 private:
     void UpdateRate();
     void IntakeSample(const lumo::componentFramework::AgnosticTopic& sample);
-    void RunPayloadCheck(lumo::componentFramework::AgnosticTopic& sample);
+    quillReport::PayloadVerdict RunPayloadCheck(lumo::componentFramework::AgnosticTopic& sample);
+    // The checks proper: false when the sample failed (logged, stop flag set).
+    bool RampHolds(lumo::componentFramework::AgnosticTopic& sample);
+    bool PatternHolds(lumo::componentFramework::AgnosticTopic& sample);
     void ReturnLoan(eprosima::fastdds::dds::DataReader* reader);
     void ReturnLoanIfLoaned(eprosima::fastdds::dds::DataReader* reader);
     void Throttle();
 
     Clock clock_;
+    std::shared_ptr<quillReport::ReaderTally> tally_;
     mutable std::mutex statsMutex_;
     std::mutex intakeMutex_;
 };

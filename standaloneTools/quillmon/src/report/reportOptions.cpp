@@ -1,0 +1,91 @@
+#include "reportOptions.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <ostream>
+
+namespace po = boost::program_options;
+
+namespace quillReport {
+
+namespace {
+
+// An unknown condition, refused like any invalid value, with the names
+// that would do.
+class InvalidConditions : public po::invalid_option_value
+{
+public:
+    explicit InvalidConditions(const std::string& value)
+        : po::invalid_option_value(value)
+    {
+        m_error_template += "; conditions: " + ConditionNames();
+    }
+};
+
+} // namespace
+
+std::ostream& operator<<(std::ostream& out, const Seconds& seconds)
+{
+    return out << seconds.value;
+}
+
+void validate(boost::any& target, const std::vector<std::string>& values, Seconds*, int)
+{
+    po::validators::check_first_occurrence(target);
+    const std::string& text = po::validators::get_single_string(values);
+    char* end = nullptr;
+    const double value = text.empty() ? 0.0 : std::strtod(text.c_str(), &end);
+    if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(value) || !(value > 0.0)) {
+        throw po::invalid_option_value(text);
+    }
+    target = Seconds{value};
+}
+
+void validate(boost::any& target, const std::vector<std::string>& values, ConditionList*, int)
+{
+    po::validators::check_first_occurrence(target);
+    const std::string& text = po::validators::get_single_string(values);
+    const auto conditions = ParseConditions(text);
+    if (!conditions) {
+        throw InvalidConditions(text);
+    }
+    target = ConditionList{*conditions};
+}
+
+void AddReportOptions(po::options_description& options)
+{
+    // clang-format off
+    options.add_options()
+        ("report", po::value<std::string>(),
+            "Write a JSON Lines report to this file: per reader and writer stream, every --report-period and at exit")
+        ("report-period", po::value<Seconds>()->default_value(Seconds{1.0}, "1"),
+            "Seconds between report records")
+        ("duration", po::value<Seconds>(), "End the run after this many seconds, as SIGINT would")
+        ("fail-on", po::value<ConditionList>(),
+            "Exit status 2 when any of these happened (comma-separated): missing, duplicates, restart, "
+            "middleware-loss, qos, lost, rejected, deadline, pattern, no-data");
+    // clang-format on
+}
+
+bool ReportSettings::Requested() const
+{
+    return path.has_value() || durationSec.has_value() || !failOn.empty();
+}
+
+ReportSettings ReportSettingsFrom(const po::variables_map& vm)
+{
+    ReportSettings settings;
+    if (vm.count("report") != 0) {
+        settings.path = vm["report"].as<std::string>();
+    }
+    settings.periodSec = vm["report-period"].as<Seconds>().value;
+    if (vm.count("duration") != 0) {
+        settings.durationSec = vm["duration"].as<Seconds>().value;
+    }
+    if (vm.count("fail-on") != 0) {
+        settings.failOn = vm["fail-on"].as<ConditionList>().conditions;
+    }
+    return settings;
+}
+
+} // namespace quillReport

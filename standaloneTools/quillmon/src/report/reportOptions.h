@@ -1,0 +1,52 @@
+// The report's command-line options (--report, --report-period, --duration,
+// --fail-on), added after the monitor's own, and the settings they give.
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <boost/any.hpp>
+#include <boost/program_options.hpp>
+
+#include "failOn.h"
+
+namespace quillReport {
+
+// A finite number of seconds above 0.
+struct Seconds
+{
+    double value = 0.0;
+};
+
+// The value of --fail-on: comma-separated condition names.
+struct ConditionList
+{
+    std::vector<Condition> conditions;
+};
+
+std::ostream& operator<<(std::ostream& out, const Seconds& seconds);
+
+// Found by the option library through argument-dependent lookup.
+void validate(boost::any& target, const std::vector<std::string>& values, Seconds*, int);
+void validate(boost::any& target, const std::vector<std::string>& values, ConditionList*, int);
+
+void AddReportOptions(boost::program_options::options_description& options);
+
+struct ReportSettings
+{
+    std::optional<std::string> path;
+    double periodSec = 1.0;
+    std::optional<double> durationSec;
+    std::vector<Condition> failOn;
+
+    // Whether any of the options was given.
+    bool Requested() const;
+    // Whether the readers must keep per-writer tallies.
+    bool NeedsTallies() const { return path.has_value() || !failOn.empty(); }
+};
+
+ReportSettings ReportSettingsFrom(const boost::program_options::variables_map& vm);
+
+} // namespace quillReport

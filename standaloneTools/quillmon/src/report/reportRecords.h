@@ -1,0 +1,57 @@
+// The records of the JSON Lines report, one line each (README.md documents
+// every field). Every record carries "schema" (SCHEMA_VERSION), "record"
+// (its kind), "time" (UTC, ISO 8601) and "t" (seconds since the start).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "failOn.h"
+#include "readerTally.h"
+
+namespace quillReport {
+
+inline constexpr int SCHEMA_VERSION = 1;
+
+// What the run was asked to do.
+struct RunDescription
+{
+    std::vector<std::string> topics;
+    uint32_t domainId = 0;
+    std::string qosProfile;
+    std::string qosFile;
+    uint32_t expectedIncrement = 1;
+    std::string payloadCheck; // "none", "ramp" or the pattern's name
+    std::string reportPath;
+    double reportPeriodSec = 1.0;
+    std::optional<double> durationSec;
+    std::vector<Condition> failOn;
+    std::string fastDdsVersion;
+};
+
+// When a record is written: the wall clock and the seconds since the start.
+struct RecordTime
+{
+    std::chrono::system_clock::time_point wall;
+    double sinceStart = 0.0;
+};
+
+// "2026-12-08T04:05:06.789Z"
+std::string IsoTime(std::chrono::system_clock::time_point time);
+
+std::string StartRecord(const RunDescription& run, const RecordTime& time);
+std::string EventRecord(const std::string& topic, uint32_t readerIndex, const StatusEvent& event,
+                        const RecordTime& time);
+// `periodSamples`: samples since the previous record of the stream, over
+// `periodSec` seconds.
+std::string WriterRecord(const ReaderSnapshot& reader, size_t stream, const std::string& payloadCheck,
+                         uint64_t periodSamples, double periodSec, bool final, const RecordTime& time);
+std::string ReaderRecord(const ReaderSnapshot& reader, uint64_t periodSamples, double periodSec, bool final,
+                         const RecordTime& time);
+std::string FinalRecord(const RunDescription& run, const std::vector<ReaderSnapshot>& readers, const Verdict& verdict,
+                        const RecordTime& time);
+
+} // namespace quillReport

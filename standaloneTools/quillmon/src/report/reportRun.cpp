@@ -1,0 +1,112 @@
+#include "reportRun.h"
+
+#include <algorithm>
+#include <ctime>
+
+#include <unistd.h>
+
+#include "lumo/componentFramework/FastDdsCompat.h"
+#include "quillLog.h"
+#include "quillReaderListener.h"
+#include "quillmonOptions.h"
+
+namespace po = boost::program_options;
+
+namespace quillReport {
+
+std::unique_ptr<ReportRun> ReportRun::FromOptions(const po::variables_map& vm, bool checkRamp,
+                                                  const std::string& expectedPattern, log4cplus::Logger& logger)
+{
+    ReportSettings settings = ReportSettingsFrom(vm);
+    if (!settings.Requested()) {
+        return nullptr;
+    }
+    RunDescription run;
+    run.topics = vm["topic"].as<std::vector<std::string>>();
+    run.domainId = vm["domain-id"].as<Unsigned32>().value;
+    run.qosProfile = vm["qos-profile"].as<std::string>();
+    run.qosFile = vm["qos-file"].as<std::string>();
+    run.expectedIncrement = vm["expected-sample-id-increment"].as<Unsigned32>().value;
+    run.payloadCheck = !expectedPattern.empty() ? expectedPattern : (checkRamp ? "ramp" : "none");
+    run.reportPath = settings.path.value_or("");
+    run.reportPeriodSec = settings.periodSec;
+    run.durationSec = settings.durationSec;
+    run.failOn = settings.failOn;
+    run.fastDdsVersion = lumo::componentFramework::compat::FastDdsVersion();
+    return std::make_unique<ReportRun>(std::move(settings), std::move(run), logger);
+}
+
+ReportRun::ReportRun(ReportSettings settings, RunDescription run, log4cplus::Logger& logger)
+    : settings_(std::move(settings))
+    , run_(std::move(run))
+    , logger_(logger)
+{
+}
+
+void ReportRun::Attach(QuillReaderListener& listener)
+{
+    if (!settings_.NeedsTallies()) {
+        return;
+    }
+    auto tally = std::make_shared<ReaderTally>(listener.topicName_, listener.readerIndex_, run_.expectedIncrement);
+    listener.AttachTally(tally);
+    tallies_.push_back(std::move(tally));
+}
+
+void ReportRun::Start()
+{
+    if (settings_.durationSec) {
+        deadline_ = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                           std::chrono::duration<double>(*settings_.durationSec));
+    }
+    if (settings_.path) {
+        writer_ = std::make_unique<ReportWriter>(run_, tallies_, logger_);
+        if (writer_->Open()) {
+            writer_->Start();
+        }
+    }
+}
+
+void ReportRun::WaitForStop()
+{
+    constexpr auto POLL = std::chrono::seconds(2);
+    while (!gExitRequested.load()) {
+        if (!settings_.durationSec) {
+            sleep(2);
+            continue;
+        }
+        const auto left = deadline_ - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero()) {
+            gExitRequested.store(true);
+            break;
+        }
+        // A signal cuts the sleep short, as it does the plain poll's.
+        const auto nap = std::chrono::duration_cast<std::chrono::nanoseconds>(std::min<decltype(left)>(left, POLL));
+        timespec request{static_cast<time_t>(nap.count() / 1000000000), static_cast<long>(nap.count() % 1000000000)};
+        nanosleep(&request, nullptr);
+    }
+}
+
+int ReportRun::Finish(int runStatus)
+{
+    std::vector<ReaderSnapshot> readers;
+    for (const auto& tally : tallies_) {
+        readers.push_back(tally->Snapshot());
+    }
+    const Verdict verdict = Judge(readers, run_.failOn, runStatus);
+    if (!verdict.failed.empty()) {
+        std::string failed;
+        for (const auto condition : verdict.failed) {
+            failed += failed.empty() ? "" : ", ";
+            failed += ConditionName(condition);
+        }
+        QUILL_LOG_TO(logger_, log4cplus::ERROR_LOG_LEVEL, "ERROR: --fail-on conditions happened: {}; exit status {}",
+                     failed, verdict.exitStatus);
+    }
+    if (writer_) {
+        writer_->Finish(readers, verdict);
+    }
+    return verdict.exitStatus;
+}
+
+} // namespace quillReport

@@ -1,0 +1,53 @@
+#include "streamContinuity.h"
+
+namespace quillReport {
+
+namespace {
+
+constexpr uint32_t HALF_RANGE = 0x80000000u;
+
+} // namespace
+
+bool AtOrBehind(uint32_t later, uint32_t earlier)
+{
+    return static_cast<uint32_t>(earlier - later) < HALF_RANGE;
+}
+
+ContinuityStep StreamContinuity::Observe(uint32_t id, uint64_t sequence, uint32_t increment)
+{
+    ContinuityStep step;
+    if (started_ && sequence != UNKNOWN_SEQUENCE && lastSequence_ != UNKNOWN_SEQUENCE && sequence > lastSequence_ + 1) {
+        step.middlewareLost = sequence - lastSequence_ - 1;
+    }
+    if (!started_) {
+        step.kind = Continuity::First;
+    } else {
+        const uint32_t distance = id - lastId_;
+        if (distance == increment) {
+            step.kind = Continuity::InOrder;
+        } else if (distance == 0) {
+            step.kind = Continuity::Duplicate;
+        } else if (distance >= HALF_RANGE) {
+            step.kind = Continuity::Backward;
+        } else {
+            step.kind = Continuity::Gap;
+            step.missingIds = increment == 0 ? 0 : (distance - 1) / increment;
+            step.publisherSkipped = step.missingIds > step.middlewareLost ? step.missingIds - step.middlewareLost : 0;
+        }
+    }
+    started_ = true;
+    lastId_ = id;
+    if (sequence != UNKNOWN_SEQUENCE) {
+        lastSequence_ = sequence;
+    }
+    return step;
+}
+
+void StreamContinuity::SkipSequence(uint64_t sequence)
+{
+    if (sequence != UNKNOWN_SEQUENCE) {
+        lastSequence_ = sequence;
+    }
+}
+
+} // namespace quillReport

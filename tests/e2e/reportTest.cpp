@@ -1,0 +1,334 @@
+// lumoQuillmon's JSON Lines report, --duration and --fail-on, against real
+// lumoQuillpub processes on loopback: exact per-writer counts for the faults
+// the publisher injects, two writers on one topic, a killed and restarted
+// writer, the exit statuses, and a report file that cannot be written. Every
+// record read is checked against the schema.
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "ExpectedLines.h"
+#include "ProcessRunner.h"
+#include "ReportSchema.h"
+#include "TestNames.h"
+#include "ToolRuns.h"
+
+using namespace std::chrono_literals;
+using lumo::test::Confined;
+using lumo::test::EXIT_TIMEOUT;
+using lumo::test::MessagesAt;
+using lumo::test::ProcessRunner;
+using lumo::test::ReadReport;
+using lumo::test::RecordsOf;
+using lumo::test::START_TIMEOUT;
+using lumo::test::StartConfinedPublisher;
+using lumo::test::StartReadyMonitor;
+using lumo::test::StopWith;
+using lumo::test::UniqueTopic;
+using nlohmann::json;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::Not;
+
+namespace {
+
+constexpr auto PUBLISH_TIMEOUT = 60s;
+constexpr auto SETTLE = 500ms;
+
+// A report file of this test process, removed at the end of its scope.
+class ReportFile
+{
+public:
+    ReportFile()
+        : path_("/tmp/lumo-report-" + std::to_string(getpid()) + "-" + std::to_string(counter_++) + ".jsonl")
+    {
+    }
+    ~ReportFile() { std::remove(path_.c_str()); }
+    const std::string& Path() const { return path_; }
+
+private:
+    static inline int counter_ = 0;
+    std::string path_;
+};
+
+// The publisher's summary of a run on one topic (reader index 0).
+std::string Summary(const std::string& topic, uint64_t written, uint64_t skipped = 0, uint64_t repeated = 0)
+{
+    return lumo::test::Summary(topic, 0, written, skipped, repeated);
+}
+
+// The single final record, and the final writer records of the report.
+struct FinalReport
+{
+    json final;
+    std::vector<json> writers;
+    std::vector<json> readers;
+};
+
+FinalReport Finals(const std::string& path)
+{
+    const auto records = ReadReport(path);
+    FinalReport report;
+    const auto finals = RecordsOf(records, "final");
+    EXPECT_EQ(finals.size(), 1u);
+    EXPECT_EQ(RecordsOf(records, "start").size(), 1u);
+    if (!records.empty()) {
+        EXPECT_EQ(records.front()["record"], "start");
+        EXPECT_EQ(records.back()["record"], "final");
+    }
+    report.final = finals.empty() ? json::object() : finals.back();
+    report.writers = RecordsOf(records, "writer", true);
+    report.readers = RecordsOf(records, "reader", true);
+    return report;
+}
+
+} // namespace
+
+TEST(ReportCounts, InjectedSkipsAndARepeatGiveExactPerWriterCountsAndTheVerdict)
+{
+    // Quotes, a backslash and UTF-8 in the topic name: the report escapes them.
+    const auto topic = UniqueTopic("Re\"port\\\xc3\xa9");
+    ReportFile report;
+    auto monitor = StartReadyMonitor(
+        {"-t", topic, "--report", report.Path(), "--report-period", "0.5", "--fail-on", "missing,middleware-loss"});
+    auto publisher = StartConfinedPublisher(
+        {"-t", topic, "-n", "300", "-r", "0", "--skip-every", "10", "--repeat-id", "55", "--linger", "60"});
+    ASSERT_TRUE(publisher->WaitForText(Summary(topic, 300, 29, 1), PUBLISH_TIMEOUT)) << publisher->Output();
+    std::this_thread::sleep_for(SETTLE);
+    // Ids were missing: --fail-on missing turns the status to 2.
+    EXPECT_EQ(StopWith(*monitor), 2);
+    EXPECT_THAT(MessagesAt(*monitor, "ERROR"),
+                ElementsAre("ERROR: --fail-on conditions happened: missing; exit status 2"));
+    EXPECT_EQ(StopWith(*publisher), 0);
+
+    const auto result = Finals(report.Path());
+    ASSERT_EQ(result.writers.size(), 1u);
+    const auto& writer = result.writers[0];
+    EXPECT_EQ(writer["topic"], topic);
+    EXPECT_EQ(writer["samples"], 300);
+    EXPECT_EQ(writer["payload_bytes"], 300 * 64);
+    EXPECT_EQ(writer["first_id"], 0);
+    // 299 steps, 29 of them two ids long, one of them a repeat (no step).
+    EXPECT_EQ(writer["last_id"], 298 + 29);
+    EXPECT_EQ(writer["missing_ids"], 29);
+    EXPECT_EQ(writer["gaps"], 29);
+    EXPECT_EQ(writer["publisher_skipped"], 29);
+    EXPECT_EQ(writer["middleware_lost"], 0);
+    EXPECT_EQ(writer["duplicates"], 1);
+    EXPECT_EQ(writer["backward_jumps"], 0);
+    EXPECT_EQ(writer["restart_of"], nullptr);
+    EXPECT_EQ(writer["payload_check"]["kind"], "none");
+    ASSERT_TRUE(writer["latency_ns"].is_object());
+    EXPECT_EQ(writer["latency_ns"]["count"], 300);
+    EXPECT_EQ(writer["latency_ns"]["negative"], 0);
+    EXPECT_GT(writer["latency_ns"]["max"].get<int64_t>(), 0);
+    EXPECT_LT(writer["latency_ns"]["max"].get<int64_t>(), 10'000'000'000);
+
+    const auto& verdict = result.final["verdict"];
+    EXPECT_EQ(verdict["result"], "fail");
+    EXPECT_EQ(verdict["fail_on"], json::parse(R"(["missing","middleware-loss"])"));
+    EXPECT_EQ(verdict["happened"], json::parse(R"(["missing","duplicates"])"));
+    EXPECT_EQ(verdict["failed"], json::parse(R"(["missing"])"));
+    EXPECT_EQ(verdict["exit_status"], 2);
+    EXPECT_EQ(result.final["totals"]["samples"], 300);
+    EXPECT_EQ(result.final["options"]["topics"], json::array({topic}));
+    EXPECT_EQ(result.final["qos_profile"], "Lumo_Default_Profile");
+}
+
+TEST(ReportCounts, TwoWritersOnOneTopicAreCountedApart)
+{
+    const auto topic = UniqueTopic("TwoWriters");
+    ReportFile report;
+    auto monitor = StartReadyMonitor({"-t", topic, "--report", report.Path()});
+    auto first = StartConfinedPublisher({"-t", topic, "-n", "400", "-r", "1000", "--linger", "60"});
+    auto second = StartConfinedPublisher(
+        {"-t", topic, "-n", "250", "-r", "1000", "--start-id", "1000000", "--skip-every", "50", "--linger", "60"});
+    ASSERT_TRUE(first->WaitForText(Summary(topic, 400), PUBLISH_TIMEOUT)) << first->Output();
+    ASSERT_TRUE(second->WaitForText(Summary(topic, 250, 4), PUBLISH_TIMEOUT)) << second->Output();
+    std::this_thread::sleep_for(SETTLE);
+    EXPECT_EQ(StopWith(*monitor), 0);
+    EXPECT_EQ(StopWith(*first), 0);
+    EXPECT_EQ(StopWith(*second), 0);
+
+    const auto result = Finals(report.Path());
+    ASSERT_EQ(result.writers.size(), 2u);
+    // In the order their first samples arrived; told apart by the first id.
+    const bool firstIsFirst = result.writers[0]["first_id"] == 0;
+    const auto& a = result.writers[firstIsFirst ? 0 : 1];
+    const auto& b = result.writers[firstIsFirst ? 1 : 0];
+    EXPECT_NE(a["writer"], b["writer"]);
+    EXPECT_EQ(a["samples"], 400);
+    EXPECT_EQ(a["last_id"], 399);
+    EXPECT_EQ(a["missing_ids"], 0);
+    EXPECT_EQ(b["samples"], 250);
+    EXPECT_EQ(b["first_id"], 1000000);
+    EXPECT_EQ(b["missing_ids"], 4);
+    EXPECT_EQ(b["publisher_skipped"], 4);
+    for (const auto* writer : {&a, &b}) {
+        EXPECT_EQ((*writer)["duplicates"], 0);
+        EXPECT_EQ((*writer)["backward_jumps"], 0);
+        EXPECT_EQ((*writer)["middleware_lost"], 0);
+    }
+    ASSERT_EQ(result.readers.size(), 1u);
+    EXPECT_EQ(result.readers[0]["writers"], 2);
+    EXPECT_EQ(result.readers[0]["samples"], 650);
+    EXPECT_EQ(result.readers[0]["events"]["matched"], 2);
+    EXPECT_EQ(result.final["verdict"]["happened"], json::parse(R"(["missing"])"));
+}
+
+TEST(ReportCounts, AKilledAndRestartedWriterIsARestartNotALoss)
+{
+    const auto topic = UniqueTopic("Restart");
+    ReportFile report;
+    // The reader that watches writer liveliness (3 s lease) notices the kill.
+    auto monitor = StartReadyMonitor({"-d", "-t", topic, "--qos-profile", "Lumo_Liveliness_Profile", "--report",
+                                      report.Path(), "--fail-on", "restart"});
+    auto victim = StartConfinedPublisher({"-t", topic, "-r", "200", "--duration", "120"});
+    ASSERT_TRUE(monitor->WaitForText(" Payload size: 64", START_TIMEOUT)) << monitor->Output();
+    std::this_thread::sleep_for(1s);
+    victim->Signal(SIGKILL);
+    ASSERT_EQ(victim->Wait(EXIT_TIMEOUT), -SIGKILL);
+    ASSERT_TRUE(monitor->WaitForText("alive_count: 0 not_alive_count: 1", 20s)) << monitor->Output();
+    // Then the participant's lease ends the match (the prefix alone, a second time).
+    int prefixLines = 0;
+    ASSERT_TRUE(monitor->WaitForLine(
+        [&](const std::string& line) {
+            return lumo::test::WithoutTimestamp(line) == "INFO  [" + topic + "][0]" && ++prefixLines == 2;
+        },
+        20s))
+        << monitor->Output();
+
+    auto successor = StartConfinedPublisher({"-t", topic, "-n", "300", "-r", "500", "--linger", "60"});
+    ASSERT_TRUE(successor->WaitForText(Summary(topic, 300), PUBLISH_TIMEOUT)) << successor->Output();
+    std::this_thread::sleep_for(SETTLE);
+    EXPECT_EQ(StopWith(*monitor), 2);
+    EXPECT_EQ(StopWith(*successor), 0);
+
+    const auto result = Finals(report.Path());
+    ASSERT_EQ(result.writers.size(), 2u) << "one stream per writer";
+    const auto& killed = result.writers[0];
+    const auto& restarted = result.writers[1];
+    EXPECT_EQ(killed["first_id"], 0);
+    EXPECT_GT(killed["samples"].get<uint64_t>(), 100u);
+    EXPECT_EQ(killed["last_id"].get<uint64_t>() + 1, killed["samples"].get<uint64_t>());
+    EXPECT_EQ(killed["presence"], "unmatched");
+    EXPECT_EQ(restarted["restart_of"], killed["writer"]);
+    EXPECT_EQ(restarted["samples"], 300);
+    EXPECT_EQ(restarted["first_id"], 0);
+    for (const auto* writer : {&killed, &restarted}) {
+        EXPECT_EQ((*writer)["missing_ids"], 0);
+        EXPECT_EQ((*writer)["middleware_lost"], 0);
+        EXPECT_EQ((*writer)["backward_jumps"], 0);
+    }
+    EXPECT_EQ(result.readers.at(0)["restarts"], 1);
+    EXPECT_EQ(result.final["verdict"]["failed"], json::parse(R"(["restart"])"));
+    // The liveliness loss is an event record with the writer it concerns.
+    bool lostEvent = false;
+    for (const auto& event : RecordsOf(ReadReport(report.Path()), "event")) {
+        lostEvent |= event["event"] == "liveliness_changed" && event["not_alive_count_change"] == 1 &&
+                     event["writer"] == killed["writer"];
+    }
+    EXPECT_TRUE(lostEvent);
+}
+
+TEST(ReportRun, DurationEndsTheRunAsSigintWouldAndFailOnDecidesTheStatus)
+{
+    const auto quiet = UniqueTopic("Quiet");
+    ReportFile report;
+    // No writer: the run ends by itself after the duration, with the exit
+    // report; periodic records came every half second meanwhile.
+    auto passing = lumo::test::StartMonitor(
+        Confined({"-d", "-t", quiet, "--duration", "2.5", "--report", report.Path(), "--report-period", "0.5"}));
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(passing->Wait(EXIT_TIMEOUT), 0) << passing->Output();
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(took, 2500ms);
+    EXPECT_LT(took, 15s);
+    const auto info = MessagesAt(*passing, "INFO");
+    EXPECT_THAT(info, Contains("Exiting ...."));
+    EXPECT_THAT(info, Contains(" [" + quiet + "][0] #samples: 0 #lost samples: 0"));
+    const auto records = ReadReport(report.Path());
+    const auto periodic = RecordsOf(records, "reader").size() - RecordsOf(records, "reader", true).size();
+    EXPECT_GE(periodic, 3u);
+    EXPECT_LE(periodic, 6u);
+    EXPECT_EQ(RecordsOf(records, "final").at(0)["verdict"]["happened"], json::parse(R"(["no-data"])"));
+    EXPECT_EQ(RecordsOf(records, "final").at(0)["verdict"]["exit_status"], 0);
+
+    auto failing = lumo::test::StartMonitor(Confined({"-t", quiet, "--duration", "1", "--fail-on", "no-data"}));
+    ASSERT_EQ(failing->Wait(EXIT_TIMEOUT), 2) << failing->Output();
+    EXPECT_THAT(MessagesAt(*failing, "ERROR"),
+                ElementsAre("ERROR: --fail-on conditions happened: no-data; exit status 2"));
+
+    // A failed payload check ends the run (status 0 as ever); with --fail-on
+    // pattern the status is 2.
+    const auto corrupt = UniqueTopic("Corrupt");
+    auto checking = StartReadyMonitor({"-c", "-t", corrupt, "--fail-on", "pattern,no-data"});
+    auto publisher = StartConfinedPublisher({"-t", corrupt, "-n", "100", "-r", "200", "--payload", "ramp",
+                                             "--corrupt-sample", "40", "--wait-timeout", "20", "--ack-timeout", "0"});
+    ASSERT_EQ(checking->Wait(EXIT_TIMEOUT), 2) << checking->Output();
+    EXPECT_THAT(MessagesAt(*checking, "ERROR"),
+                Contains("ERROR: --fail-on conditions happened: pattern; exit status 2"));
+    EXPECT_EQ(publisher->Wait(EXIT_TIMEOUT), 0);
+}
+
+TEST(ReportRun, BadValuesAreRefusedLikeAnyBadOption)
+{
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+        {{"--fail-on", "missing,bogus"},
+         "ERROR: the argument ('missing,bogus') for option '--fail-on' is invalid; conditions: missing, duplicates, "
+         "restart, middleware-loss, qos, lost, rejected, deadline, pattern, no-data"},
+        {{"--fail-on", ""},
+         "ERROR: the argument for option '--fail-on' is invalid; conditions: missing, "
+         "duplicates, restart, middleware-loss, qos, lost, rejected, deadline, pattern, no-data"},
+        {{"--duration", "0"}, "ERROR: the argument ('0') for option '--duration' is invalid"},
+        {{"--duration", "nan"}, "ERROR: the argument ('nan') for option '--duration' is invalid"},
+        {{"--report-period", "-1"}, "ERROR: the argument ('-1') for option '--report-period' is invalid"},
+        {{"--report"}, "ERROR: the required argument for option '--report' is missing"},
+        {{"--duration", "1", "--duration", "2"}, "ERROR: option '--duration' cannot be specified more than once"},
+    };
+    for (auto [args, message] : cases) {
+        args.insert(args.begin(), {"-a", lumo::test::LOOPBACK});
+        ProcessRunner monitor(LUMO_QUILLMON_PATH, args);
+        EXPECT_EQ(monitor.Wait(EXIT_TIMEOUT), 1) << args[2];
+        EXPECT_THAT(monitor.Messages(), ElementsAre("ERROR " + message)) << monitor.Output();
+    }
+}
+
+TEST(ReportFile, AnUnwritableOrFullFileIsOneErrorAndMonitoringGoesOn)
+{
+    struct Case
+    {
+        std::string path;
+        std::string error;
+    };
+    const std::vector<Case> cases{
+        {"/nonexistent-dir/report.jsonl", "ERROR: cannot open the report file '/nonexistent-dir/report.jsonl': No "
+                                          "such file or directory; monitoring goes on without a report"},
+        {"/dev/full", "ERROR: cannot write the report file '/dev/full': No space left on device; monitoring goes on, "
+                      "no more records are written"},
+    };
+    for (const auto& c : cases) {
+        const auto topic = UniqueTopic("Unwritable");
+        auto monitor = StartReadyMonitor({"-d", "-t", topic, "--report", c.path, "--report-period", "0.2"});
+        auto publisher = StartConfinedPublisher({"-t", topic, "-n", "200", "-r", "100", "--linger", "60"});
+        ASSERT_TRUE(publisher->WaitForText(Summary(topic, 200), PUBLISH_TIMEOUT)) << publisher->Output();
+        std::this_thread::sleep_for(SETTLE);
+        EXPECT_EQ(StopWith(*monitor), 0);
+        EXPECT_EQ(StopWith(*publisher), 0);
+        EXPECT_THAT(MessagesAt(*monitor, "ERROR"), ElementsAre(c.error)) << monitor->Output();
+        // Monitoring went on: every sample arrived in order.
+        const auto info = MessagesAt(*monitor, "INFO");
+        EXPECT_THAT(info, Contains("[" + topic + "][0] SampleId: 0 Payload size: 64"));
+        EXPECT_THAT(info, Contains(::testing::AllOf(::testing::StartsWith(" [" + topic + "][0] #samples: "),
+                                                    ::testing::EndsWith(" #lost samples: 0"))));
+        EXPECT_THAT(info, Not(Contains(::testing::HasSubstr("mismatch"))));
+    }
+}
