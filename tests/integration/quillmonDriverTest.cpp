@@ -49,16 +49,11 @@ TEST(QuillmonUsage, HelpPrintsTheOptionTableOnlyAndExitsZero)
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.front(), "lumoQuillmon Usage:");
         // The twelve options, in order, then the report's four.
-        const std::vector<std::string> expected{"-h [ --help ]",
-                                                "-s [ --sleep-period-in-msec ] arg (=0)",
-                                                "-c [ --check-ramp ]",
-                                                "--expected-payload-pattern arg",
-                                                "-d [ --debug ]",
-                                                "-t [ --topic ] arg (=TestTopic)",
-                                                "--domain-id arg (=0)",
-                                                "--qos-profile arg (=Lumo_Default_Profile)",
-                                                "--qos-file arg (=telemDataPathDdsQos.xml)",
-                                                "-m [ --multicast ] arg",
+        const std::vector<std::string> expected{"-h [ --help ]", "-s [ --sleep-period-in-msec ] arg (=0)",
+                                                "-c [ --check-ramp ]", "--expected-payload-pattern arg",
+                                                "-d [ --debug ]", "-t [ --topic ] arg (=TestTopic)",
+                                                "--domain-id arg (=0)", "--qos-profile arg (=Lumo_Default_Profile)",
+                                                "--qos-file arg (=telemDataPathDdsQos.xml)", "-m [ --multicast ] arg",
                                                 "-a [ --allow-interfaces ] arg",
                                                 "-i [ --expected-sample-id-increment ] arg (=1)",
                                                 // The report's options, after the twelve.
