@@ -17,6 +17,8 @@ PACKAGES=(
     cyclonedds-dev
     clang-14 libclang-rt-14-dev
     iproute2 procps nftables tcpdump
+    # fast-discovery-server, the discovery server of the cross-host tests
+    fastdds-tools
 )
 
 missing=()

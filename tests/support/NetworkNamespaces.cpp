@@ -20,6 +20,7 @@ namespace {
 
 constexpr auto COMMAND_TIMEOUT = std::chrono::seconds(20);
 constexpr const char* LOSS_TABLE = "lqmloss";
+constexpr const char* NO_MULTICAST_TABLE = "lqmnomcast";
 
 // What the signal handler removes: plain storage, since a handler may not
 // allocate or take locks. Written by the test's main thread only.
@@ -292,7 +293,29 @@ void NetworkNamespaces::DropOutgoing(const std::string& host, const std::string&
 
 uint64_t NetworkNamespaces::DroppedOutgoing(const std::string& host)
 {
-    const auto words = Words(Run(host, {"nft", "list", "table", "inet", LOSS_TABLE}));
+    return CounterTotal(host, LOSS_TABLE);
+}
+
+void NetworkNamespaces::DropMulticast(const std::string& host)
+{
+    const std::string table = std::string("inet ") + NO_MULTICAST_TABLE;
+    std::string rules = "add table " + table;
+    for (const auto& [chain, hook] : {std::pair<std::string, std::string>{"out", "output"}, {"in", "input"}}) {
+        rules += "; add chain " + table + " " + chain + " { type filter hook " + hook +
+                 " priority 0; policy accept; }; add rule " + table + " " + chain +
+                 " ip daddr 224.0.0.0/4 counter drop";
+    }
+    Run(host, {"nft", rules});
+}
+
+uint64_t NetworkNamespaces::DroppedMulticast(const std::string& host)
+{
+    return CounterTotal(host, NO_MULTICAST_TABLE);
+}
+
+uint64_t NetworkNamespaces::CounterTotal(const std::string& host, const std::string& table)
+{
+    const auto words = Words(Run(host, {"nft", "list", "table", "inet", table}));
     uint64_t dropped = 0;
     for (size_t i = 0; i + 2 < words.size(); ++i) {
         if (words[i] == "counter" && words[i + 1] == "packets") {

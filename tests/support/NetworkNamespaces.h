@@ -53,6 +53,13 @@ public:
     void DropOutgoing(const std::string& host, const std::string& ifname, int percent);
     // Datagrams dropped so far by the rule of DropOutgoing.
     uint64_t DroppedOutgoing(const std::string& host);
+    // Drops every IPv4 multicast datagram the host sends or receives, on
+    // every interface: a network that carries no multicast (cloud, routed,
+    // Wi-Fi). The multicast route stays, so that senders meet the drop and
+    // not a missing route.
+    void DropMulticast(const std::string& host);
+    // Multicast datagrams dropped so far by the rules of DropMulticast.
+    uint64_t DroppedMulticast(const std::string& host);
 
     // Runs a program inside the host, with the host's own /dev/shm; its
     // output is captured.
@@ -74,6 +81,9 @@ public:
     static constexpr const char* PREFIX = "lqmtest-";
 
 private:
+    // The packets counted by every counter of one nft table of the host.
+    uint64_t CounterTotal(const std::string& host, const std::string& table);
+
     std::vector<std::string> created_;
 };
 
