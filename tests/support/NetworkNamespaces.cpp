@@ -11,6 +11,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -163,6 +164,56 @@ void RemoveLeftovers()
     }
 }
 
+// Removes, once this process has ended in any way (SIGKILL and a CTest
+// timeout included), the namespaces it reports on its standard input
+// ("add NAME" / "del NAME") and has not removed itself. It ignores SIGINT
+// and SIGTERM, which a terminal or CTest send to the whole process group.
+constexpr const char* WATCHDOG_SCRIPT = R"(
+names=" "
+while read -r op name; do
+    case $op in
+    add) names="$names$name " ;;
+    del) names=$(printf '%s' "$names" | sed "s| $name | |") ;;
+    esac
+done
+for name in $names; do
+    for pid in $("$0" netns pids "$name" 2>/dev/null); do kill -9 "$pid"; done
+    "$0" netns del "$name" 2>/dev/null
+    rm -rf "/dev/shm/$name"
+done
+)";
+
+// The write end of the watchdog's input, or -1.
+int StartWatchdog(pid_t& watchdog)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        return -1;
+    }
+    watchdog = fork();
+    if (watchdog == 0) {
+        std::signal(SIGINT, SIG_IGN);
+        std::signal(SIGTERM, SIG_IGN);
+        dup2(fds[0], STDIN_FILENO);
+        execl("/bin/sh", "sh", "-c", WATCHDOG_SCRIPT, gIpPath, nullptr);
+        _exit(127);
+    }
+    close(fds[0]);
+    if (watchdog < 0) {
+        close(fds[1]);
+        return -1;
+    }
+    return fds[1];
+}
+
+void TellWatchdog(int fd, const std::string& line)
+{
+    if (fd >= 0) {
+        const std::string text = line + "\n";
+        [[maybe_unused]] const auto written = write(fd, text.data(), text.size());
+    }
+}
+
 } // namespace
 
 const std::string& IpProgram()
@@ -211,6 +262,7 @@ NetworkNamespaces::NetworkNamespaces()
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    watchdogInput_ = StartWatchdog(watchdog_);
 }
 
 NetworkNamespaces::~NetworkNamespaces()
@@ -218,6 +270,11 @@ NetworkNamespaces::~NetworkNamespaces()
     for (auto it = created_.rbegin(); it != created_.rend(); ++it) {
         Remove(*it);
         Forget(*it);
+        TellWatchdog(watchdogInput_, "del " + *it);
+    }
+    if (watchdogInput_ >= 0) {
+        close(watchdogInput_);
+        waitpid(watchdog_, nullptr, 0);
     }
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
@@ -233,6 +290,7 @@ void NetworkNamespaces::AddHost(const std::string& host)
     const auto ns = Namespace(host);
     // Remembered first: a signal between the two steps still removes it.
     Remember(ns);
+    TellWatchdog(watchdogInput_, "add " + ns);
     RunIp({"netns", "add", ns});
     created_.push_back(ns);
     std::filesystem::create_directories(SharedMemory(host));

@@ -21,7 +21,9 @@ public:
     static std::string Unavailable();
 
     // Removes what runs of dead test processes left behind, and arranges for
-    // SIGINT/SIGTERM of this process to remove what this object creates.
+    // what this object creates to be removed on SIGINT/SIGTERM of this
+    // process, and by a watchdog process once this process has ended in any
+    // other way (SIGKILL, a CTest timeout).
     NetworkNamespaces();
     // Kills the processes left inside the namespaces, then deletes the
     // namespaces, which takes their interfaces and nft tables with them.
@@ -85,6 +87,8 @@ private:
     uint64_t CounterTotal(const std::string& host, const std::string& table);
 
     std::vector<std::string> created_;
+    pid_t watchdog_ = -1;
+    int watchdogInput_ = -1;
 };
 
 // The path of the `ip` program.
