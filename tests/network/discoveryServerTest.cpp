@@ -106,11 +106,17 @@ protected:
     }
 
     // A discovery server with this id (its position in ROS_DISCOVERY_SERVER)
-    // on the host's address.
+    // on the host's address. With `backup` it keeps its state in a file of
+    // the host (in its /dev/shm) and takes it up again when restarted.
     std::unique_ptr<ProcessRunner> Server(const std::string& host, const std::string& address, const std::string& id,
-                                          const std::string& port = "11811")
+                                          const std::string& port = "11811", bool backup = false)
     {
-        auto server = net_->Start(host, SERVER_PROGRAM, {"-i", id, "-l", address, "-p", port});
+        std::vector<std::string> args{"-c", "cd /dev/shm && exec \"$0\" \"$@\"", SERVER_PROGRAM, "-i", id, "-l",
+                                      address, "-p", port};
+        if (backup) {
+            args.push_back("-b");
+        }
+        auto server = net_->Start(host, "/bin/sh", args);
         EXPECT_TRUE(server->WaitForText("Server is running", START_TIMEOUT)) << server->Output();
         return server;
     }
@@ -220,15 +226,19 @@ TEST_F(DiscoveryServer, BackupServerKeepsDiscoveryGoingWhenTheFirstDies)
 
 TEST_F(DiscoveryServer, RestartedServerLetsTheMonitorDiscoverANewPublisher)
 {
+    // Restarted without its backup, a 2.9 server comes back under the same
+    // GUID with its announcements numbered from 1 again, which its clients
+    // take for old news: a publisher started after the restart went
+    // unnoticed for over a minute in 2 runs of 5.
     LanWithoutMulticast({"ds", "pubA", "pubB", "mon"});
-    auto server = Server("ds", SERVER_A, "0");
+    auto server = Server("ds", SERVER_A, "0", "11811", true);
     auto monitor = Monitor("mon", {topicA_, topicB_}, SERVER_A + ":11811");
     auto publisherA = Publisher("pubA", topicA_, SERVER_A + ":11811", {"-r", "100", "--duration", "120"});
     ASSERT_TRUE(monitor->WaitForText(prefixA_ + " SampleId: 0 Payload size: 64", START_TIMEOUT)) << monitor->Output();
 
     Kill(*server);
     std::this_thread::sleep_for(1s);
-    server = Server("ds", SERVER_A, "0");
+    server = Server("ds", SERVER_A, "0", "11811", true);
     const auto restarted = Clock::now();
     auto publisherB = Publisher("pubB", topicB_, SERVER_A + ":11811", {"-r", "100", "--duration", "120"});
     // Generous: the bound itself is printed below, and stated in the README.
