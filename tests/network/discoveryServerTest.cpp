@@ -18,11 +18,11 @@
 
 #include "NetworkNamespaces.h"
 #include "ProcessRunner.h"
+#include "TestHostsFixture.h"
 #include "TestNames.h"
 #include "ToolRuns.h"
 
 using namespace std::chrono_literals;
-using lumo::test::NetworkNamespaces;
 using lumo::test::ProcessRunner;
 using ::testing::Contains;
 using ::testing::ElementsAre;
@@ -64,31 +64,15 @@ size_t CountOf(const std::vector<std::string>& lines, const std::string& line)
     return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
 }
 
-class DiscoveryServer : public ::testing::Test
+class DiscoveryServer : public lumo::test::TestHostsFixture
 {
 protected:
     void SetUp() override
     {
-        if (const auto reason = NetworkNamespaces::Unavailable(); !reason.empty()) {
-            GTEST_SKIP() << "discovery server tests need network namespaces (root): " << reason;
-        }
         if (SERVER_PROGRAM.empty()) {
             GTEST_SKIP() << "no fast-discovery-server found (Debian package fastdds-tools)";
         }
-        net_ = std::make_unique<NetworkNamespaces>();
-    }
-
-    void TearDown() override
-    {
-        if (!net_) {
-            return;
-        }
-        const auto names = net_->Created();
-        net_.reset();
-        const auto left = lumo::test::RunIp({"netns", "list"});
-        for (const auto& name : names) {
-            EXPECT_THAT(left, Not(HasSubstr(name))) << "namespace left behind";
-        }
+        TestHostsFixture::SetUp();
     }
 
     // A switch and these hosts on it, 10.77.0.<n>/24 in order; multicast is
@@ -163,7 +147,6 @@ protected:
         EXPECT_EQ(process.Wait(EXIT_TIMEOUT), -SIGKILL);
     }
 
-    std::unique_ptr<NetworkNamespaces> net_;
     const std::string topicA_ = lumo::test::UniqueTopic("DsA");
     const std::string topicB_ = lumo::test::UniqueTopic("DsB");
     const std::string prefixA_ = "[" + topicA_ + "][0]";
