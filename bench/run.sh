@@ -8,13 +8,20 @@
 #      check, --check-ramp, or the alternating_float_ramp pattern; 1 and 15
 #      topics; received samples/s, gaps, reader CPU per million samples,
 #      peak RSS, and the monitor/bare ratios;
-#   3. reference: Cyclone DDS's ddsperf pub/sub at the same payload sizes.
+#   3. a writer of another implementation: lumoCyclonePub (Cyclone DDS) as
+#      fast as it can, reliable and best effort, into lumoQuillmon and
+#      lumoBareReader at once (64 B and 1 KiB); samples/s, CPU, the reliable
+#      over best-effort ratio;
+#   4. memory at rest: lumoQuillmon and lumoBareReader with 1 and 15 topics
+#      and no writer, VmRSS;
+#   5. reference: Cyclone DDS's ddsperf pub/sub at the same payload sizes.
 # Everything runs on loopback only (see bench/throughput/common.sh and
 # tests/data/cyclonedds-loopback.xml).
 #
 # usage: bench/run.sh [--quick] [--no-build] [--duration S] [--rates "0 1000"]
 #                     [--sizes "64 1024 65536 1048576"] [--topics "1 15"]
-#                     [--qos-profile NAME] [--qos-file FILE] [--skip micro,throughput,ddsperf]
+#                     [--qos-profile NAME] [--qos-file FILE]
+#                     [--skip micro,throughput,foreign,rest,ddsperf]
 #                     [--fastdds 2|3] [--build-dir DIR]
 #   --quick     about 2 minutes: 2-second runs, 64 B and 64 KiB, maximum rate
 #   --no-build  use the build directory as it is
@@ -50,7 +57,7 @@ while [ $# -gt 0 ]; do
     --skip) skip=$2; shift ;;
     --fastdds) fastdds=$2; shift ;;
     --build-dir) build_dir=$(realpath -m "$2"); shift ;;
-    -h | --help) sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,35p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
     esac
     shift
@@ -84,11 +91,13 @@ if [ $build -eq 1 ]; then
         scripts/build-fastdds3.sh --prefix "$FASTDDS3_PREFIX" -j 2
     fi
     echo "=== building ($BUILD_DIR, RelWithDebInfo, benchmarks on, Fast DDS $fastdds)"
-    cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMO_BUILD_BENCH=ON -DLUMO_BUILD_TESTS=OFF \
+    # Tests on for lumoCyclonePub, the foreign writer; only the targets below
+    # are built.
+    cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMO_BUILD_BENCH=ON -DLUMO_BUILD_TESTS=ON \
         "${fastdds_args[@]}" > "$BUILD_DIR.configure.log" 2>&1 || { cat "$BUILD_DIR.configure.log"; exit 1; }
     # Two jobs at most: the machine is shared.
     cmake --build "$BUILD_DIR" -j 2 --target lumoQuillmon lumoQuillpub lumoBareReader lumoExitReport \
-        payloadChecksBench > "$BUILD_DIR.build.log" 2>&1 || { tail -30 "$BUILD_DIR.build.log"; exit 1; }
+        payloadChecksBench lumoCyclonePub > "$BUILD_DIR.build.log" 2>&1 || { tail -30 "$BUILD_DIR.build.log"; exit 1; }
 fi
 
 export WORK_DIR
@@ -237,6 +246,22 @@ if ! skipped throughput; then
     echo "rate/b, cpu/b: monitor / bare reader fed the same payload kind (bare (pat): alternating_float_ramp)."
     echo "status pub-killed: the publisher did not exit within 5 s of SIGINT after the measurement (a Fast DDS"
     echo "2.9.1 writer deadlock seen with fragmented reliable samples) and was killed; the figures stand."
+fi
+
+# ---------------------------------------------------------------- foreign writer
+# shellcheck source=throughput/foreign.sh
+source bench/throughput/foreign.sh
+if ! skipped foreign; then
+    echo
+    echo "=== a writer of another implementation: Cyclone DDS -> lumoQuillmon and lumoBareReader at once, ${duration} s"
+    run_foreign_cases "$duration" "64 1024"
+fi
+
+# ---------------------------------------------------------------- at rest
+if ! skipped rest; then
+    echo
+    echo "=== memory at rest"
+    run_rest_cases "1 15"
 fi
 
 # ---------------------------------------------------------------- ddsperf

@@ -33,7 +33,7 @@ done
 export BUILD_DIR=$ROOT/build-bench
 if [ $build -eq 1 ]; then
     scripts/setup.sh
-    cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMO_BUILD_BENCH=ON -DLUMO_BUILD_TESTS=OFF \
+    cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMO_BUILD_BENCH=ON -DLUMO_BUILD_TESTS=ON \
         > "$BUILD_DIR.configure.log" 2>&1 || { cat "$BUILD_DIR.configure.log"; exit 1; }
     cmake --build "$BUILD_DIR" -j 2 --target lumoQuillmon lumoQuillpub lumoExitReport \
         > "$BUILD_DIR.build.log" 2>&1 || { tail -30 "$BUILD_DIR.build.log"; exit 1; }

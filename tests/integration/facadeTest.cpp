@@ -3,7 +3,9 @@
 // and every shipped profile carrying samples. All on loopback.
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <set>
 #include <thread>
 
 #include <gmock/gmock.h>
@@ -58,6 +60,33 @@ std::string ErrorOf(const std::function<void()>& action)
         return e.what();
     }
     return "no error";
+}
+
+// The shared-memory segments (not ports) this process has mapped, by path.
+std::set<std::string> MappedSegments()
+{
+    std::set<std::string> segments;
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line)) {
+        const auto at = line.find("/dev/shm/fast");
+        if (at != std::string::npos && line.find("_port", at) == std::string::npos) {
+            segments.insert(line.substr(at));
+        }
+    }
+    return segments;
+}
+
+// Size of the one segment mapped since `before`; 0 when not exactly one.
+uintmax_t NewSegmentSize(const std::set<std::string>& before)
+{
+    std::vector<std::string> added;
+    for (const auto& segment : MappedSegments()) {
+        if (before.count(segment) == 0) {
+            added.push_back(segment);
+        }
+    }
+    return added.size() == 1 ? std::filesystem::file_size(added.front()) : 0;
 }
 
 TEST(Interfaces, NamesAndAddressesResolveToLocalIPv4Addresses)
@@ -273,6 +302,44 @@ TEST(ShippedProfiles, EachCarriesSamples)
         EXPECT_GE(listener->received, 10);
         sub.DestroyAllDataReaders();
     }
+}
+
+// A reader's participant only sends acknowledgements and discovery: it maps a
+// small segment however large the profile's, which writers keep for their
+// samples. Samples larger than the reader's own segment still arrive.
+TEST(SharedMemory, ReadersMapASmallSegmentWritersTheProfilesAndLargeSamplesStillArrive)
+{
+    const auto topic = lumo::test::UniqueTopic("Segment");
+    auto listener = std::make_shared<CountingListener>();
+    DdsSub sub(SHIPPED_QOS, "Lumo_SharedMemory_Profile", lumo::test::TestDomain(), "facadeTest");
+    auto before = MappedSegments();
+    sub.CreateParticipant();
+    const auto readerSegment = NewSegmentSize(before);
+    EXPECT_GT(readerSegment, 0u);
+    EXPECT_LE(readerSegment, 2u * 1024 * 1024);
+    sub.CreateSubscriber();
+    sub.CreateManyDataReaders({{topic, listener, ""}});
+    sub.EnableAllDataReaders();
+
+    DdsPub pub(SHIPPED_QOS, "Lumo_SharedMemory_Profile", lumo::test::TestDomain(), "facadeTest");
+    before = MappedSegments();
+    pub.CreateParticipant();
+    EXPECT_GE(NewSegmentSize(before), 64u * 1024 * 1024);
+    pub.CreatePublisher();
+    pub.CreateManyDataWriters({topic});
+    ASSERT_TRUE(pub.WaitForMatchedReaders(0, 1, 20s));
+    for (uint32_t id = 0; id < 5; ++id) {
+        AgnosticTopic sample;
+        sample.sampleId(id);
+        sample.payload(std::vector<uint8_t>(3 * 1024 * 1024, static_cast<uint8_t>(id)));
+        pub.Write(0, sample);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (listener->received < 5 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(listener->received, 5);
+    sub.DestroyAllDataReaders();
 }
 
 } // namespace

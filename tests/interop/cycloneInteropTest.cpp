@@ -105,6 +105,18 @@ TEST(ForeignWriter, DefaultQosReliableWriterIsReadByTheDefaultProfileWithExactCo
     EXPECT_THAT(MessagesAt(*monitor, "ERROR"), IsEmpty());
 }
 
+// As fast as Cyclone DDS writes, reliable and keeping all: the reader's
+// acknowledgements at once and its large socket buffer lose nothing.
+TEST(ForeignWriter, ReliableWriterAtFullSpeedLosesNothing)
+{
+    const auto topic = UniqueTopic("ForeignFast");
+    auto monitor = ReadyMonitor({"-d", "-t", topic});
+    auto publisher = CyclonePublisher({"-t", topic, "-n", "20000", "-r", "0", "-a"});
+    FinishRun(*monitor, *publisher, "20000");
+    EXPECT_THAT(MessagesAt(*monitor, "INFO"), Contains(" " + Prefix(topic, 0) + " #samples: 19999 #lost samples: 0"));
+    EXPECT_THAT(MessagesAt(*monitor, "ERROR"), IsEmpty());
+}
+
 TEST(ForeignWriter, BestEffortWriterIsReadByTheBestEffortProfile)
 {
     const auto topic = UniqueTopic("ForeignBE");

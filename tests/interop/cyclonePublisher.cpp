@@ -7,10 +7,14 @@
 //                [-k zeros|ramp|alternating_float_ramp] [-o READER_INDEX]
 //                [-i FIRST_ID] [-e SKIP_EVERY] [-b] [-a] [-l LEASE_S] [-x 1|2]
 //                [-p PARTITION] [-y TYPE_NAME] [-N PARTICIPANT_NAME] [-L LINGER_S]
+//                [-D DURATION_S] [-w READERS]
 //
 //   -b best effort; -a KEEP_ALL history (Cyclone DDS keeps the last 1 by
-//   default); -e K leaves out every K-th id; -x the data representation.
-// It waits for a matched reader (10 s) and half a second more, writes, waits for acknowledgements,
+//   default); -e K leaves out every K-th id; -x the data representation;
+//   -r 0 writes as fast as the writer takes samples; -D S writes for S seconds
+//   (at most COUNT samples, -n 0: no limit), for the benchmarks; -w N waits for
+//   N matched readers instead of one.
+// It waits for a matched reader (-w; 10 s) and half a second more, writes, waits for acknowledgements,
 // prints "written: N", lingers, and exits 0 (1 on any failure).
 #include <chrono>
 #include <cstdio>
@@ -46,6 +50,8 @@ struct Options
     std::string typeName;
     std::string participantName;
     double lingerSec = 0.0;
+    double durationSec = 0.0; // 0: COUNT samples
+    uint32_t waitReaders = 1;
 };
 
 [[noreturn]] void Fail(const std::string& what)
@@ -58,7 +64,7 @@ Options Parse(int argc, char** argv)
 {
     Options o;
     int c;
-    while ((c = getopt(argc, argv, "t:d:n:r:s:k:o:i:e:bal:x:p:y:N:L:")) != -1) {
+    while ((c = getopt(argc, argv, "t:d:n:r:s:k:o:i:e:bal:x:p:y:N:L:D:w:")) != -1) {
         const std::string arg = optarg != nullptr ? optarg : "";
         switch (c) {
         case 't': o.topic = arg; break;
@@ -82,6 +88,8 @@ Options Parse(int argc, char** argv)
         case 'y': o.typeName = arg; break;
         case 'N': o.participantName = arg; break;
         case 'L': o.lingerSec = std::stod(arg); break;
+        case 'D': o.durationSec = std::stod(arg); break;
+        case 'w': o.waitReaders = static_cast<uint32_t>(std::stoul(arg)); break;
         default: Fail("bad option");
         }
     }
@@ -151,7 +159,7 @@ int main(int argc, char** argv)
     dds_publication_matched_status_t matched{};
     while (std::chrono::steady_clock::now() < until) {
         dds_get_publication_matched_status(writer, &matched);
-        if (matched.current_count > 0) {
+        if (matched.current_count >= o.waitReaders) {
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -165,10 +173,17 @@ int main(int argc, char** argv)
     std::vector<uint8_t> payload(o.size);
     lumo_componentFramework_AgnosticTopic sample{};
     const auto period = o.rate > 0 ? std::chrono::nanoseconds(1000000000LL / o.rate) : std::chrono::nanoseconds(0);
-    auto next = std::chrono::steady_clock::now();
+    const auto start = std::chrono::steady_clock::now();
+    const auto stop = start + std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                  std::chrono::duration<double>(o.durationSec));
+    auto next = start;
     uint32_t written = 0;
+    uint32_t retries = 0;
     uint32_t id = o.firstId;
-    for (uint32_t n = 0; n < o.count; ++n, ++id) {
+    for (uint32_t n = 0; o.count == 0 || n < o.count; ++n, ++id) {
+        if (o.durationSec > 0.0 && std::chrono::steady_clock::now() >= stop) {
+            break;
+        }
         if (o.skipEvery > 0 && (id - o.firstId) % o.skipEvery == o.skipEvery - 1) {
             continue;
         }
@@ -178,8 +193,14 @@ int main(int argc, char** argv)
         sample.payload._maximum = static_cast<uint32_t>(payload.size());
         sample.payload._buffer = payload.data();
         sample.payload._release = false;
-        if (dds_write(writer, &sample) < 0) {
-            Fail("write failed");
+        // A reliable writer whose history stays full for its blocking time
+        // (100 ms) refuses the sample: it is written again, not skipped.
+        dds_return_t rc;
+        while ((rc = dds_write(writer, &sample)) == DDS_RETCODE_TIMEOUT) {
+            ++retries;
+        }
+        if (rc < 0) {
+            Fail(std::string("write failed: ") + dds_strretcode(rc));
         }
         ++written;
         if (o.rate > 0) {
@@ -187,10 +208,12 @@ int main(int argc, char** argv)
             std::this_thread::sleep_until(next);
         }
     }
+    const double writeSec = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (!o.bestEffort && matched.current_count > 0) {
         dds_wait_for_acks(writer, DDS_SECS(10));
     }
     std::printf("written: %u\n", written);
+    std::printf("write seconds: %.3f, timed-out writes retried: %u\n", writeSec, retries);
     std::fflush(stdout);
     if (o.lingerSec > 0.0) {
         std::this_thread::sleep_for(std::chrono::duration<double>(o.lingerSec));

@@ -119,6 +119,9 @@ void Dds::CreateParticipant()
     if (whiteListSet_) {
         compat::RestrictUdpToAddresses(qos, allowedAddresses_);
     }
+    if (const uint32_t cap = SharedMemorySegmentCap(); cap > 0) {
+        compat::CapSharedMemorySegment(qos, cap);
+    }
     // The listener only hears discovery: with no status in its mask, every
     // reader status and data-available call stays with the reader's listener.
     watch_ = std::make_unique<DiscoveryWatch>(GetLogger("lumo"));

@@ -184,4 +184,16 @@ void RestrictUdpToAddresses(eprosima::fastdds::dds::DomainParticipantQos& qos, c
     }
 }
 
+void CapSharedMemorySegment(eprosima::fastdds::dds::DomainParticipantQos& qos, uint32_t maxBytes)
+{
+    for (auto& descriptor : qos.transport().user_transports) {
+        auto shm = std::dynamic_pointer_cast<SharedMemTransportDescriptor>(descriptor);
+        if (shm && shm->segment_size() > maxBytes) {
+            auto capped = std::make_shared<SharedMemTransportDescriptor>(*shm);
+            capped->segment_size(maxBytes);
+            descriptor = capped;
+        }
+    }
+}
+
 } // namespace lumo::componentFramework::compat

@@ -51,6 +51,10 @@ public:
     const std::string& QosProfile() const { return qosProfile_; }
 
 protected:
+    // The largest shared-memory segment this participant needs, in bytes; 0
+    // keeps the profile's. A segment holds what the participant sends, and
+    // it is mapped and touched whole at creation.
+    virtual uint32_t SharedMemorySegmentCap() const { return 0; }
     // The participant; a DdsError before CreateParticipant.
     eprosima::fastdds::dds::DomainParticipant* Participant() const;
     eprosima::fastdds::dds::DomainParticipant* ParticipantOrNull() const noexcept { return participant_; }

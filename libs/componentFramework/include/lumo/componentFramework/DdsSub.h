@@ -64,7 +64,14 @@ public:
     size_t ReaderCount() const { return readers_.size(); }
     eprosima::fastdds::dds::DataReader* Reader(size_t index) const { return readers_.at(index).reader; }
 
+protected:
+    // Readers only send acknowledgements and discovery: a small segment will
+    // do, however large the profile's (which its writers need).
+    uint32_t SharedMemorySegmentCap() const override { return READER_SHARED_MEMORY_SEGMENT; }
+
 private:
+    static constexpr uint32_t READER_SHARED_MEMORY_SEGMENT = 1024 * 1024;
+
     struct ReaderEntry
     {
         eprosima::fastdds::dds::DataReader* reader = nullptr;

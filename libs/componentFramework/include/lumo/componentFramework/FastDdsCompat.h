@@ -86,6 +86,11 @@ rtps::Locator_t UdpV4Locator(const std::string& address);
 void RestrictUdpToAddresses(eprosima::fastdds::dds::DomainParticipantQos& qos,
                             const std::vector<std::string>& addresses);
 
+// Shrinks every shared-memory transport of the participant whose segment is
+// larger than maxBytes to that size (copies, as above). The segment holds what
+// the participant sends and is mapped whole when the participant starts.
+void CapSharedMemorySegment(eprosima::fastdds::dds::DomainParticipantQos& qos, uint32_t maxBytes);
+
 // How a participant created with this QoS on this domain finds its peers,
 // for an operator: the discovery mode and where it looks, e.g.
 // "simple, multicast 239.255.0.1:7400", "server, client of 10.0.0.1:11811",
