@@ -115,10 +115,10 @@ Result RunMode(const Settings& settings, const std::string& mode)
         const bool read = i < READ_TOPICS + DOUBLED_TOPICS;
         const std::string topic = read ? Topic(i % READ_TOPICS) : "Other" + std::to_string(i);
         expectedMatches += read ? 1 : 0;
-        publishers.push_back(net.Start(hosts[2 + i % settings.hosts], LUMO_QUILLPUB_PATH,
-                                       {"--domain-id", DOMAIN, "-t", topic, "-r", "1", "--duration", "3600",
-                                        "--wait-readers", "0"},
-                                       env));
+        publishers.push_back(
+            net.Start(hosts[2 + i % settings.hosts], LUMO_QUILLPUB_PATH,
+                      {"--domain-id", DOMAIN, "-t", topic, "-r", "1", "--duration", "3600", "--wait-readers", "0"},
+                      env));
     }
     // Let the publishers find each other before the monitor comes.
     std::this_thread::sleep_for(std::chrono::milliseconds(5000 + 100 * settings.participants));
@@ -174,8 +174,8 @@ void PrintTable(const Settings& settings, const std::vector<Result>& results)
                 "%d hosts, 1 monitor; window %d s from the monitor's start\n",
                 settings.participants, READ_TOPICS + DOUBLED_TOPICS, READ_TOPICS, DOUBLED_TOPICS, settings.hosts,
                 settings.windowSeconds);
-    std::printf("%-8s %16s %9s %12s %14s %12s %14s %9s %10s\n", "mode", "all matched (s)", "matches",
-                "disc. pkts", "disc. bytes", "all pkts", "all bytes", "RSS MiB", "peak MiB");
+    std::printf("%-8s %16s %9s %12s %14s %12s %14s %9s %10s\n", "mode", "all matched (s)", "matches", "disc. pkts",
+                "disc. bytes", "all pkts", "all bytes", "RSS MiB", "peak MiB");
     for (const auto& r : results) {
         std::printf("%-8s %16.2f %9d %12zu %14zu %12zu %14zu %9.1f %10.1f\n", r.mode.c_str(), r.allMatchedSeconds,
                     r.matches, r.discoveryPackets, r.discoveryBytes, r.allPackets, r.allBytes, r.rssKiB / 1024.0,
@@ -208,8 +208,8 @@ int main(int argc, char** argv)
         }
     }
     if (!NetworkNamespaces::Unavailable().empty() || settings.participants < READ_TOPICS + DOUBLED_TOPICS) {
-        std::cerr << "discovery-scale: needs root (network namespaces) and at least "
-                  << READ_TOPICS + DOUBLED_TOPICS << " participants\n";
+        std::cerr << "discovery-scale: needs root (network namespaces) and at least " << READ_TOPICS + DOUBLED_TOPICS
+                  << " participants\n";
         return 2;
     }
     std::vector<Result> results;

@@ -214,9 +214,9 @@ TEST_F(CrossHost, AllowInterfacesKeepsTheMonitorOffTheOtherLink)
     {
         std::vector<std::string> monitorAllows; // by name or by address
         std::vector<std::string> publisherAllows;
-        std::string link;        // the monitor's interface that must carry the stream
-        std::string address;     // the monitor's address there
-        std::string other;       // its other interface
+        std::string link;    // the monitor's interface that must carry the stream
+        std::string address; // the monitor's address there
+        std::string other;   // its other interface
         std::string otherAddress;
         std::string peerOnOther; // the publisher's address on the other network
     };
@@ -388,9 +388,9 @@ TEST_F(CrossHost, BestEffortOverALossyLinkCountsEveryGapOnce)
     // Each gap counted once, exactly where the ids jump, and nothing else.
     EXPECT_THAT(log.mismatches, ElementsAreArray(discontinuities));
     // The count restarts at -1 with the match, the only reset here.
-    EXPECT_THAT(monitor->Messages(), Contains("INFO   " + Prefix() + " #samples: " +
-                                              std::to_string(segments.back() - 1) +
-                                              " #lost samples: " + std::to_string(discontinuities.size())));
+    EXPECT_THAT(monitor->Messages(),
+                Contains("INFO   " + Prefix() + " #samples: " + std::to_string(segments.back() - 1) +
+                         " #lost samples: " + std::to_string(discontinuities.size())));
 
     Figure("best effort: samples sent (highest id + 1)", std::to_string(arrived.back() + 1));
     Figure("best effort: datagrams dropped", std::to_string(net_->DroppedOutgoing("pub")));
@@ -407,9 +407,12 @@ TEST_F(CrossHost, PartitionIsReportedAndHealed)
     auto monitor = Monitor("mon", {"--qos-file", QOS_FILE, "--qos-profile", LIVELINESS_PROFILE});
     auto publisher = Publisher("pub", {"-r", "100", "--duration", "60"});
     const std::string matched = "INFO  " + Prefix();
-    const std::string alive = matched + " alive_count: 1 not_alive_count: 0 alive_count_change: 1 not_alive_count_change: 0";
-    const std::string lost = matched + " alive_count: 0 not_alive_count: 1 alive_count_change: -1 not_alive_count_change: 1";
-    const std::string gone = matched + " alive_count: 0 not_alive_count: 0 alive_count_change: 0 not_alive_count_change: -1";
+    const std::string alive = matched +
+                              " alive_count: 1 not_alive_count: 0 alive_count_change: 1 not_alive_count_change: 0";
+    const std::string lost = matched +
+                             " alive_count: 0 not_alive_count: 1 alive_count_change: -1 not_alive_count_change: 1";
+    const std::string gone = matched +
+                             " alive_count: 0 not_alive_count: 0 alive_count_change: 0 not_alive_count_change: -1";
     const std::string statistics = matched + " Total sample received: ";
     // The n-th line (from 1) that reads `text` once the time stamp is off.
     const auto nth = [](const std::string& text, int n) {
@@ -472,9 +475,9 @@ TEST_F(CrossHost, PartitionIsReportedAndHealed)
     const std::regex exitLine("^INFO   " + Escaped(Prefix()) + R"( #samples: (\d+) #lost samples: 0$)");
     const auto messages = monitor->Messages();
     std::smatch m;
-    ASSERT_TRUE(std::any_of(messages.begin(), messages.end(),
-                            [&](const std::string& l) { return std::regex_match(l, m, exitLine); }))
-        << monitor->Output();
+    ASSERT_TRUE(std::any_of(messages.begin(), messages.end(), [&](const std::string& l) {
+        return std::regex_match(l, m, exitLine);
+    })) << monitor->Output();
     EXPECT_GE(std::stoi(m[1]), 150) << "2 s at 100 samples/s since the writer came back";
 
     Figure("partition: liveliness lost after (s)", std::to_string(livelinessLost));

@@ -95,8 +95,8 @@ protected:
     std::unique_ptr<ProcessRunner> Server(const std::string& host, const std::string& address, const std::string& id,
                                           const std::string& port = "11811", bool backup = false)
     {
-        std::vector<std::string> args{"-c", "cd /dev/shm && exec \"$0\" \"$@\"", SERVER_PROGRAM, "-i", id, "-l",
-                                      address, "-p", port};
+        std::vector<std::string>
+            args{"-c", "cd /dev/shm && exec \"$0\" \"$@\"", SERVER_PROGRAM, "-i", id, "-l", address, "-p", port};
         if (backup) {
             args.push_back("-b");
         }
@@ -107,7 +107,8 @@ protected:
 
     static std::vector<std::string> ClientOf(const std::string& servers)
     {
-        return servers.empty() ? std::vector<std::string>{} : std::vector<std::string>{"ROS_DISCOVERY_SERVER=" + servers};
+        return servers.empty() ? std::vector<std::string>{}
+                               : std::vector<std::string>{"ROS_DISCOVERY_SERVER=" + servers};
     }
 
     std::unique_ptr<ProcessRunner> Monitor(const std::string& host, const std::vector<std::string>& topics,

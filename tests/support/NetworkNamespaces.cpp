@@ -257,7 +257,9 @@ NetworkNamespaces::NetworkNamespaces()
 {
     std::strncpy(gIpPath, IpProgram().c_str(), NAME_SIZE - 1);
     RemoveLeftovers();
-    struct sigaction action{};
+    struct sigaction action
+    {
+    };
     action.sa_handler = RemoveOnSignal;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
@@ -396,11 +398,19 @@ std::unique_ptr<ProcessRunner> NetworkNamespaces::Start(const std::string& host,
     // allow-list admits, which none of another host's are. (The id is
     // mounted first: once /dev/shm is the host's, its path is gone.) unshare
     // and sh exec in turn, so the runner's pid stays the program's.
-    std::vector<std::string> command{"netns", "exec", Namespace(host), "unshare", "--mount", "--propagation", "private",
-                                     "sh", "-c",
+    std::vector<std::string> command{"netns",
+                                     "exec",
+                                     Namespace(host),
+                                     "unshare",
+                                     "--mount",
+                                     "--propagation",
+                                     "private",
+                                     "sh",
+                                     "-c",
                                      "mount --bind \"$0/" + std::string(MACHINE_ID_FILE) +
                                          "\" /etc/machine-id && mount --bind \"$0\" /dev/shm && exec \"$@\"",
-                                     SharedMemory(host), program};
+                                     SharedMemory(host),
+                                     program};
     command.insert(command.end(), args.begin(), args.end());
     return std::make_unique<ProcessRunner>(IpProgram(), command, env);
 }

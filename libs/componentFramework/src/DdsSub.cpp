@@ -34,10 +34,9 @@ constexpr int32_t UNLIMITED_HISTORY_TAKE_LIMIT = 65536;
 // listeners and would take on_data_available away from the reader's.
 StatusMask ReaderListenerMask()
 {
-    return StatusMask::data_available() << StatusMask::subscription_matched()
-           << StatusMask::requested_deadline_missed() << StatusMask::liveliness_changed()
-           << StatusMask::sample_rejected() << StatusMask::requested_incompatible_qos()
-           << StatusMask::sample_lost();
+    return StatusMask::data_available() << StatusMask::subscription_matched() << StatusMask::requested_deadline_missed()
+                                        << StatusMask::liveliness_changed() << StatusMask::sample_rejected()
+                                        << StatusMask::requested_incompatible_qos() << StatusMask::sample_lost();
 }
 
 compat::rtps::Locator_t MulticastLocator(const std::string& address, const std::string& topic)
@@ -59,8 +58,11 @@ class ExplainingReaderListener : public DataReaderListener
 public:
     ExplainingReaderListener(std::shared_ptr<DataReaderListener> inner, DiscoveryWatch& watch, uint32_t index,
                              std::shared_ptr<NoMatchWarning> noMatch)
-        : inner_(std::move(inner)), watch_(watch), index_(index), noMatch_(std::move(noMatch)),
-          noMatchIndex_(noMatch_->AddReader())
+        : inner_(std::move(inner))
+        , watch_(watch)
+        , index_(index)
+        , noMatch_(std::move(noMatch))
+        , noMatchIndex_(noMatch_->AddReader())
     {
     }
 
@@ -170,7 +172,8 @@ void DdsSub::CreateManyDataReaders(const std::vector<DdsReaderParams>& params)
         }
         DataReaderQos qos = baseQos;
         if (!record.multicastAddress.empty()) {
-            qos.endpoint().multicast_locator_list.push_back(MulticastLocator(record.multicastAddress, record.topicName));
+            qos.endpoint().multicast_locator_list.push_back(
+                MulticastLocator(record.multicastAddress, record.topicName));
         }
         Topic* topic = FindOrCreateTopic(record.topicName);
         const auto index = static_cast<uint32_t>(readers_.size());
@@ -180,8 +183,8 @@ void DdsSub::CreateManyDataReaders(const std::vector<DdsReaderParams>& params)
         }
         DataReader* reader = subscriber_->create_datareader(topic, qos, listener.get(), ReaderListenerMask());
         if (reader == nullptr) {
-            throw DdsError("cannot create a data reader on topic '" + record.topicName + "' (profile '" +
-                           QosProfile() + "')");
+            throw DdsError("cannot create a data reader on topic '" + record.topicName + "' (profile '" + QosProfile() +
+                           "')");
         }
         Watch().AddReader(index, record.topicName,
                           ReaderEndpointQos(qos, subscriber_->get_qos(), AgnosticTopicPubSubType::TYPE_NAME));
@@ -194,8 +197,8 @@ void DdsSub::EnableAllDataReaders()
     for (const auto& entry : readers_) {
         const auto rc = entry.reader->enable();
         if (!compat::IsOk(rc)) {
-            throw DdsError("cannot enable the data reader on topic '" + entry.reader->get_topicdescription()->get_name() +
-                           "'");
+            throw DdsError("cannot enable the data reader on topic '" +
+                           entry.reader->get_topicdescription()->get_name() + "'");
         }
     }
     // Only enabled readers are paired with writers: from now on a writer
@@ -240,8 +243,7 @@ DataReaderQos DdsSub::ReaderQos(const std::string& profile) const
     // a take for "all available" must get all the history can hold, or the
     // rest of a burst waits, unread, for the next arrival.
     const int32_t historyLimit = qos.resource_limits().max_samples;
-    qos.reader_resource_limits().max_samples_per_read =
-        historyLimit > 0 ? historyLimit : UNLIMITED_HISTORY_TAKE_LIMIT;
+    qos.reader_resource_limits().max_samples_per_read = historyLimit > 0 ? historyLimit : UNLIMITED_HISTORY_TAKE_LIMIT;
     // The type support reads both encodings, so a writer using XCDR2 is read
     // too where discovery can say so (an empty list accepts XCDR1 only).
     // Where it cannot, such a writer takes the reader for XCDR1-only and
@@ -266,7 +268,8 @@ void DdsSub::SuggestShippedProfiles()
         }
         SubscriberQos subscriberQos = participant->get_default_subscriber_qos();
         participant->get_subscriber_qos_from_profile(name, subscriberQos);
-        suggested.emplace_back(name, ReaderEndpointQos(ReaderQos(name), subscriberQos, AgnosticTopicPubSubType::TYPE_NAME));
+        suggested.emplace_back(name,
+                               ReaderEndpointQos(ReaderQos(name), subscriberQos, AgnosticTopicPubSubType::TYPE_NAME));
     }
     Watch().SetSuggestedProfiles(std::move(suggested));
 }
@@ -279,8 +282,9 @@ std::shared_ptr<NoMatchWarning> DdsSub::MakeNoMatchWarning()
     auto& watch = Watch();
     auto describe = [discovery, seconds, &watch](size_t readers) {
         return "No writer matched by any of the " + std::to_string(readers) + " reader(s) for " +
-               std::to_string(seconds) + " s; other participants discovered: " +
-               std::to_string(watch.KnownParticipants()) + "; discovery: " + discovery;
+               std::to_string(seconds) +
+               " s; other participants discovered: " + std::to_string(watch.KnownParticipants()) +
+               "; discovery: " + discovery;
     };
     return std::make_shared<NoMatchWarning>(GetLogger("lumo"), NO_MATCH_WARNING_DELAY, std::move(describe));
 }

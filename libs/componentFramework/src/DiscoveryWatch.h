@@ -20,7 +20,10 @@ namespace lumo::componentFramework {
 class DiscoveryWatch
 {
 public:
-    explicit DiscoveryWatch(log4cplus::Logger& logger) : logger_(logger) {}
+    explicit DiscoveryWatch(log4cplus::Logger& logger)
+        : logger_(logger)
+    {
+    }
 
     // A local reader (its index is its position among the readers) and the
     // profiles to suggest, in order of preference. Nothing is explained until

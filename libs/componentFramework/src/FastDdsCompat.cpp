@@ -163,7 +163,8 @@ rtps::Locator_t UdpV4Locator(const std::string& address)
     return locator;
 }
 
-void RestrictUdpToAddresses(eprosima::fastdds::dds::DomainParticipantQos& qos, const std::vector<std::string>& addresses)
+void RestrictUdpToAddresses(eprosima::fastdds::dds::DomainParticipantQos& qos,
+                            const std::vector<std::string>& addresses)
 {
     auto& transport = qos.transport();
     if (transport.use_builtin_transports) {

@@ -5,7 +5,9 @@
 namespace lumo::componentFramework {
 
 NoMatchWarning::NoMatchWarning(log4cplus::Logger& logger, Clock::duration quietPeriod, Describe describe)
-    : logger_(logger), quietPeriod_(quietPeriod), describe_(std::move(describe))
+    : logger_(logger)
+    , quietPeriod_(quietPeriod)
+    , describe_(std::move(describe))
 {
 }
 
@@ -82,8 +84,8 @@ void NoMatchWarning::Run()
         const size_t readers = matched_.size();
         lock.unlock();
         if (logger_.isEnabledFor(log4cplus::WARN_LOG_LEVEL)) {
-            log4cplus::detail::macro_forced_log(logger_, log4cplus::WARN_LOG_LEVEL, describe_(readers), __FILE__, __LINE__,
-                                                LOG4CPLUS_MACRO_FUNCTION());
+            log4cplus::detail::macro_forced_log(logger_, log4cplus::WARN_LOG_LEVEL, describe_(readers), __FILE__,
+                                                __LINE__, LOG4CPLUS_MACRO_FUNCTION());
         }
         lock.lock();
     }

@@ -33,8 +33,8 @@
 #include <fastdds/rtps/common/Locator.hpp>
 #else
 #include <fastdds/rtps/common/Locator.h>
-#include <fastrtps/types/TypesBase.h>
 #include <fastrtps/rtps/common/Time_t.h>
+#include <fastrtps/types/TypesBase.h>
 #include <fastrtps/utils/IPLocator.h>
 #endif
 
@@ -49,20 +49,38 @@ namespace lumo::componentFramework::compat {
 namespace rtps = eprosima::fastdds::rtps;
 using Duration = eprosima::fastdds::dds::Duration_t;
 using ReturnCode = eprosima::fastdds::dds::ReturnCode_t;
-inline int32_t RetcodeValue(ReturnCode rc) { return static_cast<int32_t>(rc); }
-inline bool IsOk(ReturnCode rc) { return rc == eprosima::fastdds::dds::RETCODE_OK; }
+inline int32_t RetcodeValue(ReturnCode rc)
+{
+    return static_cast<int32_t>(rc);
+}
+inline bool IsOk(ReturnCode rc)
+{
+    return rc == eprosima::fastdds::dds::RETCODE_OK;
+}
 // DataWriter::write returns a return code in 3.x.
-inline bool WriteSucceeded(ReturnCode rc) { return IsOk(rc); }
+inline bool WriteSucceeded(ReturnCode rc)
+{
+    return IsOk(rc);
+}
 #else
 namespace rtps = eprosima::fastrtps::rtps;
 using Duration = eprosima::fastrtps::Duration_t;
 using ReturnCode = eprosima::fastrtps::types::ReturnCode_t;
 // In 2.x the return code is a class: its value comes from rc(), and only
 // comparison with RETCODE_OK is reliable.
-inline int32_t RetcodeValue(const ReturnCode& rc) { return static_cast<int32_t>(rc()); }
-inline bool IsOk(const ReturnCode& rc) { return rc == ReturnCode::RETCODE_OK; }
+inline int32_t RetcodeValue(const ReturnCode& rc)
+{
+    return static_cast<int32_t>(rc());
+}
+inline bool IsOk(const ReturnCode& rc)
+{
+    return rc == ReturnCode::RETCODE_OK;
+}
 // DataWriter::write returns a bool in 2.x.
-inline bool WriteSucceeded(bool ok) { return ok; }
+inline bool WriteSucceeded(bool ok)
+{
+    return ok;
+}
 #endif
 
 // Version of the Fast DDS the code was built against, e.g. "3.6.2".
@@ -103,7 +121,10 @@ std::string DiscoveryDescription(const eprosima::fastdds::dds::DomainParticipant
 // a 2.x reader is taken by every peer to accept XCDR1 alone.
 #if LUMO_FASTDDS_MAJOR >= 3
 inline constexpr bool READER_REPRESENTATION_ANNOUNCED = true;
-inline auto& ReaderRepresentation(eprosima::fastdds::dds::DataReaderQos& qos) { return qos.representation(); }
+inline auto& ReaderRepresentation(eprosima::fastdds::dds::DataReaderQos& qos)
+{
+    return qos.representation();
+}
 inline const auto& ReaderRepresentation(const eprosima::fastdds::dds::DataReaderQos& qos)
 {
     return qos.representation();
