@@ -16,6 +16,8 @@ PACKAGES=(
     # Cyclone DDS publishers of the interoperability tests
     cyclonedds-dev
     clang-14 libclang-rt-14-dev
+    # the style and lint checks of scripts/test.sh
+    clang-format-14 clang-tidy-14
     iproute2 procps nftables tcpdump
     # fast-discovery-server, the discovery server of the cross-host tests
     fastdds-tools

@@ -14,6 +14,12 @@
 #   4. the listener tests under ThreadSanitizer (build-tsan/),
 #   5. the fuzzers (payload checks, sample decoder) sharing a bounded time
 #      (build-fuzz/).
+# Before the builds: the format check (clang-format-14 over the tracked C++
+# files); after the regular build: the lint check (scripts/tidy.sh,
+# clang-tidy-14 over the project's own sources).
+# Each build is a preset of CMakePresets.json (warnings are errors there),
+# and each test run a test preset of the same name, which also sets the
+# sanitizers' options.
 # --quick runs step 1 only; --quick --fastdds3 steps 1 and 2.
 # Every DDS participant the tests start is confined to loopback or to the
 # network namespaces that the cross-host tests create and remove.
@@ -31,48 +37,46 @@ for arg in "$@"; do
     esac
 done
 [ $fastdds3 -eq 2 ] && fastdds3=1
-export LSAN_OPTIONS="suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppressions=0"
-export TSAN_OPTIONS="suppressions=$PWD/tests/sanitizers/tsan.supp:halt_on_error=1:second_deadlock_stack=1"
-export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-# Fast DDS 2.9 itself deletes its statistics readers through a base of another
-# size (inside the library, not this code): that one check is off.
-export ASAN_OPTIONS="detect_leaks=1:new_delete_type_mismatch=0"
-ctest_args=(--output-on-failure --no-tests=error -j "$(nproc)" --timeout 600)
+jobs=(-j "$(nproc)")
+
+echo "=== format check"
+scripts/format.sh --check
 
 echo "=== regular build"
-scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-ctest --test-dir build -LE network "${ctest_args[@]}"
+scripts/build.sh regular
+echo "=== lint check"
+scripts/tidy.sh
+ctest --preset regular "${jobs[@]}"
 echo "=== cross-host tests (network namespaces)"
-ctest --test-dir build -L network --output-on-failure --no-tests=error --timeout 600
+ctest --preset regular-network
 
 if [ $fastdds3 -eq 1 ]; then
     echo "=== Fast DDS 3"
     prefix=${LUMO_FASTDDS3_PREFIX:-/opt/lumo-fastdds3}
     # Niced: the machine is shared, and the first build is long.
     nice -n 10 scripts/build-fastdds3.sh --prefix "$prefix"
-    scripts/build.sh build-fastdds3 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMO_FASTDDS_MAJOR=3 \
-        "-DCMAKE_PREFIX_PATH=$prefix"
+    scripts/build.sh fastdds3 "-DCMAKE_PREFIX_PATH=$prefix"
     # Debian's 2.9 headers stay installed beside: not one of them may slip
     # into the 3.x build.
     if grep -rlE --include='*.d' '/usr/include/(x86_64-linux-gnu/)?(fastrtps|fastdds|fastcdr)/' build-fastdds3; then
         echo "test.sh: the Fast DDS 3 build above included Debian's Fast DDS 2 headers" >&2
         exit 1
     fi
-    # The e2e suite also meets the 2.9 build's tools on the wire.
-    LUMO_PEER_BIN_DIR=$PWD/build/bin ctest --test-dir build-fastdds3 -LE network "${ctest_args[@]}"
-    ctest --test-dir build-fastdds3 -L network --output-on-failure --no-tests=error --timeout 600
+    # The e2e suite also meets the 2.9 build's tools on the wire (the
+    # preset sets LUMO_PEER_BIN_DIR to build/bin).
+    ctest --preset fastdds3 "${jobs[@]}"
+    ctest --preset fastdds3-network
 fi
 [ $quick -eq 1 ] && exit 0
 
 echo "=== AddressSanitizer + UndefinedBehaviorSanitizer"
-scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug "-DLUMO_SANITIZE=address;undefined"
-ctest --test-dir build-asan -LE network "${ctest_args[@]}"
+scripts/build.sh asan
+ctest --preset asan "${jobs[@]}"
 
 echo "=== ThreadSanitizer (listener tests)"
-scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=Debug -DLUMO_SANITIZE=thread
-ctest --test-dir build-tsan -L listener "${ctest_args[@]}"
+scripts/build.sh tsan
+ctest --preset tsan "${jobs[@]}"
 
 echo "=== fuzzing (payload checks, sample decoder)"
-scripts/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
-    -DLUMO_BUILD_TESTS=OFF -DLUMO_BUILD_FUZZ=ON -DLUMO_FUZZ_SECONDS=60 "-DLUMO_SANITIZE=address;undefined"
-ctest --test-dir build-fuzz -L fuzz "${ctest_args[@]}"
+scripts/build.sh fuzz
+ctest --preset fuzz "${jobs[@]}"

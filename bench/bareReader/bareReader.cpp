@@ -7,11 +7,10 @@
 //   bare [<topic>][<index>] samples: <n>
 // for every topic, then
 //   bare total samples: <n>
-// and exits 0. Exit status 1 on a set-up error (printed as "ERROR: ...").
+// and exits 0. Exit status 1 on a set-up error (logged as "ERROR: ...").
 #include <atomic>
 #include <csignal>
 #include <cstdint>
-#include <exception>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -24,19 +23,20 @@
 #include <fastdds/dds/subscriber/DataReader.hpp>
 #include <fastdds/dds/subscriber/DataReaderListener.hpp>
 #include <fastdds/dds/subscriber/SampleInfo.hpp>
-#include <log4cplus/initializer.h>
 
 #include "lumo/componentFramework/AgnosticTopic.h"
 #include "lumo/componentFramework/DdsSub.h"
 #include "lumo/componentFramework/FastDdsCompat.h"
-#include "lumo/componentFramework/Logging.h"
+#include "lumo/toolsCommon/CommonOptions.h"
+#include "lumo/toolsCommon/ExitStatus.h"
+#include "lumo/toolsCommon/ToolMain.h"
 
 namespace po = boost::program_options;
 namespace fdds = eprosima::fastdds::dds;
 using lumo::componentFramework::AgnosticTopic;
-using lumo::componentFramework::Dds;
 using lumo::componentFramework::DdsReaderParams;
 using lumo::componentFramework::DdsSub;
+namespace tools = lumo::toolsCommon;
 
 namespace {
 
@@ -74,25 +74,62 @@ private:
 po::options_description MakeOptions()
 {
     po::options_description options("lumoBareReader Usage");
-    // clang-format off
-    options.add_options()
-        ("help,h", "Help")
-        ("topic,t", po::value<std::vector<std::string>>()->multitoken(), "Topic names, one reader each")
-        ("domain-id", po::value<uint32_t>()->default_value(0), "DDS domain Id")
-        ("qos-profile", po::value<std::string>()->default_value(Dds::DEFAULT_QOS_PROFILE), "DDS QoS Profile from XML")
-        ("qos-file", po::value<std::string>()->default_value(Dds::TELEM_DP_QOS_FILE), "DDS QoS XML file")
-        ("allow-interfaces,a", po::value<std::vector<std::string>>()->multitoken(),
-            "interfaces white list (separated by space)");
-    // clang-format on
+    tools::AddHelpOption(options);
+    tools::AddTopicOption(options, "Topic names, one reader each");
+    tools::AddDdsOptions(options);
+    tools::AddAllowInterfacesOption(options);
     return options;
+}
+
+int RunBareReader(int argc, char** argv, const sigset_t& stopSignals)
+{
+    const po::options_description options = MakeOptions();
+    po::variables_map vm;
+    if (!tools::ParseCommandLine(argc, argv, options, vm)) {
+        return tools::STATUS_OK;
+    }
+    if (vm.count("topic") == 0) {
+        throw std::invalid_argument("no topic given: name at least one with -t");
+    }
+    const auto& topics = vm["topic"].as<std::vector<std::string>>();
+
+    DdsSub dds(vm["qos-file"].as<std::string>(), vm["qos-profile"].as<std::string>(),
+               vm["domain-id"].as<tools::Unsigned32>().value, TOOL_NAME);
+    if (vm.count("allow-interfaces") != 0) {
+        dds.SetInterfaceWhiteList(vm["allow-interfaces"].as<std::vector<std::string>>());
+    }
+    dds.CreateParticipant();
+    dds.CreateSubscriber();
+
+    std::vector<std::shared_ptr<CountingListener>> listeners;
+    std::vector<DdsReaderParams> readers;
+    for (const auto& topic : topics) {
+        listeners.push_back(std::make_shared<CountingListener>());
+        readers.push_back(DdsReaderParams{topic, listeners.back(), ""});
+    }
+    dds.CreateManyDataReaders(readers);
+    dds.EnableAllDataReaders();
+    std::cout << "==> Ctrl-C to exit <=.\n" << std::flush;
+
+    int signalNumber = 0;
+    sigwait(&stopSignals, &signalNumber);
+
+    uint64_t total = 0;
+    for (size_t i = 0; i < listeners.size(); ++i) {
+        const uint64_t samples = listeners[i]->Samples();
+        total += samples;
+        std::cout << "bare [" << topics[i] << "][" << i << "] samples: " << samples << "\n";
+    }
+    std::cout << "bare total samples: " << total << "\n" << std::flush;
+    dds.DestroyAllDataReaders();
+    return tools::STATUS_OK;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    log4cplus::Initializer logInitializer;
-    lumo::componentFramework::LogConfigureTool(TOOL_NAME, log4cplus::ERROR_LOG_LEVEL, false);
+    tools::ToolLogging logging(TOOL_NAME, log4cplus::ERROR_LOG_LEVEL);
 
     // Blocked here, before any DDS thread exists, so that every thread
     // inherits the mask and the signals reach only the sigwait below.
@@ -102,52 +139,5 @@ int main(int argc, char** argv)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    try {
-        const po::options_description options = MakeOptions();
-        po::variables_map vm;
-        po::store(po::parse_command_line(argc, argv, options), vm);
-        po::notify(vm);
-        if (vm.count("help") != 0) {
-            std::cout << options << "\n";
-            return 0;
-        }
-        if (vm.count("topic") == 0) {
-            throw std::invalid_argument("no topic given: name at least one with -t");
-        }
-        const auto& topics = vm["topic"].as<std::vector<std::string>>();
-
-        DdsSub dds(vm["qos-file"].as<std::string>(), vm["qos-profile"].as<std::string>(),
-                   vm["domain-id"].as<uint32_t>(), TOOL_NAME);
-        if (vm.count("allow-interfaces") != 0) {
-            dds.SetInterfaceWhiteList(vm["allow-interfaces"].as<std::vector<std::string>>());
-        }
-        dds.CreateParticipant();
-        dds.CreateSubscriber();
-
-        std::vector<std::shared_ptr<CountingListener>> listeners;
-        std::vector<DdsReaderParams> readers;
-        for (const auto& topic : topics) {
-            listeners.push_back(std::make_shared<CountingListener>());
-            readers.push_back(DdsReaderParams{topic, listeners.back(), ""});
-        }
-        dds.CreateManyDataReaders(readers);
-        dds.EnableAllDataReaders();
-        std::cout << "==> Ctrl-C to exit <=.\n" << std::flush;
-
-        int signalNumber = 0;
-        sigwait(&stopSignals, &signalNumber);
-
-        uint64_t total = 0;
-        for (size_t i = 0; i < listeners.size(); ++i) {
-            const uint64_t samples = listeners[i]->Samples();
-            total += samples;
-            std::cout << "bare [" << topics[i] << "][" << i << "] samples: " << samples << "\n";
-        }
-        std::cout << "bare total samples: " << total << "\n" << std::flush;
-        dds.DestroyAllDataReaders();
-    } catch (const std::exception& e) {
-        std::cerr << "ERROR: " << e.what() << "\n";
-        return 1;
-    }
-    return 0;
+    return tools::RunGuarded(logging.Logger(), [&] { return RunBareReader(argc, argv, stopSignals); });
 }

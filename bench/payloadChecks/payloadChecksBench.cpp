@@ -48,7 +48,8 @@ AgnosticTopic RampPayload(int64_t bytes)
 {
     const int64_t count = bytes / 4;
     std::vector<float> values(static_cast<size_t>(count));
-    const double start = -0.001 * static_cast<double>(count / 2);
+    const int64_t middle = count / 2; // the ramp crosses zero at the middle element
+    const double start = -0.001 * static_cast<double>(middle);
     for (int64_t k = 0; k < count; ++k) {
         values[static_cast<size_t>(k)] = static_cast<float>(start + static_cast<double>(k) * 0.001);
     }
@@ -184,9 +185,8 @@ public:
             const double kernel = Rate(byName, "ReadKernel");
             const double ramp = Rate(byName, "CheckRamp");
             const double pattern = Rate(byName, "CheckExpectedPayloadPattern");
-            std::printf("%10s %12.2f %12.2f %7.2f %12.2f %7.2f\n", SizeText(bytes).c_str(), kernel / 1e9,
-                        ramp / 1e9, kernel > 0 ? ramp / kernel : 0.0, pattern / 1e9,
-                        kernel > 0 ? pattern / kernel : 0.0);
+            std::printf("%10s %12.2f %12.2f %7.2f %12.2f %7.2f\n", SizeText(bytes).c_str(), kernel / 1e9, ramp / 1e9,
+                        kernel > 0 ? ramp / kernel : 0.0, pattern / 1e9, kernel > 0 ? pattern / kernel : 0.0);
         }
     }
 

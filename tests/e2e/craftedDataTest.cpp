@@ -133,7 +133,7 @@ Bytes DataMessage(const lumo::componentFramework::compat::rtps::GUID_t& writer, 
 {
     Bytes out{'R', 'T', 'P', 'S', 2, 3, 0x01, 0x0F};
     out.insert(out.end(), writer.guidPrefix.value, writer.guidPrefix.value + 12);
-    out.push_back(0x15); // DATA
+    out.push_back(0x15);  // DATA
     out.push_back(flags); // E: little endian; D: data present
     const uint16_t length = submessageLength.value_or(static_cast<uint16_t>(20 + payload.size()));
     out.push_back(static_cast<uint8_t>(length & 0xff));

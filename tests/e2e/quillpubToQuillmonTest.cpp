@@ -16,22 +16,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "ExpectedLines.h"
 #include "ProcessRunner.h"
 #include "TestNames.h"
 #include "ToolRuns.h"
 
 using namespace std::chrono_literals;
-using lumo::test::Confined;
-using lumo::test::EXIT_TIMEOUT;
-using lumo::test::MessagesAt;
-using lumo::test::ProcessRunner;
-using lumo::test::START_TIMEOUT;
-using lumo::test::UniqueTopic;
+using namespace lumo::test;
 using ::testing::Contains;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
-using ::testing::Not;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -42,46 +37,6 @@ constexpr auto PUBLISH_TIMEOUT = 60s;
 // An acknowledged sample has reached the reader's history; this leaves the
 // listener time to finish the call that takes it.
 constexpr auto SETTLE = 500ms;
-
-std::unique_ptr<ProcessRunner> ReadyMonitor(std::vector<std::string> args)
-{
-    args.insert(args.begin(), "-d");
-    auto monitor = lumo::test::StartMonitor(Confined(args));
-    EXPECT_TRUE(monitor->WaitForText(lumo::test::MONITOR_READY_LINE, START_TIMEOUT)) << monitor->Output();
-    return monitor;
-}
-
-std::unique_ptr<ProcessRunner> Publisher(const std::vector<std::string>& args)
-{
-    return lumo::test::StartPublisher(Confined(args));
-}
-
-std::string Summary(const std::string& topic, uint32_t index, uint64_t written, uint64_t skipped = 0,
-                    uint64_t repeated = 0, uint64_t corrupted = 0, uint64_t failures = 0)
-{
-    return "[" + topic + "][" + std::to_string(index) + "] samples written: " + std::to_string(written) +
-           " ids skipped: " + std::to_string(skipped) + " ids repeated: " + std::to_string(repeated) +
-           " samples corrupted: " + std::to_string(corrupted) + " write failures: " + std::to_string(failures);
-}
-
-std::string ExitReport(const std::string& topic, uint32_t index, int64_t samples, uint64_t lost)
-{
-    return " [" + topic + "][" + std::to_string(index) + "] #samples: " + std::to_string(samples) +
-           " #lost samples: " + std::to_string(lost);
-}
-
-std::string Prefix(const std::string& topic, uint32_t index)
-{
-    return "[" + topic + "][" + std::to_string(index) + "]";
-}
-
-int StopWith(ProcessRunner& process, int signal)
-{
-    process.Signal(signal);
-    const auto status = process.Wait(EXIT_TIMEOUT);
-    EXPECT_TRUE(status.has_value()) << "did not exit: " << process.Output();
-    return status.value_or(-1000);
-}
 
 // Waits for the publisher's summary of `topic`, then for the monitor to take
 // the last samples, then stops the monitor while the writer still lingers
@@ -196,8 +151,8 @@ void SignalStorm(const ProcessRunner& process, int signals, std::chrono::microse
 TEST(ReliableCounts, EverySampleIsCountedOnceWithTheMatchedResetAndNoError)
 {
     const auto topic = UniqueTopic("Counts");
-    auto monitor = ReadyMonitor({"-t", topic});
-    auto publisher = Publisher({"-t", topic, "-n", "3000", "-r", "0", "--linger", "60"});
+    auto monitor = StartReadyMonitor({"-d", "-t", topic});
+    auto publisher = StartConfinedPublisher({"-t", topic, "-n", "3000", "-r", "0", "--linger", "60"});
     FinishLingeringRun(*monitor, *publisher, Summary(topic, 0, 3000));
 
     const auto info = MessagesAt(*monitor, "INFO");
@@ -217,12 +172,12 @@ TEST(ReliableCounts, FifteenTopicsAndADuplicateTopicAreEachCountedByTheirOwnRead
     for (int i = 0; i < 15; ++i) {
         topics.push_back(UniqueTopic("Fifteen" + std::to_string(i)));
     }
-    std::vector<std::string> monitorArgs{"-t"};
+    std::vector<std::string> monitorArgs{"-d", "-t"};
     monitorArgs.insert(monitorArgs.end(), topics.begin(), topics.end());
-    auto monitor = ReadyMonitor(monitorArgs);
+    auto monitor = StartReadyMonitor(monitorArgs);
     std::vector<std::string> publisherArgs{"-n", "400", "-r", "2000", "--linger", "60", "-t"};
     publisherArgs.insert(publisherArgs.end(), topics.begin(), topics.end());
-    auto publisher = Publisher(publisherArgs);
+    auto publisher = StartConfinedPublisher(publisherArgs);
     FinishLingeringRun(*monitor, *publisher, Summary(topics[14], 14, 400));
 
     const auto info = MessagesAt(*monitor, "INFO");
@@ -233,8 +188,9 @@ TEST(ReliableCounts, FifteenTopicsAndADuplicateTopicAreEachCountedByTheirOwnRead
 
     // One topic read twice: both readers match the one writer and see it all.
     const auto shared = UniqueTopic("Twice");
-    auto twice = ReadyMonitor({"-t", shared, shared});
-    auto writer = Publisher({"-t", shared, "-n", "500", "-r", "0", "--wait-readers", "2", "--linger", "60"});
+    auto twice = StartReadyMonitor({"-d", "-t", shared, shared});
+    auto writer = StartConfinedPublisher(
+        {"-t", shared, "-n", "500", "-r", "0", "--wait-readers", "2", "--linger", "60"});
     FinishLingeringRun(*twice, *writer, Summary(shared, 0, 500));
     const auto twiceInfo = MessagesAt(*twice, "INFO");
     for (uint32_t i = 0; i < 2; ++i) {
@@ -256,11 +212,11 @@ TEST(SampleIdGaps, EachInjectedGapAndRepeatIsOneMismatchLineAndOneLostSample)
     for (const Case c : {Case{0, 1, 10, 55}, Case{4294966900u, 3, 7, 100}}) {
         constexpr uint32_t COUNT = 300;
         const auto topic = UniqueTopic("Gaps");
-        auto monitor = ReadyMonitor({"-t", topic, "-i", std::to_string(c.increment)});
-        auto publisher = Publisher({"-t", topic, "-n", std::to_string(COUNT), "-r", "0", "--start-id",
-                                    std::to_string(c.start), "--id-increment", std::to_string(c.increment),
-                                    "--skip-every", std::to_string(c.skipEvery), "--repeat-id",
-                                    std::to_string(c.repeat), "--linger", "60"});
+        auto monitor = StartReadyMonitor({"-d", "-t", topic, "-i", std::to_string(c.increment)});
+        auto publisher = StartConfinedPublisher({"-t", topic, "-n", std::to_string(COUNT), "-r", "0", "--start-id",
+                                                 std::to_string(c.start), "--id-increment", std::to_string(c.increment),
+                                                 "--skip-every", std::to_string(c.skipEvery), "--repeat-id",
+                                                 std::to_string(c.repeat), "--linger", "60"});
         const uint64_t skipped = (COUNT - 1) / c.skipEvery;
         FinishLingeringRun(*monitor, *publisher, Summary(topic, 0, COUNT, skipped, 1));
 
@@ -281,16 +237,17 @@ TEST(SampleIdGaps, EachInjectedGapAndRepeatIsOneMismatchLineAndOneLostSample)
         }
         EXPECT_THAT(mismatches, ElementsAreArray(expected));
         const auto info = MessagesAt(*monitor, "INFO");
-        EXPECT_THAT(info, Contains(ExitReport(topic, 0, CountSinceLastReset(info, Prefix(topic, 0), ids), skipped + 1)));
+        EXPECT_THAT(info,
+                    Contains(ExitReport(topic, 0, CountSinceLastReset(info, Prefix(topic, 0), ids), skipped + 1)));
     }
 }
 
 TEST(PayloadChecks, RampAndPatternHoldOnEverySampleOfEveryTopic)
 {
     const auto ramp = UniqueTopic("Ramp");
-    auto rampMonitor = ReadyMonitor({"-c", "-t", ramp});
-    auto rampPublisher = Publisher({"-t", ramp, "-n", "200", "-r", "0", "--payload", "ramp", "--payload-size",
-                                    "1024", "--ramp-start", "0.5", "--linger", "60"});
+    auto rampMonitor = StartReadyMonitor({"-d", "-c", "-t", ramp});
+    auto rampPublisher = StartConfinedPublisher({"-t", ramp, "-n", "200", "-r", "0", "--payload", "ramp",
+                                                 "--payload-size", "1024", "--ramp-start", "0.5", "--linger", "60"});
     FinishLingeringRun(*rampMonitor, *rampPublisher, Summary(ramp, 0, 200));
     const auto rampInfo = MessagesAt(*rampMonitor, "INFO");
     EXPECT_EQ(CountContaining(rampInfo, ". CheckRamp length: 1024 [0.5 0.501 0.502 0.755]"), 200u);
@@ -298,16 +255,20 @@ TEST(PayloadChecks, RampAndPatternHoldOnEverySampleOfEveryTopic)
 
     // Each topic's pattern starts at its reader index, so the topics differ.
     const std::vector<std::string> topics{UniqueTopic("PatA"), UniqueTopic("PatB"), UniqueTopic("PatC")};
-    auto monitor = ReadyMonitor({"--expected-payload-pattern", "alternating_float_ramp", "-t", topics[0], topics[1],
-                                 topics[2]});
-    auto publisher = Publisher({"-n", "150", "-r", "0", "--payload", "alternating_float_ramp", "--payload-size",
-                                "4096", "--linger", "60", "-t", topics[0], topics[1], topics[2]});
+    auto monitor = StartReadyMonitor(
+        {"-d", "--expected-payload-pattern", "alternating_float_ramp", "-t", topics[0], topics[1], topics[2]});
+    auto publisher = StartConfinedPublisher({"-n", "150", "-r", "0", "--payload", "alternating_float_ramp",
+                                             "--payload-size", "4096", "--linger", "60", "-t", topics[0], topics[1],
+                                             topics[2]});
     FinishLingeringRun(*monitor, *publisher, Summary(topics[2], 2, 150));
     const auto info = MessagesAt(*monitor, "INFO");
     EXPECT_EQ(CountContaining(info, ". Payload pattern verified: alternating_float_ramp length: 4096"), 450u);
     for (uint32_t i = 0; i < 3; ++i) {
         const auto prefix = Prefix(topics[i], i);
-        EXPECT_EQ(CountContaining(info, prefix + " SampleId: 149. Payload pattern verified: alternating_float_ramp length: 4096"), 1u);
+        EXPECT_EQ(CountContaining(info,
+                                  prefix +
+                                      " SampleId: 149. Payload pattern verified: alternating_float_ramp length: 4096"),
+                  1u);
         EXPECT_THAT(info, Contains(ExitReport(topics[i], i, CountSinceLastReset(info, prefix, IdsFromZero(150)), 0)));
     }
 }
@@ -321,7 +282,8 @@ TEST(PayloadChecks, OneCorruptedSampleIsReportedAndEndsTheMonitorsRunByItself)
         std::string errorStart; // after the prefix
     };
     const std::vector<Case> cases{
-        {{"--expected-payload-pattern", "alternating_float_ramp"}, "alternating_float_ramp",
+        {{"--expected-payload-pattern", "alternating_float_ramp"},
+         "alternating_float_ramp",
          " SampleId: 40. Payload pattern mismatch: alternating_float_ramp"},
         // Element 1 raised by 1.0: 0.001 + 1 in single precision, the deviation in double.
         {{"-c"}, "ramp", " SampleId: 40. CheckRamp error: 1 [0 1.001 1.0000000"},
@@ -329,10 +291,11 @@ TEST(PayloadChecks, OneCorruptedSampleIsReportedAndEndsTheMonitorsRunByItself)
     for (const auto& c : cases) {
         const auto topic = UniqueTopic("Corrupt");
         auto args = c.monitorCheck;
-        args.insert(args.end(), {"-t", topic});
-        auto monitor = ReadyMonitor(args);
-        auto publisher = Publisher({"-t", topic, "-n", "100", "-r", "200", "--payload", c.payload, "--corrupt-sample",
-                                    "40", "--wait-timeout", "20", "--ack-timeout", "0"});
+        args.insert(args.end(), {"-d", "-t", topic});
+        auto monitor = StartReadyMonitor(args);
+        auto publisher = StartConfinedPublisher({"-t", topic, "-n", "100", "-r", "200", "--payload", c.payload,
+                                                 "--corrupt-sample", "40", "--wait-timeout", "20", "--ack-timeout",
+                                                 "0"});
 
         // No signal: the failed check stops the monitor at its next look.
         ASSERT_EQ(monitor->Wait(EXIT_TIMEOUT), 0) << monitor->Output();
@@ -350,9 +313,13 @@ TEST(WriterLiveliness, KilledPublisherIsReportedLostThenUnmatchedAndARestartedOn
     const auto topic = UniqueTopic("Killed");
     const auto prefix = Prefix(topic, 0);
     // The profile whose reader watches writer liveliness (3 s lease).
-    auto monitor = ReadyMonitor({"-t", topic, "--qos-profile", "Lumo_Liveliness_Profile"});
-    auto victim = Publisher({"-t", topic, "-r", "100", "--duration", "120"});
-    ASSERT_TRUE(WaitForMessage(*monitor, "INFO  " + prefix + " alive_count: 1 not_alive_count: 0 alive_count_change: 1 not_alive_count_change: 0", 1, START_TIMEOUT)) << monitor->Output();
+    auto monitor = StartReadyMonitor({"-d", "-t", topic, "--qos-profile", "Lumo_Liveliness_Profile"});
+    auto victim = StartConfinedPublisher({"-t", topic, "-r", "100", "--duration", "120"});
+    ASSERT_TRUE(WaitForMessage(*monitor,
+                               "INFO  " + prefix +
+                                   " alive_count: 1 not_alive_count: 0 alive_count_change: 1 not_alive_count_change: 0",
+                               1, START_TIMEOUT))
+        << monitor->Output();
     std::this_thread::sleep_for(2s);
 
     victim->Signal(SIGKILL);
@@ -362,7 +329,8 @@ TEST(WriterLiveliness, KilledPublisherIsReportedLostThenUnmatchedAndARestartedOn
     // The writer's liveliness lease runs out first, with a report of what
     // the reader gathered since its last reset; the participant's lease then
     // ends the match itself.
-    const std::string lost = prefix + " alive_count: 0 not_alive_count: 1 alive_count_change: -1 not_alive_count_change: 1";
+    const std::string lost = prefix +
+                             " alive_count: 0 not_alive_count: 1 alive_count_change: -1 not_alive_count_change: 1";
     ASSERT_TRUE(WaitForMessage(*monitor, "INFO  " + lost, 1, 20s)) << monitor->Output();
     const auto lostAfter = Clock::now() - killed;
     ASSERT_TRUE(WaitForMessage(*monitor, "INFO  " + prefix, 2, 20s)) << monitor->Output();
@@ -371,8 +339,9 @@ TEST(WriterLiveliness, KilledPublisherIsReportedLostThenUnmatchedAndARestartedOn
     const auto info = MessagesAt(*monitor, "INFO");
     const auto lostLine = std::find(info.begin(), info.end(), lost);
     ASSERT_NE(lostLine + 1, info.end());
-    const std::regex statistics(std::regex_replace(prefix, std::regex(R"([\[\]])"), R"(\$&)") +
-                                R"( Total sample received: (\d+) Avg: ([0-9.e-]+)\. Freq: ([0-9.]+)\. Total sample errors: 0)");
+    const std::regex statistics(
+        std::regex_replace(prefix, std::regex(R"([\[\]])"), R"(\$&)") +
+        R"( Total sample received: (\d+) Avg: ([0-9.e-]+)\. Freq: ([0-9.]+)\. Total sample errors: 0)");
     std::smatch figures;
     ASSERT_TRUE(std::regex_match(*(lostLine + 1), figures, statistics)) << *(lostLine + 1);
     // About two seconds at 100 samples per second. The time is the sum of
@@ -395,7 +364,7 @@ TEST(WriterLiveliness, KilledPublisherIsReportedLostThenUnmatchedAndARestartedOn
               << std::chrono::duration_cast<std::chrono::milliseconds>(unmatchedAfter).count() << " ms; "
               << *(lostLine + 1) << "\n";
 
-    auto successor = Publisher({"-t", topic, "-n", "300", "-r", "500", "--linger", "60"});
+    auto successor = StartConfinedPublisher({"-t", topic, "-n", "300", "-r", "500", "--linger", "60"});
     FinishLingeringRun(*monitor, *successor, Summary(topic, 0, 300));
     const auto after = MessagesAt(*monitor, "INFO");
     EXPECT_EQ(std::count(after.begin(), after.end(), prefix), 3) << "match, unmatch, match again";
@@ -411,12 +380,12 @@ TEST(Throttling, SleepingReaderLogsEachSleepAndSlowsAReliablePublisher)
     };
     const auto run = [](std::vector<std::string> throttle) {
         const auto topic = UniqueTopic("Throttle");
-        throttle.insert(throttle.end(), {"-t", topic});
-        auto monitor = ReadyMonitor(throttle);
+        throttle.insert(throttle.end(), {"-d", "-t", topic});
+        auto monitor = StartReadyMonitor(throttle);
         // The final wait for acknowledgements matters: Fast DDS 2.9 can hang
         // deleting a reliable writer whose heartbeat fires while unacknowledged
         // samples are released.
-        auto publisher = Publisher({"-t", topic, "-r", "0", "--duration", "2", "--ack-timeout", "30"});
+        auto publisher = StartConfinedPublisher({"-t", topic, "-r", "0", "--duration", "2", "--ack-timeout", "30"});
         EXPECT_EQ(publisher->Wait(PUBLISH_TIMEOUT), 0) << publisher->Output();
         EXPECT_EQ(StopWith(*monitor, SIGINT), 0);
         return Run{SamplesWritten(*publisher), MessagesAt(*monitor, "INFO")};
@@ -446,7 +415,7 @@ TEST(Signals, StormsDuringSetUpAndUnderTrafficEndBothToolsWithExitZero)
     // Paced below what the reader takes: a writer blocked on a full history
     // while a reader leaves can deadlock inside Fast DDS 2.9 itself (flow
     // controller against reader removal), which is not what this tests.
-    auto publisher = Publisher({"-t", topic, "-r", "5000", "--duration", "100", "--ack-timeout", "0"});
+    auto publisher = StartConfinedPublisher({"-t", topic, "-r", "5000", "--duration", "100", "--ack-timeout", "0"});
 
     // Set-up: the first settings line comes after the handlers are installed.
     auto early = lumo::test::StartMonitor(Confined({"-d", "-t", topic}));
@@ -456,7 +425,7 @@ TEST(Signals, StormsDuringSetUpAndUnderTrafficEndBothToolsWithExitZero)
     EXPECT_THAT(MessagesAt(*early, "INFO"), Contains(::testing::StartsWith(" [" + topic + "][0] #samples: ")));
 
     // Shutdown while the publisher floods the reader.
-    auto flooded = ReadyMonitor({"-t", topic});
+    auto flooded = StartReadyMonitor({"-d", "-t", topic});
     ASSERT_TRUE(flooded->WaitForText(" Payload size: 64", START_TIMEOUT)) << flooded->Output();
     std::this_thread::sleep_for(500ms);
     SignalStorm(*flooded, 200, 200us);

@@ -12,7 +12,6 @@
 #include <cstring>
 #include <vector>
 
-
 #include "lumo/componentFramework/AgnosticTopic.h"
 
 using lumo::componentFramework::AgnosticTopic;

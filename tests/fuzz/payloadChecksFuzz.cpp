@@ -1,5 +1,6 @@
 // Feeds arbitrary payloads, sample ids and reader indices to both payload
-// checks and compares their verdict with a plain reference of the rules.
+// checks and compares their verdict with the plain reference of the rules
+// (PayloadCheckReference.h, shared with the long-payload tests).
 // Input: id (4 bytes) | reader index (2) | flags (1) | payload (rest).
 #include <cmath>
 #include <cstdint>
@@ -10,52 +11,26 @@
 #include <log4cplus/initializer.h>
 #include <log4cplus/nullappender.h>
 
+#include "PayloadCheckReference.h"
 #include "lumo/componentFramework/Logging.h"
 #include "quillReaderListener.h"
 
 namespace {
 
-float At(const std::vector<uint8_t>& bytes, size_t k)
-{
-    float value;
-    std::memcpy(&value, bytes.data() + 4 * k, sizeof value);
-    return value;
-}
-
 bool RampFails(const std::vector<uint8_t>& bytes)
 {
-    const size_t n = bytes.size() / 4;
-    for (size_t i = 1; i < n; ++i) {
-        const double deviation = static_cast<double>(At(bytes, i)) - (static_cast<double>(At(bytes, 0)) + i * 0.001);
-        if (std::fabs(deviation) > 1e-5) {
-            return true;
-        }
-    }
-    return false;
+    return lumo::test::FirstOffRamp(lumo::test::FloatsOf(bytes)).has_value();
 }
 
 bool PatternFails(const std::vector<uint8_t>& bytes, uint32_t id, uint16_t readerIndex, const std::string& name)
 {
-    if (name != "alternating_float_ramp" || bytes.size() % 4 != 0) {
-        return true;
-    }
-    const float sign = (id % 2 == 0) ? 1.0f : -1.0f;
-    float expected = sign * static_cast<float>(readerIndex);
-    for (size_t k = 0; k < bytes.size() / 4; ++k) {
-        if (!(At(bytes, k) == expected)) {
-            return true;
-        }
-        expected += sign;
-    }
-    return false;
+    return name != "alternating_float_ramp" || bytes.size() % 4 != 0 ||
+           !lumo::test::MatchesPattern(lumo::test::FloatsOf(bytes), readerIndex, id);
 }
 
 struct Setup
 {
-    Setup()
-    {
-        log4cplus::Logger::getRoot().addAppender(log4cplus::SharedAppenderPtr(new log4cplus::NullAppender()));
-    }
+    Setup() { log4cplus::Logger::getRoot().addAppender(log4cplus::SharedAppenderPtr(new log4cplus::NullAppender())); }
     log4cplus::Initializer initializer;
 };
 

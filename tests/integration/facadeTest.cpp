@@ -28,7 +28,6 @@
 using namespace std::chrono_literals;
 using namespace lumo::componentFramework;
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 namespace fdds = eprosima::fastdds::dds;
 
 namespace {
@@ -192,7 +191,9 @@ TEST(Readers, DestructorWithoutDestroyDeletesReadersBeforeReleasingListeners)
         watch = listener;
         sub.CreateManyDataReaders({{lumo::test::UniqueTopic("Dtor"), listener, ""}});
         sub.EnableAllDataReaders();
-        EXPECT_EQ(ErrorOf([&] { sub.CreateManyDataReaders({{"T", listener, "10.0.0.1"}}); }),
+        EXPECT_EQ(ErrorOf([&] {
+                      sub.CreateManyDataReaders({{"T", listener, "10.0.0.1"}});
+                  }),
                   "invalid multicast address '10.0.0.1' for topic 'T' (expected an IPv4 group, 224.0.0.0 to "
                   "239.255.255.255)");
     }
@@ -247,10 +248,11 @@ TEST(Readers, AFailedDeleteIsLoggedAndTheListenerOutlivesTheFacade)
     ASSERT_EQ(data.length(), 1);
 
     sub->DestroyAllDataReaders();
-    EXPECT_EQ(log.Records(), (std::vector<lumo::test::LogRecord>{
-                                 {log4cplus::ERROR_LOG_LEVEL,
-                                  "cannot delete the data reader on topic '" + topic +
-                                      "' (RETCODE_PRECONDITION_NOT_MET); it keeps its listener until the process ends"}}));
+    EXPECT_EQ(log.Records(),
+              (std::vector<lumo::test::LogRecord>{
+                  {log4cplus::ERROR_LOG_LEVEL,
+                   "cannot delete the data reader on topic '" + topic +
+                       "' (RETCODE_PRECONDITION_NOT_MET); it keeps its listener until the process ends"}}));
     EXPECT_EQ(sub->ReaderCount(), 0u);
     KnockingListener* kept = listener.get();
     listener.reset();
@@ -271,9 +273,8 @@ TEST(Readers, AFailedDeleteIsLoggedAndTheListenerOutlivesTheFacade)
 // of the same profile.
 TEST(ShippedProfiles, EachCarriesSamples)
 {
-    for (const std::string profile :
-         {"Lumo_Default_Profile", "Lumo_Liveliness_Profile", "Lumo_BestEffort_Profile", "Lumo_SharedMemory_Profile",
-          "Lumo_Loopback_Profile"}) {
+    for (const std::string profile : {"Lumo_Default_Profile", "Lumo_Liveliness_Profile", "Lumo_BestEffort_Profile",
+                                      "Lumo_SharedMemory_Profile", "Lumo_Loopback_Profile"}) {
         SCOPED_TRACE(profile);
         const auto topic = lumo::test::UniqueTopic("Profile");
         auto listener = std::make_shared<CountingListener>();

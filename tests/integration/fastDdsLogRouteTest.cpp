@@ -43,7 +43,8 @@ std::vector<std::string> Expected(int lines, int threads, const std::vector<std:
 
 // Runs the storm; returns the lines, each checked to start with the layout's
 // time stamp, which is taken off.
-std::vector<std::string> Storm(int lines, int threads, const std::string& mode, const std::vector<std::string>& env = {})
+std::vector<std::string> Storm(int lines, int threads, const std::string& mode,
+                               const std::vector<std::string>& env = {})
 {
     ProcessRunner storm(LUMO_LOG_STORM_PATH, {std::to_string(lines), std::to_string(threads), mode}, env);
     EXPECT_EQ(storm.Wait(60s), 0);

@@ -15,20 +15,15 @@
 #include "ToolRuns.h"
 
 using namespace std::chrono_literals;
-using lumo::test::ProcessRunner;
+using namespace lumo::test;
 using ::testing::Contains;
 using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
 
 namespace {
 
-using lumo::test::Confined;
-using lumo::test::RunUntilReadyThenSignal;
-using lumo::test::EXIT_TIMEOUT;
-using lumo::test::START_TIMEOUT;
 const std::string& READY_LINE = lumo::test::MONITOR_READY_LINE;
 
 std::unique_ptr<ProcessRunner> Start(const std::vector<std::string>& args, const std::vector<std::string>& env = {})
@@ -54,11 +49,16 @@ TEST(QuillmonUsage, HelpPrintsTheOptionTableOnlyAndExitsZero)
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.front(), "lumoQuillmon Usage:");
         // The twelve options, in order.
-        const std::vector<std::string> expected{"-h [ --help ]", "-s [ --sleep-period-in-msec ] arg (=0)",
-                                                "-c [ --check-ramp ]", "--expected-payload-pattern arg",
-                                                "-d [ --debug ]", "-t [ --topic ] arg (=TestTopic)",
-                                                "--domain-id arg (=0)", "--qos-profile arg (=Lumo_Default_Profile)",
-                                                "--qos-file arg (=telemDataPathDdsQos.xml)", "-m [ --multicast ] arg",
+        const std::vector<std::string> expected{"-h [ --help ]",
+                                                "-s [ --sleep-period-in-msec ] arg (=0)",
+                                                "-c [ --check-ramp ]",
+                                                "--expected-payload-pattern arg",
+                                                "-d [ --debug ]",
+                                                "-t [ --topic ] arg (=TestTopic)",
+                                                "--domain-id arg (=0)",
+                                                "--qos-profile arg (=Lumo_Default_Profile)",
+                                                "--qos-file arg (=telemDataPathDdsQos.xml)",
+                                                "-m [ --multicast ] arg",
                                                 "-a [ --allow-interfaces ] arg",
                                                 "-i [ --expected-sample-id-increment ] arg (=1)"};
         std::vector<std::string> found;
@@ -128,8 +128,9 @@ TEST(QuillmonDriver, TopicListsAccumulateInCommandLineOrderAndDuplicatesStay)
 {
     const auto t1 = lumo::test::UniqueTopic("T1");
     const auto t2 = lumo::test::UniqueTopic("T2");
-    const std::vector<std::vector<std::string>> commandLines{
-        {"-d", "-t", t1, t2}, {"-d", "-t", t1, "-t", t2}, {"-t", t1, "-d", "-t", t2}};
+    const std::vector<std::vector<std::string>> commandLines{{"-d", "-t", t1, t2},
+                                                             {"-d", "-t", t1, "-t", t2},
+                                                             {"-t", t1, "-d", "-t", t2}};
     for (const auto& args : commandLines) {
         auto monitor = Start(Confined(args));
         ASSERT_EQ(RunUntilReadyThenSignal(*monitor), 0);
@@ -167,9 +168,9 @@ TEST(QuillmonDriver, DefaultsAndNoTopicGiveAnEmptyRun)
     auto monitor = Start(Confined({"-d"}));
     ASSERT_EQ(RunUntilReadyThenSignal(*monitor, SIGTERM), 0);
     EXPECT_THAT(InfoMessages(*monitor),
-                ElementsAre("sleep-period-in-msec: 0", "check ramp is: false", "expected payload pattern: ",
-                            "expected-sample-id-increment: 1", "Going to create 0 topic(s) and reader(s): ",
-                            "Exiting ....", "Statistics: "));
+                ElementsAre("sleep-period-in-msec: 0", "check ramp is: false",
+                            "expected payload pattern: ", "expected-sample-id-increment: 1",
+                            "Going to create 0 topic(s) and reader(s): ", "Exiting ....", "Statistics: "));
 }
 
 TEST(QuillmonDriver, WithoutDebugOnlyErrorsAreLogged)
@@ -211,7 +212,8 @@ TEST(QuillmonDriver, QosFileAndProfileErrorsAreClearAndExitOne)
          "ERROR ERROR: QoS file '/nonexistent/qos.xml' not found (profile 'Lumo_Default_Profile')"},
         {{"--qos-file", badXml, "--qos-profile", "P1"},
          "ERROR ERROR: QoS file '" + badXml + "' could not be loaded (malformed XML?) (profile 'P1')"},
-        {{"--qos-profile", "No_Such_Profile"}, "ERROR: QoS profile 'No_Such_Profile' has no <participant> in QoS file '"},
+        {{"--qos-profile", "No_Such_Profile"},
+         "ERROR: QoS profile 'No_Such_Profile' has no <participant> in QoS file '"},
     };
     for (const auto& [args, message] : cases) {
         auto monitor = Start(Confined(args));
@@ -252,8 +254,7 @@ TEST(QuillmonSignals, SignalDuringSetUpLetsSetUpFinishThenReports)
     // The first settings line comes after the handlers are installed and
     // before any DDS entity exists.
     ASSERT_TRUE(monitor->WaitForText("sleep-period-in-msec: 0", START_TIMEOUT));
-    monitor->Signal(SIGINT);
-    ASSERT_EQ(monitor->Wait(EXIT_TIMEOUT), 0) << monitor->Output();
+    ASSERT_EQ(lumo::test::StopWith(*monitor, SIGINT), 0) << monitor->Output();
     const auto info = InfoMessages(*monitor);
     EXPECT_THAT(monitor->Lines(), Contains(READY_LINE));
     EXPECT_THAT(info, Contains(" [" + topic + "][0] #samples: 0 #lost samples: 0"));
@@ -289,8 +290,9 @@ TEST(QuillmonTeardown, AHangingReaderDeleteEndsTheRunAfterItsBoundWithTheRunsSta
                              ":verify_asan_link_order=0";
     for (const bool hang : {true, false}) {
         SCOPED_TRACE(hang ? "hanging delete" : "normal teardown");
-        auto monitor = hang ? Start(Confined({"-d", "-t", topic}), {"LD_PRELOAD=" LUMO_HANGING_READER_DELETE_PATH, asan})
-                            : Start(Confined({"-d", "-t", topic}));
+        auto monitor = hang
+                           ? Start(Confined({"-d", "-t", topic}), {"LD_PRELOAD=" LUMO_HANGING_READER_DELETE_PATH, asan})
+                           : Start(Confined({"-d", "-t", topic}));
         ASSERT_TRUE(monitor->WaitForText(READY_LINE, START_TIMEOUT)) << monitor->Output();
         monitor->Signal(SIGINT);
         ASSERT_TRUE(monitor->WaitForText("Exiting ....", EXIT_TIMEOUT)) << monitor->Output();
@@ -307,7 +309,8 @@ TEST(QuillmonTeardown, AHangingReaderDeleteEndsTheRunAfterItsBoundWithTheRunsSta
         if (hang) {
             EXPECT_THAT(lumo::test::MessagesAt(*monitor, "ERROR"),
                         ElementsAre("ERROR: teardown did not finish within 5 s; ending the process"));
-            EXPECT_EQ(monitor->Messages().back(), "ERROR ERROR: teardown did not finish within 5 s; ending the process");
+            EXPECT_EQ(monitor->Messages().back(),
+                      "ERROR ERROR: teardown did not finish within 5 s; ending the process");
         } else {
             EXPECT_THAT(lumo::test::MessagesAt(*monitor, "ERROR"), IsEmpty());
         }

@@ -11,10 +11,7 @@
 #include "TestNames.h"
 #include "ToolRuns.h"
 
-using lumo::test::EXIT_TIMEOUT;
-using lumo::test::MessagesAt;
-using lumo::test::ProcessRunner;
-using ::testing::Contains;
+using namespace lumo::test;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
@@ -24,11 +21,12 @@ TEST(QuillpubUsage, HelpListsEveryOptionAndTheSummaryContract)
     ASSERT_EQ(publisher.Wait(EXIT_TIMEOUT), 0);
     const std::string usage = publisher.Output();
     EXPECT_THAT(publisher.Lines().front(), "lumoQuillpub Usage:");
-    for (const char* option : {"--topic", "--domain-id", "--qos-profile", "--qos-file", "--allow-interfaces",
-                               "--multicast", "--rate", "--count", "--duration", "--payload arg", "--payload-size",
-                               "--ramp-start", "--reader-index", "--start-id", "--id-increment", "--skip-every",
-                               "--repeat-id", "--corrupt-sample", "--wait-readers", "--wait-timeout",
-                               "--ack-timeout", "--linger"}) {
+    for (const char* option :
+         {"--topic",        "--domain-id",  "--qos-profile",    "--qos-file",     "--allow-interfaces",
+          "--multicast",    "--rate",       "--count",          "--duration",     "--payload arg",
+          "--payload-size", "--ramp-start", "--reader-index",   "--start-id",     "--id-increment",
+          "--skip-every",   "--repeat-id",  "--corrupt-sample", "--wait-readers", "--wait-timeout",
+          "--ack-timeout",  "--linger"}) {
         EXPECT_THAT(usage, HasSubstr(option));
     }
     EXPECT_THAT(usage, HasSubstr("samples written: <n> ids skipped: <n> ids repeated: <n> samples corrupted: <n> "
@@ -43,7 +41,8 @@ TEST(QuillpubUsage, BadArgumentsAreRefusedWithOneErrorAndExitOne)
         {{"-t", "X", "-r", "-1"}, "ERROR: the argument ('-1') for option '--rate' is invalid"},
         {{"-t", "X", "-r", "nan"}, "ERROR: the argument ('nan') for option '--rate' is invalid"},
         {{"-t", "X", "--duration", "1.5x"}, "ERROR: the argument ('1.5x') for option '--duration' is invalid"},
-        {{"-t", "X", "--start-id", "4294967296"}, "ERROR: the argument ('4294967296') for option '--start-id' is invalid"},
+        {{"-t", "X", "--start-id", "4294967296"},
+         "ERROR: the argument ('4294967296') for option '--start-id' is invalid"},
         {{"-t", "X", "--skip-every", "3", "--id-increment", "0"},
          "ERROR: --skip-every needs a non-zero --id-increment: with 0 no id can be skipped"},
         {{"-t", "X", "-n", "5", "--corrupt-sample", "5"},
@@ -65,7 +64,8 @@ TEST(QuillpubUsage, BadArgumentsAreRefusedWithOneErrorAndExitOne)
 TEST(QuillpubRun, NoReaderWithinTheWaitIsAnErrorAndNothingIsWritten)
 {
     const auto topic = lumo::test::UniqueTopic("Lonely");
-    ProcessRunner publisher(LUMO_QUILLPUB_PATH, lumo::test::Confined({"-t", topic, "-n", "10", "--wait-timeout", "0.5"}));
+    ProcessRunner publisher(LUMO_QUILLPUB_PATH,
+                            lumo::test::Confined({"-t", topic, "-n", "10", "--wait-timeout", "0.5"}));
     EXPECT_EQ(publisher.Wait(EXIT_TIMEOUT), 1);
     EXPECT_THAT(MessagesAt(publisher, "ERROR"),
                 ElementsAre("ERROR: [" + topic + "][0] 0 of 1 reader(s) matched within 0.5 s"));

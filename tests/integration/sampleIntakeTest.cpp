@@ -222,8 +222,9 @@ TEST_F(SampleIntake, PayloadChecksRunPerSampleWithThePatternFirst)
     gExpectedPayloadPattern = "alternating_float_ramp";
     WriteOne(8, Floats({0.0f, 1.0f}));
     WriteOne(9, Floats({0.0f, 1.0f})); // odd id: the pattern wants 0, -1
-    EXPECT_THAT(Messages(), ElementsAre(prefix_ + " SampleId: 8. Payload pattern verified: alternating_float_ramp length: 8",
-                                        prefix_ + " SampleId: 9. Payload pattern mismatch: alternating_float_ramp"));
+    EXPECT_THAT(Messages(),
+                ElementsAre(prefix_ + " SampleId: 8. Payload pattern verified: alternating_float_ramp length: 8",
+                            prefix_ + " SampleId: 9. Payload pattern mismatch: alternating_float_ramp"));
     // The failed sample is still counted, and the stop is requested.
     EXPECT_TRUE(gExitRequested);
     EXPECT_EQ(listener_->TotalSampleErrors(), 0u);
@@ -261,7 +262,8 @@ TEST_F(SampleIntake, StatisticsFollowTheMeasuredIntervalsAndBothResets)
     log_.Clear();
     listener_->on_liveliness_changed(sub_->Reader(0), lost);
     EXPECT_THAT(Messages(),
-                ElementsAre(prefix_ + " alive_count: 0 not_alive_count: 1 alive_count_change: -1 not_alive_count_change: 1",
+                ElementsAre(prefix_ +
+                                " alive_count: 0 not_alive_count: 1 alive_count_change: -1 not_alive_count_change: 1",
                             prefix_ + " Total sample received: 4 Avg: 0.5. Freq: 2. Total sample errors: 0"));
 
     // After a liveliness reset the count starts at 0.
@@ -271,7 +273,8 @@ TEST_F(SampleIntake, StatisticsFollowTheMeasuredIntervalsAndBothResets)
     }
     log_.Clear();
     listener_->on_liveliness_changed(sub_->Reader(0), lost);
-    EXPECT_THAT(Messages(), Contains(prefix_ + " Total sample received: 5 Avg: 0.4. Freq: 2.5. Total sample errors: 0"));
+    EXPECT_THAT(Messages(),
+                Contains(prefix_ + " Total sample received: 5 Avg: 0.4. Freq: 2.5. Total sample errors: 0"));
 
     // One sample: no interval measured yet.
     WriteOne(11);
@@ -301,9 +304,8 @@ TEST_F(SampleIntake, PeriodicStatisticsLineAfterMoreThanSixtySecondsOfIntervals)
     EXPECT_THAT(Messages(), IsEmpty());
     AdvanceClock(1s);
     WriteOne(5);
-    EXPECT_THAT(Messages(),
-                ElementsAre(prefix_ + "\tTotal sample received: 2 Avg: 61. Freq: 0.01639344262295082. "
-                                      "Total sample errors so far: 1"));
+    EXPECT_THAT(Messages(), ElementsAre(prefix_ + "\tTotal sample received: 2 Avg: 61. Freq: 0.01639344262295082. "
+                                                  "Total sample errors so far: 1"));
 }
 
 TEST_F(SampleIntake, DisabledLevelsSuppressTextButNotCounting)

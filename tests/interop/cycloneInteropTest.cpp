@@ -11,18 +11,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "ExpectedLines.h"
 #include "ProcessRunner.h"
 #include "TestNames.h"
 #include "ToolRuns.h"
 #include "lumo/componentFramework/FastDdsCompat.h"
 
 using namespace std::chrono_literals;
-using lumo::test::Confined;
-using lumo::test::EXIT_TIMEOUT;
-using lumo::test::MessagesAt;
-using lumo::test::ProcessRunner;
-using lumo::test::START_TIMEOUT;
-using lumo::test::UniqueTopic;
+using namespace lumo::test;
 using ::testing::Contains;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
@@ -32,13 +28,6 @@ namespace {
 // The writer's acknowledgements (or, best effort, its last write) come after
 // the reader has every sample; this leaves the listener time to finish.
 constexpr auto SETTLE = 500ms;
-
-std::unique_ptr<ProcessRunner> ReadyMonitor(std::vector<std::string> args)
-{
-    auto monitor = lumo::test::StartMonitor(Confined(std::move(args)));
-    EXPECT_TRUE(monitor->WaitForText(lumo::test::MONITOR_READY_LINE, START_TIMEOUT)) << monitor->Output();
-    return monitor;
-}
 
 // lumoCyclonePub on this test's domain, on loopback only (no multicast,
 // unicast discovery on 127.0.0.1), lingering so that the monitor is stopped
@@ -50,24 +39,13 @@ std::unique_ptr<ProcessRunner> CyclonePublisher(std::vector<std::string> args)
                                            std::vector<std::string>{"CYCLONEDDS_URI=file://" LUMO_CYCLONE_CONFIG});
 }
 
-std::string Prefix(const std::string& topic, uint32_t index)
-{
-    return "[" + topic + "][" + std::to_string(index) + "]";
-}
-
 // Waits for the publisher to have written (and, reliable, had acknowledged)
 // everything, then stops the monitor and expects a clean exit.
 void FinishRun(ProcessRunner& monitor, ProcessRunner& publisher, const std::string& written)
 {
     ASSERT_TRUE(publisher.WaitForText("written: " + written, 60s)) << publisher.Output();
     std::this_thread::sleep_for(SETTLE);
-    monitor.Signal(SIGINT);
-    EXPECT_EQ(monitor.Wait(EXIT_TIMEOUT), 0) << monitor.Output();
-}
-
-std::string RegexEscaped(const std::string& text)
-{
-    return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
+    EXPECT_EQ(StopWith(monitor, SIGINT), 0) << monitor.Output();
 }
 
 // The explanation line of a writer of participant `name` on `prefix`'s
@@ -84,7 +62,7 @@ std::regex Explanation(const std::string& prefix, const std::string& name, const
 TEST(ForeignWriter, DefaultQosReliableWriterIsReadByTheDefaultProfileWithExactCountsAndGaps)
 {
     const auto topic = UniqueTopic("Foreign");
-    auto monitor = ReadyMonitor({"-d", "-t", topic});
+    auto monitor = StartReadyMonitor({"-d", "-t", topic});
     // Ids 0 to 299 without every tenth one (9, 19, ... 299): 270 samples.
     auto publisher = CyclonePublisher({"-t", topic, "-n", "300", "-r", "300", "-e", "10", "-N", "interop"});
     FinishRun(*monitor, *publisher, "270");
@@ -120,7 +98,7 @@ TEST(ForeignWriter, ReliableWriterAtFullSpeedLosesNothing)
 TEST(ForeignWriter, BestEffortWriterIsReadByTheBestEffortProfile)
 {
     const auto topic = UniqueTopic("ForeignBE");
-    auto monitor = ReadyMonitor({"-d", "-t", topic, "--qos-profile", "Lumo_BestEffort_Profile"});
+    auto monitor = StartReadyMonitor({"-d", "-t", topic, "--qos-profile", "Lumo_BestEffort_Profile"});
     auto publisher = CyclonePublisher({"-t", topic, "-n", "200", "-r", "200", "-b"});
     FinishRun(*monitor, *publisher, "200");
     const auto info = MessagesAt(*monitor, "INFO");
@@ -138,21 +116,31 @@ TEST(ForeignWriter, EachMismatchIsExplainedOnceWithTheProfileThatWouldReadTheWri
         std::string differences;
     };
     std::vector<Case> cases{
-        {"Lumo_Liveliness_Profile", {}, true,
+        {"Lumo_Liveliness_Profile",
+         {},
+         true,
          "liveliness offered AUTOMATIC with lease infinite, requested AUTOMATIC with lease 3 s or less. "
          "Lumo_Default_Profile would read it."},
-        {"Lumo_Default_Profile", {"-b"}, true,
+        {"Lumo_Default_Profile",
+         {"-b"},
+         true,
          "reliability offered BEST_EFFORT, requested RELIABLE. Lumo_BestEffort_Profile would read it."},
-        {"Lumo_Default_Profile", {"-y", "other::AgnosticTopic"}, false,
+        {"Lumo_Default_Profile",
+         {"-y", "other::AgnosticTopic"},
+         false,
          "type name offered \"other::AgnosticTopic\", requested \"lumo::componentFramework::AgnosticTopic\". "
          "No shipped profile reads it."},
-        {"Lumo_Default_Profile", {"-p", "sensors"}, false,
+        {"Lumo_Default_Profile",
+         {"-p", "sensors"},
+         false,
          "partition offered \"sensors\", requested the default partition. No shipped profile reads it."},
     };
     if constexpr (!lumo::componentFramework::compat::READER_REPRESENTATION_ANNOUNCED) {
         // This Fast DDS cannot tell the writer that its reader takes XCDR2: the
         // writer refuses the reader, which sees no event of its own.
-        cases.push_back({"Lumo_Default_Profile", {"-x", "2"}, false,
+        cases.push_back({"Lumo_Default_Profile",
+                         {"-x", "2"},
+                         false,
                          "data representation offered XCDR2, requested XCDR1. No shipped profile reads it."});
     }
     // All at once, each on a topic of its own.
@@ -161,7 +149,7 @@ TEST(ForeignWriter, EachMismatchIsExplainedOnceWithTheProfileThatWouldReadTheWri
     std::vector<std::unique_ptr<ProcessRunner>> publishers;
     for (size_t i = 0; i < cases.size(); ++i) {
         topics.push_back(UniqueTopic("Mismatch"));
-        monitors.push_back(ReadyMonitor({"-t", topics[i], "--qos-profile", cases[i].profile}));
+        monitors.push_back(StartReadyMonitor({"-t", topics[i], "--qos-profile", cases[i].profile}));
         auto args = cases[i].publisherArgs;
         args.insert(args.end(), {"-t", topics[i], "-n", "20", "-r", "50", "-N", "writer" + std::to_string(i)});
         publishers.push_back(CyclonePublisher(args));
@@ -170,13 +158,13 @@ TEST(ForeignWriter, EachMismatchIsExplainedOnceWithTheProfileThatWouldReadTheWri
         SCOPED_TRACE(cases[i].differences);
         const auto prefix = Prefix(topics[i], 0);
         const auto explanation = Explanation(prefix, "writer" + std::to_string(i), cases[i].differences);
-        ASSERT_TRUE(monitors[i]->WaitForLine(
-            [&](const std::string& line) { return std::regex_search(line, explanation); }, 20s))
+        ASSERT_TRUE(
+            monitors[i]->WaitForLine([&](const std::string& line) { return std::regex_search(line, explanation); },
+                                     20s))
             << monitors[i]->Output();
         // However often discovery reports the writer meanwhile: one explanation.
         ASSERT_TRUE(publishers[i]->WaitForText("written: 20", 30s)) << publishers[i]->Output();
-        monitors[i]->Signal(SIGINT);
-        ASSERT_EQ(monitors[i]->Wait(EXIT_TIMEOUT), 0) << monitors[i]->Output();
+        ASSERT_EQ(StopWith(*monitors[i], SIGINT), 0) << monitors[i]->Output();
 
         const auto errors = MessagesAt(*monitors[i], "ERROR");
         if (cases[i].incompatibleQos) {
@@ -193,15 +181,17 @@ TEST(ForeignWriter, EachMismatchIsExplainedOnceWithTheProfileThatWouldReadTheWri
 TEST(ForeignWriter, PayloadChecksHoldOnSamplesOfAnotherImplementation)
 {
     // Ramps of 0, 1, 3 and 1025 elements: the length line shows what there is.
-    const std::vector<std::pair<std::string, std::string>> ramps{
-        {"0", "[- - - -]"}, {"4", "[0 - - 0]"}, {"12", "[0 0.001 0.002 0.002]"}, {"4100", "[0 0.001 0.002 1.024]"}};
+    const std::vector<std::pair<std::string, std::string>> ramps{{"0", "[- - - -]"},
+                                                                 {"4", "[0 - - 0]"},
+                                                                 {"12", "[0 0.001 0.002 0.002]"},
+                                                                 {"4100", "[0 0.001 0.002 1.024]"}};
     std::vector<std::string> rampTopics;
     for (size_t i = 0; i < ramps.size(); ++i) {
         rampTopics.push_back(UniqueTopic("ForeignRamp"));
     }
     std::vector<std::string> rampArgs{"-d", "-c", "-t"};
     rampArgs.insert(rampArgs.end(), rampTopics.begin(), rampTopics.end());
-    auto rampMonitor = ReadyMonitor(rampArgs);
+    auto rampMonitor = StartReadyMonitor(rampArgs);
 
     // The pattern follows each topic's position in the monitor's list.
     const std::vector<std::string> sizes{"8", "4096", "0"};
@@ -211,7 +201,7 @@ TEST(ForeignWriter, PayloadChecksHoldOnSamplesOfAnotherImplementation)
     }
     std::vector<std::string> patternArgs{"-d", "--expected-payload-pattern", "alternating_float_ramp", "-t"};
     patternArgs.insert(patternArgs.end(), patternTopics.begin(), patternTopics.end());
-    auto patternMonitor = ReadyMonitor(patternArgs);
+    auto patternMonitor = StartReadyMonitor(patternArgs);
 
     std::vector<std::unique_ptr<ProcessRunner>> publishers;
     for (size_t i = 0; i < ramps.size(); ++i) {
@@ -227,8 +217,7 @@ TEST(ForeignWriter, PayloadChecksHoldOnSamplesOfAnotherImplementation)
     }
     std::this_thread::sleep_for(SETTLE);
     for (auto* monitor : {rampMonitor.get(), patternMonitor.get()}) {
-        monitor->Signal(SIGINT);
-        EXPECT_EQ(monitor->Wait(EXIT_TIMEOUT), 0) << monitor->Output();
+        EXPECT_EQ(StopWith(*monitor, SIGINT), 0) << monitor->Output();
         EXPECT_THAT(MessagesAt(*monitor, "ERROR"), IsEmpty()) << monitor->Output();
     }
 
@@ -236,8 +225,8 @@ TEST(ForeignWriter, PayloadChecksHoldOnSamplesOfAnotherImplementation)
     for (size_t i = 0; i < ramps.size(); ++i) {
         const auto prefix = Prefix(rampTopics[i], static_cast<uint32_t>(i));
         for (const uint32_t id : {0u, 49u}) {
-            EXPECT_THAT(rampInfo, Contains(prefix + " SampleId: " + std::to_string(id) + ". CheckRamp length: " +
-                                           ramps[i].first + " " + ramps[i].second));
+            EXPECT_THAT(rampInfo, Contains(prefix + " SampleId: " + std::to_string(id) +
+                                           ". CheckRamp length: " + ramps[i].first + " " + ramps[i].second));
         }
         EXPECT_THAT(rampInfo, Contains(" " + prefix + " #samples: 49 #lost samples: 0"));
     }
@@ -259,8 +248,9 @@ TEST(ForeignWriter, Xcdr2WriterIsReadWhereTheReaderCanSaySo)
         GTEST_SKIP() << "this Fast DDS cannot announce that its reader takes XCDR2 (the refusal is explained above)";
     }
     const auto topic = UniqueTopic("ForeignXcdr2");
-    auto monitor = ReadyMonitor({"-d", "-c", "-t", topic});
-    auto publisher = CyclonePublisher({"-t", topic, "-n", "100", "-r", "200", "-a", "-x", "2", "-k", "ramp", "-s", "12"});
+    auto monitor = StartReadyMonitor({"-d", "-c", "-t", topic});
+    auto publisher = CyclonePublisher(
+        {"-t", topic, "-n", "100", "-r", "200", "-a", "-x", "2", "-k", "ramp", "-s", "12"});
     FinishRun(*monitor, *publisher, "100");
     const auto info = MessagesAt(*monitor, "INFO");
     EXPECT_THAT(info, Contains(Prefix(topic, 0) + " SampleId: 99. CheckRamp length: 12 [0 0.001 0.002 0.002]"));

@@ -66,6 +66,8 @@ Options Parse(int argc, char** argv)
     int c;
     while ((c = getopt(argc, argv, "t:d:n:r:s:k:o:i:e:bal:x:p:y:N:L:D:w:")) != -1) {
         const std::string arg = optarg != nullptr ? optarg : "";
+        // One option a line.
+        // clang-format off
         switch (c) {
         case 't': o.topic = arg; break;
         case 'd': o.domain = static_cast<uint32_t>(std::stoul(arg)); break;
@@ -92,6 +94,7 @@ Options Parse(int argc, char** argv)
         case 'w': o.waitReaders = static_cast<uint32_t>(std::stoul(arg)); break;
         default: Fail("bad option");
         }
+        // clang-format on
     }
     if (o.topic.empty()) {
         Fail("-t TOPIC is required");
@@ -117,8 +120,7 @@ int main(int argc, char** argv)
     if (!o.participantName.empty()) {
         dds_qset_entity_name(participantQos, o.participantName.c_str());
     }
-    const dds_entity_t participant =
-        Check(dds_create_participant(o.domain, participantQos, nullptr), "participant");
+    const dds_entity_t participant = Check(dds_create_participant(o.domain, participantQos, nullptr), "participant");
     dds_delete_qos(participantQos);
 
     // Another type name on the wire: the same layout under a name of its own.
@@ -147,8 +149,8 @@ int main(int argc, char** argv)
         dds_qset_liveliness(qos, DDS_LIVELINESS_AUTOMATIC, static_cast<dds_duration_t>(o.leaseSec * 1e9));
     }
     if (o.representation != 0) {
-        const dds_data_representation_id_t id =
-            o.representation == 2 ? DDS_DATA_REPRESENTATION_XCDR2 : DDS_DATA_REPRESENTATION_XCDR1;
+        const dds_data_representation_id_t id = o.representation == 2 ? DDS_DATA_REPRESENTATION_XCDR2
+                                                                      : DDS_DATA_REPRESENTATION_XCDR1;
         dds_qset_data_representation(qos, 1, &id);
     }
     const dds_entity_t writer = Check(dds_create_writer(publisher, topic, qos, nullptr), "writer");

@@ -13,6 +13,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "ExpectedLines.h"
 #include "NetworkNamespaces.h"
 #include "PacketCapture.h"
 #include "ProcessRunner.h"
@@ -21,8 +22,7 @@
 #include "ToolRuns.h"
 
 using namespace std::chrono_literals;
-using lumo::test::PacketCapture;
-using lumo::test::ProcessRunner;
+using namespace lumo::test;
 using ::testing::Contains;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
@@ -30,8 +30,6 @@ using ::testing::Not;
 
 namespace {
 
-using lumo::test::EXIT_TIMEOUT;
-using lumo::test::START_TIMEOUT;
 const std::string& READY_LINE = lumo::test::MONITOR_READY_LINE;
 // The shipped profiles. The reliable tests that wait for the statistics a
 // writer's departure prints use the one whose reader watches writer
@@ -51,15 +49,9 @@ struct ReaderLog
     uint64_t statisticsErrors = 0;
 };
 
-std::string Escaped(const std::string& text)
-{
-    static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
-    return std::regex_replace(text, special, R"(\$&)");
-}
-
 ReaderLog ParseReaderLog(const ProcessRunner& monitor, const std::string& readerPrefix)
 {
-    const std::string prefix = Escaped(readerPrefix);
+    const std::string prefix = RegexEscaped(readerPrefix);
     const std::regex payload("^INFO  " + prefix + R"( SampleId: (\d+) Payload size: \d+$)");
     const std::regex mismatch("^INFO  " + prefix + R"( sample id mismatch last: (\d+) current: (\d+)$)");
     const std::regex statistics("^INFO  " + prefix +
@@ -162,8 +154,7 @@ protected:
     void StopAfterWriterLeft(ProcessRunner& monitor)
     {
         EXPECT_TRUE(monitor.WaitForText(Prefix() + " Total sample received: ", 15s)) << monitor.Output();
-        monitor.Signal(SIGINT);
-        EXPECT_EQ(monitor.Wait(EXIT_TIMEOUT), 0) << monitor.Output();
+        EXPECT_EQ(lumo::test::StopWith(monitor, SIGINT), 0) << monitor.Output();
     }
 
     std::string Prefix() const { return "[" + topic_ + "][0]"; }
@@ -187,8 +178,7 @@ TEST_F(CrossHost, TwoMonitorsOnTwoHostsReadOnePublisherWithTheDefaultProfile)
     std::this_thread::sleep_for(2s);
     const std::regex exitLine(R"(^INFO   \[)" + topic_ + R"(\]\[0\] #samples: (\d+) #lost samples: 0$)");
     for (auto* monitor : {monA.get(), monB.get()}) {
-        monitor->Signal(SIGINT);
-        ASSERT_EQ(monitor->Wait(EXIT_TIMEOUT), 0) << monitor->Output();
+        ASSERT_EQ(lumo::test::StopWith(*monitor, SIGINT), 0) << monitor->Output();
         const auto messages = monitor->Messages();
         // One match, then samples only: no gap, no unmatch, no restart.
         EXPECT_EQ(std::count(messages.begin(), messages.end(), "INFO  " + Prefix()), 1) << monitor->Output();
@@ -200,8 +190,7 @@ TEST_F(CrossHost, TwoMonitorsOnTwoHostsReadOnePublisherWithTheDefaultProfile)
         EXPECT_GE(std::stoi(m[1]), 150) << "2 s at 100 samples/s";
         Figure(monitor == monA.get() ? "monA samples" : "monB samples", m[1]);
     }
-    publisher->Signal(SIGINT);
-    EXPECT_EQ(publisher->Wait(EXIT_TIMEOUT), 0) << publisher->Output();
+    EXPECT_EQ(lumo::test::StopWith(*publisher, SIGINT), 0) << publisher->Output();
 }
 
 TEST_F(CrossHost, AllowInterfacesKeepsTheMonitorOffTheOtherLink)
@@ -350,11 +339,9 @@ TEST_F(CrossHost, BestEffortOverALossyLinkCountsEveryGapOnce)
     // before the participant's lease (6 s) ends the match and resets the
     // counts.
     ASSERT_TRUE(publisher->WaitForText(Prefix() + " written so far: ", START_TIMEOUT)) << publisher->Output();
-    publisher->Signal(SIGKILL);
-    EXPECT_EQ(publisher->Wait(EXIT_TIMEOUT), -SIGKILL);
+    EXPECT_EQ(lumo::test::StopWith(*publisher, SIGKILL), -SIGKILL);
     std::this_thread::sleep_for(2s);
-    monitor->Signal(SIGINT);
-    ASSERT_EQ(monitor->Wait(EXIT_TIMEOUT), 0) << monitor->Output();
+    ASSERT_EQ(lumo::test::StopWith(*monitor, SIGINT), 0) << monitor->Output();
 
     std::vector<uint32_t> arrived;
     for (const auto& d : capture.Stop()) {
@@ -446,10 +433,8 @@ TEST_F(CrossHost, PartitionIsReportedAndHealed)
     ASSERT_TRUE(monitor->WaitForLine(nth(alive, 2), 20s)) << monitor->Output();
     const double rejoined = since(heal);
     std::this_thread::sleep_for(2s);
-    monitor->Signal(SIGINT);
-    ASSERT_EQ(monitor->Wait(EXIT_TIMEOUT), 0) << monitor->Output();
-    publisher->Signal(SIGINT);
-    EXPECT_EQ(publisher->Wait(EXIT_TIMEOUT), 0) << publisher->Output();
+    ASSERT_EQ(lumo::test::StopWith(*monitor, SIGINT), 0) << monitor->Output();
+    EXPECT_EQ(lumo::test::StopWith(*publisher, SIGINT), 0) << publisher->Output();
 
     // Every status line, in order: match, alive; lost (with the statistics
     // gathered since the alive reset), writer gone, unmatch; match, alive.
@@ -472,7 +457,7 @@ TEST_F(CrossHost, PartitionIsReportedAndHealed)
     EXPECT_TRUE(log.mismatches.empty()) << monitor->Output();
     ASSERT_GE(log.firstIds.size(), 2u);
     EXPECT_GT(log.firstIds.back(), static_cast<uint32_t>(log.statisticsSamples));
-    const std::regex exitLine("^INFO   " + Escaped(Prefix()) + R"( #samples: (\d+) #lost samples: 0$)");
+    const std::regex exitLine("^INFO   " + RegexEscaped(Prefix()) + R"( #samples: (\d+) #lost samples: 0$)");
     const auto messages = monitor->Messages();
     std::smatch m;
     ASSERT_TRUE(std::any_of(messages.begin(), messages.end(), [&](const std::string& l) {

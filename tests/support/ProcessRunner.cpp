@@ -37,7 +37,8 @@ ProcessRunner::ProcessRunner(const std::string& program, const std::vector<std::
     std::vector<std::string> envStore;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string inherited(*e);
-        if (std::none_of(env.begin(), env.end(), [&](const std::string& given) { return sameName(given, inherited); })) {
+        if (std::none_of(env.begin(), env.end(),
+                         [&](const std::string& given) { return sameName(given, inherited); })) {
             envStore.push_back(inherited);
         }
     }
@@ -122,8 +123,7 @@ void ProcessRunner::ReadOutput(int fd)
     changed_.notify_all();
 }
 
-bool ProcessRunner::WaitForLine(const std::function<bool(const std::string&)>& match,
-                                std::chrono::milliseconds timeout)
+bool ProcessRunner::WaitForLine(const std::function<bool(const std::string&)>& match, std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(mutex_);
     size_t checked = 0;

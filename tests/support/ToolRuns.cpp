@@ -24,16 +24,33 @@ std::unique_ptr<ProcessRunner> StartPublisher(const std::vector<std::string>& ar
     return std::make_unique<ProcessRunner>(LUMO_QUILLPUB_PATH, args);
 }
 
+std::unique_ptr<ProcessRunner> StartReadyMonitor(const std::vector<std::string>& args)
+{
+    auto monitor = StartMonitor(Confined(args));
+    EXPECT_TRUE(monitor->WaitForText(MONITOR_READY_LINE, START_TIMEOUT)) << monitor->Output();
+    return monitor;
+}
+
+std::unique_ptr<ProcessRunner> StartConfinedPublisher(const std::vector<std::string>& args)
+{
+    return StartPublisher(Confined(args));
+}
+
+int StopWith(ProcessRunner& process, int signal)
+{
+    process.Signal(signal);
+    const auto status = process.Wait(EXIT_TIMEOUT);
+    EXPECT_TRUE(status.has_value()) << "did not exit: " << process.Output();
+    return status.value_or(-1000);
+}
+
 int RunUntilReadyThenSignal(ProcessRunner& monitor, int signal)
 {
     if (!monitor.WaitForText(MONITOR_READY_LINE, START_TIMEOUT)) {
         ADD_FAILURE() << "not ready: " << monitor.Output();
         return -1000;
     }
-    monitor.Signal(signal);
-    const auto status = monitor.Wait(EXIT_TIMEOUT);
-    EXPECT_TRUE(status.has_value()) << "did not exit: " << monitor.Output();
-    return status.value_or(-1000);
+    return StopWith(monitor, signal);
 }
 
 std::vector<std::string> MessagesAt(const ProcessRunner& process, const std::string& level)

@@ -24,6 +24,17 @@ std::unique_ptr<ProcessRunner> StartMonitor(const std::vector<std::string>& args
                                             const std::vector<std::string>& env = {});
 std::unique_ptr<ProcessRunner> StartPublisher(const std::vector<std::string>& args);
 
+// A monitor started with Confined(`args`), once it printed the ready line (a
+// test failure otherwise).
+std::unique_ptr<ProcessRunner> StartReadyMonitor(const std::vector<std::string>& args);
+
+// A publisher started with Confined(`args`).
+std::unique_ptr<ProcessRunner> StartConfinedPublisher(const std::vector<std::string>& args);
+
+// Sends `signal` and returns the exit status (-1000, and a test failure, when
+// the process did not exit).
+int StopWith(ProcessRunner& process, int signal = SIGINT);
+
 // Runs to the ready line, stops it with `signal`, returns the exit status
 // (-1000 when it did not get there or did not exit).
 int RunUntilReadyThenSignal(ProcessRunner& monitor, int signal = SIGINT);

@@ -15,12 +15,13 @@
 #include <gtest/gtest.h>
 
 #include "LogCapture.h"
+#include "PayloadCheckReference.h"
 #include "lumo/Format.h"
 #include "quillPayloadScan.h"
 #include "quillReaderListener.h"
 
 using lumo::componentFramework::AgnosticTopic;
-using lumo::test::LogCapture;
+using namespace lumo::test;
 
 namespace {
 
@@ -36,33 +37,6 @@ AgnosticTopic Sample(const std::vector<float>& values, size_t extraBytes = 0)
     AgnosticTopic sample;
     sample.payload(std::move(bytes));
     return sample;
-}
-
-// The ramp rule read element by element: index of the first element off the
-// ramp, if any.
-std::optional<size_t> FirstOffRamp(const std::vector<float>& values)
-{
-    for (size_t i = 1; i < values.size(); ++i) {
-        const double expected = static_cast<double>(values[0]) + static_cast<double>(i) * 0.001;
-        if (std::fabs(static_cast<double>(values[i]) - expected) > 1e-5) {
-            return i;
-        }
-    }
-    return std::nullopt;
-}
-
-// The pattern rule read element by element: does every element match?
-bool MatchesPattern(const std::vector<float>& values, uint32_t readerIndex, uint32_t id)
-{
-    const float step = (id % 2 == 0) ? 1.0f : -1.0f;
-    float expected = step * static_cast<float>(readerIndex);
-    for (const float value : values) {
-        if (!(value == expected)) {
-            return false;
-        }
-        expected += step;
-    }
-    return true;
 }
 
 // Float ramp of step 0.001 that the check accepts from any start between
@@ -112,11 +86,11 @@ protected:
         EXPECT_EQ(gExitRequested.load(), off.has_value());
         if (off) {
             const size_t i = *off;
-            const double deviation =
-                static_cast<double>(values[i]) - (static_cast<double>(values[0]) + static_cast<double>(i) * 0.001);
-            EXPECT_EQ(log.Messages(), std::vector<std::string>{lumo::format(
-                                          "[long][5] SampleId: 11. CheckRamp error: {} [{} {} {}]", i, values[0],
-                                          values[i], deviation)});
+            const double deviation = static_cast<double>(values[i]) -
+                                     (static_cast<double>(values[0]) + static_cast<double>(i) * 0.001);
+            EXPECT_EQ(log.Messages(),
+                      std::vector<std::string>{lumo::format("[long][5] SampleId: 11. CheckRamp error: {} [{} {} {}]", i,
+                                                            values[0], values[i], deviation)});
         } else {
             EXPECT_TRUE(log.Messages().empty());
         }
@@ -134,10 +108,11 @@ protected:
         const bool matches = MatchesPattern(values, readerIndex, id);
         EXPECT_EQ(gExitRequested.load(), !matches);
         const std::string expected =
-            matches ? lumo::format("[long][{}] SampleId: {}. Payload pattern verified: alternating_float_ramp length: {}",
-                                   readerIndex, id, values.size() * 4)
-                    : lumo::format("[long][{}] SampleId: {}. Payload pattern mismatch: alternating_float_ramp",
-                                   readerIndex, id);
+            matches
+                ? lumo::format("[long][{}] SampleId: {}. Payload pattern verified: alternating_float_ramp length: {}",
+                               readerIndex, id, values.size() * 4)
+                : lumo::format("[long][{}] SampleId: {}. Payload pattern mismatch: alternating_float_ramp", readerIndex,
+                               id);
         EXPECT_EQ(log.Messages(), std::vector<std::string>{expected});
     }
 
@@ -201,8 +176,8 @@ TEST_F(LongPayloads, RampToleranceNaNAndMagnitudeAsTheElementLoop)
         auto values = Ramp(0.5f, 80);
         const size_t position = anywhere(random);
         const double sign = (round % 2 == 0) ? 1.0 : -1.0;
-        values[position] =
-            static_cast<float>(0.5 + static_cast<double>(position) * 0.001 + sign * nearTolerance(random));
+        values[position] = static_cast<float>(0.5 + static_cast<double>(position) * 0.001 +
+                                              sign * nearTolerance(random));
         ExpectRampAsReference(values);
     }
 }

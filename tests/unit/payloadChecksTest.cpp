@@ -11,8 +11,7 @@
 #include "quillReaderListener.h"
 
 using lumo::componentFramework::AgnosticTopic;
-using lumo::test::LogCapture;
-using lumo::test::LogRecord;
+using namespace lumo::test;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -60,8 +59,9 @@ protected:
 TEST_F(PayloadChecks, RampPassesOnTheRampAndStopsAtTheFirstElementOffIt)
 {
     Ramp(Sample({5.0f, 5.001f, 5.002f}));
-    EXPECT_THAT(log_.Records(), ElementsAre(LogRecord{log4cplus::INFO_LOG_LEVEL,
-                                                      "[pos][2] SampleId: 7. CheckRamp length: 12 [5 5.001 5.002 5.002]"}));
+    EXPECT_THAT(log_.Records(),
+                ElementsAre(LogRecord{log4cplus::INFO_LOG_LEVEL,
+                                      "[pos][2] SampleId: 7. CheckRamp length: 12 [5 5.001 5.002 5.002]"}));
     EXPECT_FALSE(gExitRequested);
 
     log_.Clear();
@@ -79,7 +79,8 @@ TEST_F(PayloadChecks, RampPassesOnTheRampAndStopsAtTheFirstElementOffIt)
 TEST_F(PayloadChecks, RampLinesPrintValuesInTheirShortestForm)
 {
     Ramp(Sample({0.0001f, 0.0011f, 0.0021f, 0.0031f}));
-    EXPECT_THAT(log_.Messages(), ElementsAre("[pos][2] SampleId: 7. CheckRamp length: 16 [1e-04 0.0011 0.0021 0.0031]"));
+    EXPECT_THAT(log_.Messages(),
+                ElementsAre("[pos][2] SampleId: 7. CheckRamp length: 16 [1e-04 0.0011 0.0021 0.0031]"));
     EXPECT_FALSE(gExitRequested);
 
     log_.Clear();
@@ -89,8 +90,9 @@ TEST_F(PayloadChecks, RampLinesPrintValuesInTheirShortestForm)
 
     log_.Clear();
     Ramp(Sample({-0.0f, -0.0005f, -INFINITY}));
-    EXPECT_THAT(log_.Messages(), ElementsAre("[pos][2] SampleId: 7. CheckRamp length: 12 [-0 -5e-04 -inf -inf]",
-                                             "[pos][2] SampleId: 7. CheckRamp error: 1 [-0 -5e-04 -0.0015000000237487257]"));
+    EXPECT_THAT(log_.Messages(),
+                ElementsAre("[pos][2] SampleId: 7. CheckRamp length: 12 [-0 -5e-04 -inf -inf]",
+                            "[pos][2] SampleId: 7. CheckRamp error: 1 [-0 -5e-04 -0.0015000000237487257]"));
 
     log_.Clear();
     Ramp(Sample({1e-04f, 100000.0f}));
@@ -104,7 +106,8 @@ TEST_F(PayloadChecks, RampToleranceIsAbsoluteAndStrict)
     // 1000.001 in single precision is 1000.0009765625: 2.34e-5 off.
     Ramp(Sample({1000.0f, 1000.001f}));
     EXPECT_TRUE(gExitRequested);
-    EXPECT_THAT(log_.Messages().back(), ::testing::StartsWith("[pos][2] SampleId: 7. CheckRamp error: 1 [1000 1000.001 -2.34"));
+    EXPECT_THAT(log_.Messages().back(),
+                ::testing::StartsWith("[pos][2] SampleId: 7. CheckRamp error: 1 [1000 1000.001 -2.34"));
 
     gExitRequested = false;
     log_.Clear();
@@ -164,13 +167,14 @@ TEST_F(PayloadChecks, PatternFollowsReaderIndexAndSampleIdParity)
     EXPECT_FALSE(gExitRequested);
     Pattern(Sample({3, 4, 5}), 9, third);
     EXPECT_TRUE(gExitRequested);
-    EXPECT_THAT(log_.Records(),
-                ElementsAre(LogRecord{log4cplus::INFO_LOG_LEVEL,
-                                      "[pos][3] SampleId: 8. Payload pattern verified: alternating_float_ramp length: 12"},
-                            LogRecord{log4cplus::INFO_LOG_LEVEL,
-                                      "[pos][3] SampleId: 9. Payload pattern verified: alternating_float_ramp length: 12"},
-                            LogRecord{log4cplus::ERROR_LOG_LEVEL,
-                                      "[pos][3] SampleId: 9. Payload pattern mismatch: alternating_float_ramp"}));
+    EXPECT_THAT(
+        log_.Records(),
+        ElementsAre(LogRecord{log4cplus::INFO_LOG_LEVEL,
+                              "[pos][3] SampleId: 8. Payload pattern verified: alternating_float_ramp length: 12"},
+                    LogRecord{log4cplus::INFO_LOG_LEVEL,
+                              "[pos][3] SampleId: 9. Payload pattern verified: alternating_float_ramp length: 12"},
+                    LogRecord{log4cplus::ERROR_LOG_LEVEL,
+                              "[pos][3] SampleId: 9. Payload pattern mismatch: alternating_float_ramp"}));
 }
 
 TEST_F(PayloadChecks, PatternEdgeValues)
@@ -181,14 +185,16 @@ TEST_F(PayloadChecks, PatternEdgeValues)
     Pattern(Sample({0.0f, -1.0f}), 1, first);
     Pattern(Sample({}), 4, first);
     EXPECT_FALSE(gExitRequested);
-    EXPECT_EQ(log_.Messages().back(), "[pos][0] SampleId: 4. Payload pattern verified: alternating_float_ramp length: 0");
+    EXPECT_EQ(log_.Messages().back(),
+              "[pos][0] SampleId: 4. Payload pattern verified: alternating_float_ramp length: 0");
 
     for (const auto& bad : {Sample({0, 1, 3}), Sample({0, NaN, 2}), Sample({NaN})}) {
         gExitRequested = false;
         log_.Clear();
         Pattern(bad, 2, first);
         EXPECT_TRUE(gExitRequested);
-        EXPECT_THAT(log_.Messages(), ElementsAre("[pos][0] SampleId: 2. Payload pattern mismatch: alternating_float_ramp"));
+        EXPECT_THAT(log_.Messages(),
+                    ElementsAre("[pos][0] SampleId: 2. Payload pattern mismatch: alternating_float_ramp"));
     }
 }
 
@@ -208,8 +214,9 @@ TEST_F(PayloadChecks, PatternRefusesOddSizesAndUnknownNamesForEverySample)
         Pattern(Sample({2.0f, 3.0f}), 6, listener_);
         Pattern(Sample({}, 1), 7, listener_);
         EXPECT_TRUE(gExitRequested);
-        EXPECT_THAT(log_.Messages(), ElementsAre("[pos][2] SampleId: 6. Unsupported expected payload pattern: " + name,
-                                                 "[pos][2] SampleId: 7. Unsupported expected payload pattern: " + name));
+        EXPECT_THAT(log_.Messages(),
+                    ElementsAre("[pos][2] SampleId: 6. Unsupported expected payload pattern: " + name,
+                                "[pos][2] SampleId: 7. Unsupported expected payload pattern: " + name));
     }
 }
 

@@ -15,8 +15,7 @@
 #include "lumo/Format.h"
 #include "quillReaderListener.h"
 
-using lumo::test::LogCapture;
-using lumo::test::LogRecord;
+using namespace lumo::test;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 namespace fdds = eprosima::fastdds::dds;
@@ -83,11 +82,13 @@ TEST_F(StatusReporting, LostAndRejectedSamplesAreReportedWithoutTouchingCounters
     EXPECT_THAT(log_.Records(),
                 ElementsAre(LogRecord{log4cplus::ERROR_LOG_LEVEL, "[pos][2] total_count: 5 total_count_change: 2"},
                             LogRecord{log4cplus::WARN_LOG_LEVEL,
-                                      rejected + "REJECTED_BY_SAMPLES_LIMIT. SampleRejectedStatus.total_count_change: 1. "
-                                                 "SampleRejectedStatus.total_count: 7"},
+                                      rejected +
+                                          "REJECTED_BY_SAMPLES_LIMIT. SampleRejectedStatus.total_count_change: 1. "
+                                          "SampleRejectedStatus.total_count: 7"},
                             LogRecord{log4cplus::WARN_LOG_LEVEL,
-                                      rejected + "REJECTED_BY_UNKNOWN_INSTANCE. SampleRejectedStatus.total_count_change: "
-                                                 "1. SampleRejectedStatus.total_count: 8"},
+                                      rejected +
+                                          "REJECTED_BY_UNKNOWN_INSTANCE. SampleRejectedStatus.total_count_change: "
+                                          "1. SampleRejectedStatus.total_count: 8"},
                             LogRecord{log4cplus::WARN_LOG_LEVEL,
                                       rejected + "unknown. SampleRejectedStatus.total_count_change: 1. "
                                                  "SampleRejectedStatus.total_count: 9"},
@@ -129,8 +130,8 @@ TEST_F(StatusReporting, LivelinessChangeReportsThenResetsToZeroKeepingErrors)
                 ElementsAre(LogRecord{log4cplus::INFO_LOG_LEVEL,
                                       "[pos][2] alive_count: 0 not_alive_count: 1 alive_count_change: -1 "
                                       "not_alive_count_change: 1"},
-                            LogRecord{log4cplus::INFO_LOG_LEVEL,
-                                      "[pos][2] Total sample received: 5 Avg: 0.4. Freq: 2.5. Total sample errors: 3"}));
+                            LogRecord{log4cplus::INFO_LOG_LEVEL, "[pos][2] Total sample received: 5 Avg: 0.4. Freq: "
+                                                                 "2.5. Total sample errors: 3"}));
     EXPECT_EQ(listener_.TotalSamplesReceived(), 0);
     EXPECT_EQ(listener_.TotalSampleErrors(), 3u);
     EXPECT_TRUE(listener_.firstSample_);
@@ -142,7 +143,8 @@ TEST_F(StatusReporting, LivelinessChangeReportsThenResetsToZeroKeepingErrors)
         SetStatistics(listener_, samples, 3, 1.0);
         listener_.on_liveliness_changed(nullptr, Liveliness(1, 0, 1, 0));
         EXPECT_THAT(log_.Messages(),
-                    ElementsAre("[pos][2] alive_count: 1 not_alive_count: 0 alive_count_change: 1 not_alive_count_change: 0"));
+                    ElementsAre(
+                        "[pos][2] alive_count: 1 not_alive_count: 0 alive_count_change: 1 not_alive_count_change: 0"));
         EXPECT_EQ(listener_.TotalSamplesReceived(), 0);
     }
 
@@ -150,10 +152,12 @@ TEST_F(StatusReporting, LivelinessChangeReportsThenResetsToZeroKeepingErrors)
     log_.Clear();
     SetStatistics(listener_, 4, 0, 400000.0);
     listener_.on_liveliness_changed(nullptr, Liveliness(1, 0, 1, 0));
-    EXPECT_EQ(log_.Messages().back(), "[pos][2] Total sample received: 4 Avg: 1e+05. Freq: 1e-05. Total sample errors: 0");
+    EXPECT_EQ(log_.Messages().back(),
+              "[pos][2] Total sample received: 4 Avg: 1e+05. Freq: 1e-05. Total sample errors: 0");
     SetStatistics(listener_, 2, 1, 0.001);
     listener_.on_liveliness_changed(nullptr, Liveliness(1, 0, 1, 0));
-    EXPECT_EQ(log_.Messages().back(), "[pos][2] Total sample received: 2 Avg: 5e-04. Freq: 2000. Total sample errors: 1");
+    EXPECT_EQ(log_.Messages().back(),
+              "[pos][2] Total sample received: 2 Avg: 5e-04. Freq: 2000. Total sample errors: 1");
 
     // No interval measured yet: Freq is infinite.
     log_.Clear();

@@ -18,7 +18,6 @@ using ::testing::IsEmpty;
 namespace {
 
 constexpr uint32_t BEST_EFFORT = 1;
-constexpr uint32_t RELIABLE = 2;
 
 EndpointQos Endpoint()
 {
@@ -48,6 +47,8 @@ EndpointQos With(Change change)
 
 TEST(MatchDifferences, FollowThePairingRulesPolicyByPolicy)
 {
+    // One case a line, as far as it fits.
+    // clang-format off
     const std::vector<Case> cases{
         {"the same QoS", Endpoint(), Endpoint(), {}, false},
         {"a finite lease offered, none requested", With([](auto& q) { q.livelinessLeaseSec = 3; }), Endpoint(), {},
@@ -111,6 +112,7 @@ TEST(MatchDifferences, FollowThePairingRulesPolicyByPolicy)
           "ownership offered EXCLUSIVE, requested SHARED"},
          true},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         bool qosIncompatible = !c.qosIncompatible;
@@ -147,7 +149,8 @@ TEST(MismatchText, IsPrintableAndBoundedWhateverTheWireCarries)
 class WatchTest : public ::testing::Test
 {
 protected:
-    WatchTest() : watch_(GetLogger("lumo"))
+    WatchTest()
+        : watch_(GetLogger("lumo"))
     {
         watch_.AddReader(0, "T", Endpoint());
         watch_.AddReader(1, "T", With([](auto& q) { q.livelinessLeaseSec = 3; }));
@@ -180,7 +183,8 @@ TEST_F(WatchTest, ExplainsEachWriterOncePerReaderAndOnlyOnceReadersAreEnabled)
                 ElementsAre("[T][0]" + head + tail,
                             "[T][1]" + head +
                                 "; liveliness offered AUTOMATIC with lease infinite, requested AUTOMATIC with lease "
-                                "3 s or less" + tail));
+                                "3 s or less" +
+                                tail));
 
     // A writer that keeps announcing itself, a matching one, one elsewhere.
     for (int i = 0; i < 100; ++i) {

@@ -27,7 +27,10 @@ uint32_t ReadU32(const uint8_t* p, bool little)
     return uint32_t(p[3]) | uint32_t(p[2]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[0]) << 24;
 }
 
-void WriteU32Native(uint8_t* p, uint32_t v) { std::memcpy(p, &v, sizeof v); }
+void WriteU32Native(uint8_t* p, uint32_t v)
+{
+    std::memcpy(p, &v, sizeof v);
+}
 
 } // namespace
 
@@ -42,8 +45,7 @@ uint32_t AgnosticTopicPubSubType::SerializedSize(const AgnosticTopic& sample)
     return HEADER_SIZE + 4 + 4 + static_cast<uint32_t>(sample.payload().size());
 }
 
-bool AgnosticTopicPubSubType::Encode(const AgnosticTopic& sample, uint8_t* buffer, uint32_t capacity,
-                                     uint32_t& length)
+bool AgnosticTopicPubSubType::Encode(const AgnosticTopic& sample, uint8_t* buffer, uint32_t capacity, uint32_t& length)
 {
     const auto& bytes = sample.payload();
     if (bytes.size() > std::numeric_limits<uint32_t>::max() - (HEADER_SIZE + 8)) {
@@ -105,8 +107,7 @@ uint32_t AgnosticTopicPubSubType::SerializedSizeOf(const void* data) const
     return SerializedSize(*static_cast<const AgnosticTopic*>(data));
 }
 
-bool AgnosticTopicPubSubType::EncodeSample(const void* data, uint8_t* buffer, uint32_t capacity,
-                                           uint32_t& length) const
+bool AgnosticTopicPubSubType::EncodeSample(const void* data, uint8_t* buffer, uint32_t capacity, uint32_t& length) const
 {
     return Encode(*static_cast<const AgnosticTopic*>(data), buffer, capacity, length);
 }

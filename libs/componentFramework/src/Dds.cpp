@@ -110,8 +110,7 @@ void Dds::CreateParticipant()
     }
     DomainParticipantQos qos;
     if (!compat::IsOk(factory->get_participant_qos_from_profile(qosProfile_, qos))) {
-        throw DdsError("QoS profile '" + qosProfile_ + "' has no <participant> in QoS file '" + resolvedQosFile_ +
-                       "'");
+        throw DdsError("QoS profile '" + qosProfile_ + "' has no <participant> in QoS file '" + resolvedQosFile_ + "'");
     }
     if (qos.name().to_string() == "RTPSParticipant") {
         qos.name(toolName_);

@@ -25,7 +25,10 @@ class DiscoveryWatch;
 class DiscoveryListener : public eprosima::fastdds::dds::DomainParticipantListener
 {
 public:
-    explicit DiscoveryListener(DiscoveryWatch& watch) : watch_(watch) {}
+    explicit DiscoveryListener(DiscoveryWatch& watch)
+        : watch_(watch)
+    {
+    }
 
 #if LUMO_FASTDDS_MAJOR >= 3
     void on_participant_discovery(eprosima::fastdds::dds::DomainParticipant* participant,

@@ -45,8 +45,8 @@ bool ConfigureFromProperties(const std::string& toolName)
         return false;
     }
     if (!std::ifstream(path).good()) {
-        std::cerr << toolName << ": cannot read the log configuration '" << path << "' named by "
-                  << LOG_CONFIG_ENV << "; logging to the console instead\n";
+        std::cerr << toolName << ": cannot read the log configuration '" << path << "' named by " << LOG_CONFIG_ENV
+                  << "; logging to the console instead\n";
         return false;
     }
     log4cplus::PropertyConfigurator::doConfigure(path);

@@ -23,7 +23,10 @@ std::string KindName(uint32_t value, const std::array<const char*, 4>& names, ui
     return "unknown (" + std::to_string(value) + ")";
 }
 
-std::string ReliabilityName(uint32_t v) { return KindName(v, {"BEST_EFFORT", "RELIABLE", nullptr, nullptr}, 1); }
+std::string ReliabilityName(uint32_t v)
+{
+    return KindName(v, {"BEST_EFFORT", "RELIABLE", nullptr, nullptr}, 1);
+}
 std::string DurabilityName(uint32_t v)
 {
     return KindName(v, {"VOLATILE", "TRANSIENT_LOCAL", "TRANSIENT", "PERSISTENT"}, 0);
@@ -32,7 +35,10 @@ std::string LivelinessName(uint32_t v)
 {
     return KindName(v, {"AUTOMATIC", "MANUAL_BY_PARTICIPANT", "MANUAL_BY_TOPIC", nullptr}, 0);
 }
-std::string OwnershipName(uint32_t v) { return KindName(v, {"SHARED", "EXCLUSIVE", nullptr, nullptr}, 0); }
+std::string OwnershipName(uint32_t v)
+{
+    return KindName(v, {"SHARED", "EXCLUSIVE", nullptr, nullptr}, 0);
+}
 
 std::string Seconds(double seconds)
 {
@@ -127,11 +133,12 @@ std::vector<std::string> MatchDifferences(const EndpointQos& writer, const Endpo
     // Differences that end pairing before any QoS is compared.
     std::vector<std::string> differences;
     if (writer.typeName != reader.typeName) {
-        differences.push_back(Offered("type name", "\"" + Printable(writer.typeName) + "\"",
-                                 "\"" + Printable(reader.typeName) + "\""));
+        differences.push_back(
+            Offered("type name", "\"" + Printable(writer.typeName) + "\"", "\"" + Printable(reader.typeName) + "\""));
     }
     if (writer.keyed != reader.keyed) {
-        differences.push_back(Offered("topic kind", writer.keyed ? "keyed" : "keyless", reader.keyed ? "keyed" : "keyless"));
+        differences.push_back(
+            Offered("topic kind", writer.keyed ? "keyed" : "keyless", reader.keyed ? "keyed" : "keyless"));
     }
 
     std::vector<std::string> qos;
@@ -145,10 +152,11 @@ std::vector<std::string> MatchDifferences(const EndpointQos& writer, const Endpo
         qos.push_back(Offered("durability", DurabilityName(writer.durability), DurabilityName(reader.durability)));
     }
     if (writer.livelinessKind < reader.livelinessKind || writer.livelinessLeaseSec > reader.livelinessLeaseSec) {
-        qos.push_back(Offered("liveliness", LivelinessName(writer.livelinessKind) + " with lease " +
-                                                Seconds(writer.livelinessLeaseSec),
-                              LivelinessName(reader.livelinessKind) + " with lease " +
-                                  Seconds(reader.livelinessLeaseSec) + " or less"));
+        qos.push_back(
+            Offered("liveliness",
+                    LivelinessName(writer.livelinessKind) + " with lease " + Seconds(writer.livelinessLeaseSec),
+                    LivelinessName(reader.livelinessKind) + " with lease " + Seconds(reader.livelinessLeaseSec) +
+                        " or less"));
     }
     if (writer.deadlineSec > reader.deadlineSec) {
         qos.push_back(Offered("deadline", Seconds(writer.deadlineSec), Seconds(reader.deadlineSec) + " or less"));
@@ -168,7 +176,8 @@ std::vector<std::string> MatchDifferences(const EndpointQos& writer, const Endpo
     qosIncompatible = differences.empty() && !qos.empty();
     // Pairing stops at the first failing stage, but all of them are worth
     // knowing: the partitions are compared only where nothing else differs.
-    if (differences.empty() && qos.empty() && silent.empty() && !PartitionsMatch(writer.partitions, reader.partitions)) {
+    if (differences.empty() && qos.empty() && silent.empty() &&
+        !PartitionsMatch(writer.partitions, reader.partitions)) {
         silent.push_back(Offered("partition", PartitionList(writer.partitions), PartitionList(reader.partitions)));
     }
     differences.insert(differences.end(), qos.begin(), qos.end());
@@ -204,7 +213,8 @@ std::string MismatchExplanation(const DiscoveredWriter& writer, const std::vecto
     std::string text = "writer " + Printable(writer.guid) + " of participant ";
     text += writer.participantName.empty() ? std::string("(unnamed)") : "\"" + Printable(writer.participantName) + "\"";
     text += " (GUID prefix " + Printable(writer.participantPrefix) + ", host " +
-            (writer.hostAddress.empty() ? std::string("unknown") : Printable(writer.hostAddress)) + ") does not match: ";
+            (writer.hostAddress.empty() ? std::string("unknown") : Printable(writer.hostAddress)) +
+            ") does not match: ";
     for (size_t i = 0; i < differences.size(); ++i) {
         text += (i == 0 ? "" : "; ") + differences[i];
     }

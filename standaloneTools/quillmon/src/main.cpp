@@ -12,9 +12,7 @@
 // there, the monitor logs "ERROR: teardown did not finish within 5 s; ending
 // the process" and ends itself with the status the run would have had (0).
 #include <chrono>
-#include <csignal>
 #include <cstdint>
-#include <exception>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -23,11 +21,11 @@
 #include <unistd.h>
 
 #include <boost/program_options.hpp>
-#include <fastdds/dds/log/Log.hpp>
-#include <log4cplus/initializer.h>
 
 #include "lumo/componentFramework/DdsSub.h"
-#include "lumo/componentFramework/Logging.h"
+#include "lumo/toolsCommon/CommonOptions.h"
+#include "lumo/toolsCommon/ExitStatus.h"
+#include "lumo/toolsCommon/ToolMain.h"
 #include "quillLog.h"
 #include "quillReaderListener.h"
 #include "quillmonOptions.h"
@@ -36,14 +34,96 @@
 namespace po = boost::program_options;
 using lumo::componentFramework::DdsReaderParams;
 using lumo::componentFramework::DdsSub;
+namespace tools = lumo::toolsCommon;
 
 namespace {
 
 constexpr const char* TOOL_NAME = "lumoQuillmon";
 constexpr uint64_t MAX_TOPICS = 16; // the number of topics must stay below this
-constexpr int TOO_MANY_TOPICS = -2;
+constexpr int TOO_MANY_TOPICS = -2; // the shell sees 254
 // Normal teardown takes well under a second, even under the sanitizers.
 constexpr std::chrono::seconds TEARDOWN_BOUND{5};
+
+// Everything main does between the start and the end of the process; an
+// exception ends it in main's handlers.
+int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, TeardownDeadline& teardownDeadline)
+{
+    bool checkRamp = false;
+    std::string expectedPattern;
+    const po::options_description options = MakeQuillmonOptions(checkRamp, expectedPattern);
+    po::variables_map vm;
+    if (!tools::ParseCommandLine(argc, argv, options, vm)) {
+        return tools::STATUS_OK;
+    }
+    tools::ApplyDebugOption(vm, logger);
+
+    const auto& topics = vm["topic"].as<std::vector<std::string>>();
+    if (topics.size() >= MAX_TOPICS) {
+        QUILL_LOG_TO(logger, log4cplus::ERROR_LOG_LEVEL, "ERROR: number of topics (readers) must be less than {}",
+                     MAX_TOPICS);
+        return TOO_MANY_TOPICS;
+    }
+
+    // Stored bit for bit: the listeners read them as signed values.
+    gSleepPeriod.store(static_cast<int>(vm["sleep-period-in-msec"].as<Unsigned32>().value));
+    QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "sleep-period-in-msec: {}", gSleepPeriod.load());
+    gCheckRamp.store(checkRamp);
+    QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "check ramp is: {}", checkRamp);
+    gExpectedPayloadPattern = expectedPattern;
+    QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "expected payload pattern: {}", gExpectedPayloadPattern);
+    gExpectedSampleIdIncrement.store(static_cast<int>(vm["expected-sample-id-increment"].as<Unsigned32>().value));
+    QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "expected-sample-id-increment: {}",
+                 gExpectedSampleIdIncrement.load());
+
+    std::string multicastAddress;
+    if (vm.count("multicast") != 0) {
+        multicastAddress = vm["multicast"].as<std::string>();
+        QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "Multicast address: {}", multicastAddress);
+    }
+
+    const std::string topicList = tools::JoinTopics(topics);
+    QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "Going to create {} topic(s) and reader(s): {}",
+                 static_cast<uint64_t>(topics.size()), topicList);
+
+    DdsSub dds(vm["qos-file"].as<std::string>(), vm["qos-profile"].as<std::string>(),
+               vm["domain-id"].as<Unsigned32>().value, TOOL_NAME);
+    if (vm.count("allow-interfaces") != 0) {
+        dds.SetInterfaceWhiteList(vm["allow-interfaces"].as<std::vector<std::string>>());
+    }
+    dds.CreateParticipant();
+    dds.CreateSubscriber();
+
+    // Declared after the facade, so released before it on every path; the
+    // facade holds its own references until it has deleted the readers.
+    std::vector<DdsReaderParams> readers;
+    uint16_t readerIndex = 0;
+    for (const auto& topic : topics) {
+        auto listener = std::make_shared<QuillReaderListener>(topic.c_str(), readerIndex++);
+        readers.push_back(DdsReaderParams{topic, std::move(listener), multicastAddress});
+    }
+    dds.CreateManyDataReaders(readers);
+    for (const auto& record : readers) {
+        static_cast<QuillReaderListener&>(*record.listener).ready_.store(true, std::memory_order_release);
+    }
+    dds.EnableAllDataReaders();
+    std::cout << "==> Ctrl-C to exit <=.\n" << std::flush;
+
+    while (!gExitRequested.load()) {
+        sleep(2);
+    }
+
+    QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "Exiting ....");
+    QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "Statistics: ");
+    for (const auto& record : readers) {
+        const auto& listener = static_cast<const QuillReaderListener&>(*record.listener);
+        QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, " [{}][{}] #samples: {} #lost samples: {}",
+                     listener.topicName_.c_str(), listener.readerIndex_, listener.TotalSamplesReceived(),
+                     listener.TotalSampleErrors());
+    }
+    teardownDeadline.Arm(TEARDOWN_BOUND, tools::STATUS_OK);
+    dds.DestroyAllDataReaders();
+    return tools::STATUS_OK;
+}
 
 } // namespace
 
@@ -54,107 +134,13 @@ void SignalHandler(int)
 
 int main(int argc, char** argv)
 {
-    log4cplus::Initializer logInitializer;
-    lumo::componentFramework::LogConfigureTool(TOOL_NAME, log4cplus::ERROR_LOG_LEVEL, false);
-    log4cplus::Logger& logger = lumo::componentFramework::GetLogger("lumo");
-    signal(SIGINT, SignalHandler);
-    signal(SIGTERM, SignalHandler);
+    tools::ToolLogging logging(TOOL_NAME, log4cplus::ERROR_LOG_LEVEL);
+    log4cplus::Logger& logger = logging.Logger();
+    tools::InstallStopHandler(SignalHandler);
     // Outlives the facade, so that it covers the facade's destructor too.
     TeardownDeadline teardownDeadline(logger);
 
-    try {
-        bool checkRamp = false;
-        std::string expectedPattern;
-        const po::options_description options = MakeQuillmonOptions(checkRamp, expectedPattern);
-        po::variables_map vm;
-        po::store(po::basic_command_line_parser<char>(argc, argv).options(options).run(), vm);
-        po::notify(vm);
-
-        if (vm.count("help") != 0) {
-            std::cout << options << "\n";
-            return 0;
-        }
-        if (vm.count("debug") != 0) {
-            logger.setLogLevel(log4cplus::DEBUG_LOG_LEVEL);
-            eprosima::fastdds::dds::Log::SetVerbosity(eprosima::fastdds::dds::Log::Kind::Info);
-        }
-
-        const auto& topics = vm["topic"].as<std::vector<std::string>>();
-        if (topics.size() >= MAX_TOPICS) {
-            QUILL_LOG_TO(logger, log4cplus::ERROR_LOG_LEVEL, "ERROR: number of topics (readers) must be less than {}",
-                         MAX_TOPICS);
-            return TOO_MANY_TOPICS;
-        }
-
-        // Stored bit for bit: the listeners read them as signed values.
-        gSleepPeriod.store(static_cast<int>(vm["sleep-period-in-msec"].as<Unsigned32>().value));
-        QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "sleep-period-in-msec: {}", gSleepPeriod.load());
-        gCheckRamp.store(checkRamp);
-        QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "check ramp is: {}", checkRamp);
-        gExpectedPayloadPattern = expectedPattern;
-        QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "expected payload pattern: {}", gExpectedPayloadPattern);
-        gExpectedSampleIdIncrement.store(static_cast<int>(vm["expected-sample-id-increment"].as<Unsigned32>().value));
-        QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "expected-sample-id-increment: {}",
-                     gExpectedSampleIdIncrement.load());
-
-        std::string multicastAddress;
-        if (vm.count("multicast") != 0) {
-            multicastAddress = vm["multicast"].as<std::string>();
-            QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "Multicast address: {}", multicastAddress);
-        }
-
-        std::string topicList;
-        for (const auto& topic : topics) {
-            topicList += topic;
-            topicList += ' ';
-        }
-        QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "Going to create {} topic(s) and reader(s): {}",
-                     static_cast<uint64_t>(topics.size()), topicList);
-
-        DdsSub dds(vm["qos-file"].as<std::string>(), vm["qos-profile"].as<std::string>(),
-                   vm["domain-id"].as<Unsigned32>().value, TOOL_NAME);
-        if (vm.count("allow-interfaces") != 0) {
-            dds.SetInterfaceWhiteList(vm["allow-interfaces"].as<std::vector<std::string>>());
-        }
-        dds.CreateParticipant();
-        dds.CreateSubscriber();
-
-        // Declared after the facade, so released before it on every path; the
-        // facade holds its own references until it has deleted the readers.
-        std::vector<DdsReaderParams> readers;
-        uint16_t readerIndex = 0;
-        for (const auto& topic : topics) {
-            auto listener = std::make_shared<QuillReaderListener>(topic.c_str(), readerIndex++);
-            readers.push_back(DdsReaderParams{topic, std::move(listener), multicastAddress});
-        }
-        dds.CreateManyDataReaders(readers);
-        for (const auto& record : readers) {
-            static_cast<QuillReaderListener&>(*record.listener).ready_.store(true, std::memory_order_release);
-        }
-        dds.EnableAllDataReaders();
-        std::cout << "==> Ctrl-C to exit <=.\n" << std::flush;
-
-        while (!gExitRequested.load()) {
-            sleep(2);
-        }
-
-        QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "Exiting ....");
-        QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "Statistics: ");
-        for (const auto& record : readers) {
-            const auto& listener = static_cast<const QuillReaderListener&>(*record.listener);
-            QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, " [{}][{}] #samples: {} #lost samples: {}",
-                         listener.topicName_.c_str(), listener.readerIndex_, listener.TotalSamplesReceived(),
-                         listener.TotalSampleErrors());
-        }
-        teardownDeadline.Arm(TEARDOWN_BOUND, 0);
-        dds.DestroyAllDataReaders();
-    } catch (const std::exception& e) {
-        QUILL_LOG_TO(logger, log4cplus::ERROR_LOG_LEVEL, "ERROR: {}", e.what());
-        return 1;
-    } catch (...) {
-        QUILL_LOG_TO(logger, log4cplus::ERROR_LOG_LEVEL, "ERROR: An unknown exception occurred.");
-        return 1;
-    }
+    const int status = tools::RunGuarded(logger, [&] { return RunMonitor(argc, argv, logger, teardownDeadline); });
     teardownDeadline.Disarm();
-    return 0;
+    return status;
 }

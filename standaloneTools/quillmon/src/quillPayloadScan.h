@@ -39,11 +39,11 @@ typedef int64_t Int64x4 __attribute__((vector_size(32)));
 typedef float Float8 __attribute__((vector_size(32)));
 typedef int32_t Int32x8 __attribute__((vector_size(32)));
 
-constexpr int32_t RAMP_BLOCK = 16;
-constexpr int64_t PATTERN_BLOCK = 16;
+inline constexpr int32_t RAMP_BLOCK = 16;
+inline constexpr int64_t PATTERN_BLOCK = 16;
 // Up to this magnitude an integer-valued float plus or minus anything up to
 // PATTERN_BLOCK is exact, so the block's sums equal the loop's running sums.
-constexpr float PATTERN_EXACT_LIMIT = 16777216.0f - static_cast<float>(PATTERN_BLOCK);
+inline constexpr float PATTERN_EXACT_LIMIT = 16777216.0f - static_cast<float>(PATTERN_BLOCK);
 
 // Unaligned load (the payload has no alignment guarantee).
 template <typename Vector>

@@ -201,9 +201,9 @@ void QuillReaderListener::UpdateRate()
     }
     if (report) {
         QUILL_LOG(log4cplus::INFO_LOG_LEVEL,
-                  "[{}][{}]\tTotal sample received: {} Avg: {}. Freq: {}. Total sample errors so far: {}",
-                  topicName_, readerIndex_, samples, elapsed / static_cast<double>(samples),
-                  static_cast<double>(samples) / elapsed, errors);
+                  "[{}][{}]\tTotal sample received: {} Avg: {}. Freq: {}. Total sample errors so far: {}", topicName_,
+                  readerIndex_, samples, elapsed / static_cast<double>(samples), static_cast<double>(samples) / elapsed,
+                  errors);
     }
     lastCallTime_ = clock_();
 }
@@ -266,8 +266,8 @@ void QuillReaderListener::ReturnLoanIfLoaned(fdds::DataReader* reader)
 void QuillReaderListener::Throttle()
 {
     if (gSleepPeriod.load() != 0) {
-        QUILL_LOG(log4cplus::INFO_LOG_LEVEL, "[{}][{}] SampleId: {} Going sleep for: {} us.", topicName_,
-                  readerIndex_, currentSampleId_, gSleepPeriod.load());
+        QUILL_LOG(log4cplus::INFO_LOG_LEVEL, "[{}][{}] SampleId: {} Going sleep for: {} us.", topicName_, readerIndex_,
+                  currentSampleId_, gSleepPeriod.load());
         usleep(static_cast<useconds_t>(gSleepPeriod.load()));
     }
 }
@@ -363,8 +363,7 @@ void QuillReaderListener::on_subscription_matched(fdds::DataReader*, const fdds:
     totalSamplesReceived_ = -1;
 }
 
-void QuillReaderListener::on_requested_deadline_missed(fdds::DataReader*,
-                                                       const fdds::RequestedDeadlineMissedStatus&)
+void QuillReaderListener::on_requested_deadline_missed(fdds::DataReader*, const fdds::RequestedDeadlineMissedStatus&)
 {
     QUILL_LOG(log4cplus::ERROR_LOG_LEVEL, "[{}][{}]", topicName_, readerIndex_);
 }
@@ -394,9 +393,10 @@ void QuillReaderListener::on_liveliness_changed(fdds::DataReader*, const fdds::L
         firstSample_ = true;
     }
     if (report) {
-        QUILL_LOG(log4cplus::INFO_LOG_LEVEL, "[{}][{}] Total sample received: {} Avg: {}. Freq: {}. Total sample errors: {}",
-                  topicName_, readerIndex_, samples, elapsed / static_cast<double>(samples),
-                  static_cast<double>(samples) / elapsed, errors);
+        QUILL_LOG(log4cplus::INFO_LOG_LEVEL,
+                  "[{}][{}] Total sample received: {} Avg: {}. Freq: {}. Total sample errors: {}", topicName_,
+                  readerIndex_, samples, elapsed / static_cast<double>(samples), static_cast<double>(samples) / elapsed,
+                  errors);
     }
 }
 
@@ -408,16 +408,15 @@ void QuillReaderListener::on_sample_rejected(fdds::DataReader*, const fdds::Samp
               topicName_, readerIndex_, status.last_reason, status.total_count_change, status.total_count);
 }
 
-void QuillReaderListener::on_requested_incompatible_qos(fdds::DataReader*,
-                                                        const fdds::RequestedIncompatibleQosStatus&)
+void QuillReaderListener::on_requested_incompatible_qos(fdds::DataReader*, const fdds::RequestedIncompatibleQosStatus&)
 {
     QUILL_LOG(log4cplus::ERROR_LOG_LEVEL, "[{}][{}]", topicName_, readerIndex_);
 }
 
 void QuillReaderListener::on_sample_lost(fdds::DataReader*, const fdds::SampleLostStatus& status)
 {
-    QUILL_LOG(log4cplus::ERROR_LOG_LEVEL, "[{}][{}] total_count: {} total_count_change: {}", topicName_,
-              readerIndex_, status.total_count, status.total_count_change);
+    QUILL_LOG(log4cplus::ERROR_LOG_LEVEL, "[{}][{}] total_count: {} total_count_change: {}", topicName_, readerIndex_,
+              status.total_count, status.total_count_change);
 }
 
 // ---------------------------------------------------------------- formatting

@@ -19,10 +19,10 @@
 #include "lumo/componentFramework/AgnosticTopic.h"
 
 // Run settings, written once by the driver before any reader exists.
-extern std::atomic<int> gSleepPeriod;                // microseconds slept after each take; 0: none
-extern std::atomic<bool> gCheckRamp;                 // run CheckRamp on every sample
-extern std::string gExpectedPayloadPattern;          // run CheckExpectedPayloadPattern when not empty
-extern std::atomic<int> gExpectedSampleIdIncrement;  // step between consecutive sample ids
+extern std::atomic<int> gSleepPeriod;               // microseconds slept after each take; 0: none
+extern std::atomic<bool> gCheckRamp;                // run CheckRamp on every sample
+extern std::string gExpectedPayloadPattern;         // run CheckExpectedPayloadPattern when not empty
+extern std::atomic<int> gExpectedSampleIdIncrement; // step between consecutive sample ids
 // Stop flag: set by SIGINT/SIGTERM and by a failed payload check, never reset.
 extern std::atomic<bool> gExitRequested;
 
@@ -75,9 +75,9 @@ public:
     uint32_t currentSampleId_;
     std::chrono::system_clock::time_point lastCallTime_;
     double lastIntervalSec_;
-    double elapsedSec_;    // statsMutex_
+    double elapsedSec_; // statsMutex_
     float secSinceReport_;
-    bool firstSample_;     // statsMutex_
+    bool firstSample_; // statsMutex_
     eprosima::fastdds::dds::LoanableSequence<lumo::componentFramework::AgnosticTopic> dataSeq_;
     eprosima::fastdds::dds::LoanableSequence<eprosima::fastdds::dds::SampleInfo> infoSeq_;
     const uint32_t readerIndex_;

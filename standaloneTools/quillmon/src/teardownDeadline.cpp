@@ -33,15 +33,14 @@ void TeardownDeadline::Disarm()
     }
 }
 
-void TeardownDeadline::Watch(std::chrono::steady_clock::time_point deadline, std::chrono::seconds bound,
-                             int exitStatus)
+void TeardownDeadline::Watch(std::chrono::steady_clock::time_point deadline, std::chrono::seconds bound, int exitStatus)
 {
     std::unique_lock lock(mutex_);
     if (disarmed_.wait_until(lock, deadline, [this] { return done_; })) {
         return;
     }
-    QUILL_LOG_TO(logger_, log4cplus::ERROR_LOG_LEVEL,
-                 "ERROR: teardown did not finish within {} s; ending the process", bound.count());
+    QUILL_LOG_TO(logger_, log4cplus::ERROR_LOG_LEVEL, "ERROR: teardown did not finish within {} s; ending the process",
+                 bound.count());
     std::cout.flush();
     // Not exit(): static destructors would join the very threads that hang.
     std::_Exit(exitStatus);

@@ -8,8 +8,8 @@
 #include <fastdds/dds/publisher/DataWriter.hpp>
 
 #include "lumo/componentFramework/AgnosticTopic.h"
+#include "lumo/toolsCommon/Log.h"
 #include "payloadPatterns.h"
-#include "quillLog.h"
 #include "sampleIds.h"
 
 using lumo::componentFramework::AgnosticTopic;
@@ -122,10 +122,10 @@ void PublishOne(DdsPub& dds, size_t index, TopicStream& stream, uint64_t number,
 
 std::string SummaryLine(const TopicReport& report)
 {
-    return lumo::format(
-        "[{}][{}] samples written: {} ids skipped: {} ids repeated: {} samples corrupted: {} write failures: {}",
-        report.topic, report.readerIndex, report.samplesWritten, report.idsSkipped, report.idsRepeated,
-        report.samplesCorrupted, report.writeFailures);
+    return lumo::
+        format("[{}][{}] samples written: {} ids skipped: {} ids repeated: {} samples corrupted: {} write failures: {}",
+               report.topic, report.readerIndex, report.samplesWritten, report.idsSkipped, report.idsRepeated,
+               report.samplesCorrupted, report.writeFailures);
 }
 
 bool WaitForReaders(const DdsPub& dds, const PubSettings& settings, log4cplus::Logger& logger,
@@ -146,8 +146,8 @@ bool WaitForReaders(const DdsPub& dds, const PubSettings& settings, log4cplus::L
             }
             if (limited && Clock::now() >= deadline) {
                 QUILL_LOG_TO(logger, log4cplus::ERROR_LOG_LEVEL,
-                             "ERROR: [{}][{}] {} of {} reader(s) matched within {} s", settings.topics[i],
-                             readerIndex, MatchedReaders(dds, i), settings.waitReaders, settings.waitTimeoutSec);
+                             "ERROR: [{}][{}] {} of {} reader(s) matched within {} s", settings.topics[i], readerIndex,
+                             MatchedReaders(dds, i), settings.waitReaders, settings.waitTimeoutSec);
                 return false;
             }
         }
@@ -237,9 +237,8 @@ void AwaitAcknowledgments(const DdsPub& dds, const PubSettings& settings, const 
     for (size_t i = 0; i < dds.WriterCount(); ++i) {
         const auto left = std::max(Clock::duration::zero(), deadline - Clock::now());
         if (!dds.WaitForAcknowledgments(i, std::chrono::duration_cast<std::chrono::milliseconds>(left))) {
-            QUILL_LOG_TO(logger, log4cplus::WARN_LOG_LEVEL,
-                         "[{}][{}] not every sample was acknowledged within {} s", reports[i].topic,
-                         reports[i].readerIndex, settings.ackTimeoutSec);
+            QUILL_LOG_TO(logger, log4cplus::WARN_LOG_LEVEL, "[{}][{}] not every sample was acknowledged within {} s",
+                         reports[i].topic, reports[i].readerIndex, settings.ackTimeoutSec);
         }
     }
 }

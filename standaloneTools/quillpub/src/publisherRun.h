@@ -31,8 +31,8 @@ std::string SummaryLine(const TopicReport& report);
 // Waits until every writer has settings.waitReaders matched readers. False,
 // with an ERROR logged, when the wait timed out; true as well when `stop` was
 // set meanwhile (the caller's loop then writes nothing).
-bool WaitForReaders(const lumo::componentFramework::DdsPub& dds, const PubSettings& settings,
-                    log4cplus::Logger& logger, const std::atomic<bool>& stop);
+bool WaitForReaders(const lumo::componentFramework::DdsPub& dds, const PubSettings& settings, log4cplus::Logger& logger,
+                    const std::atomic<bool>& stop);
 
 // Publishes on writer i for settings.topics[i] until the count or the
 // duration is reached or `stop` is set; one report per topic, in order.

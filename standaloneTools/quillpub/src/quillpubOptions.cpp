@@ -6,10 +6,10 @@
 #include <ostream>
 
 #include "lumo/Format.h"
-#include "lumo/componentFramework/Dds.h"
+#include "lumo/toolsCommon/CommonOptions.h"
 
 namespace po = boost::program_options;
-using lumo::componentFramework::Dds;
+namespace tools = lumo::toolsCommon;
 
 namespace {
 
@@ -39,8 +39,8 @@ std::optional<uint64_t> SampleNumber(const po::variables_map& vm, const char* na
     }
     const uint64_t number = U32(vm, name);
     if (count != 0 && number >= count) {
-        throw ArgumentError(lumo::format("--{} {} is not below --count {}: that sample is never published", name,
-                                         number, count));
+        throw ArgumentError(
+            lumo::format("--{} {} is not below --count {}: that sample is never published", name, number, count));
     }
     return number;
 }
@@ -78,20 +78,16 @@ void validate(boost::any& target, const std::vector<std::string>& values, NonNeg
 po::options_description MakeQuillpubOptions()
 {
     po::options_description options("lumoQuillpub Usage");
+    tools::AddHelpOption(options);
+    tools::AddDebugOption(options, "debugging (logs every sample written)");
+    tools::AddTopicOption(options,
+                          "Topic names (separated by space), one writer each; the n-th (from 0) is reader index n");
+    tools::AddDdsOptions(options);
+    tools::AddAllowInterfacesOption(options);
+    tools::AddMulticastOption(options,
+                              "Multicast address; only logged: the readers request the group, writers need nothing");
     // clang-format off
     options.add_options()
-        ("help,h", "Help")
-        ("debug,d", "debugging (logs every sample written)")
-        ("topic,t", po::value<std::vector<std::string>>()->multitoken(),
-            "Topic names (separated by space), one writer each; the n-th (from 0) is reader index n")
-        ("domain-id", po::value<Unsigned32>()->default_value(Unsigned32{0}, "0"), "DDS domain Id")
-        ("qos-profile", po::value<std::string>()->default_value(Dds::DEFAULT_QOS_PROFILE),
-            "DDS QoS Profile from XML")
-        ("qos-file", po::value<std::string>()->default_value(Dds::TELEM_DP_QOS_FILE), "DDS QoS XML file")
-        ("allow-interfaces,a", po::value<std::vector<std::string>>()->multitoken(),
-            "interfaces white list (separated by space)")
-        ("multicast,m", po::value<std::string>(),
-            "Multicast address; only logged: the readers request the group, writers need nothing")
         ("rate,r", po::value<NonNegativeReal>()->default_value(NonNegativeReal{100.0}, "100"),
             "Samples per second per topic; 0: as fast as possible")
         ("count,n", po::value<Unsigned32>()->default_value(Unsigned32{0}, "0"),

@@ -11,9 +11,13 @@
 #include <boost/any.hpp>
 #include <boost/program_options.hpp>
 
+#include "lumo/toolsCommon/Unsigned32.h"
 #include "payloadPatterns.h"
-#include "quillmonOptions.h" // Unsigned32, shared with the monitor
 #include "sampleIds.h"
+
+using lumo::toolsCommon::Unsigned32;
+
+using lumo::toolsCommon::Unsigned32;
 
 // A finite real option value ("nan" and "inf" are refused).
 struct Real

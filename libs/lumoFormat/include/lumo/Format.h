@@ -52,8 +52,8 @@ struct Shortest
 };
 
 template <typename T>
-using Argument = std::conditional_t<std::is_floating_point_v<std::remove_cvref_t<T>>,
-                                    Shortest<std::remove_cvref_t<T>>, T>;
+using Argument =
+    std::conditional_t<std::is_floating_point_v<std::remove_cvref_t<T>>, Shortest<std::remove_cvref_t<T>>, T>;
 
 template <typename T>
 decltype(auto) Wrap(const T& value)

@@ -18,10 +18,29 @@ namespace lumo::componentFramework {
 inline constexpr double INFINITE_SECONDS = 2147483647.0;
 
 // The DDS enumerations with DDS's numbering (the order the rules compare).
-enum class ReliabilityKind : uint32_t { BEST_EFFORT = 1, RELIABLE = 2 };
-enum class DurabilityKind : uint32_t { VOLATILE = 0, TRANSIENT_LOCAL = 1, TRANSIENT = 2, PERSISTENT = 3 };
-enum class LivelinessKind : uint32_t { AUTOMATIC = 0, MANUAL_BY_PARTICIPANT = 1, MANUAL_BY_TOPIC = 2 };
-enum class OwnershipKind : uint32_t { SHARED = 0, EXCLUSIVE = 1 };
+enum class ReliabilityKind : uint32_t
+{
+    BEST_EFFORT = 1,
+    RELIABLE = 2
+};
+enum class DurabilityKind : uint32_t
+{
+    VOLATILE = 0,
+    TRANSIENT_LOCAL = 1,
+    TRANSIENT = 2,
+    PERSISTENT = 3
+};
+enum class LivelinessKind : uint32_t
+{
+    AUTOMATIC = 0,
+    MANUAL_BY_PARTICIPANT = 1,
+    MANUAL_BY_TOPIC = 2
+};
+enum class OwnershipKind : uint32_t
+{
+    SHARED = 0,
+    EXCLUSIVE = 1
+};
 // Data representation identifiers.
 inline constexpr int16_t XCDR1_REPRESENTATION = 0;
 inline constexpr int16_t XML_REPRESENTATION = 1;

@@ -1,0 +1,48 @@
+// The start of every tool's main: logging, stop signals, the command line
+// (with --help and --debug) and the two last-resort error handlers.
+#pragma once
+
+#include <functional>
+
+#include <boost/program_options.hpp>
+#include <log4cplus/initializer.h>
+#include <log4cplus/logger.h>
+
+namespace lumo::toolsCommon {
+
+// log4cplus started, the console (or LUMO_LOG_CONFIG) set up for `toolName`
+// at `level`, and the "lumo" logger every line goes to. Built first in main,
+// so that it is destroyed last.
+class ToolLogging
+{
+public:
+    ToolLogging(const char* toolName, log4cplus::LogLevel level);
+
+    ToolLogging(const ToolLogging&) = delete;
+    ToolLogging& operator=(const ToolLogging&) = delete;
+
+    log4cplus::Logger& Logger() { return logger_; }
+
+private:
+    log4cplus::Initializer initializer_;
+    log4cplus::Logger& logger_;
+};
+
+// Installs `handler` with signal(), for SIGINT, then for SIGTERM.
+void InstallStopHandler(void (*handler)(int));
+
+// Parses the command line into `vm` and notifies the bound variables. Under
+// help, prints the table, "\n" and `usageNotes` to standard output and
+// returns false: the tool then ends with STATUS_OK.
+bool ParseCommandLine(int argc, char** argv, const boost::program_options::options_description& options,
+                      boost::program_options::variables_map& vm, const char* usageNotes = "");
+
+// Under debug: the logger at DEBUG and Fast DDS's info log on.
+void ApplyDebugOption(const boost::program_options::variables_map& vm, log4cplus::Logger& logger);
+
+// Runs `body` and returns its status; an exception that escapes it is logged
+// at ERROR, as "ERROR: <what>" or "ERROR: An unknown exception occurred.", and
+// gives STATUS_ERROR.
+int RunGuarded(log4cplus::Logger& logger, const std::function<int()>& body);
+
+} // namespace lumo::toolsCommon

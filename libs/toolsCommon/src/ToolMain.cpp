@@ -1,0 +1,70 @@
+#include "lumo/toolsCommon/ToolMain.h"
+
+#include <csignal>
+#include <exception>
+#include <iostream>
+
+#include <fastdds/dds/log/Log.hpp>
+
+#include "lumo/componentFramework/Logging.h"
+#include "lumo/toolsCommon/ExitStatus.h"
+#include "lumo/toolsCommon/Log.h"
+
+namespace po = boost::program_options;
+
+namespace lumo::toolsCommon {
+
+namespace {
+
+log4cplus::Logger& ConfigureLogging(const char* toolName, log4cplus::LogLevel level)
+{
+    lumo::componentFramework::LogConfigureTool(toolName, level, false);
+    return lumo::componentFramework::GetLogger("lumo");
+}
+
+} // namespace
+
+ToolLogging::ToolLogging(const char* toolName, log4cplus::LogLevel level)
+    : logger_(ConfigureLogging(toolName, level))
+{
+}
+
+void InstallStopHandler(void (*handler)(int))
+{
+    signal(SIGINT, handler);
+    signal(SIGTERM, handler);
+}
+
+bool ParseCommandLine(int argc, char** argv, const po::options_description& options, po::variables_map& vm,
+                      const char* usageNotes)
+{
+    po::store(po::basic_command_line_parser<char>(argc, argv).options(options).run(), vm);
+    po::notify(vm);
+    if (vm.count("help") != 0) {
+        std::cout << options << "\n" << usageNotes << std::flush;
+        return false;
+    }
+    return true;
+}
+
+void ApplyDebugOption(const po::variables_map& vm, log4cplus::Logger& logger)
+{
+    if (vm.count("debug") != 0) {
+        logger.setLogLevel(log4cplus::DEBUG_LOG_LEVEL);
+        eprosima::fastdds::dds::Log::SetVerbosity(eprosima::fastdds::dds::Log::Kind::Info);
+    }
+}
+
+int RunGuarded(log4cplus::Logger& logger, const std::function<int()>& body)
+{
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        QUILL_LOG_TO(logger, log4cplus::ERROR_LOG_LEVEL, "ERROR: {}", e.what());
+    } catch (...) {
+        QUILL_LOG_TO(logger, log4cplus::ERROR_LOG_LEVEL, "ERROR: An unknown exception occurred.");
+    }
+    return STATUS_ERROR;
+}
+
+} // namespace lumo::toolsCommon

@@ -1,0 +1,24 @@
+// Builders of the lines the tools print, from their parts, for tests that
+// compare whole lines. The texts are written out here, never taken from the
+// tools' own formatting.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace lumo::test {
+
+// "[<topic>][<index>]", the start of every line about one reader or writer.
+std::string Prefix(const std::string& topic, uint32_t index);
+
+// The monitor's exit report line of one reader (it begins with a space).
+std::string ExitReport(const std::string& topic, uint32_t index, int64_t samples, uint64_t lost);
+
+// The publisher's summary line of one topic.
+std::string Summary(const std::string& topic, uint32_t index, uint64_t written, uint64_t skipped = 0,
+                    uint64_t repeated = 0, uint64_t corrupted = 0, uint64_t failures = 0);
+
+// `text` with every regular-expression metacharacter escaped.
+std::string RegexEscaped(const std::string& text);
+
+} // namespace lumo::test
