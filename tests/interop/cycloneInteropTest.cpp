@@ -88,7 +88,7 @@ TEST(ForeignWriter, DefaultQosReliableWriterIsReadByTheDefaultProfileWithExactCo
 TEST(ForeignWriter, ReliableWriterAtFullSpeedLosesNothing)
 {
     const auto topic = UniqueTopic("ForeignFast");
-    auto monitor = ReadyMonitor({"-d", "-t", topic});
+    auto monitor = StartReadyMonitor({"-d", "-t", topic});
     auto publisher = CyclonePublisher({"-t", topic, "-n", "20000", "-r", "0", "-a"});
     FinishRun(*monitor, *publisher, "20000");
     EXPECT_THAT(MessagesAt(*monitor, "INFO"), Contains(" " + Prefix(topic, 0) + " #samples: 19999 #lost samples: 0"));
