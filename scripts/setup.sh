@@ -21,6 +21,8 @@ PACKAGES=(
     iproute2 procps nftables tcpdump
     # the report's schema check in the tests; jq for the README's CI recipe
     nlohmann-json3-dev jq
+    # fast-discovery-server, the discovery server of the cross-host tests
+    fastdds-tools
 )
 
 missing=()

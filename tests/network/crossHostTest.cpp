@@ -17,6 +17,7 @@
 #include "NetworkNamespaces.h"
 #include "PacketCapture.h"
 #include "ProcessRunner.h"
+#include "TestHostsFixture.h"
 #include "TestNames.h"
 #include "ToolRuns.h"
 
@@ -92,30 +93,9 @@ void Figure(const std::string& what, const std::string& value)
     std::cout << "[figure] " << what << ": " << value << std::endl;
 }
 
-class CrossHost : public ::testing::Test
+class CrossHost : public lumo::test::TestHostsFixture
 {
 protected:
-    void SetUp() override
-    {
-        if (const auto reason = NetworkNamespaces::Unavailable(); !reason.empty()) {
-            GTEST_SKIP() << "cross-host tests need network namespaces (root): " << reason;
-        }
-        net_ = std::make_unique<NetworkNamespaces>();
-    }
-
-    void TearDown() override
-    {
-        if (!net_) {
-            return;
-        }
-        const auto names = net_->Created();
-        net_.reset();
-        const auto left = lumo::test::RunIp({"netns", "list"});
-        for (const auto& name : names) {
-            EXPECT_THAT(left, Not(HasSubstr(name))) << "namespace left behind";
-        }
-    }
-
     // A switch and hosts on it, 10.77.0.<n>/24 in order, multicast routed.
     void Lan(const std::vector<std::string>& hosts)
     {
@@ -179,7 +159,6 @@ protected:
 
     std::string Prefix() const { return "[" + topic_ + "][0]"; }
 
-    std::unique_ptr<NetworkNamespaces> net_;
     const std::string topic_ = lumo::test::UniqueTopic("CrossHost");
 };
 

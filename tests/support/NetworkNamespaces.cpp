@@ -11,6 +11,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@ namespace {
 
 constexpr auto COMMAND_TIMEOUT = std::chrono::seconds(20);
 constexpr const char* LOSS_TABLE = "lqmloss";
+constexpr const char* NO_MULTICAST_TABLE = "lqmnomcast";
 
 // What the signal handler removes: plain storage, since a handler may not
 // allocate or take locks. Written by the test's main thread only.
@@ -162,6 +164,56 @@ void RemoveLeftovers()
     }
 }
 
+// Removes, once this process has ended in any way (SIGKILL and a CTest
+// timeout included), the namespaces it reports on its standard input
+// ("add NAME" / "del NAME") and has not removed itself. It ignores SIGINT
+// and SIGTERM, which a terminal or CTest send to the whole process group.
+constexpr const char* WATCHDOG_SCRIPT = R"(
+names=" "
+while read -r op name; do
+    case $op in
+    add) names="$names$name " ;;
+    del) names=$(printf '%s' "$names" | sed "s| $name | |") ;;
+    esac
+done
+for name in $names; do
+    for pid in $("$0" netns pids "$name" 2>/dev/null); do kill -9 "$pid"; done
+    "$0" netns del "$name" 2>/dev/null
+    rm -rf "/dev/shm/$name"
+done
+)";
+
+// The write end of the watchdog's input, or -1.
+int StartWatchdog(pid_t& watchdog)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        return -1;
+    }
+    watchdog = fork();
+    if (watchdog == 0) {
+        std::signal(SIGINT, SIG_IGN);
+        std::signal(SIGTERM, SIG_IGN);
+        dup2(fds[0], STDIN_FILENO);
+        execl("/bin/sh", "sh", "-c", WATCHDOG_SCRIPT, gIpPath, nullptr);
+        _exit(127);
+    }
+    close(fds[0]);
+    if (watchdog < 0) {
+        close(fds[1]);
+        return -1;
+    }
+    return fds[1];
+}
+
+void TellWatchdog(int fd, const std::string& line)
+{
+    if (fd >= 0) {
+        const std::string text = line + "\n";
+        [[maybe_unused]] const auto written = write(fd, text.data(), text.size());
+    }
+}
+
 } // namespace
 
 const std::string& IpProgram()
@@ -212,6 +264,7 @@ NetworkNamespaces::NetworkNamespaces()
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    watchdogInput_ = StartWatchdog(watchdog_);
 }
 
 NetworkNamespaces::~NetworkNamespaces()
@@ -219,6 +272,11 @@ NetworkNamespaces::~NetworkNamespaces()
     for (auto it = created_.rbegin(); it != created_.rend(); ++it) {
         Remove(*it);
         Forget(*it);
+        TellWatchdog(watchdogInput_, "del " + *it);
+    }
+    if (watchdogInput_ >= 0) {
+        close(watchdogInput_);
+        waitpid(watchdog_, nullptr, 0);
     }
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
@@ -234,6 +292,7 @@ void NetworkNamespaces::AddHost(const std::string& host)
     const auto ns = Namespace(host);
     // Remembered first: a signal between the two steps still removes it.
     Remember(ns);
+    TellWatchdog(watchdogInput_, "add " + ns);
     RunIp({"netns", "add", ns});
     created_.push_back(ns);
     std::filesystem::create_directories(SharedMemory(host));
@@ -294,7 +353,29 @@ void NetworkNamespaces::DropOutgoing(const std::string& host, const std::string&
 
 uint64_t NetworkNamespaces::DroppedOutgoing(const std::string& host)
 {
-    const auto words = Words(Run(host, {"nft", "list", "table", "inet", LOSS_TABLE}));
+    return CounterTotal(host, LOSS_TABLE);
+}
+
+void NetworkNamespaces::DropMulticast(const std::string& host)
+{
+    const std::string table = std::string("inet ") + NO_MULTICAST_TABLE;
+    std::string rules = "add table " + table;
+    for (const auto& [chain, hook] : {std::pair<std::string, std::string>{"out", "output"}, {"in", "input"}}) {
+        rules += "; add chain " + table + " " + chain + " { type filter hook " + hook +
+                 " priority 0; policy accept; }; add rule " + table + " " + chain +
+                 " ip daddr 224.0.0.0/4 counter drop";
+    }
+    Run(host, {"nft", rules});
+}
+
+uint64_t NetworkNamespaces::DroppedMulticast(const std::string& host)
+{
+    return CounterTotal(host, NO_MULTICAST_TABLE);
+}
+
+uint64_t NetworkNamespaces::CounterTotal(const std::string& host, const std::string& table)
+{
+    const auto words = Words(Run(host, {"nft", "list", "table", "inet", table}));
     uint64_t dropped = 0;
     for (size_t i = 0; i + 2 < words.size(); ++i) {
         if (words[i] == "counter" && words[i + 1] == "packets") {

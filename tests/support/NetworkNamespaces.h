@@ -21,7 +21,9 @@ public:
     static std::string Unavailable();
 
     // Removes what runs of dead test processes left behind, and arranges for
-    // SIGINT/SIGTERM of this process to remove what this object creates.
+    // what this object creates to be removed on SIGINT/SIGTERM of this
+    // process, and by a watchdog process once this process has ended in any
+    // other way (SIGKILL, a CTest timeout).
     NetworkNamespaces();
     // Kills the processes left inside the namespaces, then deletes the
     // namespaces, which takes their interfaces and nft tables with them.
@@ -53,6 +55,13 @@ public:
     void DropOutgoing(const std::string& host, const std::string& ifname, int percent);
     // Datagrams dropped so far by the rule of DropOutgoing.
     uint64_t DroppedOutgoing(const std::string& host);
+    // Drops every IPv4 multicast datagram the host sends or receives, on
+    // every interface: a network that carries no multicast (cloud, routed,
+    // Wi-Fi). The multicast route stays, so that senders meet the drop and
+    // not a missing route.
+    void DropMulticast(const std::string& host);
+    // Multicast datagrams dropped so far by the rules of DropMulticast.
+    uint64_t DroppedMulticast(const std::string& host);
 
     // Runs a program inside the host, with the host's own /dev/shm; its
     // output is captured.
@@ -74,7 +83,12 @@ public:
     static constexpr const char* PREFIX = "lqmtest-";
 
 private:
+    // The packets counted by every counter of one nft table of the host.
+    uint64_t CounterTotal(const std::string& host, const std::string& table);
+
     std::vector<std::string> created_;
+    pid_t watchdog_ = -1;
+    int watchdogInput_ = -1;
 };
 
 // The path of the `ip` program.

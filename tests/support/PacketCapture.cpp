@@ -25,6 +25,12 @@ constexpr size_t ETHERNET_HEADER = 14;
 constexpr uint16_t ETHERTYPE_IPV4 = 0x0800;
 constexpr uint8_t IPPROTO_UDP_NUMBER = 17;
 
+constexpr uint8_t RTPS_ACKNACK = 0x06;
+constexpr uint8_t RTPS_HEARTBEAT = 0x07;
+constexpr uint8_t RTPS_GAP = 0x08;
+constexpr uint8_t RTPS_NACK_FRAG = 0x12;
+constexpr uint8_t RTPS_HEARTBEAT_FRAG = 0x13;
+constexpr uint8_t RTPS_DATA_FRAG = 0x16;
 constexpr uint8_t RTPS_DATA = 0x15;
 constexpr uint8_t FLAG_LITTLE_ENDIAN = 0x01;
 constexpr uint8_t FLAG_INLINE_QOS = 0x02;
@@ -193,6 +199,37 @@ std::vector<uint32_t> UserSampleIds(const UdpDatagram& datagram)
         at = end;
     }
     return ids;
+}
+
+bool CarriesDiscovery(const UdpDatagram& datagram)
+{
+    const auto& p = datagram.payload;
+    if (p.size() < RTPS_HEADER || std::memcmp(p.data(), "RTPS", 4) != 0) {
+        return false;
+    }
+    for (size_t at = RTPS_HEADER; at + 4 <= p.size();) {
+        const uint8_t kind = p[at];
+        const bool little = (p[at + 1] & FLAG_LITTLE_ENDIAN) != 0;
+        const size_t length = Rtps16(&p[at + 2], little);
+        const size_t body = at + 4;
+        const size_t end = length == 0 ? p.size() : body + length;
+        if (end > p.size()) {
+            break;
+        }
+        // Where the writer's entity id lies; its last octet is the kind.
+        size_t writerId = 0;
+        if (kind == RTPS_DATA || kind == RTPS_DATA_FRAG) {
+            writerId = body + 8; // extraFlags(2) octetsToInlineQos(2) readerId(4)
+        } else if (kind == RTPS_ACKNACK || kind == RTPS_HEARTBEAT || kind == RTPS_GAP || kind == RTPS_NACK_FRAG ||
+                   kind == RTPS_HEARTBEAT_FRAG) {
+            writerId = body + 4; // readerId(4)
+        }
+        if (writerId != 0 && writerId + 4 <= end && (p[writerId + 3] & BUILTIN_ENTITY) == BUILTIN_ENTITY) {
+            return true;
+        }
+        at = end;
+    }
+    return false;
 }
 
 size_t CountInvolving(const std::vector<UdpDatagram>& datagrams, const std::string& address)

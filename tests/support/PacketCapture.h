@@ -47,6 +47,11 @@ private:
 // submessages of user writers in one RTPS message; none for anything else.
 std::vector<uint32_t> UserSampleIds(const UdpDatagram& datagram);
 
+// Whether the RTPS message carries discovery: a submessage of a built-in
+// writer (participant, endpoint and liveliness announcements, their
+// heartbeats and the acknowledgements they get).
+bool CarriesDiscovery(const UdpDatagram& datagram);
+
 // Datagrams from or to `address`.
 size_t CountInvolving(const std::vector<UdpDatagram>& datagrams, const std::string& address);
 

@@ -13,6 +13,7 @@
 
 #include "DiscoveryListener.h"
 #include "DiscoveryWatch.h"
+#include "NoMatchWarning.h"
 #include "lumo/componentFramework/AgnosticTopic.h"
 #include "lumo/componentFramework/FastDdsCompat.h"
 #include "lumo/componentFramework/Interfaces.h"
@@ -50,14 +51,18 @@ compat::rtps::Locator_t MulticastLocator(const std::string& address, const std::
 
 // Hands every callback to the reader's own listener unchanged; after an
 // incompatible-QoS report it lets the discovery watch add, on the next line,
-// why the writer does not match.
+// why the writer does not match, and it tells the no-match warning how many
+// writers the reader has.
 class ExplainingReaderListener : public DataReaderListener
 {
 public:
-    ExplainingReaderListener(std::shared_ptr<DataReaderListener> inner, DiscoveryWatch& watch, uint32_t index)
+    ExplainingReaderListener(std::shared_ptr<DataReaderListener> inner, DiscoveryWatch& watch, uint32_t index,
+                             std::shared_ptr<NoMatchWarning> noMatch)
         : inner_(std::move(inner))
         , watch_(watch)
         , index_(index)
+        , noMatch_(std::move(noMatch))
+        , noMatchIndex_(noMatch_->AddReader())
     {
     }
 
@@ -65,6 +70,7 @@ public:
     void on_subscription_matched(DataReader* reader, const SubscriptionMatchedStatus& status) override
     {
         inner_->on_subscription_matched(reader, status);
+        noMatch_->MatchedCount(noMatchIndex_, status.current_count);
     }
     void on_requested_deadline_missed(DataReader* reader, const RequestedDeadlineMissedStatus& status) override
     {
@@ -92,6 +98,9 @@ private:
     std::shared_ptr<DataReaderListener> inner_;
     DiscoveryWatch& watch_;
     uint32_t index_;
+    // Shared: a reader that cannot be deleted keeps calling its listener.
+    std::shared_ptr<NoMatchWarning> noMatch_;
+    uint32_t noMatchIndex_;
 };
 
 // The shipped profiles, in the order in which one is suggested for a writer
@@ -154,6 +163,9 @@ void DdsSub::CreateManyDataReaders(const std::vector<DdsReaderParams>& params)
     }
     const DataReaderQos baseQos = ReaderQos(QosProfile());
     SuggestShippedProfiles();
+    if (noMatch_ == nullptr) {
+        noMatch_ = MakeNoMatchWarning();
+    }
     for (const auto& record : params) {
         if (record.topicName.empty()) {
             throw DdsError("empty topic name");
@@ -167,7 +179,7 @@ void DdsSub::CreateManyDataReaders(const std::vector<DdsReaderParams>& params)
         const auto index = static_cast<uint32_t>(readers_.size());
         std::shared_ptr<DataReaderListener> listener;
         if (record.listener != nullptr) {
-            listener = std::make_shared<ExplainingReaderListener>(record.listener, Watch(), index);
+            listener = std::make_shared<ExplainingReaderListener>(record.listener, Watch(), index, noMatch_);
         }
         DataReader* reader = subscriber_->create_datareader(topic, qos, listener.get(), ReaderListenerMask());
         if (reader == nullptr) {
@@ -192,10 +204,17 @@ void DdsSub::EnableAllDataReaders()
     // Only enabled readers are paired with writers: from now on a writer
     // that cannot be read is explained.
     Watch().Activate();
+    if (noMatch_ != nullptr) {
+        noMatch_->Start();
+    }
 }
 
 void DdsSub::DestroyAllDataReaders()
 {
+    if (noMatch_ != nullptr) {
+        noMatch_->Stop();
+        noMatch_.reset();
+    }
     if (!readers_.empty()) {
         Watch().Deactivate();
     }
@@ -253,6 +272,21 @@ void DdsSub::SuggestShippedProfiles()
                                ReaderEndpointQos(ReaderQos(name), subscriberQos, AgnosticTopicPubSubType::TYPE_NAME));
     }
     Watch().SetSuggestedProfiles(std::move(suggested));
+}
+
+std::shared_ptr<NoMatchWarning> DdsSub::MakeNoMatchWarning()
+{
+    auto* participant = Participant();
+    const std::string discovery = compat::DiscoveryDescription(participant->get_qos(), participant->get_domain_id());
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(NO_MATCH_WARNING_DELAY).count();
+    auto& watch = Watch();
+    auto describe = [discovery, seconds, &watch](size_t readers) {
+        return "No writer matched by any of the " + std::to_string(readers) + " reader(s) for " +
+               std::to_string(seconds) +
+               " s; other participants discovered: " + std::to_string(watch.KnownParticipants()) +
+               "; discovery: " + discovery;
+    };
+    return std::make_shared<NoMatchWarning>(GetLogger("lumo"), NO_MATCH_WARNING_DELAY, std::move(describe));
 }
 
 void DdsSub::DeleteEntities() noexcept

@@ -68,6 +68,12 @@ void DiscoveryWatch::ParticipantRemoved(const std::string& prefix)
     participantNames_.erase(prefix);
 }
 
+size_t DiscoveryWatch::KnownParticipants() const
+{
+    std::lock_guard lock(mutex_);
+    return participantNames_.size();
+}
+
 void DiscoveryWatch::WriterDiscovered(DiscoveredWriter writer)
 {
     std::lock_guard lock(mutex_);

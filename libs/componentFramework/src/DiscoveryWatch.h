@@ -43,6 +43,8 @@ public:
     // The reader's listener has just reported an incompatible QoS: the
     // explanations waiting for that line follow it now.
     void IncompatibleQosReported(uint32_t readerIndex);
+    // Remote participants known now (a discovery server included).
+    size_t KnownParticipants() const;
 
 private:
     struct Reader

@@ -1,6 +1,7 @@
 // Subscriber side of the toolkit's DDS facade.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,9 +28,17 @@ struct DdsReaderParams
     std::string multicastAddress;
 };
 
+class NoMatchWarning;
+
 class DdsSub : public Dds
 {
 public:
+    // Once the readers are enabled, a WARN line on the "lumo" logger says how
+    // discovery looks for writers when none of the readers has had a matched
+    // writer for this long (once per such quiet period). Discovery on a LAN
+    // takes well under a second, through a discovery server a few seconds.
+    static constexpr std::chrono::seconds NO_MATCH_WARNING_DELAY{10};
+
     using Dds::Dds;
     // Deletes whatever readers still exist, then topics, subscriber and
     // participant; only then drops its references to the listeners.
@@ -75,9 +84,11 @@ private:
     // Hands the reader QoS of the other shipped profiles in the loaded file
     // to the discovery watch, to be suggested for writers this one cannot read.
     void SuggestShippedProfiles();
+    std::shared_ptr<NoMatchWarning> MakeNoMatchWarning();
 
     eprosima::fastdds::dds::Subscriber* subscriber_ = nullptr;
     std::vector<ReaderEntry> readers_;
+    std::shared_ptr<NoMatchWarning> noMatch_;
 };
 
 } // namespace lumo::componentFramework

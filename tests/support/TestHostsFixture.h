@@ -1,0 +1,42 @@
+// A GoogleTest fixture for tests on test hosts (network namespaces): skipped
+// where namespaces cannot be created (not root), and failed when a namespace
+// outlives the test.
+#pragma once
+
+#include <memory>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "NetworkNamespaces.h"
+
+namespace lumo::test {
+
+class TestHostsFixture : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (const auto reason = NetworkNamespaces::Unavailable(); !reason.empty()) {
+            GTEST_SKIP() << "tests on test hosts need network namespaces (root): " << reason;
+        }
+        net_ = std::make_unique<NetworkNamespaces>();
+    }
+
+    void TearDown() override
+    {
+        if (!net_) {
+            return;
+        }
+        const auto names = net_->Created();
+        net_.reset();
+        const auto left = RunIp({"netns", "list"});
+        for (const auto& name : names) {
+            EXPECT_THAT(left, ::testing::Not(::testing::HasSubstr(name))) << "namespace left behind";
+        }
+    }
+
+    std::unique_ptr<NetworkNamespaces> net_;
+};
+
+} // namespace lumo::test
