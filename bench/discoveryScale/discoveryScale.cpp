@@ -28,9 +28,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-const std::string DOMAIN = "5";
-const std::string SERVER = "10.77.0.1";
-const std::string MONITOR = "10.77.0.2";
+constexpr const char* DOMAIN = "5";
+constexpr const char* SERVER = "10.77.0.1";
+constexpr const char* MONITOR = "10.77.0.2";
 constexpr int READ_TOPICS = 15;
 constexpr int DOUBLED_TOPICS = 5; // topics that get a second writer
 
@@ -100,7 +100,7 @@ Result RunMode(const Settings& settings, const std::string& mode)
     std::vector<std::string> env;
     std::unique_ptr<ProcessRunner> discoveryServer;
     if (server) {
-        env.push_back("ROS_DISCOVERY_SERVER=" + SERVER + ":11811");
+        env.push_back(std::string("ROS_DISCOVERY_SERVER=") + SERVER + ":11811");
         discoveryServer = net.Start("ds", LUMO_DISCOVERY_SERVER_PROGRAM, {"-i", "0", "-l", SERVER, "-p", "11811"});
         if (!discoveryServer->WaitForText("Server is running", 20s)) {
             throw std::runtime_error("the discovery server did not start: " + discoveryServer->Output());

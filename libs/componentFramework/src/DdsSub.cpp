@@ -278,9 +278,9 @@ std::shared_ptr<NoMatchWarning> DdsSub::MakeNoMatchWarning()
 {
     auto* participant = Participant();
     const std::string discovery = compat::DiscoveryDescription(participant->get_qos(), participant->get_domain_id());
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(NO_MATCH_WARNING_DELAY).count();
+    constexpr auto seconds = std::chrono::duration_cast<std::chrono::seconds>(NO_MATCH_WARNING_DELAY).count();
     auto& watch = Watch();
-    auto describe = [discovery, seconds, &watch](size_t readers) {
+    auto describe = [discovery, &watch](size_t readers) {
         return "No writer matched by any of the " + std::to_string(readers) + " reader(s) for " +
                std::to_string(seconds) +
                " s; other participants discovered: " + std::to_string(watch.KnownParticipants()) +
