@@ -41,6 +41,7 @@ void AdvanceClock(std::chrono::nanoseconds step)
     gFakeNanos += step.count();
 }
 
+// Literal elements, not the publisher's builder: the expected lines spell them out.
 std::vector<uint8_t> Floats(std::initializer_list<float> values)
 {
     std::vector<uint8_t> bytes(values.size() * sizeof(float));

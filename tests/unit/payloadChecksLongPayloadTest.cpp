@@ -17,6 +17,7 @@
 #include "LogCapture.h"
 #include "PayloadCheckReference.h"
 #include "lumo/Format.h"
+#include "payloadPatterns.h"
 #include "quillPayloadScan.h"
 #include "quillReaderListener.h"
 
@@ -39,17 +40,17 @@ AgnosticTopic Sample(const std::vector<float>& values, size_t extraBytes = 0)
     return sample;
 }
 
-// Float ramp of step 0.001 that the check accepts from any start between
-// -64 and 64 for the lengths used here.
-std::vector<float> Ramp(float start, size_t count)
+// The publisher's own payload (its builder), as elements. Its ramp from any
+// start between -64 and 64 passes the check for the lengths used here.
+std::vector<float> Published(const PayloadPattern& pattern, uint32_t id, size_t count)
 {
-    std::vector<float> values(count);
-    for (size_t k = 0; k < count; ++k) {
-        values[k] = static_cast<float>(static_cast<double>(start) + static_cast<double>(k) * 0.001);
-    }
-    return values;
+    std::vector<uint8_t> bytes(count * sizeof(float));
+    FillPayload(pattern, id, bytes);
+    return FloatsOf(bytes);
 }
 
+// The running single-precision sum the check follows, not the publisher's
+// r + k: the two part beyond 2^24, which a test below wants.
 std::vector<float> Pattern(uint32_t readerIndex, uint32_t id, size_t count)
 {
     std::vector<float> values(count);
@@ -138,7 +139,7 @@ TEST_F(LongPayloads, RampReportsTheFirstElementOffTheRampWhereverItLies)
     for (const size_t count : LENGTHS) {
         for (const size_t position : PositionsFor(count)) {
             for (const float fault : {2e-5f, -2e-5f, 0.5f, -Inf, Inf}) {
-                auto values = Ramp(-3.25f, count);
+                auto values = Published({PayloadKind::Ramp, -3.25}, 0, count);
                 values[position] += fault;
                 ExpectRampAsReference(values);
                 // A second fault further on is never the one reported.
@@ -157,10 +158,10 @@ TEST_F(LongPayloads, RampToleranceNaNAndMagnitudeAsTheElementLoop)
         // Starts where single-precision rounding alone nears or passes the
         // tolerance, so that some elements pass by a hair and others fail.
         for (const float start : {0.0f, -0.0f, 1.0f, 63.5f, 100.0f, 127.9f, 128.0f, 1000.0f, -5000.0f}) {
-            ExpectRampAsReference(Ramp(start, count));
+            ExpectRampAsReference(Published({PayloadKind::Ramp, start}, 0, count));
         }
         // NaN never fails; a NaN first element makes every element pass.
-        auto values = Ramp(2.0f, count);
+        auto values = Published({PayloadKind::Ramp, 2.0}, 0, count);
         values[count / 2] = NaN;
         ExpectRampAsReference(values);
         values[0] = NaN;
@@ -173,7 +174,7 @@ TEST_F(LongPayloads, RampToleranceNaNAndMagnitudeAsTheElementLoop)
     std::uniform_real_distribution<double> nearTolerance(1e-5 - 1.5e-7, 1e-5 + 1.5e-7);
     std::uniform_int_distribution<size_t> anywhere(1, 79);
     for (int round = 0; round < 400; ++round) {
-        auto values = Ramp(0.5f, 80);
+        auto values = Published({PayloadKind::Ramp, 0.5}, 0, 80);
         const size_t position = anywhere(random);
         const double sign = (round % 2 == 0) ? 1.0 : -1.0;
         values[position] = static_cast<float>(0.5 + static_cast<double>(position) * 0.001 +
@@ -217,11 +218,9 @@ TEST_F(LongPayloads, PatternPastTwoToTheTwentyFourKeepsTheRunningSingleSum)
             auto values = Pattern(readerIndex, id, count);
             ExpectPatternAsReference(values, readerIndex, id);
             EXPECT_EQ(std::fabs(values.back()), 16777216.0f);
-            // What a publisher writing each r + k rounded to single precision
-            // would send instead: 2^24 + 2 where the check still expects 2^24.
-            for (size_t k = 0; k < count; ++k) {
-                values[k] = static_cast<float>((id % 2 == 0 ? 1.0 : -1.0) * static_cast<double>(readerIndex + k));
-            }
+            // What the publisher sends instead (each r + k rounded to single
+            // precision): 2^24 + 2 where the check still expects 2^24.
+            values = Published({PayloadKind::AlternatingFloatRamp, 0.0, readerIndex}, id, count);
             ExpectPatternAsReference(values, readerIndex, id);
             // Built block by block (each block's start plus 0..15, in single
             // precision): equal to the running sum until it reaches 2^24,
@@ -252,7 +251,7 @@ TEST_F(LongPayloads, BothBuildsOfTheScansStopAtTheBlockOfTheFirstBadElement)
         auto positions = PositionsFor(count);
         positions.push_back(count);
         for (const size_t position : positions) {
-            auto ramp = Ramp(7.0f, count);
+            auto ramp = Published({PayloadKind::Ramp, 7.0}, 0, count);
             if (position < count) {
                 ramp[position] += 1e-4f;
             }

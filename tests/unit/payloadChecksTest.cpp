@@ -19,6 +19,7 @@ namespace {
 
 constexpr float NaN = std::numeric_limits<float>::quiet_NaN();
 
+// Crafted elements, not the publisher's builder: off-ramp values, NaN, and filler after them.
 AgnosticTopic Sample(std::vector<float> values, size_t extraBytes = 0)
 {
     std::vector<uint8_t> bytes(values.size() * sizeof(float) + extraBytes, 0xAB);

@@ -1,5 +1,6 @@
 // Why a discovered writer does not match a reader: the pairing rules, the
 // plain-words text, and the watch that prints it once per writer and reader.
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -28,12 +29,18 @@ EndpointQos Endpoint()
 
 struct Case
 {
-    const char* what;
+    const char* what; // the case's test name
     EndpointQos writer;
     EndpointQos reader;
     std::vector<std::string> differences;
     bool qosIncompatible;
 };
+
+// Shown by name, not as bytes, in the test list and failures.
+void PrintTo(const Case& c, std::ostream* out)
+{
+    *out << c.what;
+}
 
 template <typename Change>
 EndpointQos With(Change change)
@@ -43,83 +50,75 @@ EndpointQos With(Change change)
     return qos;
 }
 
-} // namespace
+// One case a line, as far as it fits.
+// clang-format off
+const std::vector<Case> CASES{
+    {"TheSameQos", Endpoint(), Endpoint(), {}, false},
+    {"FiniteLeaseOfferedNoneRequested", With([](auto& q) { q.livelinessLeaseSec = 3; }), Endpoint(), {}, false},
+    {"InfiniteLeaseOffered3sRequested", Endpoint(), With([](auto& q) { q.livelinessLeaseSec = 3; }),
+     {"liveliness offered AUTOMATIC with lease infinite, requested AUTOMATIC with lease 3 s or less"}, true},
+    {"WeakerLivelinessKind", With([](auto& q) { q.livelinessLeaseSec = 0.5; }),
+     With([](auto& q) { q.livelinessKind = 2; }),
+     {"liveliness offered AUTOMATIC with lease 0.5 s, requested MANUAL_BY_TOPIC with lease infinite or less"}, true},
+    {"StrongerLivelinessKind", With([](auto& q) { q.livelinessKind = 2; }), Endpoint(), {}, false},
+    {"ReliableOfferedBestEffortRequested", Endpoint(), With([](auto& q) { q.reliability = BEST_EFFORT; }), {}, false},
+    {"BestEffortOfferedReliableRequested", With([](auto& q) { q.reliability = BEST_EFFORT; }), Endpoint(),
+     {"reliability offered BEST_EFFORT, requested RELIABLE"}, true},
+    {"Durability", Endpoint(), With([](auto& q) { q.durability = 1; }),
+     {"durability offered VOLATILE, requested TRANSIENT_LOCAL"}, true},
+    {"Deadline", With([](auto& q) { q.deadlineSec = 0.5; }), With([](auto& q) { q.deadlineSec = 0.25; }),
+     {"deadline offered 0.5 s, requested 0.25 s or less"}, true},
+    {"OwnershipOneValueUnknown", With([](auto& q) { q.ownership = 9; }), Endpoint(),
+     {"ownership offered unknown (9), requested SHARED"}, true},
+    {"PositiveAcknowledgements", Endpoint(), With([](auto& q) { q.disablePositiveAcks = true; }),
+     {"positive acknowledgements offered expected, requested disabled"}, true},
+    {"Xcdr2OfferedXcdr1OnlyAccepted", With([](auto& q) { q.representations = {XCDR2_REPRESENTATION}; }),
+     Endpoint(), {"data representation offered XCDR2, requested XCDR1"}, true},
+    {"Xcdr2OfferedBothAccepted", With([](auto& q) { q.representations = {XCDR2_REPRESENTATION}; }),
+     With([](auto& q) { q.representations = {XCDR1_REPRESENTATION, XCDR2_REPRESENTATION}; }), {}, false},
+    {"FirstRepresentationOfferedIsTheOneUsed",
+     With([](auto& q) { q.representations = {XCDR1_REPRESENTATION, XCDR2_REPRESENTATION}; }), Endpoint(), {}, false},
+    {"XmlOffered", With([](auto& q) { q.representations = {XML_REPRESENTATION}; }),
+     With([](auto& q) { q.representations = {XCDR1_REPRESENTATION, XCDR2_REPRESENTATION}; }),
+     {"data representation offered XML, requested XCDR1 or XCDR2"}, true},
+    {"RepresentationMismatchTheReaderDoesNotCheck", With([](auto& q) { q.representations = {XCDR2_REPRESENTATION}; }),
+     With([](auto& q) { q.representationChecked = false; }),
+     {"data representation offered XCDR2, requested XCDR1"}, false},
+    {"PartitionsByWildcard", With([](auto& q) { q.partitions = {"sens*"}; }),
+     With([](auto& q) { q.partitions = {"other", "sensors"}; }), {}, false},
+    {"DefaultPartitionAgainstAWildcard", Endpoint(), With([](auto& q) { q.partitions = {"*"}; }), {}, false},
+    {"AnotherPartition", With([](auto& q) { q.partitions = {"sensors"}; }), Endpoint(),
+     {"partition offered \"sensors\", requested the default partition"}, false},
+    {"AnotherTypeNameAndBestEffort", With([](auto& q) {
+         q.typeName = "other::T"; q.reliability = BEST_EFFORT; }), Endpoint(),
+     {"type name offered \"other::T\", requested \"lumo::componentFramework::AgnosticTopic\"",
+      "reliability offered BEST_EFFORT, requested RELIABLE"}, false},
+    {"KeyedTopic", With([](auto& q) { q.keyed = true; }), Endpoint(),
+     {"topic kind offered keyed, requested keyless"}, false},
+    {"SeveralPoliciesInAFixedOrder", With([](auto& q) {
+         q.reliability = BEST_EFFORT; q.ownership = 1; }), With([](auto& q) { q.livelinessLeaseSec = 1; }),
+     {"reliability offered BEST_EFFORT, requested RELIABLE",
+      "liveliness offered AUTOMATIC with lease infinite, requested AUTOMATIC with lease 1 s or less",
+      "ownership offered EXCLUSIVE, requested SHARED"}, true},
+};
+// clang-format on
 
-TEST(MatchDifferences, FollowThePairingRulesPolicyByPolicy)
+class PairingRules : public ::testing::TestWithParam<Case>
 {
-    // One case a line, as far as it fits.
-    // clang-format off
-    const std::vector<Case> cases{
-        {"the same QoS", Endpoint(), Endpoint(), {}, false},
-        {"a finite lease offered, none requested", With([](auto& q) { q.livelinessLeaseSec = 3; }), Endpoint(), {},
-         false},
-        {"an infinite lease offered, 3 s requested", Endpoint(), With([](auto& q) { q.livelinessLeaseSec = 3; }),
-         {"liveliness offered AUTOMATIC with lease infinite, requested AUTOMATIC with lease 3 s or less"}, true},
-        {"a weaker liveliness kind", With([](auto& q) { q.livelinessLeaseSec = 0.5; }),
-         With([](auto& q) { q.livelinessKind = 2; }),
-         {"liveliness offered AUTOMATIC with lease 0.5 s, requested MANUAL_BY_TOPIC with lease infinite or less"},
-         true},
-        {"a stronger liveliness kind", With([](auto& q) { q.livelinessKind = 2; }), Endpoint(), {}, false},
-        {"reliable offered, best effort requested", Endpoint(), With([](auto& q) { q.reliability = BEST_EFFORT; }),
-         {}, false},
-        {"best effort offered, reliable requested", With([](auto& q) { q.reliability = BEST_EFFORT; }), Endpoint(),
-         {"reliability offered BEST_EFFORT, requested RELIABLE"}, true},
-        {"durability", Endpoint(), With([](auto& q) { q.durability = 1; }),
-         {"durability offered VOLATILE, requested TRANSIENT_LOCAL"}, true},
-        {"deadline", With([](auto& q) { q.deadlineSec = 0.5; }), With([](auto& q) { q.deadlineSec = 0.25; }),
-         {"deadline offered 0.5 s, requested 0.25 s or less"}, true},
-        {"ownership, one value unknown", With([](auto& q) { q.ownership = 9; }), Endpoint(),
-         {"ownership offered unknown (9), requested SHARED"}, true},
-        {"positive acknowledgements", Endpoint(), With([](auto& q) { q.disablePositiveAcks = true; }),
-         {"positive acknowledgements offered expected, requested disabled"}, true},
-        {"XCDR2 offered, XCDR1 only accepted", With([](auto& q) { q.representations = {XCDR2_REPRESENTATION}; }),
-         Endpoint(), {"data representation offered XCDR2, requested XCDR1"}, true},
-        {"XCDR2 offered, both accepted", With([](auto& q) { q.representations = {XCDR2_REPRESENTATION}; }),
-         With([](auto& q) { q.representations = {XCDR1_REPRESENTATION, XCDR2_REPRESENTATION}; }), {}, false},
-        {"the first representation offered is the one used",
-         With([](auto& q) { q.representations = {XCDR1_REPRESENTATION, XCDR2_REPRESENTATION}; }), Endpoint(), {},
-         false},
-        {"XML offered", With([](auto& q) { q.representations = {XML_REPRESENTATION}; }),
-         With([](auto& q) { q.representations = {XCDR1_REPRESENTATION, XCDR2_REPRESENTATION}; }),
-         {"data representation offered XML, requested XCDR1 or XCDR2"}, true},
-        {"a representation mismatch the reader does not check",
-         With([](auto& q) { q.representations = {XCDR2_REPRESENTATION}; }),
-         With([](auto& q) { q.representationChecked = false; }),
-         {"data representation offered XCDR2, requested XCDR1"}, false},
-        {"partitions by wildcard", With([](auto& q) { q.partitions = {"sens*"}; }),
-         With([](auto& q) { q.partitions = {"other", "sensors"}; }), {}, false},
-        {"the default partition against a wildcard", Endpoint(), With([](auto& q) { q.partitions = {"*"}; }), {},
-         false},
-        {"another partition", With([](auto& q) { q.partitions = {"sensors"}; }), Endpoint(),
-         {"partition offered \"sensors\", requested the default partition"}, false},
-        {"another type name, and best effort", With([](auto& q) {
-             q.typeName = "other::T";
-             q.reliability = BEST_EFFORT;
-         }),
-         Endpoint(),
-         {"type name offered \"other::T\", requested \"lumo::componentFramework::AgnosticTopic\"",
-          "reliability offered BEST_EFFORT, requested RELIABLE"},
-         false},
-        {"a keyed topic", With([](auto& q) { q.keyed = true; }), Endpoint(),
-         {"topic kind offered keyed, requested keyless"}, false},
-        {"several policies, in a fixed order", With([](auto& q) {
-             q.reliability = BEST_EFFORT;
-             q.ownership = 1;
-         }),
-         With([](auto& q) { q.livelinessLeaseSec = 1; }),
-         {"reliability offered BEST_EFFORT, requested RELIABLE",
-          "liveliness offered AUTOMATIC with lease infinite, requested AUTOMATIC with lease 1 s or less",
-          "ownership offered EXCLUSIVE, requested SHARED"},
-         true},
-    };
-    // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        bool qosIncompatible = !c.qosIncompatible;
-        EXPECT_EQ(MatchDifferences(c.writer, c.reader, qosIncompatible), c.differences);
-        EXPECT_EQ(qosIncompatible, c.qosIncompatible);
-    }
+};
+
+TEST_P(PairingRules, GiveTheDifferencesAndTheVerdict)
+{
+    const Case& c = GetParam();
+    bool qosIncompatible = !c.qosIncompatible;
+    EXPECT_EQ(MatchDifferences(c.writer, c.reader, qosIncompatible), c.differences);
+    EXPECT_EQ(qosIncompatible, c.qosIncompatible);
 }
+
+INSTANTIATE_TEST_SUITE_P(PolicyByPolicy, PairingRules, ::testing::ValuesIn(CASES),
+                         [](const auto& info) { return std::string(info.param.what); });
+
+} // namespace
 
 TEST(MismatchText, IsPrintableAndBoundedWhateverTheWireCarries)
 {
