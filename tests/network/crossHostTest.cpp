@@ -96,18 +96,6 @@ void Figure(const std::string& what, const std::string& value)
 class CrossHost : public lumo::test::TestHostsFixture
 {
 protected:
-    // A switch and hosts on it, 10.77.0.<n>/24 in order, multicast routed.
-    void Lan(const std::vector<std::string>& hosts)
-    {
-        net_->AddSwitch("sw");
-        int n = 1;
-        for (const auto& host : hosts) {
-            net_->AddHost(host);
-            net_->Attach(host, "eth0", "10.77.0." + std::to_string(n++) + "/24", "sw");
-            net_->RouteMulticast(host, "eth0");
-        }
-    }
-
     // Hosts "pub" and "mon" on one direct link: pub's p1 10.77.1.1, mon's m1
     // 10.77.1.2.
     void PointToPoint()

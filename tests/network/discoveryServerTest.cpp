@@ -75,19 +75,8 @@ protected:
         TestHostsFixture::SetUp();
     }
 
-    // A switch and these hosts on it, 10.77.0.<n>/24 in order; multicast is
-    // routed onto the switch and dropped by every host.
-    void LanWithoutMulticast(const std::vector<std::string>& hosts)
-    {
-        net_->AddSwitch("sw");
-        int n = 1;
-        for (const auto& host : hosts) {
-            net_->AddHost(host);
-            net_->Attach(host, "eth0", "10.77.0." + std::to_string(n++) + "/24", "sw");
-            net_->RouteMulticast(host, "eth0");
-            net_->DropMulticast(host);
-        }
-    }
+    // The hosts on one switch, every one dropping multicast.
+    void LanWithoutMulticast(const std::vector<std::string>& hosts) { Lan(hosts, true); }
 
     // A discovery server with this id (its position in ROS_DISCOVERY_SERVER)
     // on the host's address. With `backup` it keeps its state in a file of

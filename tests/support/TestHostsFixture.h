@@ -4,6 +4,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -33,6 +35,22 @@ protected:
         const auto left = RunIp({"netns", "list"});
         for (const auto& name : names) {
             EXPECT_THAT(left, ::testing::Not(::testing::HasSubstr(name))) << "namespace left behind";
+        }
+    }
+
+    // A switch and these hosts on it, 10.77.0.<n>/24 in order, multicast
+    // routed onto the switch; with `dropMulticast` every host drops it.
+    void Lan(const std::vector<std::string>& hosts, bool dropMulticast = false)
+    {
+        net_->AddSwitch("sw");
+        int n = 1;
+        for (const auto& host : hosts) {
+            net_->AddHost(host);
+            net_->Attach(host, "eth0", "10.77.0." + std::to_string(n++) + "/24", "sw");
+            net_->RouteMulticast(host, "eth0");
+            if (dropMulticast) {
+                net_->DropMulticast(host);
+            }
         }
     }
 
