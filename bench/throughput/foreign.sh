@@ -96,9 +96,11 @@ run_foreign_cases() {
     echo "seconds per million samples; rel/be: the monitor's reliable rate over its best-effort rate, same size."
 }
 
-# RSS at rest: each reader with N topics and no writer, VmRSS after 5 s.
+# rest_rss_kib READER TOPICS: sets REST_RSS to the reader's VmRSS (KiB) 5 s
+# after its start with N topics and no writer ("-" if it did not start). Run
+# in this shell, not a subshell, so that an interrupted bench still stops it.
 rest_rss_kib() {
-    local reader=$1 topics=$2 log="$WORK_DIR/rest-$1-$2.log" names pid rss
+    local reader=$1 topics=$2 log="$WORK_DIR/rest-$1-$2.log" names pid
     names=$(topic_names "$topics" "RestBench")
     local common=(-a 127.0.0.1 --domain-id "$BENCH_DOMAIN" --qos-file "$QOS_FILE" --qos-profile "$QOS_PROFILE")
     if [ "$reader" = mon ]; then
@@ -110,25 +112,24 @@ rest_rss_kib() {
     fi
     pid=$!
     STARTED_PIDS+=("$pid")
-    if ! wait_for_line "$log" "Ctrl-C to exit" 30 "$pid"; then
-        echo "-"
-        return
+    REST_RSS="-"
+    if wait_for_line "$log" "Ctrl-C to exit" 30 "$pid"; then
+        sleep 5
+        REST_RSS=$(rss_kib "$pid")
     fi
-    sleep 5
-    rss=$(rss_kib "$pid")
     READER_PID=$pid stop_reader
-    echo "$rss"
 }
 
 run_rest_cases() {
-    local topic_counts=$1 topics
+    local topic_counts=$1 topics mon bare
     printf '%-8s %12s %12s %8s\n' "topics" "mon MiB" "bare MiB" "mon/bare"
     for topics in $topic_counts; do
         use_case_domain "$case_index"
         case_index=$((case_index + 1))
-        local mon bare
-        mon=$(rest_rss_kib mon "$topics")
-        bare=$(rest_rss_kib bare "$topics")
+        rest_rss_kib mon "$topics"
+        mon=$REST_RSS
+        rest_rss_kib bare "$topics"
+        bare=$REST_RSS
         awk -v t="$topics" -v m="$mon" -v b="$bare" 'BEGIN {
             printf "%-8s %12.1f %12.1f %8s\n", t, m / 1024, b / 1024, (b > 0 ? sprintf("%.2f", m / b) : "-") }'
     done
