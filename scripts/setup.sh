@@ -9,6 +9,8 @@ PACKAGES=(
     libfastrtps-dev libfastcdr-dev
     # what scripts/build-fastdds3.sh needs to build Fast DDS 3 from source
     libfoonathan-memory-dev libasio-dev libtinyxml2-dev
+    # DDS Security: Fast DDS 3's security plugins, the tools' enclave checks
+    libssl-dev
     libfmt-dev liblog4cplus-dev libboost-program-options-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     # ddsperf, the reference peer of bench/run.sh
