@@ -243,6 +243,7 @@ std::vector<std::string> SchemaViolations(const json& record)
                     {"writers", Type::Unsigned},
                     {"restarts", Type::Unsigned},
                     {"untracked_samples", Type::Unsigned},
+                    {"unlisted_writers", Type::Unsigned},
                     {"period_s", Type::Number},
                     {"period_samples", Type::Unsigned},
                     {"rate_hz", Type::Number},

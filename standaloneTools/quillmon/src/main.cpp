@@ -26,13 +26,13 @@
 #include "lumo/componentFramework/DdsSub.h"
 #include "lumo/toolsCommon/CommonOptions.h"
 #include "lumo/toolsCommon/ExitStatus.h"
+#include "lumo/toolsCommon/TeardownDeadline.h"
 #include "lumo/toolsCommon/ToolMain.h"
 #include "quillLog.h"
 #include "quillReaderListener.h"
 #include "quillmonOptions.h"
 #include "report/reportOptions.h"
 #include "report/reportRun.h"
-#include "teardownDeadline.h"
 
 namespace po = boost::program_options;
 using lumo::componentFramework::DdsReaderParams;
@@ -49,7 +49,7 @@ constexpr std::chrono::seconds TEARDOWN_BOUND{5};
 
 // Everything main does between the start and the end of the process; an
 // exception ends it in main's handlers.
-int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, TeardownDeadline& teardownDeadline)
+int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::TeardownDeadline& teardownDeadline)
 {
     bool checkRamp = false;
     std::string expectedPattern;
@@ -105,10 +105,11 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, TeardownDeadlin
     std::vector<DdsReaderParams> readers;
     uint16_t readerIndex = 0;
     for (const auto& topic : topics) {
-        auto listener = std::make_shared<QuillReaderListener>(topic.c_str(), readerIndex++);
+        auto listener = std::make_shared<QuillReaderListener>(topic.c_str(), readerIndex);
         if (reportRun) {
-            reportRun->Attach(*listener);
+            listener->AttachTally(reportRun->TallyFor(topic, readerIndex));
         }
+        ++readerIndex;
         readers.push_back(DdsReaderParams{topic, std::move(listener), multicastAddress});
     }
     dds.CreateManyDataReaders(readers);
@@ -120,7 +121,7 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, TeardownDeadlin
 
     if (reportRun) {
         reportRun->Start();
-        reportRun->WaitForStop();
+        reportRun->WaitForStop(gExitRequested);
     } else {
         while (!gExitRequested.load()) {
             sleep(2);
@@ -136,8 +137,12 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, TeardownDeadlin
                      listener.TotalSampleErrors());
     }
     // --fail-on may turn the status to 2 (quillReport::FAIL_ON_EXIT_STATUS).
-    const int status = reportRun ? reportRun->Finish(tools::STATUS_OK) : tools::STATUS_OK;
+    const int status = reportRun ? reportRun->Conclude(tools::STATUS_OK) : tools::STATUS_OK;
+    // Armed before the report's last write: a file that blocks is bounded too.
     teardownDeadline.Arm(TEARDOWN_BOUND, status);
+    if (reportRun) {
+        reportRun->WriteFinal();
+    }
     dds.DestroyAllDataReaders();
     return status;
 }
@@ -155,7 +160,7 @@ int main(int argc, char** argv)
     log4cplus::Logger& logger = logging.Logger();
     tools::InstallStopHandler(SignalHandler);
     // Outlives the facade, so that it covers the facade's destructor too.
-    TeardownDeadline teardownDeadline(logger);
+    tools::TeardownDeadline teardownDeadline(logger);
 
     const int status = tools::RunGuarded(logger, [&] { return RunMonitor(argc, argv, logger, teardownDeadline); });
     teardownDeadline.Disarm();

@@ -133,9 +133,7 @@ std::string WriterRecord(const ReaderSnapshot& reader, size_t stream, const std:
                          uint64_t periodSamples, double periodSec, bool final, const RecordTime& time)
 {
     const StreamSnapshot& s = reader.streams.at(stream);
-    const std::string restartOf = s.restartOf >= 0
-                                      ? JsonString(reader.streams.at(static_cast<size_t>(s.restartOf)).writer)
-                                      : "null";
+    const std::string restartOf = s.restartOf.empty() ? "null" : JsonString(s.restartOf);
     JsonObject check;
     check.Text("kind", payloadCheck).Unsigned("passed", s.checksPassed).Unsigned("failed", s.checksFailed);
     return Head("writer", time)
@@ -174,7 +172,8 @@ std::string ReaderRecord(const ReaderSnapshot& reader, uint64_t periodSamples, d
         .Unsigned("samples", reader.Samples())
         .Unsigned("writers", reader.streams.size())
         .Unsigned("restarts", reader.restarts)
-        .Unsigned("untracked_samples", reader.untrackedSamples)
+        .Unsigned("untracked_samples", reader.unlisted.samples)
+        .Unsigned("unlisted_writers", reader.unlistedWriters)
         .Number("period_s", periodSec)
         .Unsigned("period_samples", periodSamples)
         .Number("rate_hz", Rate(periodSamples, periodSec))
@@ -189,21 +188,23 @@ std::string FinalRecord(const RunDescription& run, const std::vector<ReaderSnaps
     uint64_t writers = 0, samples = 0, missing = 0, duplicates = 0, backward = 0, restarts = 0, middleware = 0,
              skipped = 0, checksFailed = 0, deadlines = 0, incompatible = 0, lost = 0, rejected = 0;
     for (const auto& reader : readers) {
-        writers += reader.streams.size();
+        writers += reader.streams.size() + reader.unlistedWriters;
         samples += reader.Samples();
         restarts += reader.restarts;
         deadlines += reader.events.deadlinesMissed;
         incompatible += reader.events.incompatibleQos;
         lost += reader.events.samplesLost;
         rejected += reader.events.samplesRejected;
-        for (const auto& s : reader.streams) {
+        const auto add = [&](const StreamSnapshot& s) {
             missing += s.missingIds;
             duplicates += s.duplicates;
             backward += s.backwardJumps;
             middleware += s.middlewareLost;
             skipped += s.publisherSkipped;
             checksFailed += s.checksFailed;
-        }
+        };
+        std::for_each(reader.streams.begin(), reader.streams.end(), add);
+        add(reader.unlisted);
     }
     JsonObject totals;
     totals.Unsigned("readers", readers.size())
