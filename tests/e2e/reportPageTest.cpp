@@ -146,6 +146,19 @@ TEST(ReportPage, ARealRunWithSkipsAndAKilledWriterReadsInChromiumFromTheFileAlon
               json::parse("[[\"" + skipping + "\",4],[\"" + killed + "\",4]]"));
     EXPECT_EQ(browser.Evaluate("Object.keys(Chart.instances).length"), 8);
     EXPECT_EQ(browser.Evaluate("document.getElementById('verdict').textContent"), "Verdict: fail");
+    // A drag across one chart zooms every chart to the same span; a double
+    // click on another brings back the whole run.
+    const char* spans = "[...new Set(Object.values(Chart.instances).map((c) => c.scales.x.min + '-' + c.scales.x.max))]";
+    EXPECT_EQ(browser.Evaluate("const boxes = document.querySelectorAll('.chart'), r = boxes[0].getBoundingClientRect();"
+                               "boxes[0].dispatchEvent(new MouseEvent('mousedown', {clientX: r.left + r.width / 2}));"
+                               "window.dispatchEvent(new MouseEvent('mouseup', {clientX: r.right - 10}));" +
+                               std::string(spans) + ".length"),
+              1);
+    EXPECT_NE(browser.Evaluate(std::string(spans) + "[0]").get<std::string>().rfind("0-", 0), 0u);
+    browser.Evaluate("document.querySelectorAll('.chart')[5].dispatchEvent(new MouseEvent('dblclick'))");
+    EXPECT_EQ(browser.Evaluate(spans), json::array({"0-" + browser.Evaluate("Math.ceil(JSON.parse("
+                                                                            "document.getElementById('report-data')"
+                                                                            ".textContent).endT)").dump()}));
     EXPECT_EQ(browser.Evaluate("[...document.querySelectorAll('table.run tr')].map((r) => r.textContent)"
                                ".filter((t) => /^(conditions that happened|named by --fail-on|failed)/.test(t))"),
               json::parse(R"(["conditions that happenedmissing","named by --fail-onmissing, lost","failedmissing"])"));

@@ -35,7 +35,8 @@
   }
 
   function text(value) {
-    if (value === null || value === undefined) return '';
+    if (value === null || value === undefined) return '—';
+    if (Array.isArray(value) && value.every((item) => typeof item !== 'object')) return list(value);
     return typeof value === 'string' ? value : JSON.stringify(value);
   }
 

@@ -1,5 +1,6 @@
 #include "reportSeries.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -152,6 +153,9 @@ ReportSeries ReadReportSeries(std::istream& in, const std::string& name)
     if (number == 0) {
         throw ReportPageError(NotAReport(name, "it is empty"));
     }
+    // In the order of the monitor's topic list, whichever wrote first.
+    std::stable_sort(series.readers.begin(), series.readers.end(),
+                     [](const ReaderSeries& a, const ReaderSeries& b) { return a.reader < b.reader; });
     return series;
 }
 
