@@ -67,8 +67,7 @@ std::size_t WriteSyntheticReport(const std::string& path, int topics, int second
     for (int s = 1; s <= seconds; ++s) {
         for (int i = 0; i < topics; ++i) {
             const std::string topic = "Telemetry" + std::to_string(i);
-            const std::string guid =
-                "01.0f.78.fd.14.5f.ca.e" + std::to_string(i % 10) + ".00.00.00.00|0.0.1.3";
+            const std::string guid = "01.0f.78.fd.14.5f.ca.e" + std::to_string(i % 10) + ".00.00.00.00|0.0.1.3";
             const auto index = static_cast<std::size_t>(i);
             const bool lossy = (s + i * 37) % 211 == 0;
             const uint64_t gap = lossy ? static_cast<uint64_t>(1 + (s + i) % 7) : 0;
@@ -77,14 +76,15 @@ std::size_t WriteSyntheticReport(const std::string& path, int topics, int second
             missing[index] += gap;
             const double t = s + 0.0001 * i;
             if (s == 1 || (s + i * 97) % 1200 == 0) {
-                put(Record("event", s, t - 0.5, json{{"topic", topic},
-                                     {"reader", i},
-                                     {"event", "liveliness_changed"},
-                                     {"writer", guid},
-                                     {"alive_count", 1},
-                                     {"not_alive_count", 0},
-                                     {"alive_count_change", s == 1 ? 1 : -1},
-                                     {"not_alive_count_change", 0}}));
+                put(Record("event", s, t - 0.5,
+                           json{{"topic", topic},
+                                {"reader", i},
+                                {"event", "liveliness_changed"},
+                                {"writer", guid},
+                                {"alive_count", 1},
+                                {"not_alive_count", 0},
+                                {"alive_count_change", s == 1 ? 1 : -1},
+                                {"not_alive_count_change", 0}}));
             }
             const double wave = std::sin(s / 60.0 + i);
             const json latency{{"count", samples[index]},
@@ -96,52 +96,55 @@ std::size_t WriteSyntheticReport(const std::string& path, int topics, int second
                                {"basis", "source timestamp to reception timestamp; valid on one host or with "
                                          "synchronised clocks"}};
             const bool final = s == seconds;
-            put(Record("writer", s, t, json{{"topic", topic},
-                                                 {"reader", i},
-                                                 {"writer", guid},
-                                                 {"restart_of", nullptr},
-                                                 {"presence", "alive"},
-                                                 {"samples", samples[index]},
-                                                 {"payload_bytes", samples[index] * 64},
-                                                 {"first_id", 0},
-                                                 {"last_id", samples[index] + missing[index] - 1},
-                                                 {"last_sequence", samples[index]},
-                                                 {"missing_ids", missing[index]},
-                                                 {"gaps", missing[index] > 0 ? 1 + s / 211 : 0},
-                                                 {"duplicates", 0},
-                                                 {"backward_jumps", 0},
-                                                 {"middleware_lost", 0},
-                                                 {"publisher_skipped", missing[index]},
-                                                 {"undecodable", 0},
-                                                 {"period_s", 1.000012345},
-                                                 {"period_samples", period},
-                                                 {"rate_hz", period / 1.000012345},
-                                                 {"latency_ns", latency},
-                                                 {"payload_check", {{"kind", "none"}, {"passed", 0}, {"failed", 0}}},
-                                                 {"final", final}}));
-            put(Record("reader", s, t, json{{"topic", topic},
-                                                 {"reader", i},
-                                                 {"samples", samples[index]},
-                                                 {"writers", 1},
-                                                 {"restarts", 0},
-                                                 {"untracked_samples", 0},
-                                                 {"period_s", 1.000012345},
-                                                 {"period_samples", period},
-                                                 {"rate_hz", period / 1.000012345},
-                                                 {"events", {{"matched", 1}, {"liveliness_changes", 1 + s / 1200}}},
-                                                 {"final", final}}));
+            put(Record("writer", s, t,
+                       json{{"topic", topic},
+                            {"reader", i},
+                            {"writer", guid},
+                            {"restart_of", nullptr},
+                            {"presence", "alive"},
+                            {"samples", samples[index]},
+                            {"payload_bytes", samples[index] * 64},
+                            {"first_id", 0},
+                            {"last_id", samples[index] + missing[index] - 1},
+                            {"last_sequence", samples[index]},
+                            {"missing_ids", missing[index]},
+                            {"gaps", missing[index] > 0 ? 1 + s / 211 : 0},
+                            {"duplicates", 0},
+                            {"backward_jumps", 0},
+                            {"middleware_lost", 0},
+                            {"publisher_skipped", missing[index]},
+                            {"undecodable", 0},
+                            {"period_s", 1.000012345},
+                            {"period_samples", period},
+                            {"rate_hz", period / 1.000012345},
+                            {"latency_ns", latency},
+                            {"payload_check", {{"kind", "none"}, {"passed", 0}, {"failed", 0}}},
+                            {"final", final}}));
+            put(Record("reader", s, t,
+                       json{{"topic", topic},
+                            {"reader", i},
+                            {"samples", samples[index]},
+                            {"writers", 1},
+                            {"restarts", 0},
+                            {"untracked_samples", 0},
+                            {"period_s", 1.000012345},
+                            {"period_samples", period},
+                            {"rate_hz", period / 1.000012345},
+                            {"events", {{"matched", 1}, {"liveliness_changes", 1 + s / 1200}}},
+                            {"final", final}}));
         }
     }
-    put(Record("final", seconds, seconds + 0.001, json{{"options", options},
-                         {"qos_profile", "Lumo_Default_Profile"},
-                         {"fast_dds", "2.9.1"},
-                         {"totals", {{"readers", topics}, {"writers", topics}}},
-                         {"verdict",
-                          {{"result", "fail"},
-                           {"fail_on", {"missing"}},
-                           {"happened", {"missing"}},
-                           {"failed", {"missing"}},
-                           {"exit_status", 2}}}}));
+    put(Record("final", seconds, seconds + 0.001,
+               json{{"options", options},
+                    {"qos_profile", "Lumo_Default_Profile"},
+                    {"fast_dds", "2.9.1"},
+                    {"totals", {{"readers", topics}, {"writers", topics}}},
+                    {"verdict",
+                     {{"result", "fail"},
+                      {"fail_on", {"missing"}},
+                      {"happened", {"missing"}},
+                      {"failed", {"missing"}},
+                      {"exit_status", 2}}}}));
     return records;
 }
 

@@ -111,16 +111,17 @@ TEST(ReportPage, ARealRunWithSkipsAndAKilledWriterReadsInChromiumFromTheFileAlon
     auto monitor = StartReadyMonitor({"-t", skipping, killed, "--qos-profile", "Lumo_Liveliness_Profile", "--report",
                                       report, "--report-period", "0.5", "--fail-on", "missing,lost"});
     auto victim = StartConfinedPublisher({"-t", killed, "-r", "200", "--duration", "120"});
-    auto publisher = StartConfinedPublisher({"-t", skipping, "-n", "600", "-r", "300", "--skip-every", "25",
-                                             "--linger", "60"});
+    auto publisher = StartConfinedPublisher(
+        {"-t", skipping, "-n", "600", "-r", "300", "--skip-every", "25", "--linger", "60"});
     ASSERT_TRUE(publisher->WaitForText(lumo::test::Summary(skipping, 0, 600, 23), PUBLISH_TIMEOUT))
         << publisher->Output();
     victim->Signal(SIGKILL);
     ASSERT_EQ(victim->Wait(EXIT_TIMEOUT), -SIGKILL);
     // The liveliness lease (3 s) runs out: the loss is an event of the report.
     const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (!ReportHas(report, [](const json& r) { return r["event"] == "liveliness_changed" && r["alive_count_change"] == -1; }) &&
-           std::chrono::steady_clock::now() < deadline) {
+    while (!ReportHas(report, [](const json& r) {
+        return r["event"] == "liveliness_changed" && r["alive_count_change"] == -1;
+    }) && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(200ms);
     }
     EXPECT_EQ(StopWith(*monitor), 2);
@@ -130,8 +131,8 @@ TEST(ReportPage, ARealRunWithSkipsAndAKilledWriterReadsInChromiumFromTheFileAlon
     const auto tool = RunQuillreport(report, page);
     EXPECT_EQ(tool->Wait(EXIT_TIMEOUT), 0);
     const auto records = ReadReport(report);
-    EXPECT_THAT(MessagesAt(*tool, "INFO"),
-                ElementsAre("Wrote '" + page + "' from " + std::to_string(records.size()) + " records of '" + report + "'"));
+    EXPECT_THAT(MessagesAt(*tool, "INFO"), ElementsAre("Wrote '" + page + "' from " + std::to_string(records.size()) +
+                                                       " records of '" + report + "'"));
 
     HeadlessChromium browser;
     const auto visit = browser.Open(page);
@@ -148,17 +149,21 @@ TEST(ReportPage, ARealRunWithSkipsAndAKilledWriterReadsInChromiumFromTheFileAlon
     EXPECT_EQ(browser.Evaluate("document.getElementById('verdict').textContent"), "Verdict: fail");
     // A drag across one chart zooms every chart to the same span; a double
     // click on another brings back the whole run.
-    const char* spans = "[...new Set(Object.values(Chart.instances).map((c) => c.scales.x.min + '-' + c.scales.x.max))]";
-    EXPECT_EQ(browser.Evaluate("const boxes = document.querySelectorAll('.chart'), r = boxes[0].getBoundingClientRect();"
-                               "boxes[0].dispatchEvent(new MouseEvent('mousedown', {clientX: r.left + r.width / 2}));"
-                               "window.dispatchEvent(new MouseEvent('mouseup', {clientX: r.right - 10}));" +
-                               std::string(spans) + ".length"),
+    const char* spans =
+        "[...new Set(Object.values(Chart.instances).map((c) => c.scales.x.min + '-' + c.scales.x.max))]";
+    EXPECT_EQ(browser.Evaluate(
+                  "const boxes = document.querySelectorAll('.chart'), r = boxes[0].getBoundingClientRect();"
+                  "boxes[0].dispatchEvent(new MouseEvent('mousedown', {clientX: r.left + r.width / 2}));"
+                  "window.dispatchEvent(new MouseEvent('mouseup', {clientX: r.right - 10}));" +
+                  std::string(spans) + ".length"),
               1);
     EXPECT_NE(browser.Evaluate(std::string(spans) + "[0]").get<std::string>().rfind("0-", 0), 0u);
     browser.Evaluate("document.querySelectorAll('.chart')[5].dispatchEvent(new MouseEvent('dblclick'))");
-    EXPECT_EQ(browser.Evaluate(spans), json::array({"0-" + browser.Evaluate("Math.ceil(JSON.parse("
-                                                                            "document.getElementById('report-data')"
-                                                                            ".textContent).endT)").dump()}));
+    EXPECT_EQ(browser.Evaluate(spans), json::array({"0-" + browser
+                                                               .Evaluate("Math.ceil(JSON.parse("
+                                                                         "document.getElementById('report-data')"
+                                                                         ".textContent).endT)")
+                                                               .dump()}));
     EXPECT_EQ(browser.Evaluate("[...document.querySelectorAll('table.run tr')].map((r) => r.textContent)"
                                ".filter((t) => /^(conditions that happened|named by --fail-on|failed)/.test(t))"),
               json::parse(R"(["conditions that happenedmissing","named by --fail-onmissing, lost","failedmissing"])"));
@@ -172,8 +177,9 @@ TEST(ReportPage, ARealRunWithSkipsAndAKilledWriterReadsInChromiumFromTheFileAlon
         const std::string guid = record["writer"];
         ASSERT_TRUE(rows.contains(guid)) << guid;
         const json& row = rows[guid];
-        for (const char* field : {"samples", "payload_bytes", "first_id", "last_id", "missing_ids", "gaps",
-                                  "duplicates", "backward_jumps", "middleware_lost", "publisher_skipped", "undecodable"}) {
+        for (const char* field :
+             {"samples", "payload_bytes", "first_id", "last_id", "missing_ids", "gaps", "duplicates", "backward_jumps",
+              "middleware_lost", "publisher_skipped", "undecodable"}) {
             EXPECT_EQ(row[field], record[field].dump()) << guid << " " << field;
         }
         EXPECT_EQ(row["presence"], record["presence"]);
@@ -193,9 +199,18 @@ TEST(ReportPage, HostileNamesACutLastLineAndFilesThatAreNoReport)
     const json options{{"topics", {hostileTopic}}, {"fail_on", json::array()}};
     const std::vector<json> run{
         record("start", 0, {{"options", options}, {"fast_dds", "2.9.1"}}),
-        record("event", 0.2, {{"topic", hostileTopic}, {"reader", 0}, {"event", "subscription_matched"}, {"writer", hostileWriter}}),
-        record("writer", 1, {{"topic", hostileTopic}, {"reader", 0}, {"writer", hostileWriter}, {"restart_of", nullptr},
-                             {"presence", "alive"}, {"samples", 10}, {"missing_ids", 0}, {"rate_hz", 10.0}, {"final", false}}),
+        record("event", 0.2,
+               {{"topic", hostileTopic}, {"reader", 0}, {"event", "subscription_matched"}, {"writer", hostileWriter}}),
+        record("writer", 1,
+               {{"topic", hostileTopic},
+                {"reader", 0},
+                {"writer", hostileWriter},
+                {"restart_of", nullptr},
+                {"presence", "alive"},
+                {"samples", 10},
+                {"missing_ids", 0},
+                {"rate_hz", 10.0},
+                {"final", false}}),
         record("reader", 1, {{"topic", hostileTopic}, {"reader", 0}, {"samples", 10}, {"final", false}}),
     };
     const std::string whole = Lines(run);
@@ -210,25 +225,44 @@ TEST(ReportPage, HostileNamesACutLastLineAndFilesThatAreNoReport)
         std::string check;                 // an expression the page must make true; empty: no page
     };
     const std::vector<Case> cases{
-        {"hostile", whole, 0, {"INFO  Wrote '@.html' from 4 records of '@'"},
+        {"hostile",
+         whole,
+         0,
+         {"INFO  Wrote '@.html' from 4 records of '@'"},
          "document.querySelector('section.reader .topic').textContent === '<script>alert(1)</script>' && "
          "document.querySelector('[data-field=writer]').textContent === '</script><script>alert(2)</script>|<!--' && "
          "document.querySelectorAll('section.reader').length === 1 && !document.getElementById('cut-note') && "
          "document.getElementById('no-final-note') !== null"},
-        {"cut", cut, 0,
+        {"cut",
+         cut,
+         0,
          {"WARN  The last line of '@' was cut; the page shows the 4 whole records before it",
           "INFO  Wrote '@.html' from 4 records of '@'"},
          "document.getElementById('cut-note').textContent === \"The report's last line was cut (the monitor was "
          "stopped while writing it): this page shows the 4 whole records before it.\" && "
          "Object.keys(Chart.instances).length === 4"},
-        {"not a report", "hello\n", 1, {"ERROR ERROR: '@' is not a lumoQuillmon report: its first line is not a start record"}, ""},
+        {"not a report",
+         "hello\n",
+         1,
+         {"ERROR ERROR: '@' is not a lumoQuillmon report: its first line is not a start record"},
+         ""},
         {"empty", "", 1, {"ERROR ERROR: '@' is not a lumoQuillmon report: it is empty"}, ""},
-        {"other schema", R"({"schema":2,"record":"start","t":0})" "\n", 1,
-         {"ERROR ERROR: '@' is a report of schema 2 on line 1; this lumoQuillreport reads schema 1"}, ""},
-        {"broken inside", whole.substr(0, 40) + "\n" + whole, 1,
-         {"ERROR ERROR: '@' is not a lumoQuillmon report: its first line is not a start record"}, ""},
-        {"broken later", Lines({run[0]}) + "{oops\n" + Lines({run[2]}), 1,
-         {"ERROR ERROR: '@' is not a lumoQuillmon report: line 2 is not a JSON record"}, ""},
+        {"other schema",
+         R"({"schema":2,"record":"start","t":0})"
+         "\n",
+         1,
+         {"ERROR ERROR: '@' is a report of schema 2 on line 1; this lumoQuillreport reads schema 1"},
+         ""},
+        {"broken inside",
+         whole.substr(0, 40) + "\n" + whole,
+         1,
+         {"ERROR ERROR: '@' is not a lumoQuillmon report: its first line is not a start record"},
+         ""},
+        {"broken later",
+         Lines({run[0]}) + "{oops\n" + Lines({run[2]}),
+         1,
+         {"ERROR ERROR: '@' is not a lumoQuillmon report: line 2 is not a JSON record"},
+         ""},
     };
     WorkDir dir;
     HeadlessChromium browser;

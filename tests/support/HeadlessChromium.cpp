@@ -54,8 +54,9 @@ std::string ConsoleText(const json& params)
     std::string text;
     for (const auto& arg : params.value("args", json::array())) {
         text += text.empty() ? "" : " ";
-        text += arg.contains("value") ? (arg["value"].is_string() ? arg["value"].get<std::string>() : arg["value"].dump())
-                                      : arg.value("description", "");
+        text += arg.contains("value")
+                    ? (arg["value"].is_string() ? arg["value"].get<std::string>() : arg["value"].dump())
+                    : arg.value("description", "");
     }
     return text;
 }
@@ -80,10 +81,10 @@ HeadlessChromium::HeadlessChromium()
     if (geteuid() != 0) {
         args.emplace_back("--map-root-user");
     }
-    for (const char* arg : {"chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-                            "--no-first-run", "--disable-background-networking", "--disable-component-update",
-                            "--disable-sync", "--hide-scrollbars", "--window-size=1400,1000",
-                            "--remote-debugging-pipe"}) {
+    for (const char* arg :
+         {"chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+          "--disable-background-networking", "--disable-component-update", "--disable-sync", "--hide-scrollbars",
+          "--window-size=1400,1000", "--remote-debugging-pipe"}) {
         args.emplace_back(arg);
     }
     args.push_back("--user-data-dir=" + profileDir_);
@@ -174,7 +175,8 @@ json HeadlessChromium::NextMessage(std::chrono::steady_clock::time_point deadlin
             buffer_.erase(0, end + 1);
             return message;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                                std::chrono::steady_clock::now());
         pollfd ready{fromBrowser_, POLLIN, 0};
         if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0) {
             throw std::runtime_error("chromium did not answer in time");
@@ -227,8 +229,8 @@ PageVisit HeadlessChromium::Open(const std::string& path)
 
 json HeadlessChromium::Evaluate(const std::string& expression)
 {
-    const json result =
-        Call("Runtime.evaluate", {{"expression", expression}, {"returnByValue", true}, {"awaitPromise", true}});
+    const json result = Call("Runtime.evaluate",
+                             {{"expression", expression}, {"returnByValue", true}, {"awaitPromise", true}});
     if (result.contains("exceptionDetails")) {
         throw std::runtime_error("the page could not evaluate " + expression + ": " +
                                  result["exceptionDetails"].dump());
@@ -240,10 +242,11 @@ void HeadlessChromium::Screenshot(const std::string& pngPath)
 {
     const json metrics = Call("Page.getLayoutMetrics");
     const json& size = metrics["cssContentSize"];
-    const json shot = Call("Page.captureScreenshot",
-                           {{"format", "png"},
-                            {"captureBeyondViewport", true},
-                            {"clip", {{"x", 0}, {"y", 0}, {"width", size["width"]}, {"height", size["height"]}, {"scale", 1}}}});
+    const json shot =
+        Call("Page.captureScreenshot",
+             {{"format", "png"},
+              {"captureBeyondViewport", true},
+              {"clip", {{"x", 0}, {"y", 0}, {"width", size["width"]}, {"height", size["height"]}, {"scale", 1}}}});
     std::ofstream(pngPath, std::ios::binary) << DecodeBase64(shot["data"].get<std::string>());
 }
 

@@ -80,12 +80,23 @@ std::string EscapeHtml(const std::string& text)
     out.reserve(text.size());
     for (const char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -105,9 +116,12 @@ std::string PageData(const ReportSeries& series)
                                {"events", reader.events},
                                {"writers", std::move(writers)}});
     }
-    const json data{{"start", series.start},     {"final", series.final},
-                    {"endT", series.endT},       {"records", series.records},
-                    {"lastLineCut", series.lastLineCut}, {"readers", std::move(readers)}};
+    const json data{{"start", series.start},
+                    {"final", series.final},
+                    {"endT", series.endT},
+                    {"records", series.records},
+                    {"lastLineCut", series.lastLineCut},
+                    {"readers", std::move(readers)}};
     const std::string text = data.dump(-1, ' ', false, json::error_handler_t::replace);
     std::string safe;
     safe.reserve(text.size());
@@ -115,10 +129,17 @@ std::string PageData(const ReportSeries& series)
     // means the same character.
     for (const char c : text) {
         switch (c) {
-        case '<': safe += "\\u003c"; break;
-        case '>': safe += "\\u003e"; break;
-        case '&': safe += "\\u0026"; break;
-        default: safe += c;
+        case '<':
+            safe += "\\u003c";
+            break;
+        case '>':
+            safe += "\\u003e";
+            break;
+        case '&':
+            safe += "\\u0026";
+            break;
+        default:
+            safe += c;
         }
     }
     return safe;

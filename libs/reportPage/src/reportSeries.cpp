@@ -128,8 +128,8 @@ ReportSeries ReadReportSeries(std::istream& in, const std::string& name)
         json record = json::parse(line, nullptr, false);
         if (!record.is_object()) {
             if (number == 1) {
-                throw ReportPageError(NotAReport(name, line.empty() && last ? "it is empty"
-                                                                            : "its first line is not a start record"));
+                throw ReportPageError(
+                    NotAReport(name, line.empty() && last ? "it is empty" : "its first line is not a start record"));
             }
             if (!last) {
                 throw ReportPageError(NotAReport(name, "line " + std::to_string(number) + " is not a JSON record"));
@@ -143,8 +143,9 @@ ReportSeries ReadReportSeries(std::istream& in, const std::string& name)
             throw ReportPageError(NotAReport(name, "its first line is not a start record"));
         }
         if (schema == record.end() || !schema->is_number_integer() || *schema != REPORT_SCHEMA) {
-            throw ReportPageError("'" + name + "' is a report of schema " + (schema == record.end() ? "(none)" : schema->dump()) +
-                                  " on line " + std::to_string(number) + "; this lumoQuillreport reads schema " +
+            throw ReportPageError("'" + name + "' is a report of schema " +
+                                  (schema == record.end() ? "(none)" : schema->dump()) + " on line " +
+                                  std::to_string(number) + "; this lumoQuillreport reads schema " +
                                   std::to_string(REPORT_SCHEMA));
         }
         builder.Add(record);

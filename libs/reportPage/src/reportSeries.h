@@ -27,7 +27,7 @@ struct WriterSeries
     std::vector<double> p50Us;
     std::vector<double> p99Us;
     bool periodLatency = false; // the figures are per period (else since the stream's start)
-    nlohmann::json latest;     // its last record (the final one when the report has it)
+    nlohmann::json latest;      // its last record (the final one when the report has it)
 };
 
 struct ReaderSeries
@@ -44,7 +44,7 @@ struct ReportSeries
     nlohmann::json start;
     nlohmann::json final; // null when the report ends without it
     std::vector<ReaderSeries> readers;
-    double endT = 0.0;    // the latest `t` of any record
+    double endT = 0.0; // the latest `t` of any record
     std::size_t records = 0;
     bool lastLineCut = false;
 };

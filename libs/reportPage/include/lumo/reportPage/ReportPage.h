@@ -21,7 +21,7 @@ public:
 // What went into a page.
 struct PageSummary
 {
-    std::size_t records = 0; // whole records read
+    std::size_t records = 0;  // whole records read
     bool lastLineCut = false; // the last line was not a whole record (a killed monitor)
     bool hasFinal = false;    // the report ends with its final record
 };
