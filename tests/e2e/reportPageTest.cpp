@@ -108,8 +108,10 @@ TEST(ReportPage, ARealRunWithSkipsAndAKilledWriterReadsInChromiumFromTheFileAlon
     const auto killed = UniqueTopic("PageKilled");
     WorkDir dir;
     const std::string report = dir.File("run.jsonl");
+    const std::string monitorPage = dir.File("monitor.html");
     auto monitor = StartReadyMonitor({"-t", skipping, killed, "--qos-profile", "Lumo_Liveliness_Profile", "--report",
-                                      report, "--report-period", "0.5", "--fail-on", "missing,lost"});
+                                      report, "--report-html", monitorPage, "--report-period", "0.5", "--fail-on",
+                                      "missing,lost"});
     auto victim = StartConfinedPublisher({"-t", killed, "-r", "200", "--duration", "120"});
     auto publisher = StartConfinedPublisher(
         {"-t", skipping, "-n", "600", "-r", "300", "--skip-every", "25", "--linger", "60"});
@@ -133,6 +135,11 @@ TEST(ReportPage, ARealRunWithSkipsAndAKilledWriterReadsInChromiumFromTheFileAlon
     const auto records = ReadReport(report);
     EXPECT_THAT(MessagesAt(*tool, "INFO"), ElementsAre("Wrote '" + page + "' from " + std::to_string(records.size()) +
                                                        " records of '" + report + "'"));
+
+    // The monitor wrote the very same page at its exit.
+    std::ifstream fromMonitor(monitorPage);
+    std::ifstream fromTool(page);
+    EXPECT_EQ((std::stringstream() << fromMonitor.rdbuf()).str(), (std::stringstream() << fromTool.rdbuf()).str());
 
     HeadlessChromium browser;
     const auto visit = browser.Open(page);

@@ -292,6 +292,7 @@ TEST(ReportRun, BadValuesAreRefusedLikeAnyBadOption)
         {{"--duration", "nan"}, "ERROR: the argument ('nan') for option '--duration' is invalid"},
         {{"--report-period", "-1"}, "ERROR: the argument ('-1') for option '--report-period' is invalid"},
         {{"--report"}, "ERROR: the required argument for option '--report' is missing"},
+        {{"--report-html", "run.html"}, "ERROR: --report-html needs --report"},
         {{"--duration", "1", "--duration", "2"}, "ERROR: option '--duration' cannot be specified more than once"},
     };
     for (auto [args, message] : cases) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "lumo/componentFramework/FastDdsCompat.h"
+#include "lumo/reportPage/ReportPage.h"
 #include "quillLog.h"
 #include "quillReaderListener.h"
 #include "quillmonOptions.h"
@@ -105,6 +106,14 @@ int ReportRun::Finish(int runStatus)
     }
     if (writer_) {
         writer_->Finish(readers, verdict);
+        if (settings_.htmlPath) {
+            // Like a failed report write: one ERROR line, the status kept.
+            try {
+                lumo::reportPage::WriteReportPage(*settings_.path, *settings_.htmlPath);
+            } catch (const lumo::reportPage::ReportPageError& e) {
+                QUILL_LOG_TO(logger_, log4cplus::ERROR_LOG_LEVEL, "ERROR: {}; no page was written", e.what());
+            }
+        }
     }
     return verdict.exitStatus;
 }
