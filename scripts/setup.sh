@@ -23,6 +23,9 @@ PACKAGES=(
     iproute2 procps nftables tcpdump
     # the report's schema check in the tests; jq for the README's CI recipe
     nlohmann-json3-dev jq
+    # the report page: Chart.js inlined at build time (lumoQuillreport,
+    # --report-html); Chromium, headless, opens the page in its tests
+    libjs-chart.js chromium
     # fast-discovery-server, the discovery server of the cross-host tests
     fastdds-tools
 )

@@ -336,6 +336,7 @@ TEST(ReportRun, BadValuesAreRefusedLikeAnyBadOption)
         {{"--report-period", "1e-10"},
          "ERROR: the argument ('1e-10') for option '--report-period' is invalid; range: 0.001 to 86400 seconds"},
         {{"--report"}, "ERROR: the required argument for option '--report' is missing"},
+        {{"--report-html", "run.html"}, "ERROR: --report-html needs --report"},
         {{"--duration", "1", "--duration", "2"}, "ERROR: option '--duration' cannot be specified more than once"},
     };
     for (auto [args, message] : cases) {

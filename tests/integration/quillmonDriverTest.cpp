@@ -58,7 +58,7 @@ TEST(QuillmonUsage, HelpPrintsTheOptionTableOnlyAndExitsZero)
                                                 "-i [ --expected-sample-id-increment ] arg (=1)",
                                                 // The report's options, after the twelve.
                                                 "--report arg", "--report-period arg (=1)", "--duration arg",
-                                                "--fail-on arg"};
+                                                "--fail-on arg", "--report-html arg"};
         std::vector<std::string> found;
         for (const auto& line : lines) {
             if (line.rfind("  -", 0) == 0) {

@@ -29,6 +29,7 @@ void TeardownDeadline::Arm(std::chrono::seconds bound, int exitStatus)
 {
     {
         std::lock_guard lock(mutex_);
+        done_ = false;
         exitStatus_ = exitStatus;
         if (!deadline_) {
             bound_ = bound;
@@ -68,6 +69,9 @@ void TeardownDeadline::Disarm()
     if (watcher_.joinable()) {
         watcher_.join();
     }
+    std::lock_guard lock(mutex_);
+    deadline_.reset();
+    stop_ = nullptr;
 }
 
 void TeardownDeadline::Watch()

@@ -36,9 +36,14 @@ void InstallStopHandler(void (*handler)(int))
 }
 
 bool ParseCommandLine(int argc, char** argv, const po::options_description& options, po::variables_map& vm,
-                      const char* usageNotes)
+                      const char* usageNotes, const po::positional_options_description* positional)
 {
-    po::store(po::basic_command_line_parser<char>(argc, argv).options(options).run(), vm);
+    po::basic_command_line_parser<char> parser(argc, argv);
+    parser.options(options);
+    if (positional != nullptr) {
+        parser.positional(*positional);
+    }
+    po::store(parser.run(), vm);
     po::notify(vm);
     if (vm.count("help") != 0) {
         std::cout << options << "\n" << usageNotes << std::flush;

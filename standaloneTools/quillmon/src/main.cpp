@@ -142,6 +142,9 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     teardownDeadline.Arm(TEARDOWN_BOUND, status);
     if (reportRun) {
         reportRun->WriteFinal();
+        teardownDeadline.Disarm();
+        reportRun->WritePage();
+        teardownDeadline.Arm(TEARDOWN_BOUND, status);
     }
     dds.DestroyAllDataReaders();
     return status;

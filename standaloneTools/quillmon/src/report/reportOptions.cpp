@@ -92,7 +92,9 @@ void AddReportOptions(po::options_description& options)
         ("duration", po::value<DurationSeconds>(), "End the run after this many seconds, as SIGINT would")
         ("fail-on", po::value<ConditionList>(),
             "Exit status 2 when any of these happened (comma-separated): missing, duplicates, restart, "
-            "middleware-loss, qos, lost, rejected, deadline, pattern, no-data");
+            "middleware-loss, qos, lost, rejected, deadline, pattern, no-data")
+        ("report-html", po::value<std::string>(),
+            "At exit, also write the report as one self-contained HTML page to this file (needs --report)");
     // clang-format on
 }
 
@@ -106,6 +108,12 @@ ReportSettings ReportSettingsFrom(const po::variables_map& vm)
     ReportSettings settings;
     if (vm.count("report") != 0) {
         settings.path = vm["report"].as<std::string>();
+    }
+    if (vm.count("report-html") != 0) {
+        if (!settings.path) {
+            throw po::error("--report-html needs --report");
+        }
+        settings.htmlPath = vm["report-html"].as<std::string>();
     }
     settings.periodSec = vm["report-period"].as<PeriodSeconds>().value;
     if (vm.count("duration") != 0) {

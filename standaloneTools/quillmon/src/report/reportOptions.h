@@ -48,6 +48,7 @@ void AddReportOptions(boost::program_options::options_description& options);
 struct ReportSettings
 {
     std::optional<std::string> path;
+    std::optional<std::string> htmlPath; // the report as a page, written at exit
     double periodSec = 1.0;
     std::optional<double> durationSec;
     std::vector<Condition> failOn;

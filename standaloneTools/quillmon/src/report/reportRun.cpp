@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "lumo/componentFramework/FastDdsCompat.h"
+#include "lumo/reportPage/ReportPage.h"
 #include "lumo/toolsCommon/Unsigned32.h"
 #include "quillLog.h"
 
@@ -114,6 +115,19 @@ void ReportRun::WriteFinal()
 {
     if (writer_) {
         writer_->WriteFinal(finalReaders_, verdict_);
+    }
+}
+
+void ReportRun::WritePage()
+{
+    if (!settings_.htmlPath) {
+        return;
+    }
+    // Like a failed report write: one ERROR line, the status kept.
+    try {
+        lumo::reportPage::WriteReportPage(*settings_.path, *settings_.htmlPath);
+    } catch (const lumo::reportPage::ReportPageError& e) {
+        QUILL_LOG_TO(logger_, log4cplus::ERROR_LOG_LEVEL, "ERROR: {}; no page was written", e.what());
     }
 }
 

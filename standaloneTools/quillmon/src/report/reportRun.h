@@ -42,6 +42,9 @@ public:
     int Conclude(int runStatus);
     // The final records, of the very snapshots Conclude judged.
     void WriteFinal();
+    // The --report-html page, from the complete report file. Its time grows
+    // with the report, so it is no part of the teardown's bound.
+    void WritePage();
 
 private:
     const ReportSettings settings_;

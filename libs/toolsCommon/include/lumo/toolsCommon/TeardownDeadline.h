@@ -34,6 +34,7 @@ public:
     // The same, counted from the moment `stop` is set (a signal handler's
     // flag: a thread stuck in a call that never returns cannot notice it).
     void ArmOnStop(const std::atomic<bool>& stop, std::chrono::seconds bound, int exitStatus);
+    // Stops the count; a later Arm starts a new one.
     void Disarm();
 
 private:
