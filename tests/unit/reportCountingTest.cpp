@@ -19,7 +19,6 @@
 #include <nlohmann/json.hpp>
 
 #include "report/failOn.h"
-#include "report/jsonText.h"
 #include "report/latencyHistogram.h"
 #include "report/readerTally.h"
 #include "report/reportRecords.h"
@@ -162,24 +161,19 @@ TEST(LatencyHistogram, BucketsCoverEveryValueWithinOneSixteenthAndQuantilesStayI
     EXPECT_EQ(Quantile(std::vector<uint64_t>(latencyBuckets::COUNT, 0), 0.5, 0, 0), 0u);
 }
 
-TEST(JsonText, HostileTextBecomesOneValidJsonString)
+TEST(ReportRecords, AnyBytesInATopicNameGiveOneValidLineThatKeepsTheWellFormedText)
 {
-    EXPECT_EQ(JsonString("plain"), "\"plain\"");
-    EXPECT_EQ(JsonString("q\"b\\s/"), "\"q\\\"b\\\\s/\"");
-    EXPECT_EQ(JsonString(std::string("\n\r\t\b\f\x01\x1f\x7f", 8)), "\"\\n\\r\\t\\b\\f\\u0001\\u001f\\u007f\"");
-    EXPECT_EQ(JsonString(std::string("a\0b", 3)), "\"a\\u0000b\"");
-    // Well-formed UTF-8 stays; the separators are escaped.
-    EXPECT_EQ(JsonString("\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"), "\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\"");
-    EXPECT_EQ(JsonString("\xe2\x80\xa8\xe2\x80\xa9"), "\"\\u2028\\u2029\"");
-    // Each byte of a broken sequence becomes U+FFFD: a stray continuation,
-    // a cut sequence, an overlong form, a surrogate, a code point past U+10FFFF.
-    EXPECT_EQ(JsonString("\x80"), "\"\\ufffd\"");
-    EXPECT_EQ(JsonString("\xe2\x82"), "\"\\ufffd\\ufffd\"");
-    EXPECT_EQ(JsonString("\xc0\xaf"), "\"\\ufffd\\ufffd\"");
-    EXPECT_EQ(JsonString("\xed\xa0\x80"), "\"\\ufffd\\ufffd\\ufffd\"");
-    EXPECT_EQ(JsonString("\xf4\x90\x80\x80x"), "\"\\ufffd\\ufffd\\ufffd\\ufffdx\"");
-    EXPECT_EQ(JsonNumber(0.5), "0.5");
-    EXPECT_EQ(JsonNumber(1.0 / 0.0), "null");
+    // Quotes, controls, well-formed UTF-8, then broken sequences: a stray
+    // continuation, a cut sequence, an overlong form, a surrogate.
+    RunDescription run;
+    run.topics = {std::string("q\"b\\\n\x01\0\xc3\xa9|\x80|\xe2\x82|\xc0\xaf|\xed\xa0\x80", 21)};
+    const std::string line = StartRecord(run, RecordTime{});
+    EXPECT_EQ(line.find('\n'), std::string::npos);
+    const auto topic = nlohmann::json::parse(line).at("options").at("topics").at(0).get<std::string>();
+    // One U+FFFD per maximal ill-formed subsequence, as Unicode recommends.
+    const std::string fffd = "\xef\xbf\xbd";
+    EXPECT_EQ(topic, std::string("q\"b\\\n\x01\0\xc3\xa9|", 10) + fffd + "|" + fffd + "|" + fffd + fffd + "|" + fffd +
+                         fffd + fffd);
 }
 
 TEST(ReaderTally, TwoWritersOnOneTopicAreCountedApartAndARestartedWriterIsLinked)
@@ -240,9 +234,11 @@ TEST(ReaderTally, TwoWritersOnOneTopicAreCountedApartAndARestartedWriterIsLinked
     EXPECT_EQ(snapshot.Samples(), 10u);
     const auto events = tally.TakeEvents();
     ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].kind, "subscription_unmatched");
-    EXPECT_EQ(events[0].fields, "\"writer\":\"10.11.12.13.14.15.16.17.18.19.1a.1b|1c.1d.1e.1\",\"current_count\":0,"
-                                "\"current_count_change\":-1,\"total_count\":0,\"total_count_change\":0");
+    EXPECT_EQ(nlohmann::json::parse(EventRecord("T", 0, events[0], RecordTime{events[0].time, 0.0})),
+              nlohmann::json::parse(R"({"schema":1,"record":"event","time":")" + IsoTime(events[0].time) +
+                                    R"(","t":0.0,"topic":"T","reader":0,"event":"subscription_unmatched",)"
+                                    R"("writer":"10.11.12.13.14.15.16.17.18.19.1a.1b|1c.1d.1e.1","current_count":0,)"
+                                    R"("current_count_change":-1,"total_count":0,"total_count_change":0})"));
 }
 
 TEST(FailOn, ConditionListsAndTheVerdict)

@@ -4,9 +4,8 @@
 #include <cstring>
 #include <limits>
 
-#include "jsonText.h"
 #include "lumo/Format.h"
-#include "quillReaderListener.h" // the sample-rejected reasons' names
+#include "lumo/componentFramework/StatusTexts.h"
 
 namespace fdds = eprosima::fastdds::dds;
 
@@ -151,13 +150,6 @@ bool SameHost(const WriterKey& a, const WriterKey& b)
         return key.bytes[0] == EPROSIMA_VENDOR[0] && key.bytes[1] == EPROSIMA_VENDOR[1];
     };
     return eprosima(a) && eprosima(b) && a.bytes[2] == b.bytes[2] && a.bytes[3] == b.bytes[3];
-}
-
-// The fields of a status event, without the braces.
-std::string Fields(JsonObject& object)
-{
-    std::string text = object.Close();
-    return text.substr(1, text.size() - 2);
 }
 
 uint64_t Positive(int32_t change)
@@ -473,40 +465,44 @@ void ReaderTally::SetPresence(const fdds::InstanceHandle_t& handle, Presence pre
     }
 }
 
-void ReaderTally::Queue(const char* kind, std::string fields)
+void ReaderTally::Queue(StatusEvent event)
 {
+    event.time = std::chrono::system_clock::now();
     std::lock_guard lock(eventsMutex_);
     if (events_.size() >= MAX_QUEUED_EVENTS) {
         ++eventsDropped_;
         return;
     }
-    events_.push_back(StatusEvent{std::chrono::system_clock::now(), kind, std::move(fields)});
+    events_.push_back(std::move(event));
 }
 
 void ReaderTally::OnSubscriptionMatched(const fdds::SubscriptionMatchedStatus& status)
 {
-    if (status.current_count_change < 0) {
+    const bool unmatched = status.current_count_change < 0;
+    if (unmatched) {
         unmatched_.fetch_add(1);
         SetPresence(status.last_publication_handle, Presence::Unmatched);
     } else {
         matched_.fetch_add(1);
         SetPresence(status.last_publication_handle, Presence::Alive);
     }
-    JsonObject fields;
-    fields.Text("writer", GuidText(KeyOf(status.last_publication_handle)))
-        .Integer("current_count", status.current_count)
-        .Integer("current_count_change", status.current_count_change)
-        .Integer("total_count", status.total_count)
-        .Integer("total_count_change", status.total_count_change);
-    Queue(status.current_count_change < 0 ? "subscription_unmatched" : "subscription_matched", Fields(fields));
+    StatusEvent event;
+    event.kind = unmatched ? "subscription_unmatched" : "subscription_matched";
+    event.writer = KeyOf(status.last_publication_handle);
+    event.counts = {{"current_count", status.current_count},
+                    {"current_count_change", status.current_count_change},
+                    {"total_count", status.total_count},
+                    {"total_count_change", status.total_count_change}};
+    Queue(std::move(event));
 }
 
 void ReaderTally::OnDeadlineMissed(const fdds::RequestedDeadlineMissedStatus& status)
 {
     deadlinesMissed_.fetch_add(Positive(status.total_count_change));
-    JsonObject fields;
-    fields.Integer("total_count", status.total_count).Integer("total_count_change", status.total_count_change);
-    Queue("requested_deadline_missed", Fields(fields));
+    StatusEvent event;
+    event.kind = "requested_deadline_missed";
+    event.counts = {{"total_count", status.total_count}, {"total_count_change", status.total_count_change}};
+    Queue(std::move(event));
 }
 
 void ReaderTally::OnLivelinessChanged(const fdds::LivelinessChangedStatus& status)
@@ -517,55 +513,50 @@ void ReaderTally::OnLivelinessChanged(const fdds::LivelinessChangedStatus& statu
     } else if (status.not_alive_count_change > 0) {
         SetPresence(status.last_publication_handle, Presence::NotAlive);
     }
-    JsonObject fields;
-    fields.Text("writer", GuidText(KeyOf(status.last_publication_handle)))
-        .Integer("alive_count", status.alive_count)
-        .Integer("not_alive_count", status.not_alive_count)
-        .Integer("alive_count_change", status.alive_count_change)
-        .Integer("not_alive_count_change", status.not_alive_count_change);
-    Queue("liveliness_changed", Fields(fields));
+    StatusEvent event;
+    event.kind = "liveliness_changed";
+    event.writer = KeyOf(status.last_publication_handle);
+    event.counts = {{"alive_count", status.alive_count},
+                    {"not_alive_count", status.not_alive_count},
+                    {"alive_count_change", status.alive_count_change},
+                    {"not_alive_count_change", status.not_alive_count_change}};
+    Queue(std::move(event));
 }
 
 void ReaderTally::OnSampleRejected(const fdds::SampleRejectedStatus& status)
 {
     samplesRejected_.fetch_add(status.total_count_change);
-    JsonObject fields;
-    fields
-        .Text("last_reason", LUMO_FORMAT_NAMESPACE::formatter<fdds::SampleRejectedStatusKind>::Name(status.last_reason))
-        .Unsigned("total_count", status.total_count)
-        .Unsigned("total_count_change", status.total_count_change);
-    Queue("sample_rejected", Fields(fields));
+    StatusEvent event;
+    event.kind = "sample_rejected";
+    event.nameField = "last_reason";
+    event.name = lumo::componentFramework::SampleRejectedReasonName(status.last_reason);
+    event.counts = {{"total_count", status.total_count}, {"total_count_change", status.total_count_change}};
+    Queue(std::move(event));
 }
 
 void ReaderTally::OnIncompatibleQos(const fdds::RequestedIncompatibleQosStatus& status)
 {
     incompatibleQos_.fetch_add(1);
-    std::string policies = "{";
+    StatusEvent event;
+    event.kind = "requested_incompatible_qos";
+    event.nameField = "last_policy";
+    event.name = lumo::componentFramework::QosPolicyName(static_cast<uint32_t>(status.last_policy_id));
     for (const auto& policy : status.policies) {
-        if (policy.count == 0) {
-            continue;
+        if (policy.count != 0) {
+            event.policies.emplace_back(static_cast<uint32_t>(policy.policy_id), policy.count);
         }
-        if (policies.size() > 1) {
-            policies += ',';
-        }
-        JsonKey(policies, QosPolicyName(static_cast<uint32_t>(policy.policy_id)));
-        policies += lumo::format("{}", policy.count);
     }
-    policies += '}';
-    JsonObject fields;
-    fields.Text("last_policy", QosPolicyName(static_cast<uint32_t>(status.last_policy_id)))
-        .Raw("policies", policies)
-        .Integer("total_count", status.total_count)
-        .Integer("total_count_change", status.total_count_change);
-    Queue("requested_incompatible_qos", Fields(fields));
+    event.counts = {{"total_count", status.total_count}, {"total_count_change", status.total_count_change}};
+    Queue(std::move(event));
 }
 
 void ReaderTally::OnSampleLost(const fdds::SampleLostStatus& status)
 {
     samplesLost_.fetch_add(Positive(status.total_count_change));
-    JsonObject fields;
-    fields.Integer("total_count", status.total_count).Integer("total_count_change", status.total_count_change);
-    Queue("sample_lost", Fields(fields));
+    StatusEvent event;
+    event.kind = "sample_lost";
+    event.counts = {{"total_count", status.total_count}, {"total_count_change", status.total_count_change}};
+    Queue(std::move(event));
 }
 
 // ---------------------------------------------------------------- report side
@@ -621,37 +612,6 @@ std::vector<StatusEvent> ReaderTally::TakeEvents()
     std::vector<StatusEvent> taken;
     taken.swap(events_);
     return taken;
-}
-
-const char* QosPolicyName(uint32_t policyId)
-{
-    static constexpr const char* NAMES[] = {"INVALID",
-                                            "USER_DATA",
-                                            "DURABILITY",
-                                            "PRESENTATION",
-                                            "DEADLINE",
-                                            "LATENCY_BUDGET",
-                                            "OWNERSHIP",
-                                            "OWNERSHIP_STRENGTH",
-                                            "LIVELINESS",
-                                            "TIME_BASED_FILTER",
-                                            "PARTITION",
-                                            "RELIABILITY",
-                                            "DESTINATION_ORDER",
-                                            "HISTORY",
-                                            "RESOURCE_LIMITS",
-                                            "ENTITY_FACTORY",
-                                            "WRITER_DATA_LIFECYCLE",
-                                            "READER_DATA_LIFECYCLE",
-                                            "TOPIC_DATA",
-                                            "GROUP_DATA",
-                                            "TRANSPORT_PRIORITY",
-                                            "LIFESPAN",
-                                            "DURABILITY_SERVICE",
-                                            "DATA_REPRESENTATION",
-                                            "TYPE_CONSISTENCY_ENFORCEMENT",
-                                            "DISABLE_POSITIVE_ACKS"};
-    return policyId < std::size(NAMES) ? NAMES[policyId] : "UNKNOWN";
 }
 
 } // namespace quillReport

@@ -16,7 +16,10 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include <fastdds/dds/core/status/BaseStatus.hpp>
@@ -117,13 +120,17 @@ struct ReaderSnapshot
     uint64_t Samples() const;
 };
 
-// A status event as it happened: its kind and its fields as JSON members
-// ("a":1,"b":"x", without braces).
+// A status event as it happened, as numbers: the report's thread makes the
+// record. Which of the members an event has depends on its kind.
 struct StatusEvent
 {
     std::chrono::system_clock::time_point time;
-    std::string kind;
-    std::string fields;
+    const char* kind = "";
+    std::optional<WriterKey> writer;                     // matched, unmatched, liveliness
+    const char* nameField = nullptr;                     // "last_reason" or "last_policy"
+    std::string_view name;                               // its value
+    std::vector<std::pair<uint32_t, uint32_t>> policies; // incompatible QoS: policy id, count
+    std::vector<std::pair<const char*, int64_t>> counts;
 };
 
 class ReaderTally
@@ -186,7 +193,7 @@ private:
     void ObserveUnlisted(const eprosima::fastdds::dds::SampleInfo& info,
                          const lumo::componentFramework::AgnosticTopic* sample, PayloadVerdict verdict);
     void SetPresence(const eprosima::fastdds::dds::InstanceHandle_t& handle, Presence presence);
-    void Queue(const char* kind, std::string fields);
+    void Queue(StatusEvent event);
 
     const std::string topic_;
     const uint32_t readerIndex_;
@@ -215,9 +222,5 @@ private:
     std::vector<StatusEvent> events_;
     uint64_t eventsDropped_ = 0;
 };
-
-// Name of a DDS QoS policy by its id ("RELIABILITY"), as Fast DDS names its
-// policy ids; "UNKNOWN" otherwise.
-const char* QosPolicyName(uint32_t policyId);
 
 } // namespace quillReport
