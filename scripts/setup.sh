@@ -25,6 +25,8 @@ PACKAGES=(
     nlohmann-json3-dev jq
     # fast-discovery-server, the discovery server of the cross-host tests
     fastdds-tools
+    # the Debian package's check (tests/package)
+    lintian
 )
 
 missing=()

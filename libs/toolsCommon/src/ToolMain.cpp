@@ -9,6 +9,7 @@
 #include "lumo/componentFramework/Logging.h"
 #include "lumo/toolsCommon/ExitStatus.h"
 #include "lumo/toolsCommon/Log.h"
+#include "lumo/toolsCommon/Version.h"
 
 namespace po = boost::program_options;
 
@@ -36,12 +37,16 @@ void InstallStopHandler(void (*handler)(int))
 }
 
 bool ParseCommandLine(int argc, char** argv, const po::options_description& options, po::variables_map& vm,
-                      const char* usageNotes)
+                      const char* toolName, const char* usageNotes)
 {
     po::store(po::basic_command_line_parser<char>(argc, argv).options(options).run(), vm);
     po::notify(vm);
     if (vm.count("help") != 0) {
         std::cout << options << "\n" << usageNotes << std::flush;
+        return false;
+    }
+    if (vm.count("version") != 0) {
+        std::cout << VersionText(toolName) << std::flush;
         return false;
     }
     return true;
