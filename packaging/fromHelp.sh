@@ -13,7 +13,7 @@ set -eu
 mode=$1 tool=$2 template=$3 output=$4
 QOS_DIR=$5
 # A build under AddressSanitizer must not fail on what it leaks at exit.
-ASAN_OPTIONS=detect_leaks=0
+ASAN_OPTIONS=detect_leaks=0:new_delete_type_mismatch=0
 export ASAN_OPTIONS QOS_DIR
 help=$("$tool" --help)
 VERSION=$("$tool" --version | head -n 1)

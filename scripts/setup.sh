@@ -25,8 +25,9 @@ PACKAGES=(
     nlohmann-json3-dev jq
     # fast-discovery-server, the discovery server of the cross-host tests
     fastdds-tools
-    # the Debian package's check (tests/package)
-    lintian
+    # the Debian package and its check (tests/package): CPack's dependency
+    # computation needs file; man renders the manual pages
+    file lintian man-db
 )
 
 missing=()

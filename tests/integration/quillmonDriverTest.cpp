@@ -79,7 +79,8 @@ TEST(QuillmonUsage, HelpPrintsTheOptionTableOnlyAndExitsZero)
 
 TEST(QuillmonUsage, BothToolsPrintTheirVersionAndTheFastDdsOneAndExitZero)
 {
-    for (const auto& [path, tool] : {std::pair{LUMO_QUILLMON_PATH, "lumoQuillmon"}, {LUMO_QUILLPUB_PATH, "lumoQuillpub"}}) {
+    for (const auto& [path, tool] :
+         {std::pair{LUMO_QUILLMON_PATH, "lumoQuillmon"}, {LUMO_QUILLPUB_PATH, "lumoQuillpub"}}) {
         ProcessRunner run(path, Confined({"--version", "-t", "X", "-d"}));
         ASSERT_EQ(run.Wait(EXIT_TIMEOUT), 0) << tool;
         const auto lines = run.Lines();

@@ -36,8 +36,7 @@ void InstallStopHandler(void (*handler)(int));
 // under version, VersionText(toolName). Either way it returns false: the
 // tool then ends with STATUS_OK.
 bool ParseCommandLine(int argc, char** argv, const boost::program_options::options_description& options,
-                      boost::program_options::variables_map& vm, const char* toolName,
-                      const char* usageNotes = "");
+                      boost::program_options::variables_map& vm, const char* toolName, const char* usageNotes = "");
 
 // Under debug: the logger at DEBUG and Fast DDS's info log on.
 void ApplyDebugOption(const boost::program_options::variables_map& vm, log4cplus::Logger& logger);
