@@ -28,6 +28,9 @@ PACKAGES=(
     libjs-chart.js chromium
     # fast-discovery-server, the discovery server of the cross-host tests
     fastdds-tools
+    # the Debian package and its check (tests/package): CPack's dependency
+    # computation needs file; man renders the manual pages
+    file lintian man-db
 )
 
 missing=()

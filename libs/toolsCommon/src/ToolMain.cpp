@@ -9,6 +9,7 @@
 #include "lumo/componentFramework/Logging.h"
 #include "lumo/toolsCommon/ExitStatus.h"
 #include "lumo/toolsCommon/Log.h"
+#include "lumo/toolsCommon/Version.h"
 
 namespace po = boost::program_options;
 
@@ -36,7 +37,8 @@ void InstallStopHandler(void (*handler)(int))
 }
 
 bool ParseCommandLine(int argc, char** argv, const po::options_description& options, po::variables_map& vm,
-                      const char* usageNotes, const po::positional_options_description* positional)
+                      const char* toolName, const char* usageNotes,
+                      const po::positional_options_description* positional)
 {
     po::basic_command_line_parser<char> parser(argc, argv);
     parser.options(options);
@@ -44,11 +46,16 @@ bool ParseCommandLine(int argc, char** argv, const po::options_description& opti
         parser.positional(*positional);
     }
     po::store(parser.run(), vm);
-    po::notify(vm);
+    // Before notify, which would refuse a tool's required options missing.
     if (vm.count("help") != 0) {
         std::cout << options << "\n" << usageNotes << std::flush;
         return false;
     }
+    if (vm.count("version") != 0) {
+        std::cout << VersionText(toolName) << std::flush;
+        return false;
+    }
+    po::notify(vm);
     return true;
 }
 

@@ -2,7 +2,7 @@
 //
 // Exit status:
 //   0    normal run ended by SIGINT/SIGTERM or by a failed payload check,
-//        or the usage was printed
+//        or the usage (or --version) was printed
 //   1    an error ended the run ("ERROR: ..." is logged): bad command line,
 //        QoS file or profile, network interface, DDS set-up
 //   254  too many topics (16 or more)
@@ -55,8 +55,9 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     std::string expectedPattern;
     po::options_description options = MakeQuillmonOptions(checkRamp, expectedPattern);
     quillReport::AddReportOptions(options);
+    tools::AddVersionOption(options);
     po::variables_map vm;
-    if (!tools::ParseCommandLine(argc, argv, options, vm)) {
+    if (!tools::ParseCommandLine(argc, argv, options, vm, TOOL_NAME)) {
         return tools::STATUS_OK;
     }
     tools::ApplyDebugOption(vm, logger);

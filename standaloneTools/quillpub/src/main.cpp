@@ -68,7 +68,7 @@ int RunPublisherTool(int argc, char** argv, log4cplus::Logger& logger, tools::Te
 {
     const po::options_description options = MakeQuillpubOptions();
     po::variables_map vm;
-    if (!tools::ParseCommandLine(argc, argv, options, vm, QuillpubUsageNotes())) {
+    if (!tools::ParseCommandLine(argc, argv, options, vm, TOOL_NAME, QuillpubUsageNotes())) {
         return tools::STATUS_OK;
     }
     tools::ApplyDebugOption(vm, logger);

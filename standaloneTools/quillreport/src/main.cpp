@@ -27,7 +27,7 @@ int RunReportTool(int argc, char** argv, log4cplus::Logger& logger)
     const po::options_description options = MakeQuillreportOptions();
     const po::positional_options_description positional = QuillreportPositionals();
     po::variables_map vm;
-    if (!tools::ParseCommandLine(argc, argv, options, vm, QuillreportUsageNotes(), &positional)) {
+    if (!tools::ParseCommandLine(argc, argv, options, vm, TOOL_NAME, QuillreportUsageNotes(), &positional)) {
         return tools::STATUS_OK;
     }
     const ReportToolSettings settings = ReportToolSettingsFrom(vm);

@@ -8,6 +8,7 @@ po::options_description MakeQuillreportOptions()
 {
     po::options_description options("lumoQuillreport Usage: lumoQuillreport REPORT.jsonl -o REPORT.html");
     lumo::toolsCommon::AddHelpOption(options);
+    lumo::toolsCommon::AddVersionOption(options);
     // clang-format off
     options.add_options()
         ("report", po::value<std::string>()->required(), "The lumoQuillmon report (JSON Lines) to read")
