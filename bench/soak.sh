@@ -5,13 +5,18 @@
 # seconds (default 10); at the end the RSS after 1 minute, the RSS at the end,
 # their ratio, and the samples received and lost are printed. Loopback only.
 #
-# usage: bench/soak.sh [--no-build] [--rate PER_TOPIC] [--size BYTES] [--qos-profile NAME] [--qos-file FILE]
+# usage: bench/soak.sh [--no-build] [--debug] [--rate PER_TOPIC] [--size BYTES] [--qos-profile NAME]
+#                      [--qos-file FILE]
 #   SOAK_SECONDS=60 bench/soak.sh    a short try
+#   --debug   the monitor runs with -d: Fast DDS's warnings reach its log and
+#             are counted (so is a log line per checked sample: not a run for
+#             the RSS or CPU figures)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 
 build=1
+debug=0
 rate=1000
 size=1024
 topics=15
@@ -20,11 +25,12 @@ interval=${SOAK_INTERVAL:-10}
 while [ $# -gt 0 ]; do
     case $1 in
     --no-build) build=0 ;;
+    --debug) debug=1 ;;
     --rate) rate=$2; shift ;;
     --size) size=$2; shift ;;
     --qos-profile) export QOS_PROFILE=$2; shift ;;
     --qos-file) export QOS_FILE=$(realpath "$2"); shift ;;
-    -h | --help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench/soak.sh: unknown argument $1" >&2; exit 2 ;;
     esac
     shift
@@ -49,6 +55,10 @@ echo "=== soak $(date -u '+%Y-%m-%d %H:%M:%S UTC'); load: $(uptime | sed 's/.*lo
 echo "    $topics topics x $rate samples/s, $size B alternating_float_ramp, ${seconds} s, QoS $QOS_PROFILE; logs in $WORK_DIR"
 
 use_case_domain 0
+if [ $debug -eq 1 ]; then
+    # shellcheck disable=SC2034 # read by start_reader (common.sh)
+    MONITOR_EXTRA_ARGS=(-d)
+fi
 names=$(topic_names "$topics" "Soak")
 # shellcheck disable=SC2086
 start_reader mon-pattern "$WORK_DIR/reader.log" $names
@@ -81,6 +91,9 @@ stop_publisher
 
 read -r received lost <<< "$(reader_counts mon-pattern "$WORK_DIR/reader.log")"
 errors=$(grep -c " ERROR " "$WORK_DIR/reader.log" || true)
+warnings=$(grep -c " WARN " "$WORK_DIR/reader.log" || true)
+warnings_note=""
+[ $debug -eq 1 ] || warnings_note=" (without --debug, none of Fast DDS's)"
 offered=$(awk -v r="$rate" -v t="$topics" -v s="$PUB_START" -v e="$stop" 'BEGIN { printf "%.0f", r * t * (e - s) }')
 # The publisher's own count (its summary at exit): a reliable writer that is
 # held back falls behind the offered rate.
@@ -88,7 +101,7 @@ written=$(awk '/^\[.*samples written:/ { for (i = 1; i <= NF; i++) if ($i == "wr
                END { print found ? n : "?" }' "$WORK_DIR/pub.log")
 echo
 echo "offered $offered samples ($topics x $rate/s), written $written, received $received;" \
-    "lost (sample-id gaps) $lost; ERROR lines $errors"
+    "lost (sample-id gaps) $lost; ERROR lines $errors; WARN lines $warnings$warnings_note"
 if [ -n "$at_minute" ]; then
     awk -v a="$at_minute" -v b="$end_rss" 'BEGIN {
         printf "RSS after 1 min %.1f MiB, at the end %.1f MiB: end / 1 min = %.4f (%+.2f%%)\n", a / 1024, b / 1024, b / a, (b / a - 1) * 100 }'

@@ -36,6 +36,8 @@ WORK_DIR=${WORK_DIR:-$(mktemp -d /tmp/lumo-bench.XXXXXX)}
 CLK_TCK=$(getconf CLK_TCK)
 
 declare -a STARTED_PIDS=()
+# Added to every lumoQuillmon start_reader starts (bench/soak.sh --debug).
+declare -a MONITOR_EXTRA_ARGS=()
 
 # Leaves nothing behind: every process this script started is ended by pid.
 cleanup_started() {
@@ -123,6 +125,7 @@ start_reader() {
     local kind=$1 log=$2
     shift 2
     local common=(-t "$@" -a 127.0.0.1 --domain-id "$BENCH_DOMAIN" --qos-file "$QOS_FILE" --qos-profile "$QOS_PROFILE")
+    [ "$kind" = bare ] || common+=("${MONITOR_EXTRA_ARGS[@]}")
     case $kind in
     bare) "$BIN/lumoBareReader" "${common[@]}" > "$log" 2>&1 & ;;
     mon) LD_PRELOAD="$EXIT_REPORT_LIB" "$BIN/lumoQuillmon" "${common[@]}" -i 1 > "$log" 2>&1 & ;;

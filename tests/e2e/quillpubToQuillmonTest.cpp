@@ -27,6 +27,7 @@ using ::testing::Contains;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::Not;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -196,6 +197,48 @@ TEST(ReliableCounts, FifteenTopicsAndADuplicateTopicAreEachCountedByTheirOwnRead
     for (uint32_t i = 0; i < 2; ++i) {
         const auto count = CountSinceLastReset(twiceInfo, Prefix(shared, i), IdsFromZero(500));
         EXPECT_THAT(twiceInfo, Contains(ExitReport(shared, i, count, 0)));
+    }
+}
+
+// Fast DDS's shared-memory transport warns at each participant's first send
+// about a buffer that no receiver held (see FastDdsLogRoute.cpp): neither the
+// monitor nor its publishers log it, and every sample of every topic arrives
+// over shared memory alone.
+TEST(SharedMemory, MonitorStartingNextToThreePublishersLogsNoTransportWarning)
+{
+    const std::string segmentWarning = "[RTPS_TRANSPORT_SHM Warning] Buffer is being invalidated, segment_size may be "
+                                       "insufficient -> Function invalidate_if_not_processing";
+    std::vector<std::string> topics;
+    for (int i = 0; i < 15; ++i) {
+        topics.push_back(UniqueTopic("Shm" + std::to_string(i)));
+    }
+    const std::vector<std::string> sharedMemoryOnly{"-d", "--qos-profile", "Lumo_SharedMemory_Profile", "-t"};
+    auto monitorArgs = sharedMemoryOnly;
+    monitorArgs.insert(monitorArgs.end(), topics.begin(), topics.end());
+    auto monitor = StartReadyMonitor(monitorArgs);
+    std::vector<std::unique_ptr<ProcessRunner>> publishers;
+    for (size_t p = 0; p < 3; ++p) {
+        auto args = sharedMemoryOnly;
+        args.insert(args.begin(), {"-n", "100", "-r", "1000", "--linger", "60"});
+        const auto first = topics.begin() + static_cast<std::ptrdiff_t>(5 * p);
+        args.insert(args.end(), first, first + 5);
+        publishers.push_back(StartConfinedPublisher(args));
+    }
+    for (size_t p = 0; p < 3; ++p) {
+        ASSERT_TRUE(publishers[p]->WaitForText(Summary(topics[5 * p + 4], 4, 100), PUBLISH_TIMEOUT))
+            << publishers[p]->Output();
+    }
+    std::this_thread::sleep_for(SETTLE);
+    EXPECT_EQ(StopWith(*monitor, SIGINT), 0);
+    for (auto& publisher : publishers) {
+        EXPECT_EQ(StopWith(*publisher, SIGINT), 0);
+        EXPECT_THAT(FastDdsMessages(*publisher), Not(Contains(segmentWarning))) << publisher->Output();
+    }
+    EXPECT_THAT(FastDdsMessages(*monitor), Not(Contains(segmentWarning))) << monitor->Output();
+    const auto info = MessagesAt(*monitor, "INFO");
+    for (uint32_t i = 0; i < 15; ++i) {
+        const auto count = CountSinceLastReset(info, Prefix(topics[i], i), IdsFromZero(100));
+        EXPECT_THAT(info, Contains(ExitReport(topics[i], i, count, 0)));
     }
 }
 

@@ -17,6 +17,7 @@
 
 #include "DiscoveryListener.h"
 #include "DiscoveryWatch.h"
+#include "FastDdsLogRoute.h"
 #include "lumo/componentFramework/AgnosticTopic.h"
 #include "lumo/componentFramework/FastDdsCompat.h"
 #include "lumo/componentFramework/Interfaces.h"
@@ -125,8 +126,13 @@ void Dds::CreateParticipant()
     // reader status and data-available call stays with the reader's listener.
     watch_ = std::make_unique<DiscoveryWatch>(GetLogger("lumo"));
     discoveryListener_ = std::make_unique<DiscoveryListener>(*watch_);
+    sharedMemory_ = compat::UsesSharedMemory(qos);
+    if (sharedMemory_) {
+        SharedMemoryParticipantComing();
+    }
     participant_ = factory->create_participant(domainId_, qos, discoveryListener_.get(), StatusMask::none());
     if (participant_ == nullptr) {
+        ForgetSharedMemory();
         throw DdsError("cannot create the DDS participant on domain " + std::to_string(domainId_) + " (profile '" +
                        qosProfile_ + "', QoS file '" + resolvedQosFile_ + "')");
     }
@@ -190,8 +196,18 @@ void Dds::DeleteParticipant() noexcept
         static auto* mutex = new std::mutex();
         std::lock_guard lock(*mutex);
         kept->emplace_back(std::move(discoveryListener_), std::move(watch_));
+    } else {
+        ForgetSharedMemory();
     }
     participant_ = nullptr;
+}
+
+void Dds::ForgetSharedMemory() noexcept
+{
+    if (sharedMemory_) {
+        SharedMemoryParticipantGone();
+        sharedMemory_ = false;
+    }
 }
 
 } // namespace lumo::componentFramework

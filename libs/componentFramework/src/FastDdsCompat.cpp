@@ -2,6 +2,7 @@
 // transport API that Fast DDS 3 moved or replaced.
 #include "lumo/componentFramework/FastDdsCompat.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <sstream>
@@ -195,6 +196,15 @@ void CapSharedMemorySegment(eprosima::fastdds::dds::DomainParticipantQos& qos, u
             descriptor = capped;
         }
     }
+}
+
+bool UsesSharedMemory(const eprosima::fastdds::dds::DomainParticipantQos& qos)
+{
+    const auto& transport = qos.transport();
+    return transport.use_builtin_transports ||
+           std::any_of(transport.user_transports.begin(), transport.user_transports.end(), [](const auto& descriptor) {
+               return std::dynamic_pointer_cast<SharedMemTransportDescriptor>(descriptor) != nullptr;
+           });
 }
 
 } // namespace lumo::componentFramework::compat

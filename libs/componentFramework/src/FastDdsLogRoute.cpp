@@ -1,5 +1,7 @@
 #include "FastDdsLogRoute.h"
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -21,13 +23,28 @@ using eprosima::fastdds::dds::LogConsumer;
 
 constexpr const char* SHUTDOWN_WATCH = "lumoFastDdsShutdownWatch";
 
-// Whether log4cplus still takes events. Fast DDS's logging thread runs until
-// the process ends, past log4cplus's shutdown at the end of main, so the
-// state is never destroyed.
+// At start-up the shared-memory transport touches its whole segment through
+// one buffer the size of the segment and drops it, leaving its own count of
+// free bytes at 0. Its first send (a discovery announcement of a few hundred
+// bytes) therefore takes that buffer back through the path meant for a full
+// segment, which logs this warning whatever the segment size: Fast DDS 2.9
+// and 3.6 alike, 512 KiB to 256 MiB segments, once per participant. No
+// message is lost there, so that one is left out; a later one means the
+// segment really ran short, and is passed on.
+constexpr const char* SHM_CATEGORY = "RTPS_TRANSPORT_SHM";
+constexpr const char* START_UP_BUFFER_TAKEN_BACK = "Buffer is being invalidated, segment_size may be insufficient";
+
+// Whether log4cplus still takes events, and the start-up warnings still to
+// come. Fast DDS's logging thread runs until the process ends, past
+// log4cplus's shutdown at the end of main, so the state is never destroyed.
 struct RouteState
 {
     std::mutex mutex;
     bool open = false;
+    unsigned sharedMemoryParticipants = 0;
+    // At most one per participant above: a participant deleted before its
+    // first send takes its expected warning with it.
+    unsigned startUpWarningsDue = 0;
 };
 
 RouteState& State()
@@ -65,6 +82,9 @@ public:
     // On Fast DDS's logging thread, one entry at a time.
     void Consume(const Log::Entry& entry) override
     {
+        if (IsDueStartUpWarning(entry)) {
+            return;
+        }
         log4cplus::LogLevel level = log4cplus::ERROR_LOG_LEVEL;
         const char* kind = "Error";
         if (entry.kind == Log::Kind::Warning) {
@@ -102,6 +122,20 @@ public:
     }
 
 private:
+    static bool IsDueStartUpWarning(const Log::Entry& entry)
+    {
+        if (entry.kind != Log::Kind::Warning || entry.context.category == nullptr ||
+            std::strcmp(entry.context.category, SHM_CATEGORY) != 0 || entry.message != START_UP_BUFFER_TAKEN_BACK) {
+            return false;
+        }
+        std::lock_guard lock(State().mutex);
+        if (State().startUpWarningsDue == 0) {
+            return false;
+        }
+        --State().startUpWarningsDue;
+        return true;
+    }
+
     log4cplus::Logger& logger_;
 };
 
@@ -119,6 +153,23 @@ void RouteFastDdsLog()
     }
     Log::ClearConsumers();
     Log::RegisterConsumer(std::make_unique<Log4cplusConsumer>(logger));
+}
+
+void SharedMemoryParticipantComing()
+{
+    std::lock_guard lock(State().mutex);
+    ++State().sharedMemoryParticipants;
+    ++State().startUpWarningsDue;
+}
+
+void SharedMemoryParticipantGone()
+{
+    std::lock_guard lock(State().mutex);
+    auto& state = State();
+    if (state.sharedMemoryParticipants > 0) {
+        --state.sharedMemoryParticipants;
+    }
+    state.startUpWarningsDue = std::min(state.startUpWarningsDue, state.sharedMemoryParticipants);
 }
 
 } // namespace lumo::componentFramework

@@ -8,4 +8,12 @@ namespace lumo::componentFramework {
 // configured; calling again replaces the previous route.
 void RouteFastDdsLog();
 
+// Fast DDS's shared-memory transport warns once, at its first send, about a
+// buffer that no receiver ever held (see FastDdsLogRoute.cpp); the route
+// leaves out one such warning per participant that has the transport. Call
+// the first before such a participant is created (its first send may come
+// while it is created), the second once it is deleted or failed to be.
+void SharedMemoryParticipantComing();
+void SharedMemoryParticipantGone();
+
 } // namespace lumo::componentFramework

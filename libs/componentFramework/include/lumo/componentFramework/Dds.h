@@ -69,6 +69,10 @@ protected:
     DiscoveryWatch& Watch() const;
 
 private:
+    // Tells the Fast DDS log route that this participant's shared-memory
+    // transport is gone, once.
+    void ForgetSharedMemory() noexcept;
+
     std::string qosFile_;
     std::string resolvedQosFile_;
     std::string qosProfile_;
@@ -76,6 +80,7 @@ private:
     std::string toolName_;
     std::vector<std::string> allowedAddresses_;
     bool whiteListSet_ = false;
+    bool sharedMemory_ = false;
     // Declared before the participant: they outlive its last callback.
     std::unique_ptr<DiscoveryWatch> watch_;
     std::unique_ptr<DiscoveryListener> discoveryListener_;

@@ -109,6 +109,11 @@ void RestrictUdpToAddresses(eprosima::fastdds::dds::DomainParticipantQos& qos,
 // the participant sends and is mapped whole when the participant starts.
 void CapSharedMemorySegment(eprosima::fastdds::dds::DomainParticipantQos& qos, uint32_t maxBytes);
 
+// Whether a participant created with this QoS has the shared-memory transport:
+// one of its own descriptors, or the built-in transports (which include it
+// by default in both versions).
+bool UsesSharedMemory(const eprosima::fastdds::dds::DomainParticipantQos& qos);
+
 // How a participant created with this QoS on this domain finds its peers,
 // for an operator: the discovery mode and where it looks, e.g.
 // "simple, multicast 239.255.0.1:7400", "server, client of 10.0.0.1:11811",
