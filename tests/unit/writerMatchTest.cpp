@@ -7,12 +7,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "DiscoveryWatch.h"
 #include "LogCapture.h"
 #include "lumo/componentFramework/Logging.h"
-#include "lumo/componentFramework/WriterMatch.h"
+#include "lumo/ddsDiagnosis/DiscoveryWatch.h"
+#include "lumo/ddsDiagnosis/WriterMatch.h"
 
 using namespace lumo::componentFramework;
+using namespace lumo::ddsDiagnosis;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -156,7 +157,7 @@ protected:
         watch_.AddReader(2, "U", Endpoint());
         watch_.SetSuggestedProfiles({{"Lumo_Liveliness_Profile", With([](auto& q) { q.livelinessLeaseSec = 3; })},
                                      {"Lumo_BestEffort_Profile", With([](auto& q) { q.reliability = BEST_EFFORT; })}});
-        watch_.ParticipantDiscovered("01.02", "pub");
+        watch_.ParticipantDiscovered({"01.02", "pub"});
     }
 
     static DiscoveredWriter Writer(const std::string& guid, const std::string& topic, const EndpointQos& qos)

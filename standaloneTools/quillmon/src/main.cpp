@@ -26,6 +26,8 @@
 #include "lumo/componentFramework/DdsSub.h"
 #include "lumo/toolsCommon/CommonOptions.h"
 #include "lumo/toolsCommon/ExitStatus.h"
+#include "diagnosedReaderListener.h"
+#include "lumo/ddsDiagnosis/ReaderDiagnosis.h"
 #include "lumo/toolsCommon/ToolMain.h"
 #include "quillLog.h"
 #include "quillReaderListener.h"
@@ -97,6 +99,7 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, TeardownDeadlin
     if (vm.count("allow-interfaces") != 0) {
         dds.SetInterfaceWhiteList(vm["allow-interfaces"].as<std::vector<std::string>>());
     }
+    auto diagnosis = std::make_shared<lumo::ddsDiagnosis::ReaderDiagnosis>(logger, dds);
     dds.CreateParticipant();
     dds.CreateSubscriber();
 
@@ -105,17 +108,19 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, TeardownDeadlin
     std::vector<DdsReaderParams> readers;
     uint16_t readerIndex = 0;
     for (const auto& topic : topics) {
-        auto listener = std::make_shared<QuillReaderListener>(topic.c_str(), readerIndex++);
+        auto listener = std::make_shared<DiagnosedReaderListener>(topic.c_str(), readerIndex++, diagnosis);
         if (reportRun) {
             reportRun->Attach(*listener);
         }
         readers.push_back(DdsReaderParams{topic, std::move(listener), multicastAddress});
     }
     dds.CreateManyDataReaders(readers);
+    diagnosis->AddReaders(dds, topics);
     for (const auto& record : readers) {
         static_cast<QuillReaderListener&>(*record.listener).ready_.store(true, std::memory_order_release);
     }
     dds.EnableAllDataReaders();
+    diagnosis->Start();
     std::cout << "==> Ctrl-C to exit <=.\n" << std::flush;
 
     if (reportRun) {
@@ -138,6 +143,7 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, TeardownDeadlin
     // --fail-on may turn the status to 2 (quillReport::FAIL_ON_EXIT_STATUS).
     const int status = reportRun ? reportRun->Finish(tools::STATUS_OK) : tools::STATUS_OK;
     teardownDeadline.Arm(TEARDOWN_BOUND, status);
+    diagnosis->Stop();
     dds.DestroyAllDataReaders();
     return status;
 }
