@@ -484,8 +484,8 @@ TEST(Discovery, AnUnreadableWriterIsExplainedAndTheQuietPeriodIsWarnedOnce)
     auto publisher = StartConfinedPublisher({"-t", topic, "--qos-profile", "Lumo_BestEffort_Profile", "-r", "10",
                                              "--duration", "60", "--wait-readers", "0"});
     const std::string warning = "No writer matched by any of the 1 reader(s) for 10 s; other participants discovered: ";
-    const std::string discovery =
-        "; discovery: simple, multicast 239.255.0.1:" + std::to_string(7400 + 250 * TestDomain());
+    const std::string discovery = "; discovery: simple, multicast 239.255.0.1:" +
+                                  std::to_string(7400 + 250 * TestDomain());
     const auto isWarning = [&](const std::string& message) {
         if (!message.starts_with(warning) || !message.ends_with(discovery)) {
             return false;

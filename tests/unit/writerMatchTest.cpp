@@ -289,9 +289,8 @@ TEST_F(WatchTest, AFloodOfParticipantsIsCountedTrueAndPushesOutOnlyTheOldestName
 
     // A recent participant is still named in an explanation.
     watch_.Activate();
-    watch_.WriterDiscovered({"flood.4000|1", "flood.4000", "", "127.0.0.1", "U", With([](auto& q) {
-                                 q.partitions = {"p"};
-                             })});
+    watch_.WriterDiscovered(
+        {"flood.4000|1", "flood.4000", "", "127.0.0.1", "U", With([](auto& q) { q.partitions = {"p"}; })});
     EXPECT_THAT(log_.Messages(),
                 ElementsAre("[U][2] writer flood.4000|1 of participant \"flooder\" (GUID prefix flood.4000, host "
                             "127.0.0.1) does not match: partition offered \"p\", requested the default partition. No "

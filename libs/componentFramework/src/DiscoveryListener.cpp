@@ -133,7 +133,7 @@ void DiscoveryListener::on_data_writer_discovery(dds::DomainParticipant*, rtps::
 void DiscoveryListener::on_participant_discovery(dds::DomainParticipant*, rtps::ParticipantDiscoveryInfo&& info)
 {
     const DiscoveredParticipant record{PrefixText(info.info.m_guid.guidPrefix),
-                                      info.info.m_participantName.to_string()};
+                                       info.info.m_participantName.to_string()};
     switch (info.status) {
     case rtps::ParticipantDiscoveryInfo::DISCOVERED_PARTICIPANT:
         observer_->ParticipantDiscovered(record);

@@ -11,8 +11,8 @@
 
 #include <fastdds/dds/domain/DomainParticipantListener.hpp>
 
-#include "lumo/componentFramework/FastDdsCompat.h"
 #include "lumo/componentFramework/DiscoveryRecords.h"
+#include "lumo/componentFramework/FastDdsCompat.h"
 
 namespace eprosima::fastdds::dds {
 class DataReaderQos;

@@ -165,9 +165,8 @@ void DiscoveryWatch::LogWaitingLocked(bool dueOnly)
     const auto now = Clock::now();
     for (auto reader = waiting_.begin(); reader != waiting_.end();) {
         auto& lines = reader->second;
-        const auto firstKept = std::stable_partition(lines.begin(), lines.end(), [&](const Waiting& line) {
-            return !dueOnly || line.due <= now;
-        });
+        const auto firstKept = std::stable_partition(lines.begin(), lines.end(),
+                                                     [&](const Waiting& line) { return !dueOnly || line.due <= now; });
         std::for_each(lines.begin(), firstKept, [this](const Waiting& line) { Log(line.text); });
         lines.erase(lines.begin(), firstKept);
         reader = lines.empty() ? waiting_.erase(reader) : std::next(reader);

@@ -23,11 +23,11 @@
 
 #include <boost/program_options.hpp>
 
+#include "diagnosedReaderListener.h"
 #include "lumo/componentFramework/DdsSub.h"
+#include "lumo/ddsDiagnosis/ReaderDiagnosis.h"
 #include "lumo/toolsCommon/CommonOptions.h"
 #include "lumo/toolsCommon/ExitStatus.h"
-#include "diagnosedReaderListener.h"
-#include "lumo/ddsDiagnosis/ReaderDiagnosis.h"
 #include "lumo/toolsCommon/ToolMain.h"
 #include "quillLog.h"
 #include "quillReaderListener.h"
