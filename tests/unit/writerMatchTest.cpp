@@ -182,6 +182,7 @@ protected:
 TEST_F(WatchTest, ExplainsEachWriterOncePerReaderAndOnlyOnceReadersAreEnabled)
 {
     const auto bestEffort = With([](auto& q) { q.reliability = BEST_EFFORT; });
+    watch_.WriterDiscovered(Writer("01.02|0", "U", With([](auto& q) { q.partitions = {"p"}; })));
     watch_.WriterDiscovered(Writer("01.02|1", "T", bestEffort));
     EXPECT_THAT(log_.Messages(), IsEmpty()) << "readers still disabled";
 
@@ -190,7 +191,10 @@ TEST_F(WatchTest, ExplainsEachWriterOncePerReaderAndOnlyOnceReadersAreEnabled)
                              "match: reliability offered BEST_EFFORT, requested RELIABLE";
     const std::string tail = ". Lumo_BestEffort_Profile would read it.";
     EXPECT_THAT(log_.Messages(),
-                ElementsAre("[T][0]" + head + tail,
+                ElementsAre("[U][2] writer 01.02|0 of participant \"pub\" (GUID prefix 01.02, host 127.0.0.1) does "
+                            "not match: partition offered \"p\", requested the default partition. No shipped "
+                            "profile reads it.",
+                            "[T][0]" + head + tail,
                             "[T][1]" + head +
                                 "; liveliness offered AUTOMATIC with lease infinite, requested AUTOMATIC with lease "
                                 "3 s or less" +
@@ -202,7 +206,7 @@ TEST_F(WatchTest, ExplainsEachWriterOncePerReaderAndOnlyOnceReadersAreEnabled)
     }
     watch_.WriterDiscovered(Writer("01.02|2", "T", With([](auto& q) { q.livelinessLeaseSec = 1; })));
     watch_.WriterDiscovered(Writer("01.02|3", "V", bestEffort));
-    EXPECT_EQ(log_.Messages().size(), 2u);
+    EXPECT_EQ(log_.Messages().size(), 3u);
 
     // A flapping writer, gone and back again and again: the same writer.
     for (int i = 0; i < 100; ++i) {
@@ -211,11 +215,11 @@ TEST_F(WatchTest, ExplainsEachWriterOncePerReaderAndOnlyOnceReadersAreEnabled)
         watch_.IncompatibleQosReported(0);
         watch_.IncompatibleQosReported(1);
     }
-    EXPECT_EQ(log_.Messages().size(), 2u);
+    EXPECT_EQ(log_.Messages().size(), 3u);
     // Another writer of the same participant is explained in its turn.
     watch_.WriterDiscovered(Writer("01.02|4", "T", bestEffort));
     watch_.IncompatibleQosReported(0);
-    EXPECT_EQ(log_.Messages().size(), 3u);
+    EXPECT_EQ(log_.Messages().size(), 4u);
 }
 
 TEST_F(WatchTest, AnIncompatibleQosWaitsForTheReadersOwnLine)

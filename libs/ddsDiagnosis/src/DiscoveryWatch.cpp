@@ -107,7 +107,8 @@ void DiscoveryWatch::WriterDiscovered(const DiscoveredWriter& discovered)
     if (active_) {
         ExplainLocked(writer, true);
     }
-    writers_.Put(writer.guid, std::move(writer));
+    const std::string guid = writer.guid;
+    writers_.Put(guid, std::move(writer));
 }
 
 void DiscoveryWatch::WriterRemoved(const std::string& guid)
