@@ -513,3 +513,48 @@ TEST(OtherFastDdsVersion, PublisherAndMonitorOfEitherVersionExchangeEverySample)
         EXPECT_THAT(info, Contains(ExitReport(topic, 0, expected, 0)));
     }
 }
+
+// A writer the monitor's profile cannot read: the reader's own line, then why
+// the writer does not match and which shipped profile would read it; and,
+// with no writer matched, the quiet period's warning with how discovery
+// looks. Other tests may share the domain, so the count of participants is
+// read, not written out.
+TEST(Discovery, AnUnreadableWriterIsExplainedAndTheQuietPeriodIsWarnedOnce)
+{
+    const auto topic = UniqueTopic("Unread");
+    const auto prefix = Prefix(topic, 0);
+    auto monitor = StartReadyMonitor({"-d", "-t", topic});
+    auto publisher = StartConfinedPublisher({"-t", topic, "--qos-profile", "Lumo_BestEffort_Profile", "-r", "10",
+                                             "--duration", "60", "--wait-readers", "0"});
+    const std::string warning = "No writer matched by any of the 1 reader(s) for 10 s; other participants discovered: ";
+    const std::string discovery = "; discovery: simple, multicast 239.255.0.1:" +
+                                  std::to_string(7400 + 250 * TestDomain());
+    const auto isWarning = [&](const std::string& message) {
+        if (!message.starts_with(warning) || !message.ends_with(discovery)) {
+            return false;
+        }
+        const auto count = message.substr(warning.size(), message.size() - warning.size() - discovery.size());
+        return !count.empty() && count.find_first_not_of("0123456789") == count.npos && std::stoul(count) >= 1;
+    };
+    ASSERT_TRUE(monitor->WaitForLine(
+        [&](const std::string& line) {
+            const auto text = WithoutTimestamp(line);
+            return text.starts_with("WARN  ") && isWarning(text.substr(6));
+        },
+        40s))
+        << monitor->Output();
+    EXPECT_EQ(StopWith(*monitor, SIGINT), 0);
+    EXPECT_EQ(StopWith(*publisher, SIGINT), 0);
+
+    const auto warnings = MessagesAt(*monitor, "WARN");
+    EXPECT_EQ(std::count_if(warnings.begin(), warnings.end(), isWarning), 1) << monitor->Output();
+    const auto errors = MessagesAt(*monitor, "ERROR");
+    ASSERT_EQ(errors.size(), 2u) << monitor->Output();
+    EXPECT_EQ(errors[0], prefix);
+    const std::regex explanation(
+        RegexEscaped(prefix + " writer ") + R"([0-9a-f.]{35}\|[0-9a-f.]+)" +
+        RegexEscaped(" of participant \"Lumo_BestEffort_Profile\" (GUID prefix ") + R"([0-9a-f.]{35})" +
+        RegexEscaped(", host 127.0.0.1) does not match: reliability offered BEST_EFFORT, requested RELIABLE. "
+                     "Lumo_BestEffort_Profile would read it."));
+    EXPECT_TRUE(std::regex_match(errors[1], explanation)) << errors[1];
+}

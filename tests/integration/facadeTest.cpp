@@ -4,7 +4,10 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -28,6 +31,7 @@
 using namespace std::chrono_literals;
 using namespace lumo::componentFramework;
 using ::testing::ElementsAre;
+using ::testing::StartsWith;
 namespace fdds = eprosima::fastdds::dds;
 
 namespace {
@@ -344,3 +348,98 @@ TEST(SharedMemory, ReadersMapASmallSegmentWritersTheProfilesAndLargeSamplesStill
 }
 
 } // namespace
+
+namespace {
+
+// Keeps what discovery said, for the test thread to read.
+class RecordingObserver : public DiscoveryObserver
+{
+public:
+    void ParticipantDiscovered(const DiscoveredParticipant& participant) override
+    {
+        std::lock_guard lock(mutex_);
+        participants_[participant.guidPrefix] = participant.name;
+    }
+    void ParticipantChanged(const DiscoveredParticipant& participant) override { ParticipantDiscovered(participant); }
+    void ParticipantRemoved(const std::string& guidPrefix) override
+    {
+        std::lock_guard lock(mutex_);
+        participants_.erase(guidPrefix);
+    }
+    void WriterDiscovered(const DiscoveredWriter& writer) override
+    {
+        std::lock_guard lock(mutex_);
+        writers_[writer.guid] = writer;
+    }
+    void WriterRemoved(const std::string& guid) override
+    {
+        std::lock_guard lock(mutex_);
+        writers_.erase(guid);
+    }
+
+    std::optional<DiscoveredWriter> WriterOn(const std::string& topic) const
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [guid, writer] : writers_) {
+            if (writer.topicName == topic) {
+                return writer;
+            }
+        }
+        return std::nullopt;
+    }
+    std::optional<std::string> ParticipantName(const std::string& guidPrefix) const
+    {
+        std::lock_guard lock(mutex_);
+        const auto found = participants_.find(guidPrefix);
+        return found == participants_.end() ? std::nullopt : std::optional(found->second);
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::map<std::string, std::string> participants_;
+    std::map<std::string, DiscoveredWriter> writers_;
+};
+
+} // namespace
+
+// The facade's discovery hook: another participant's writer arrives with its
+// QoS, type and participant in the same terms as the reader QoS of a
+// profile, and leaves with its participant.
+TEST(DiscoveryHook, DeliversOtherParticipantsWritersInTheTermsOfAProfilesReaderQos)
+{
+    const auto topic = lumo::test::UniqueTopic("Hook");
+    auto observer = std::make_shared<RecordingObserver>();
+    DdsSub sub(SHIPPED_QOS, "Lumo_Default_Profile", lumo::test::TestDomain(), "facadeTest");
+    sub.SetInterfaceWhiteList({lumo::test::LOOPBACK});
+    sub.SetDiscoveryObserver(observer);
+    sub.CreateParticipant();
+    EXPECT_EQ(ErrorOf([&] { sub.SetDiscoveryObserver(observer); }),
+              "the discovery observer must be set before the participant is created");
+    sub.CreateSubscriber();
+
+    auto pub = std::make_unique<DdsPub>(SHIPPED_QOS, "Lumo_BestEffort_Profile", lumo::test::TestDomain(), "facadeTest");
+    pub->SetInterfaceWhiteList({lumo::test::LOOPBACK});
+    pub->CreateParticipant();
+    pub->CreatePublisher();
+    pub->CreateManyDataWriters({topic});
+    ASSERT_TRUE(WaitUntil([&] { return observer->WriterOn(topic).has_value(); }));
+    const auto writer = *observer->WriterOn(topic);
+    EXPECT_THAT(writer.guid, StartsWith(writer.participantPrefix + "|"));
+    EXPECT_EQ(observer->ParticipantName(writer.participantPrefix), "Lumo_BestEffort_Profile");
+    EXPECT_EQ(writer.hostAddress, lumo::test::LOOPBACK);
+
+    const auto bestEffort = sub.ProfileReaderQos("Lumo_BestEffort_Profile");
+    const auto inUse = sub.ProfileReaderQos("Lumo_Default_Profile");
+    ASSERT_TRUE(bestEffort && inUse);
+    EXPECT_EQ(writer.qos.typeName, AgnosticTopicPubSubType::TYPE_NAME);
+    EXPECT_EQ(inUse->typeName, writer.qos.typeName);
+    EXPECT_EQ(writer.qos.reliability, static_cast<uint32_t>(ReliabilityKind::BEST_EFFORT));
+    EXPECT_EQ(bestEffort->reliability, writer.qos.reliability);
+    EXPECT_EQ(inUse->reliability, static_cast<uint32_t>(ReliabilityKind::RELIABLE));
+    EXPECT_FALSE(sub.ProfileReaderQos("No_Such_Profile").has_value());
+
+    pub.reset();
+    EXPECT_TRUE(WaitUntil([&] {
+        return !observer->WriterOn(topic).has_value() && !observer->ParticipantName(writer.participantPrefix);
+    }));
+}

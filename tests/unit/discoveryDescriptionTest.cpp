@@ -8,11 +8,18 @@
 #include <fastdds/dds/domain/qos/DomainParticipantQos.hpp>
 
 #include "lumo/componentFramework/FastDdsCompat.h"
+#include "lumo/ddsDiagnosis/DiscoveryDescription.h"
 
-using lumo::componentFramework::compat::DiscoveryDescription;
+using lumo::componentFramework::compat::DiscoverySettingsOf;
 using lumo::componentFramework::compat::UdpV4Locator;
 
 namespace {
+
+// The facade's record of the QoS, in words.
+std::string DiscoveryDescription(const eprosima::fastdds::dds::DomainParticipantQos& qos, uint32_t domainId)
+{
+    return lumo::ddsDiagnosis::DiscoveryDescription(DiscoverySettingsOf(qos, domainId));
+}
 
 class DiscoveryDescriptionTest : public ::testing::Test
 {

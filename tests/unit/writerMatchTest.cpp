@@ -1,18 +1,22 @@
 // Why a discovered writer does not match a reader: the pairing rules, the
 // plain-words text, and the watch that prints it once per writer and reader.
+#include <chrono>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "DiscoveryWatch.h"
 #include "LogCapture.h"
 #include "lumo/componentFramework/Logging.h"
-#include "lumo/componentFramework/WriterMatch.h"
+#include "lumo/ddsDiagnosis/DiscoveryWatch.h"
+#include "lumo/ddsDiagnosis/WriterMatch.h"
 
 using namespace lumo::componentFramework;
+using namespace lumo::ddsDiagnosis;
+using namespace std::chrono_literals;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -87,6 +91,13 @@ const std::vector<Case> CASES{
     {"PartitionsByWildcard", With([](auto& q) { q.partitions = {"sens*"}; }),
      With([](auto& q) { q.partitions = {"other", "sensors"}; }), {}, false},
     {"DefaultPartitionAgainstAWildcard", Endpoint(), With([](auto& q) { q.partitions = {"*"}; }), {}, false},
+    // Fast DDS (2.9 and 3.x alike) pairs two patterns when either matches
+    // the other's text, although DDS itself never pairs two patterns: the
+    // rules follow the library that does the pairing.
+    {"TwoPatternsOneReadingTheOther", With([](auto& q) { q.partitions = {"se*"}; }),
+     With([](auto& q) { q.partitions = {"sens*"}; }), {}, false},
+    {"TwoPatternsNeitherReadingTheOther", With([](auto& q) { q.partitions = {"a*"}; }),
+     With([](auto& q) { q.partitions = {"b?"}; }), {"partition offered \"a*\", requested \"b?\""}, false},
     {"AnotherPartition", With([](auto& q) { q.partitions = {"sensors"}; }), Endpoint(),
      {"partition offered \"sensors\", requested the default partition"}, false},
     {"AnotherTypeNameAndBestEffort", With([](auto& q) {
@@ -156,7 +167,7 @@ protected:
         watch_.AddReader(2, "U", Endpoint());
         watch_.SetSuggestedProfiles({{"Lumo_Liveliness_Profile", With([](auto& q) { q.livelinessLeaseSec = 3; })},
                                      {"Lumo_BestEffort_Profile", With([](auto& q) { q.reliability = BEST_EFFORT; })}});
-        watch_.ParticipantDiscovered("01.02", "pub");
+        watch_.ParticipantDiscovered({"01.02", "pub"});
     }
 
     static DiscoveredWriter Writer(const std::string& guid, const std::string& topic, const EndpointQos& qos)
@@ -171,6 +182,7 @@ protected:
 TEST_F(WatchTest, ExplainsEachWriterOncePerReaderAndOnlyOnceReadersAreEnabled)
 {
     const auto bestEffort = With([](auto& q) { q.reliability = BEST_EFFORT; });
+    watch_.WriterDiscovered(Writer("01.02|0", "U", With([](auto& q) { q.partitions = {"p"}; })));
     watch_.WriterDiscovered(Writer("01.02|1", "T", bestEffort));
     EXPECT_THAT(log_.Messages(), IsEmpty()) << "readers still disabled";
 
@@ -179,7 +191,10 @@ TEST_F(WatchTest, ExplainsEachWriterOncePerReaderAndOnlyOnceReadersAreEnabled)
                              "match: reliability offered BEST_EFFORT, requested RELIABLE";
     const std::string tail = ". Lumo_BestEffort_Profile would read it.";
     EXPECT_THAT(log_.Messages(),
-                ElementsAre("[T][0]" + head + tail,
+                ElementsAre("[U][2] writer 01.02|0 of participant \"pub\" (GUID prefix 01.02, host 127.0.0.1) does "
+                            "not match: partition offered \"p\", requested the default partition. No shipped "
+                            "profile reads it.",
+                            "[T][0]" + head + tail,
                             "[T][1]" + head +
                                 "; liveliness offered AUTOMATIC with lease infinite, requested AUTOMATIC with lease "
                                 "3 s or less" +
@@ -191,7 +206,7 @@ TEST_F(WatchTest, ExplainsEachWriterOncePerReaderAndOnlyOnceReadersAreEnabled)
     }
     watch_.WriterDiscovered(Writer("01.02|2", "T", With([](auto& q) { q.livelinessLeaseSec = 1; })));
     watch_.WriterDiscovered(Writer("01.02|3", "V", bestEffort));
-    EXPECT_EQ(log_.Messages().size(), 2u);
+    EXPECT_EQ(log_.Messages().size(), 3u);
 
     // A flapping writer, gone and back again and again: the same writer.
     for (int i = 0; i < 100; ++i) {
@@ -200,11 +215,11 @@ TEST_F(WatchTest, ExplainsEachWriterOncePerReaderAndOnlyOnceReadersAreEnabled)
         watch_.IncompatibleQosReported(0);
         watch_.IncompatibleQosReported(1);
     }
-    EXPECT_EQ(log_.Messages().size(), 2u);
+    EXPECT_EQ(log_.Messages().size(), 3u);
     // Another writer of the same participant is explained in its turn.
     watch_.WriterDiscovered(Writer("01.02|4", "T", bestEffort));
     watch_.IncompatibleQosReported(0);
-    EXPECT_EQ(log_.Messages().size(), 3u);
+    EXPECT_EQ(log_.Messages().size(), 4u);
 }
 
 TEST_F(WatchTest, AnIncompatibleQosWaitsForTheReadersOwnLine)
@@ -229,4 +244,59 @@ TEST_F(WatchTest, AnIncompatibleQosWaitsForTheReadersOwnLine)
     watch_.Deactivate();
     watch_.WriterDiscovered(Writer("01.02|9", "U", With([](auto& q) { q.partitions = {"p"}; })));
     EXPECT_EQ(log_.Messages().size(), 2u) << "no readers left";
+}
+
+TEST_F(WatchTest, AnExplanationWhoseLineNeverComesIsLoggedAfterItsHoldBackOrWhenTheReadersGo)
+{
+    DiscoveryWatch watch(GetLogger("lumo"), 100ms);
+    watch.AddReader(0, "T", With([](auto& q) { q.livelinessLeaseSec = 3; }));
+    watch.ParticipantDiscovered({"01.02", "pub"});
+    watch.Activate();
+    const std::string line = "[T][0] writer 01.02|7 of participant \"pub\" (GUID prefix 01.02, host 127.0.0.1) does "
+                             "not match: liveliness offered AUTOMATIC with lease infinite, requested AUTOMATIC with "
+                             "lease 3 s or less. No shipped profile reads it.";
+    watch.WriterDiscovered(Writer("01.02|7", "T", Endpoint()));
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (log_.Messages().empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_THAT(log_.Messages(), ElementsAre(line));
+    watch.IncompatibleQosReported(0);
+    EXPECT_EQ(log_.Messages().size(), 1u) << "told once";
+
+    // Held back for an hour, it still comes out as the readers go.
+    DiscoveryWatch patient(GetLogger("lumo"), 1h);
+    patient.AddReader(0, "T", With([](auto& q) { q.livelinessLeaseSec = 3; }));
+    patient.ParticipantDiscovered({"01.02", "pub"});
+    patient.Activate();
+    patient.WriterDiscovered(Writer("01.02|7", "T", Endpoint()));
+    EXPECT_EQ(log_.Messages().size(), 1u);
+    patient.Deactivate();
+    EXPECT_THAT(log_.Messages(), ElementsAre(line, line));
+}
+
+TEST_F(WatchTest, AFloodOfParticipantsIsCountedTrueAndPushesOutOnlyTheOldestNames)
+{
+    // The fixture's "01.02" first, then more than the watch remembers by name.
+    const size_t flood = DiscoveryWatch::MAX_REMEMBERED + 100;
+    for (size_t i = 0; i < flood; ++i) {
+        watch_.ParticipantDiscovered({"flood." + std::to_string(i), "flooder"});
+        watch_.ParticipantChanged({"flood." + std::to_string(i), "flooder"});
+    }
+    EXPECT_EQ(watch_.KnownParticipants(), flood + 1);
+    // Some of the oldest (no longer named) and some of the newest leave.
+    for (size_t i = 0; i < 10; ++i) {
+        watch_.ParticipantRemoved("flood." + std::to_string(i));
+        watch_.ParticipantRemoved("flood." + std::to_string(flood - 1 - i));
+    }
+    EXPECT_EQ(watch_.KnownParticipants(), flood + 1 - 20);
+
+    // A recent participant is still named in an explanation.
+    watch_.Activate();
+    watch_.WriterDiscovered(
+        {"flood.4000|1", "flood.4000", "", "127.0.0.1", "U", With([](auto& q) { q.partitions = {"p"}; })});
+    EXPECT_THAT(log_.Messages(),
+                ElementsAre("[U][2] writer flood.4000|1 of participant \"flooder\" (GUID prefix flood.4000, host "
+                            "127.0.0.1) does not match: partition offered \"p\", requested the default partition. No "
+                            "shipped profile reads it."));
 }

@@ -16,12 +16,10 @@
 #include <fastdds/dds/topic/qos/TopicQos.hpp>
 
 #include "DiscoveryListener.h"
-#include "DiscoveryWatch.h"
 #include "FastDdsLogRoute.h"
 #include "lumo/componentFramework/AgnosticTopic.h"
 #include "lumo/componentFramework/FastDdsCompat.h"
 #include "lumo/componentFramework/Interfaces.h"
-#include "lumo/componentFramework/Logging.h"
 
 #ifndef LUMO_QOS_INSTALL_DIR
 #define LUMO_QOS_INSTALL_DIR "/usr/local/share/lumo"
@@ -124,8 +122,9 @@ void Dds::CreateParticipant()
     }
     // The listener only hears discovery: with no status in its mask, every
     // reader status and data-available call stays with the reader's listener.
-    watch_ = std::make_unique<DiscoveryWatch>(GetLogger("lumo"));
-    discoveryListener_ = std::make_unique<DiscoveryListener>(*watch_);
+    if (discoveryObserver_ != nullptr) {
+        discoveryListener_ = std::make_unique<DiscoveryListener>(discoveryObserver_);
+    }
     sharedMemory_ = compat::UsesSharedMemory(qos);
     if (sharedMemory_) {
         SharedMemoryParticipantComing();
@@ -143,12 +142,18 @@ void Dds::CreateParticipant()
     }
 }
 
-DiscoveryWatch& Dds::Watch() const
+void Dds::SetDiscoveryObserver(std::shared_ptr<DiscoveryObserver> observer)
 {
-    if (watch_ == nullptr) {
-        throw DdsError("the participant does not exist yet");
+    if (participant_ != nullptr) {
+        throw DdsError("the discovery observer must be set before the participant is created");
     }
-    return *watch_;
+    discoveryObserver_ = std::move(observer);
+}
+
+DiscoverySettings Dds::Discovery() const
+{
+    auto* participant = Participant();
+    return compat::DiscoverySettingsOf(participant->get_qos(), participant->get_domain_id());
 }
 
 DomainParticipant* Dds::Participant() const
@@ -191,11 +196,10 @@ void Dds::DeleteParticipant() noexcept
         // Refused while it holds a reader that could not be deleted: the
         // participant lives on and keeps calling its listener, so the
         // listener and what it reports to stay for the rest of the process.
-        using Kept = std::pair<std::unique_ptr<DiscoveryListener>, std::unique_ptr<DiscoveryWatch>>;
-        static auto* kept = new std::vector<Kept>();
+        static auto* kept = new std::vector<std::unique_ptr<DiscoveryListener>>();
         static auto* mutex = new std::mutex();
         std::lock_guard lock(*mutex);
-        kept->emplace_back(std::move(discoveryListener_), std::move(watch_));
+        kept->push_back(std::move(discoveryListener_));
     } else {
         ForgetSharedMemory();
     }

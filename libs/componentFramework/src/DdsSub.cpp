@@ -12,8 +12,6 @@
 #include <fastdds/dds/topic/Topic.hpp>
 
 #include "DiscoveryListener.h"
-#include "DiscoveryWatch.h"
-#include "NoMatchWarning.h"
 #include "lumo/componentFramework/AgnosticTopic.h"
 #include "lumo/componentFramework/FastDdsCompat.h"
 #include "lumo/componentFramework/Interfaces.h"
@@ -48,66 +46,6 @@ compat::rtps::Locator_t MulticastLocator(const std::string& address, const std::
     // Port 0: Fast DDS fills in the domain's user multicast port.
     return compat::UdpV4Locator(address);
 }
-
-// Hands every callback to the reader's own listener unchanged; after an
-// incompatible-QoS report it lets the discovery watch add, on the next line,
-// why the writer does not match, and it tells the no-match warning how many
-// writers the reader has.
-class ExplainingReaderListener : public DataReaderListener
-{
-public:
-    ExplainingReaderListener(std::shared_ptr<DataReaderListener> inner, DiscoveryWatch& watch, uint32_t index,
-                             std::shared_ptr<NoMatchWarning> noMatch)
-        : inner_(std::move(inner))
-        , watch_(watch)
-        , index_(index)
-        , noMatch_(std::move(noMatch))
-        , noMatchIndex_(noMatch_->AddReader())
-    {
-    }
-
-    void on_data_available(DataReader* reader) override { inner_->on_data_available(reader); }
-    void on_subscription_matched(DataReader* reader, const SubscriptionMatchedStatus& status) override
-    {
-        inner_->on_subscription_matched(reader, status);
-        noMatch_->MatchedCount(noMatchIndex_, status.current_count);
-    }
-    void on_requested_deadline_missed(DataReader* reader, const RequestedDeadlineMissedStatus& status) override
-    {
-        inner_->on_requested_deadline_missed(reader, status);
-    }
-    void on_liveliness_changed(DataReader* reader, const LivelinessChangedStatus& status) override
-    {
-        inner_->on_liveliness_changed(reader, status);
-    }
-    void on_sample_rejected(DataReader* reader, const SampleRejectedStatus& status) override
-    {
-        inner_->on_sample_rejected(reader, status);
-    }
-    void on_requested_incompatible_qos(DataReader* reader, const RequestedIncompatibleQosStatus& status) override
-    {
-        inner_->on_requested_incompatible_qos(reader, status);
-        watch_.IncompatibleQosReported(index_);
-    }
-    void on_sample_lost(DataReader* reader, const SampleLostStatus& status) override
-    {
-        inner_->on_sample_lost(reader, status);
-    }
-
-private:
-    std::shared_ptr<DataReaderListener> inner_;
-    DiscoveryWatch& watch_;
-    uint32_t index_;
-    // Shared: a reader that cannot be deleted keeps calling its listener.
-    std::shared_ptr<NoMatchWarning> noMatch_;
-    uint32_t noMatchIndex_;
-};
-
-// The shipped profiles, in the order in which one is suggested for a writer
-// that the current profile cannot read.
-constexpr const char* SHIPPED_READER_PROFILES[] = {"Lumo_Default_Profile", "Lumo_Liveliness_Profile",
-                                                   "Lumo_BestEffort_Profile", "Lumo_SharedMemory_Profile",
-                                                   "Lumo_Loopback_Profile"};
 
 // Teardown goes on whatever happens to the message.
 void LogError(const std::string& text) noexcept
@@ -162,10 +100,6 @@ void DdsSub::CreateManyDataReaders(const std::vector<DdsReaderParams>& params)
         throw DdsError("CreateSubscriber must come before CreateManyDataReaders");
     }
     const DataReaderQos baseQos = ReaderQos(QosProfile());
-    SuggestShippedProfiles();
-    if (noMatch_ == nullptr) {
-        noMatch_ = MakeNoMatchWarning();
-    }
     for (const auto& record : params) {
         if (record.topicName.empty()) {
             throw DdsError("empty topic name");
@@ -176,19 +110,12 @@ void DdsSub::CreateManyDataReaders(const std::vector<DdsReaderParams>& params)
                 MulticastLocator(record.multicastAddress, record.topicName));
         }
         Topic* topic = FindOrCreateTopic(record.topicName);
-        const auto index = static_cast<uint32_t>(readers_.size());
-        std::shared_ptr<DataReaderListener> listener;
-        if (record.listener != nullptr) {
-            listener = std::make_shared<ExplainingReaderListener>(record.listener, Watch(), index, noMatch_);
-        }
-        DataReader* reader = subscriber_->create_datareader(topic, qos, listener.get(), ReaderListenerMask());
+        DataReader* reader = subscriber_->create_datareader(topic, qos, record.listener.get(), ReaderListenerMask());
         if (reader == nullptr) {
             throw DdsError("cannot create a data reader on topic '" + record.topicName + "' (profile '" + QosProfile() +
                            "')");
         }
-        Watch().AddReader(index, record.topicName,
-                          ReaderEndpointQos(qos, subscriber_->get_qos(), AgnosticTopicPubSubType::TYPE_NAME));
-        readers_.push_back({reader, std::move(listener)});
+        readers_.push_back({reader, record.listener});
     }
 }
 
@@ -201,23 +128,10 @@ void DdsSub::EnableAllDataReaders()
                            entry.reader->get_topicdescription()->get_name() + "'");
         }
     }
-    // Only enabled readers are paired with writers: from now on a writer
-    // that cannot be read is explained.
-    Watch().Activate();
-    if (noMatch_ != nullptr) {
-        noMatch_->Start();
-    }
 }
 
 void DdsSub::DestroyAllDataReaders()
 {
-    if (noMatch_ != nullptr) {
-        noMatch_->Stop();
-        noMatch_.reset();
-    }
-    if (!readers_.empty()) {
-        Watch().Deactivate();
-    }
     for (auto& entry : readers_) {
         if (entry.reader != nullptr && subscriber_ != nullptr) {
             const auto rc = subscriber_->delete_datareader(entry.reader);
@@ -257,36 +171,19 @@ DataReaderQos DdsSub::ReaderQos(const std::string& profile) const
     return qos;
 }
 
-void DdsSub::SuggestShippedProfiles()
+std::optional<EndpointQos> DdsSub::ProfileReaderQos(const std::string& profile) const
 {
-    std::vector<std::pair<std::string, EndpointQos>> suggested;
-    auto* participant = Participant();
-    for (const char* name : SHIPPED_READER_PROFILES) {
-        DataReaderQos probe;
-        if (name == QosProfile() || !compat::IsOk(subscriber_->get_datareader_qos_from_profile(name, probe))) {
-            continue; // the profile in use, or one the loaded QoS file lacks
-        }
-        SubscriberQos subscriberQos = participant->get_default_subscriber_qos();
-        participant->get_subscriber_qos_from_profile(name, subscriberQos);
-        suggested.emplace_back(name,
-                               ReaderEndpointQos(ReaderQos(name), subscriberQos, AgnosticTopicPubSubType::TYPE_NAME));
+    if (subscriber_ == nullptr) {
+        throw DdsError("CreateSubscriber must come before ProfileReaderQos");
     }
-    Watch().SetSuggestedProfiles(std::move(suggested));
-}
-
-std::shared_ptr<NoMatchWarning> DdsSub::MakeNoMatchWarning()
-{
+    DataReaderQos probe;
+    if (profile != QosProfile() && !compat::IsOk(subscriber_->get_datareader_qos_from_profile(profile, probe))) {
+        return std::nullopt;
+    }
     auto* participant = Participant();
-    const std::string discovery = compat::DiscoveryDescription(participant->get_qos(), participant->get_domain_id());
-    constexpr auto seconds = std::chrono::duration_cast<std::chrono::seconds>(NO_MATCH_WARNING_DELAY).count();
-    auto& watch = Watch();
-    auto describe = [discovery, &watch](size_t readers) {
-        return "No writer matched by any of the " + std::to_string(readers) + " reader(s) for " +
-               std::to_string(seconds) +
-               " s; other participants discovered: " + std::to_string(watch.KnownParticipants()) +
-               "; discovery: " + discovery;
-    };
-    return std::make_shared<NoMatchWarning>(GetLogger("lumo"), NO_MATCH_WARNING_DELAY, std::move(describe));
+    SubscriberQos subscriberQos = participant->get_default_subscriber_qos();
+    participant->get_subscriber_qos_from_profile(profile, subscriberQos);
+    return ReaderEndpointQos(ReaderQos(profile), subscriberQos, AgnosticTopicPubSubType::TYPE_NAME);
 }
 
 void DdsSub::DeleteEntities() noexcept

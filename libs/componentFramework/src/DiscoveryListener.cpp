@@ -16,8 +16,6 @@
 #include <fastrtps/utils/IPLocator.h>
 #endif
 
-#include "DiscoveryWatch.h"
-
 namespace lumo::componentFramework {
 
 namespace dds = eprosima::fastdds::dds;
@@ -84,15 +82,20 @@ std::vector<int16_t> Representations(const dds::DataRepresentationQosPolicy& pol
 void DiscoveryListener::on_participant_discovery(dds::DomainParticipant*, rtps::ParticipantDiscoveryStatus reason,
                                                  const dds::ParticipantBuiltinTopicData& info, bool&)
 {
-    const auto prefix = PrefixText(info.guid.guidPrefix);
+    const DiscoveredParticipant record{PrefixText(info.guid.guidPrefix), info.participant_name.to_string()};
     switch (reason) {
     case rtps::ParticipantDiscoveryStatus::DISCOVERED_PARTICIPANT:
+        observer_->ParticipantDiscovered(record);
+        break;
     case rtps::ParticipantDiscoveryStatus::CHANGED_QOS_PARTICIPANT:
-        watch_.ParticipantDiscovered(prefix, info.participant_name.to_string());
+        observer_->ParticipantChanged(record);
+        break;
+    case rtps::ParticipantDiscoveryStatus::REMOVED_PARTICIPANT:
+    case rtps::ParticipantDiscoveryStatus::DROPPED_PARTICIPANT:
+        observer_->ParticipantRemoved(record.guidPrefix);
         break;
     default:
-        watch_.ParticipantRemoved(prefix);
-        break;
+        break; // ignored: never discovered
     }
 }
 
@@ -100,7 +103,10 @@ void DiscoveryListener::on_data_writer_discovery(dds::DomainParticipant*, rtps::
                                                  const dds::PublicationBuiltinTopicData& data, bool&)
 {
     if (reason == rtps::WriterDiscoveryStatus::REMOVED_WRITER) {
-        watch_.WriterRemoved(GuidText(data.guid));
+        observer_->WriterRemoved(GuidText(data.guid));
+        return;
+    }
+    if (reason == rtps::WriterDiscoveryStatus::IGNORED_WRITER) {
         return;
     }
     DiscoveredWriter writer;
@@ -119,21 +125,25 @@ void DiscoveryListener::on_data_writer_discovery(dds::DomainParticipant*, rtps::
     writer.qos.representations = Representations(data.representation);
     writer.qos.partitions = data.partition.names();
     writer.qos.typeName = data.type_name.to_string();
-    watch_.WriterDiscovered(std::move(writer));
+    observer_->WriterDiscovered(writer);
 }
 
 #else
 
 void DiscoveryListener::on_participant_discovery(dds::DomainParticipant*, rtps::ParticipantDiscoveryInfo&& info)
 {
-    const auto prefix = PrefixText(info.info.m_guid.guidPrefix);
+    const DiscoveredParticipant record{PrefixText(info.info.m_guid.guidPrefix),
+                                       info.info.m_participantName.to_string()};
     switch (info.status) {
     case rtps::ParticipantDiscoveryInfo::DISCOVERED_PARTICIPANT:
-    case rtps::ParticipantDiscoveryInfo::CHANGED_QOS_PARTICIPANT:
-        watch_.ParticipantDiscovered(prefix, info.info.m_participantName.to_string());
+        observer_->ParticipantDiscovered(record);
         break;
-    default:
-        watch_.ParticipantRemoved(prefix);
+    case rtps::ParticipantDiscoveryInfo::CHANGED_QOS_PARTICIPANT:
+        observer_->ParticipantChanged(record);
+        break;
+    case rtps::ParticipantDiscoveryInfo::REMOVED_PARTICIPANT:
+    case rtps::ParticipantDiscoveryInfo::DROPPED_PARTICIPANT:
+        observer_->ParticipantRemoved(record.guidPrefix);
         break;
     }
 }
@@ -142,7 +152,7 @@ void DiscoveryListener::on_publisher_discovery(dds::DomainParticipant*, rtps::Wr
 {
     const auto& data = info.info;
     if (info.status == rtps::WriterDiscoveryInfo::REMOVED_WRITER) {
-        watch_.WriterRemoved(GuidText(data.guid()));
+        observer_->WriterRemoved(GuidText(data.guid()));
         return;
     }
     DiscoveredWriter writer;
@@ -162,7 +172,7 @@ void DiscoveryListener::on_publisher_discovery(dds::DomainParticipant*, rtps::Wr
     writer.qos.representations = Representations(qos.representation);
     writer.qos.partitions = qos.m_partition.names();
     writer.qos.typeName = data.typeName().to_string();
-    watch_.WriterDiscovered(std::move(writer));
+    observer_->WriterDiscovered(writer);
 }
 
 #endif

@@ -1,17 +1,18 @@
 // The participant's listener: hands discovery of remote participants and
-// writers to a DiscoveryWatch, in the facade's version-neutral records
-// (Fast DDS 2.x and 3.x report discovery through different callbacks and
-// records). It is attached with an empty status mask, so that every reader
+// writers to the caller's DiscoveryObserver, in the facade's version-neutral
+// records (Fast DDS 2.x and 3.x report discovery through different callbacks
+// and records). It is attached with an empty status mask, so that every reader
 // status and every data-available call stays with the readers' own
 // listeners.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include <fastdds/dds/domain/DomainParticipantListener.hpp>
 
+#include "lumo/componentFramework/DiscoveryRecords.h"
 #include "lumo/componentFramework/FastDdsCompat.h"
-#include "lumo/componentFramework/WriterMatch.h"
 
 namespace eprosima::fastdds::dds {
 class DataReaderQos;
@@ -20,13 +21,11 @@ class SubscriberQos;
 
 namespace lumo::componentFramework {
 
-class DiscoveryWatch;
-
 class DiscoveryListener : public eprosima::fastdds::dds::DomainParticipantListener
 {
 public:
-    explicit DiscoveryListener(DiscoveryWatch& watch)
-        : watch_(watch)
+    explicit DiscoveryListener(std::shared_ptr<DiscoveryObserver> observer)
+        : observer_(std::move(observer))
     {
     }
 
@@ -47,7 +46,7 @@ public:
 #endif
 
 private:
-    DiscoveryWatch& watch_;
+    std::shared_ptr<DiscoveryObserver> observer_;
 };
 
 // What a local reader requests, for comparison with discovered writers.

@@ -3,9 +3,7 @@
 #include "lumo/componentFramework/FastDdsCompat.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <memory>
-#include <sstream>
 
 #include <fastdds/dds/domain/qos/DomainParticipantQos.hpp>
 
@@ -50,61 +48,35 @@ std::string LocatorText(const rtps::Locator_t& locator)
 }
 
 template <typename Locators>
-std::string LocatorsText(const Locators& locators)
+std::vector<std::string> LocatorTexts(const Locators& locators)
 {
-    std::string text;
+    std::vector<std::string> texts;
     for (const auto& locator : locators) {
-        text += (text.empty() ? "" : ", ") + LocatorText(locator);
+        texts.push_back(LocatorText(locator));
     }
-    return text.empty() ? "no address" : text;
+    return texts;
 }
 
 // The servers a participant is a client of: locators in 3.x, servers with
 // their GUID prefix and locators in 2.x.
-std::string ServersText(const eprosima::fastdds::dds::DomainParticipantQos& qos)
+std::vector<std::string> ServerTexts(const eprosima::fastdds::dds::DomainParticipantQos& qos)
 {
     const auto& servers = qos.wire_protocol().builtin.discovery_config.m_DiscoveryServers;
 #if LUMO_FASTDDS_MAJOR >= 3
-    return LocatorsText(servers);
+    return LocatorTexts(servers);
 #else
-    std::vector<rtps::Locator_t> locators;
+    std::vector<std::string> texts;
     for (const auto& server : servers) {
-        locators.insert(locators.end(), server.metatrafficUnicastLocatorList.begin(),
-                        server.metatrafficUnicastLocatorList.end());
+        const auto more = LocatorTexts(server.metatrafficUnicastLocatorList);
+        texts.insert(texts.end(), more.begin(), more.end());
     }
-    return LocatorsText(locators);
+    return texts;
 #endif
-}
-
-// The servers ROS_DISCOVERY_SERVER names, as Fast DDS reads it: entries
-// separated by ';' (an entry's position is the server's id in 2.x, so empty
-// ones are kept there), 11811 when an entry gives no port. Empty when the
-// variable is unset or names no server.
-std::string EnvironmentServers()
-{
-    const char* value = std::getenv("ROS_DISCOVERY_SERVER");
-    if (value == nullptr) {
-        return {};
-    }
-    std::istringstream entries(value);
-    std::string text;
-    for (std::string entry; std::getline(entries, entry, ';');) {
-        entry.erase(0, entry.find_first_not_of(" \t"));
-        entry.erase(entry.find_last_not_of(" \t") + 1);
-        if (entry.empty()) {
-            continue;
-        }
-        if (entry.find(':') == std::string::npos) {
-            entry += ":11811";
-        }
-        text += (text.empty() ? "" : ", ") + entry;
-    }
-    return text;
 }
 
 } // namespace
 
-std::string DiscoveryDescription(const eprosima::fastdds::dds::DomainParticipantQos& qos, uint32_t domainId)
+DiscoverySettings DiscoverySettingsOf(const eprosima::fastdds::dds::DomainParticipantQos& qos, uint32_t domainId)
 {
     const auto& builtin = qos.wire_protocol().builtin;
 #if LUMO_FASTDDS_MAJOR >= 3
@@ -112,27 +84,29 @@ std::string DiscoveryDescription(const eprosima::fastdds::dds::DomainParticipant
 #else
     using Protocol = eprosima::fastrtps::rtps::DiscoveryProtocol_t;
 #endif
+    DiscoverySettings settings;
+    settings.initialPeers = LocatorTexts(builtin.initialPeersList);
+    settings.multicast = LocatorTexts(builtin.metatrafficMulticastLocatorList);
+    settings.domainMulticastPort = qos.wire_protocol().port.getMulticastPort(domainId);
     switch (builtin.discovery_config.discoveryProtocol) {
     case Protocol::SIMPLE:
-        if (const auto servers = EnvironmentServers(); !servers.empty()) {
-            return "server, client of " + servers + " (ROS_DISCOVERY_SERVER)";
-        }
-        if (!builtin.initialPeersList.empty()) {
-            return "static peers " + LocatorsText(builtin.initialPeersList);
-        }
-        if (!builtin.metatrafficMulticastLocatorList.empty()) {
-            return "simple, multicast " + LocatorsText(builtin.metatrafficMulticastLocatorList);
-        }
-        return "simple, multicast 239.255.0.1:" + std::to_string(qos.wire_protocol().port.getMulticastPort(domainId));
+        settings.mode = DiscoverySettings::Mode::SIMPLE;
+        break;
     case Protocol::CLIENT:
     case Protocol::SUPER_CLIENT:
-        return "server, client of " + ServersText(qos);
+        settings.mode = DiscoverySettings::Mode::CLIENT;
+        settings.servers = ServerTexts(qos);
+        break;
     case Protocol::SERVER:
     case Protocol::BACKUP:
-        return "server, serving at " + LocatorsText(builtin.metatrafficUnicastLocatorList);
+        settings.mode = DiscoverySettings::Mode::SERVER;
+        settings.listening = LocatorTexts(builtin.metatrafficUnicastLocatorList);
+        break;
     default:
-        return "none (no built-in discovery)";
+        settings.mode = DiscoverySettings::Mode::NONE;
+        break;
     }
+    return settings;
 }
 
 const char* FastDdsVersion()

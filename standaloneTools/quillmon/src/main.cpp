@@ -23,7 +23,9 @@
 
 #include <boost/program_options.hpp>
 
+#include "diagnosedReaderListener.h"
 #include "lumo/componentFramework/DdsSub.h"
+#include "lumo/ddsDiagnosis/ReaderDiagnosis.h"
 #include "lumo/toolsCommon/CommonOptions.h"
 #include "lumo/toolsCommon/ExitStatus.h"
 #include "lumo/toolsCommon/TeardownDeadline.h"
@@ -98,6 +100,7 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     if (vm.count("allow-interfaces") != 0) {
         dds.SetInterfaceWhiteList(vm["allow-interfaces"].as<std::vector<std::string>>());
     }
+    auto diagnosis = std::make_shared<lumo::ddsDiagnosis::ReaderDiagnosis>(logger, dds);
     dds.CreateParticipant();
     dds.CreateSubscriber();
 
@@ -106,7 +109,7 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     std::vector<DdsReaderParams> readers;
     uint16_t readerIndex = 0;
     for (const auto& topic : topics) {
-        auto listener = std::make_shared<QuillReaderListener>(topic.c_str(), readerIndex);
+        auto listener = std::make_shared<DiagnosedReaderListener>(topic.c_str(), readerIndex, diagnosis);
         if (reportRun) {
             listener->AttachTally(reportRun->TallyFor(topic, readerIndex));
         }
@@ -114,10 +117,12 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
         readers.push_back(DdsReaderParams{topic, std::move(listener), multicastAddress});
     }
     dds.CreateManyDataReaders(readers);
+    diagnosis->AddReaders(dds, topics);
     for (const auto& record : readers) {
         static_cast<QuillReaderListener&>(*record.listener).ready_.store(true, std::memory_order_release);
     }
     dds.EnableAllDataReaders();
+    diagnosis->Start();
     std::cout << "==> Ctrl-C to exit <=.\n" << std::flush;
 
     if (reportRun) {
@@ -141,6 +146,7 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     const int status = reportRun ? reportRun->Conclude(tools::STATUS_OK) : tools::STATUS_OK;
     // Armed before the report's last write: a file that blocks is bounded too.
     teardownDeadline.Arm(TEARDOWN_BOUND, status);
+    diagnosis->Stop();
     if (reportRun) {
         reportRun->WriteFinal();
         teardownDeadline.Disarm();

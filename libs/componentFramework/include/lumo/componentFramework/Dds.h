@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "lumo/componentFramework/DiscoveryRecords.h"
+
 namespace eprosima::fastdds::dds {
 class DomainParticipant;
 class Topic;
@@ -15,7 +17,6 @@ class Topic;
 namespace lumo::componentFramework {
 
 class DiscoveryListener;
-class DiscoveryWatch;
 
 // Every failure of the facade is reported as this exception; its text names
 // what failed (file, profile, interface, topic ...).
@@ -50,6 +51,15 @@ public:
 
     const std::string& QosProfile() const { return qosProfile_; }
 
+    // Who hears of the remote participants and writers that discovery
+    // reports, from the participant's creation on; call before
+    // CreateParticipant. Kept as long as the participant may call it. None
+    // by default: nothing is kept of what discovery says.
+    void SetDiscoveryObserver(std::shared_ptr<DiscoveryObserver> observer);
+    // How the participant looks for its peers; a DdsError before
+    // CreateParticipant.
+    DiscoverySettings Discovery() const;
+
 protected:
     // The largest shared-memory segment this participant needs, in bytes; 0
     // keeps the profile's. A segment holds what the participant sends, and
@@ -64,9 +74,6 @@ protected:
     // Deletes the topics, then the participant; derived classes delete their
     // readers or writers first.
     void DeleteParticipant() noexcept;
-    // The writers discovery reports, checked against the readers registered
-    // with it; a DdsError before CreateParticipant.
-    DiscoveryWatch& Watch() const;
 
 private:
     // Tells the Fast DDS log route that this participant's shared-memory
@@ -81,8 +88,8 @@ private:
     std::vector<std::string> allowedAddresses_;
     bool whiteListSet_ = false;
     bool sharedMemory_ = false;
-    // Declared before the participant: they outlive its last callback.
-    std::unique_ptr<DiscoveryWatch> watch_;
+    std::shared_ptr<DiscoveryObserver> discoveryObserver_;
+    // Declared before the participant: it outlives its last callback.
     std::unique_ptr<DiscoveryListener> discoveryListener_;
     eprosima::fastdds::dds::DomainParticipant* participant_ = nullptr;
     std::vector<eprosima::fastdds::dds::Topic*> topics_;

@@ -1,8 +1,8 @@
 // Subscriber side of the toolkit's DDS facade.
 #pragma once
 
-#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,17 +28,9 @@ struct DdsReaderParams
     std::string multicastAddress;
 };
 
-class NoMatchWarning;
-
 class DdsSub : public Dds
 {
 public:
-    // Once the readers are enabled, a WARN line on the "lumo" logger says how
-    // discovery looks for writers when none of the readers has had a matched
-    // writer for this long (once per such quiet period). Discovery on a LAN
-    // takes well under a second, through a discovery server a few seconds.
-    static constexpr std::chrono::seconds NO_MATCH_WARNING_DELAY{10};
-
     using Dds::Dds;
     // Deletes whatever readers still exist, then topics, subscriber and
     // participant; only then drops its references to the listeners.
@@ -61,6 +53,12 @@ public:
     // listener is then kept until the process ends.
     void DestroyAllDataReaders();
 
+    // What a reader created with this profile's QoS requests, its
+    // subscriber's partitions included; empty when the loaded QoS file has no
+    // reader profile of that name (the profile in use always answers, as its
+    // readers are made even then). A DdsError before CreateSubscriber.
+    std::optional<EndpointQos> ProfileReaderQos(const std::string& profile) const;
+
     size_t ReaderCount() const { return readers_.size(); }
     eprosima::fastdds::dds::DataReader* Reader(size_t index) const { return readers_.at(index).reader; }
 
@@ -81,14 +79,9 @@ private:
     void DeleteEntities() noexcept;
     // The reader QoS of a profile, as the facade creates its readers.
     eprosima::fastdds::dds::DataReaderQos ReaderQos(const std::string& profile) const;
-    // Hands the reader QoS of the other shipped profiles in the loaded file
-    // to the discovery watch, to be suggested for writers this one cannot read.
-    void SuggestShippedProfiles();
-    std::shared_ptr<NoMatchWarning> MakeNoMatchWarning();
 
     eprosima::fastdds::dds::Subscriber* subscriber_ = nullptr;
     std::vector<ReaderEntry> readers_;
-    std::shared_ptr<NoMatchWarning> noMatch_;
 };
 
 } // namespace lumo::componentFramework

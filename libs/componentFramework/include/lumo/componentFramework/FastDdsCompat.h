@@ -11,6 +11,8 @@
 #include <fastdds/dds/core/status/StatusMask.hpp>
 #include <fastdds/dds/subscriber/qos/DataReaderQos.hpp>
 
+#include "lumo/componentFramework/DiscoveryRecords.h"
+
 // 3.x's configuration header first: a 3.x build may see Debian's 2.x headers
 // in /usr/include as well, and must not take its version from them.
 #if __has_include(<fastdds/config.hpp>)
@@ -114,12 +116,9 @@ void CapSharedMemorySegment(eprosima::fastdds::dds::DomainParticipantQos& qos, u
 // by default in both versions).
 bool UsesSharedMemory(const eprosima::fastdds::dds::DomainParticipantQos& qos);
 
-// How a participant created with this QoS on this domain finds its peers,
-// for an operator: the discovery mode and where it looks, e.g.
-// "simple, multicast 239.255.0.1:7400", "server, client of 10.0.0.1:11811",
-// "static peers 10.0.0.7". Takes ROS_DISCOVERY_SERVER into account as Fast DDS
-// does: a SIMPLE participant becomes a client of the servers it names.
-std::string DiscoveryDescription(const eprosima::fastdds::dds::DomainParticipantQos& qos, uint32_t domainId);
+// How a participant created with this QoS on this domain finds its peers:
+// the discovery settings of the QoS, in the facade's own record.
+DiscoverySettings DiscoverySettingsOf(const eprosima::fastdds::dds::DomainParticipantQos& qos, uint32_t domainId);
 
 // The data representations a reader accepts: part of its type-consistency
 // QoS in 2.x, a QoS of its own in 3.x. Only 3.x tells discovery about them;

@@ -1,4 +1,4 @@
-#include "lumo/componentFramework/WriterMatch.h"
+#include "lumo/ddsDiagnosis/WriterMatch.h"
 
 #include <algorithm>
 #include <array>
@@ -7,7 +7,13 @@
 
 #include "lumo/Format.h"
 
-namespace lumo::componentFramework {
+namespace lumo::ddsDiagnosis {
+
+using componentFramework::INFINITE_SECONDS;
+using componentFramework::ReliabilityKind;
+using componentFramework::XCDR1_REPRESENTATION;
+using componentFramework::XCDR2_REPRESENTATION;
+using componentFramework::XML_REPRESENTATION;
 
 namespace {
 
@@ -222,4 +228,4 @@ std::string MismatchExplanation(const DiscoveredWriter& writer, const std::vecto
     return text;
 }
 
-} // namespace lumo::componentFramework
+} // namespace lumo::ddsDiagnosis

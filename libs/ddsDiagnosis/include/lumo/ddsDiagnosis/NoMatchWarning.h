@@ -16,7 +16,7 @@
 
 #include <log4cplus/logger.h>
 
-namespace lumo::componentFramework {
+namespace lumo::ddsDiagnosis {
 
 class NoMatchWarning
 {
@@ -59,4 +59,4 @@ private:
     std::thread thread_;
 };
 
-} // namespace lumo::componentFramework
+} // namespace lumo::ddsDiagnosis

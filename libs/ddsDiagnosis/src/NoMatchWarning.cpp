@@ -1,8 +1,8 @@
-#include "NoMatchWarning.h"
+#include "lumo/ddsDiagnosis/NoMatchWarning.h"
 
 #include <log4cplus/loggingmacros.h>
 
-namespace lumo::componentFramework {
+namespace lumo::ddsDiagnosis {
 
 NoMatchWarning::NoMatchWarning(log4cplus::Logger& logger, Clock::duration quietPeriod, Describe describe)
     : logger_(logger)
@@ -91,4 +91,4 @@ void NoMatchWarning::Run()
     }
 }
 
-} // namespace lumo::componentFramework
+} // namespace lumo::ddsDiagnosis

@@ -1,0 +1,121 @@
+// What discovery reports about remote participants and writers, what a local
+// reader requests, and how a participant looks for its peers, in records that
+// read the same whatever the Fast DDS version (its own code fills them in, in
+// the facade). Policy values are the raw numbers seen on the wire, with DDS's
+// numbering, so that a value no rule knows can be shown rather than trusted.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace lumo::componentFramework {
+
+// A duration in seconds; INFINITE_SECONDS (or more) is DDS's infinite one.
+inline constexpr double INFINITE_SECONDS = 2147483647.0;
+
+// The DDS enumerations with DDS's numbering.
+enum class ReliabilityKind : uint32_t
+{
+    BEST_EFFORT = 1,
+    RELIABLE = 2
+};
+enum class DurabilityKind : uint32_t
+{
+    VOLATILE = 0,
+    TRANSIENT_LOCAL = 1,
+    TRANSIENT = 2,
+    PERSISTENT = 3
+};
+enum class LivelinessKind : uint32_t
+{
+    AUTOMATIC = 0,
+    MANUAL_BY_PARTICIPANT = 1,
+    MANUAL_BY_TOPIC = 2
+};
+enum class OwnershipKind : uint32_t
+{
+    SHARED = 0,
+    EXCLUSIVE = 1
+};
+// Data representation identifiers.
+inline constexpr int16_t XCDR1_REPRESENTATION = 0;
+inline constexpr int16_t XML_REPRESENTATION = 1;
+inline constexpr int16_t XCDR2_REPRESENTATION = 2;
+
+// What pairing looks at on either end of a writer and a reader.
+struct EndpointQos
+{
+    uint32_t reliability = static_cast<uint32_t>(ReliabilityKind::RELIABLE);
+    uint32_t durability = static_cast<uint32_t>(DurabilityKind::VOLATILE);
+    uint32_t livelinessKind = static_cast<uint32_t>(LivelinessKind::AUTOMATIC);
+    double livelinessLeaseSec = INFINITE_SECONDS;
+    double deadlineSec = INFINITE_SECONDS;
+    uint32_t ownership = static_cast<uint32_t>(OwnershipKind::SHARED);
+    bool disablePositiveAcks = false;
+    bool keyed = false;
+    // A writer offers the first entry (XCDR1 when empty); a reader accepts
+    // every entry (XCDR1 only when empty).
+    std::vector<int16_t> representations;
+    // Whether this end's own pairing reports a representation mismatch as an
+    // incompatible QoS. Fast DDS 2.x readers do not (they pair such a writer,
+    // which then refuses them: the mismatch leaves no status event here).
+    bool representationChecked = true;
+    // Empty: the default partition.
+    std::vector<std::string> partitions;
+    std::string typeName;
+};
+
+struct DiscoveredParticipant
+{
+    std::string guidPrefix; // "01.0f.2a..."
+    std::string name;       // empty when it sent none
+};
+
+struct DiscoveredWriter
+{
+    std::string guid;              // "01.0f...|0.0.1.3"
+    std::string participantPrefix; // its participant's GUID prefix
+    std::string participantName;   // empty when not known
+    std::string hostAddress;       // from its locators; empty when none
+    std::string topicName;
+    EndpointQos qos;
+};
+
+// Told of discovery on Fast DDS's threads, from the participant's creation
+// until its deletion; it must not block.
+class DiscoveryObserver
+{
+public:
+    virtual ~DiscoveryObserver() = default;
+    // A participant Fast DDS did not know; Changed: a known one's new QoS.
+    virtual void ParticipantDiscovered(const DiscoveredParticipant& participant) = 0;
+    virtual void ParticipantChanged(const DiscoveredParticipant& participant) = 0;
+    // Gone, by its own word or by its lease.
+    virtual void ParticipantRemoved(const std::string& guidPrefix) = 0;
+    // A new writer, or a known one's new QoS.
+    virtual void WriterDiscovered(const DiscoveredWriter& writer) = 0;
+    virtual void WriterRemoved(const std::string& guid) = 0;
+};
+
+// How a participant finds its peers, as Fast DDS will: the QoS's discovery
+// settings. Addresses read "a.b.c.d" or "a.b.c.d:port" (no port: the
+// domain's well-known one).
+struct DiscoverySettings
+{
+    enum class Mode
+    {
+        SIMPLE, // multicast announcements, or the initial peers
+        CLIENT, // client (or super client) of discovery servers
+        SERVER, // a discovery server (or its backup)
+        NONE    // no built-in discovery
+    };
+    Mode mode = Mode::SIMPLE;
+    std::vector<std::string> initialPeers;
+    std::vector<std::string> multicast; // the QoS's own announcement groups
+    uint32_t domainMulticastPort = 0;   // the domain's default group's port
+    std::vector<std::string> servers;   // CLIENT: the servers it asks
+    std::vector<std::string> listening; // SERVER: where it serves
+};
+
+} // namespace lumo::componentFramework

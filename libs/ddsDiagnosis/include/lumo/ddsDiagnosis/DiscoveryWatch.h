@@ -1,0 +1,108 @@
+// Watches the writers that discovery reports on the topics of this
+// participant's readers, and explains once, at ERROR, each one that a reader
+// cannot read: which policies differ, and which shipped profile would read it.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <log4cplus/logger.h>
+
+#include "lumo/componentFramework/DiscoveryRecords.h"
+#include "lumo/ddsDiagnosis/RecentMap.h"
+#include "lumo/ddsDiagnosis/WriterMatch.h"
+
+namespace lumo::ddsDiagnosis {
+
+class DiscoveryWatch : public componentFramework::DiscoveryObserver
+{
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // Bounds on what discovery can make this process remember: a peer that
+    // announces endless new participants or writers costs at most this much.
+    static constexpr size_t MAX_REMEMBERED = 4096;
+    // How long an explanation waits for its reader's incompatible-QoS line
+    // before it is logged anyway. Fast DDS reports that status right after
+    // discovery, on the same thread.
+    static constexpr std::chrono::seconds HOLD_BACK{2};
+
+    explicit DiscoveryWatch(log4cplus::Logger& logger, Clock::duration holdBack = HOLD_BACK);
+    ~DiscoveryWatch() override;
+
+    DiscoveryWatch(const DiscoveryWatch&) = delete;
+    DiscoveryWatch& operator=(const DiscoveryWatch&) = delete;
+
+    // A local reader (its index is its position among the readers) and the
+    // profiles to suggest, in order of preference. Nothing is explained until
+    // Activate: a disabled reader is not paired with anything yet.
+    void AddReader(uint32_t index, const std::string& topicName, const EndpointQos& qos);
+    void SetSuggestedProfiles(std::vector<std::pair<std::string, EndpointQos>> profiles);
+    // The readers are enabled: explains the writers already known.
+    void Activate();
+    // The readers are going: what still waits is logged, then nothing more.
+    void Deactivate();
+
+    // Discovery, from Fast DDS's threads.
+    void ParticipantDiscovered(const componentFramework::DiscoveredParticipant& participant) override;
+    void ParticipantChanged(const componentFramework::DiscoveredParticipant& participant) override;
+    void ParticipantRemoved(const std::string& guidPrefix) override;
+    void WriterDiscovered(const DiscoveredWriter& writer) override;
+    void WriterRemoved(const std::string& guid) override;
+    // The reader's listener has just reported an incompatible QoS: the
+    // explanations waiting for that line follow it now.
+    void IncompatibleQosReported(uint32_t readerIndex);
+    // Remote participants known now (a discovery server included).
+    size_t KnownParticipants() const;
+
+private:
+    struct Reader
+    {
+        uint32_t index;
+        std::string topicName;
+        EndpointQos qos;
+    };
+    struct Waiting
+    {
+        Clock::time_point due;
+        std::string text;
+    };
+
+    // `deferIncompatible`: an incompatible QoS is reported by the reader's
+    // listener only after discovery has told us of the writer, so its
+    // explanation waits for that line; the others are logged at once.
+    void ExplainLocked(const DiscoveredWriter& writer, bool deferIncompatible);
+    void LogWaitingLocked(bool dueOnly);
+    void RunHoldBackTimer();
+    void Log(const std::string& text) const;
+    std::string SuggestedProfile(const EndpointQos& writer) const;
+
+    log4cplus::Logger& logger_;
+    const Clock::duration holdBack_;
+    mutable std::mutex mutex_;
+    bool active_ = false;
+    std::vector<Reader> readers_;
+    std::vector<std::pair<std::string, EndpointQos>> suggested_;
+    RecentMap<std::string, std::string> participantNames_{MAX_REMEMBERED};
+    // Participants pushed out of participantNames_ and not yet removed:
+    // still counted, no longer named.
+    size_t unnamedParticipants_ = 0;
+    RecentMap<std::string, DiscoveredWriter> writers_{MAX_REMEMBERED};
+    // (writer GUID, reader index) pairs already explained: a writer that
+    // keeps updating its QoS, or leaves and comes back, is explained once
+    // per reader.
+    RecentMap<std::pair<std::string, uint32_t>, bool> explained_{MAX_REMEMBERED};
+    // Explanation lines waiting for their reader's incompatible-QoS line.
+    std::map<uint32_t, std::vector<Waiting>> waiting_;
+    std::condition_variable waitingChanged_;
+    std::thread holdBackTimer_;
+};
+
+} // namespace lumo::ddsDiagnosis

@@ -1,0 +1,58 @@
+// What the monitor tells an operator about discovery beside its readers'
+// own lines: why a discovered writer is not read (DiscoveryWatch), and that
+// no writer has matched for a while and how discovery looks for them
+// (NoMatchWarning). The monitor wires it to the facade's discovery hook and
+// hands it its readers' match and incompatible-QoS events.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <log4cplus/logger.h>
+
+#include "lumo/ddsDiagnosis/DiscoveryWatch.h"
+#include "lumo/ddsDiagnosis/NoMatchWarning.h"
+
+namespace lumo::componentFramework {
+class DdsSub;
+} // namespace lumo::componentFramework
+
+namespace lumo::ddsDiagnosis {
+
+class ReaderDiagnosis
+{
+public:
+    // Once the readers are enabled, a WARN line says how discovery looks for
+    // writers when none of the readers has had a matched writer for this long
+    // (once per such quiet period). Discovery on a LAN takes well under a
+    // second, through a discovery server a few seconds.
+    static constexpr std::chrono::seconds NO_MATCH_WARNING_DELAY{10};
+
+    // Listens to the facade's discovery: call before its participant exists.
+    ReaderDiagnosis(log4cplus::Logger& logger, componentFramework::DdsSub& dds,
+                    NoMatchWarning::Clock::duration quietPeriod = NO_MATCH_WARNING_DELAY);
+
+    // The readers, reader i reading topics[i], as the facade creates them with
+    // its profile; the other shipped profiles the QoS file holds are
+    // suggested for writers they would read. After CreateSubscriber.
+    void AddReaders(const componentFramework::DdsSub& dds, const std::vector<std::string>& topics);
+    // The readers are enabled.
+    void Start();
+    // Before the readers are deleted: no line after this returns.
+    void Stop();
+
+    // A reader's events, after its listener has logged its own line.
+    void SubscriptionMatched(uint32_t readerIndex, int32_t currentCount);
+    void IncompatibleQos(uint32_t readerIndex);
+
+private:
+    std::shared_ptr<DiscoveryWatch> watch_;
+    std::unique_ptr<NoMatchWarning> noMatch_;
+    log4cplus::Logger& logger_;
+    NoMatchWarning::Clock::duration quietPeriod_;
+};
+
+} // namespace lumo::ddsDiagnosis

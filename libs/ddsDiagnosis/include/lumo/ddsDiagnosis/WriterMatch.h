@@ -1,0 +1,35 @@
+// Why a discovered writer does not match a local reader, told in plain words:
+// the facade's discovery records of both ends compared by the rules DDS
+// applies when it pairs a writer with a reader.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "lumo/componentFramework/DiscoveryRecords.h"
+
+namespace lumo::ddsDiagnosis {
+
+using componentFramework::DiscoveredWriter;
+using componentFramework::EndpointQos;
+
+// The differences that keep `writer` from `reader`, one plain phrase each
+// ("reliability offered BEST_EFFORT, requested RELIABLE"), in the order of
+// EndpointQos's fields; empty when they match. `qosIncompatible` tells whether
+// any of them is one that DDS reports as an incompatible QoS (the type name,
+// the keyed kind and the partitions are not: those leave no status event).
+std::vector<std::string> MatchDifferences(const EndpointQos& writer, const EndpointQos& reader, bool& qosIncompatible);
+
+// Text of a name or value from the wire: non-printable bytes as \xNN, cut
+// after `maxLength` characters with "..." appended.
+std::string Printable(std::string_view text, size_t maxLength = 96);
+
+// The explanation line for one writer and reader, after the log prefix.
+// `readingProfile` names a shipped profile that would read the writer; empty
+// when none would.
+std::string MismatchExplanation(const DiscoveredWriter& writer, const std::vector<std::string>& differences,
+                                const std::string& readingProfile);
+
+} // namespace lumo::ddsDiagnosis

@@ -1,0 +1,216 @@
+#include "lumo/ddsDiagnosis/DiscoveryWatch.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include <log4cplus/loggingmacros.h>
+
+namespace lumo::ddsDiagnosis {
+
+DiscoveryWatch::DiscoveryWatch(log4cplus::Logger& logger, Clock::duration holdBack)
+    : logger_(logger)
+    , holdBack_(holdBack)
+{
+}
+
+DiscoveryWatch::~DiscoveryWatch()
+{
+    Deactivate();
+}
+
+void DiscoveryWatch::AddReader(uint32_t index, const std::string& topicName, const EndpointQos& qos)
+{
+    std::lock_guard lock(mutex_);
+    readers_.push_back({index, topicName, qos});
+}
+
+void DiscoveryWatch::SetSuggestedProfiles(std::vector<std::pair<std::string, EndpointQos>> profiles)
+{
+    std::lock_guard lock(mutex_);
+    suggested_ = std::move(profiles);
+}
+
+void DiscoveryWatch::Activate()
+{
+    std::lock_guard lock(mutex_);
+    if (active_) {
+        return;
+    }
+    active_ = true;
+    // Enabling paired the readers with the writers known so far, and their
+    // listeners have reported any incompatible QoS already.
+    writers_.ForEach([this](const std::string&, const DiscoveredWriter& writer) { ExplainLocked(writer, false); });
+    holdBackTimer_ = std::thread([this] { RunHoldBackTimer(); });
+}
+
+void DiscoveryWatch::Deactivate()
+{
+    std::thread timer;
+    {
+        std::lock_guard lock(mutex_);
+        active_ = false;
+        LogWaitingLocked(false);
+        readers_.clear();
+        timer = std::move(holdBackTimer_);
+        waitingChanged_.notify_all();
+    }
+    if (timer.joinable()) {
+        timer.join();
+    }
+}
+
+void DiscoveryWatch::ParticipantDiscovered(const componentFramework::DiscoveredParticipant& participant)
+{
+    std::lock_guard lock(mutex_);
+    if (participantNames_.Put(participant.guidPrefix, participant.name)) {
+        ++unnamedParticipants_;
+    }
+}
+
+void DiscoveryWatch::ParticipantChanged(const componentFramework::DiscoveredParticipant& participant)
+{
+    // One that was pushed out stays counted among the unnamed.
+    std::lock_guard lock(mutex_);
+    if (participantNames_.Contains(participant.guidPrefix)) {
+        participantNames_.Put(participant.guidPrefix, participant.name);
+    }
+}
+
+void DiscoveryWatch::ParticipantRemoved(const std::string& guidPrefix)
+{
+    std::lock_guard lock(mutex_);
+    if (!participantNames_.Erase(guidPrefix) && unnamedParticipants_ > 0) {
+        --unnamedParticipants_;
+    }
+}
+
+size_t DiscoveryWatch::KnownParticipants() const
+{
+    std::lock_guard lock(mutex_);
+    return participantNames_.Size() + unnamedParticipants_;
+}
+
+void DiscoveryWatch::WriterDiscovered(const DiscoveredWriter& discovered)
+{
+    std::lock_guard lock(mutex_);
+    // Only the writers on a topic read here are worth remembering.
+    const bool watched = std::any_of(readers_.begin(), readers_.end(), [&discovered](const Reader& reader) {
+        return reader.topicName == discovered.topicName;
+    });
+    if (!watched && active_) {
+        return;
+    }
+    DiscoveredWriter writer = discovered;
+    if (const auto* name = participantNames_.Find(writer.participantPrefix); name != nullptr) {
+        writer.participantName = *name;
+    }
+    if (active_) {
+        ExplainLocked(writer, true);
+    }
+    const std::string guid = writer.guid;
+    writers_.Put(guid, std::move(writer));
+}
+
+void DiscoveryWatch::WriterRemoved(const std::string& guid)
+{
+    // What was explained stays explained: a writer that keeps leaving and
+    // coming back (a flapping link) is the same writer, told once.
+    std::lock_guard lock(mutex_);
+    writers_.Erase(guid);
+}
+
+void DiscoveryWatch::IncompatibleQosReported(uint32_t readerIndex)
+{
+    std::lock_guard lock(mutex_);
+    const auto waiting = waiting_.find(readerIndex);
+    if (waiting == waiting_.end()) {
+        return;
+    }
+    for (const auto& line : waiting->second) {
+        Log(line.text);
+    }
+    waiting_.erase(waiting);
+}
+
+void DiscoveryWatch::ExplainLocked(const DiscoveredWriter& writer, bool deferIncompatible)
+{
+    for (const auto& reader : readers_) {
+        if (reader.topicName != writer.topicName || explained_.Contains({writer.guid, reader.index})) {
+            continue;
+        }
+        bool qosIncompatible = false;
+        const auto differences = MatchDifferences(writer.qos, reader.qos, qosIncompatible);
+        if (differences.empty()) {
+            continue;
+        }
+        explained_.Put({writer.guid, reader.index}, true);
+        if (!logger_.isEnabledFor(log4cplus::ERROR_LOG_LEVEL)) {
+            continue;
+        }
+        std::string text = "[" + reader.topicName + "][" + std::to_string(reader.index) + "] " +
+                           MismatchExplanation(writer, differences, SuggestedProfile(writer.qos));
+        if (deferIncompatible && qosIncompatible) {
+            auto& waiting = waiting_[reader.index];
+            if (waiting.size() < MAX_REMEMBERED) {
+                waiting.push_back({Clock::now() + holdBack_, std::move(text)});
+                waitingChanged_.notify_all();
+            }
+        } else {
+            Log(text);
+        }
+    }
+}
+
+void DiscoveryWatch::LogWaitingLocked(bool dueOnly)
+{
+    const auto now = Clock::now();
+    for (auto reader = waiting_.begin(); reader != waiting_.end();) {
+        auto& lines = reader->second;
+        const auto firstKept = std::stable_partition(lines.begin(), lines.end(),
+                                                     [&](const Waiting& line) { return !dueOnly || line.due <= now; });
+        std::for_each(lines.begin(), firstKept, [this](const Waiting& line) { Log(line.text); });
+        lines.erase(lines.begin(), firstKept);
+        reader = lines.empty() ? waiting_.erase(reader) : std::next(reader);
+    }
+}
+
+// An explanation whose incompatible-QoS line never comes (the status was
+// not reported, or reported for another writer first) is not lost: it is
+// logged once its hold-back has passed.
+void DiscoveryWatch::RunHoldBackTimer()
+{
+    std::unique_lock lock(mutex_);
+    while (active_) {
+        LogWaitingLocked(true);
+        auto next = Clock::time_point::max();
+        for (const auto& [reader, lines] : waiting_) {
+            for (const auto& line : lines) {
+                next = std::min(next, line.due);
+            }
+        }
+        if (next == Clock::time_point::max()) {
+            waitingChanged_.wait(lock);
+        } else {
+            waitingChanged_.wait_until(lock, next);
+        }
+    }
+}
+
+void DiscoveryWatch::Log(const std::string& text) const
+{
+    log4cplus::detail::macro_forced_log(logger_, log4cplus::ERROR_LOG_LEVEL, text, __FILE__, __LINE__,
+                                        LOG4CPLUS_MACRO_FUNCTION());
+}
+
+std::string DiscoveryWatch::SuggestedProfile(const EndpointQos& writer) const
+{
+    for (const auto& [name, readerQos] : suggested_) {
+        bool qosIncompatible = false;
+        if (MatchDifferences(writer, readerQos, qosIncompatible).empty()) {
+            return name;
+        }
+    }
+    return {};
+}
+
+} // namespace lumo::ddsDiagnosis
