@@ -17,6 +17,7 @@
 
 #include "DiscoveryListener.h"
 #include "DiscoveryWatch.h"
+#include "FastDdsLogRoute.h"
 #include "lumo/componentFramework/AgnosticTopic.h"
 #include "lumo/componentFramework/FastDdsCompat.h"
 #include "lumo/componentFramework/Interfaces.h"
@@ -94,6 +95,22 @@ void Dds::SetInterfaceWhiteList(const std::vector<std::string>& interfaces)
     whiteListSet_ = true;
 }
 
+void Dds::SetParticipantProperties(std::vector<std::pair<std::string, std::string>> properties)
+{
+    if (participant_ != nullptr) {
+        throw DdsError("the participant properties must be set before the participant is created");
+    }
+    properties_ = std::move(properties);
+}
+
+void Dds::SetAuthenticationHook(AuthenticationHook hook)
+{
+    if (participant_ != nullptr) {
+        throw DdsError("the authentication hook must be set before the participant is created");
+    }
+    authenticationHook_ = std::move(hook);
+}
+
 void Dds::CreateParticipant()
 {
     if (participant_ != nullptr) {
@@ -121,10 +138,20 @@ void Dds::CreateParticipant()
     if (const uint32_t cap = SharedMemorySegmentCap(); cap > 0) {
         compat::CapSharedMemorySegment(qos, cap);
     }
+    for (const auto& [name, value] : properties_) {
+        compat::SetProperty(qos, name, value);
+    }
     // The listener only hears discovery: with no status in its mask, every
     // reader status and data-available call stays with the reader's listener.
     watch_ = std::make_unique<DiscoveryWatch>(GetLogger("lumo"));
-    discoveryListener_ = std::make_unique<DiscoveryListener>(*watch_);
+    // Secured by these properties or by the profile's own.
+    const auto& set = qos.properties().properties();
+    const bool secured = std::any_of(set.begin(), set.end(),
+                                     [](const auto& property) { return property.name() == "dds.sec.auth.plugin"; });
+    if (secured && authenticationHook_) {
+        KeepSecurityComplaints();
+    }
+    discoveryListener_ = std::make_unique<DiscoveryListener>(*watch_, authenticationHook_, secured);
     participant_ = factory->create_participant(domainId_, qos, discoveryListener_.get(), StatusMask::none());
     if (participant_ == nullptr) {
         throw DdsError("cannot create the DDS participant on domain " + std::to_string(domainId_) + " (profile '" +

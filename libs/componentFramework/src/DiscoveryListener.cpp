@@ -1,5 +1,6 @@
 #include "DiscoveryListener.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include <fastdds/dds/subscriber/qos/DataReaderQos.hpp>
@@ -68,6 +69,41 @@ std::string HostAddress(const rtps::RemoteLocatorList& locators)
     return {};
 }
 
+// Where a participant is: an IPv4 address it announced, or this host when it
+// offers shared memory alone (as a participant on the same host may).
+std::string ParticipantHost(const rtps::RemoteLocatorList& metatraffic, const rtps::RemoteLocatorList& user)
+{
+    for (const auto* locators : {&metatraffic, &user}) {
+        if (auto address = HostAddress(*locators); !address.empty()) {
+            return address;
+        }
+    }
+    const auto& unicast = metatraffic.unicast;
+    const bool sharedMemory = std::any_of(unicast.begin(), unicast.end(),
+                                          [](const auto& locator) { return locator.kind == LOCATOR_KIND_SHM; });
+    return sharedMemory ? "this host (shared memory)" : "";
+}
+
+std::string VendorText(const rtps::VendorId_t& vendor)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%02x.%02x", vendor[0], vendor[1]);
+    return text;
+}
+
+#if LUMO_FASTDDS_MAJOR < 3
+// The authentication a participant asks of its peers ("DDS:Auth:PKI-DH:1.0"),
+// empty for one without DDS Security.
+std::string IdentityClass([[maybe_unused]] const rtps::ParticipantProxyData& data)
+{
+#if HAVE_SECURITY
+    return data.identity_token_.class_id();
+#else
+    return {};
+#endif
+}
+#endif
+
 std::vector<int16_t> Representations(const dds::DataRepresentationQosPolicy& policy)
 {
     std::vector<int16_t> ids;
@@ -88,6 +124,9 @@ void DiscoveryListener::on_participant_discovery(dds::DomainParticipant*, rtps::
     switch (reason) {
     case rtps::ParticipantDiscoveryStatus::DISCOVERED_PARTICIPANT:
     case rtps::ParticipantDiscoveryStatus::CHANGED_QOS_PARTICIPANT:
+        // 3.x keeps the identity token a participant announces to itself.
+        authentication_.Announced(prefix, ParticipantHost(info.metatraffic_locators, info.default_locators),
+                                  VendorText(info.vendor_id), info.participant_name.to_string(), {});
         watch_.ParticipantDiscovered(prefix, info.participant_name.to_string());
         break;
     default:
@@ -130,6 +169,9 @@ void DiscoveryListener::on_participant_discovery(dds::DomainParticipant*, rtps::
     switch (info.status) {
     case rtps::ParticipantDiscoveryInfo::DISCOVERED_PARTICIPANT:
     case rtps::ParticipantDiscoveryInfo::CHANGED_QOS_PARTICIPANT:
+        authentication_.Announced(prefix, ParticipantHost(info.info.metatraffic_locators, info.info.default_locators),
+                                  VendorText(info.info.m_VendorId), info.info.m_participantName.to_string(),
+                                  IdentityClass(info.info));
         watch_.ParticipantDiscovered(prefix, info.info.m_participantName.to_string());
         break;
     default:
@@ -165,6 +207,15 @@ void DiscoveryListener::on_publisher_discovery(dds::DomainParticipant*, rtps::Wr
     watch_.WriterDiscovered(std::move(writer));
 }
 
+#endif
+
+#if HAVE_SECURITY
+void DiscoveryListener::onParticipantAuthentication(dds::DomainParticipant*,
+                                                    rtps::ParticipantAuthenticationInfo&& info)
+{
+    authentication_.Authenticated(PrefixText(info.guid.guidPrefix),
+                                  info.status == rtps::ParticipantAuthenticationInfo::AUTHORIZED_PARTICIPANT);
+}
 #endif
 
 EndpointQos ReaderEndpointQos(const dds::DataReaderQos& reader, const dds::SubscriberQos& subscriber,

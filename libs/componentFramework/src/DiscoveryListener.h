@@ -10,6 +10,7 @@
 
 #include <fastdds/dds/domain/DomainParticipantListener.hpp>
 
+#include "AuthenticationWatch.h"
 #include "lumo/componentFramework/FastDdsCompat.h"
 #include "lumo/componentFramework/WriterMatch.h"
 
@@ -25,8 +26,10 @@ class DiscoveryWatch;
 class DiscoveryListener : public eprosima::fastdds::dds::DomainParticipantListener
 {
 public:
-    explicit DiscoveryListener(DiscoveryWatch& watch)
+    // `secured`: the participant authenticates its peers.
+    DiscoveryListener(DiscoveryWatch& watch, AuthenticationHook authenticationHook, bool secured)
         : watch_(watch)
+        , authentication_(std::move(authenticationHook), secured)
     {
     }
 
@@ -45,9 +48,14 @@ public:
     void on_publisher_discovery(eprosima::fastdds::dds::DomainParticipant* participant,
                                 eprosima::fastrtps::rtps::WriterDiscoveryInfo&& info) override;
 #endif
+#if HAVE_SECURITY
+    void onParticipantAuthentication(eprosima::fastdds::dds::DomainParticipant* participant,
+                                     compat::rtps::ParticipantAuthenticationInfo&& info) override;
+#endif
 
 private:
     DiscoveryWatch& watch_;
+    AuthenticationWatch authentication_;
 };
 
 // What a local reader requests, for comparison with discovered writers.

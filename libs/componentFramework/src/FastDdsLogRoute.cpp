@@ -1,8 +1,11 @@
 #include "FastDdsLogRoute.h"
 
+#include <algorithm>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include <unistd.h>
 
@@ -28,7 +31,37 @@ struct RouteState
 {
     std::mutex mutex;
     bool open = false;
+    // Warnings let through only for the security complaints.
+    bool hideWarnings = false;
+    bool keepComplaints = false;
+    std::deque<std::string> complaints;
 };
+
+constexpr size_t KEPT_COMPLAINTS = 3;
+
+bool IsSecurityComplaint(const Log::Entry& entry)
+{
+    if (entry.kind == Log::Kind::Info || entry.context.category == nullptr) {
+        return false;
+    }
+    const std::string_view category(entry.context.category);
+    return category == "SECURITY" || category == "SECURITY_AUTHENTICATION";
+}
+
+// Fast DDS's texts sometimes carry doubled or trailing blanks.
+std::string Tidied(const std::string& text)
+{
+    std::string tidy;
+    for (const char c : text) {
+        if (c != ' ' || (!tidy.empty() && tidy.back() != ' ')) {
+            tidy += c;
+        }
+    }
+    while (!tidy.empty() && tidy.back() == ' ') {
+        tidy.pop_back();
+    }
+    return tidy;
+}
 
 RouteState& State()
 {
@@ -87,7 +120,20 @@ public:
         }
 
         std::lock_guard lock(State().mutex);
-        if (State().open) {
+        auto& state = State();
+        if (state.keepComplaints && IsSecurityComplaint(entry)) {
+            auto complaint = Tidied(entry.message);
+            auto& kept = state.complaints;
+            kept.erase(std::remove(kept.begin(), kept.end(), complaint), kept.end());
+            kept.push_back(std::move(complaint));
+            if (kept.size() > KEPT_COMPLAINTS) {
+                kept.pop_front();
+            }
+        }
+        if (entry.kind == Log::Kind::Warning && state.hideWarnings) {
+            return;
+        }
+        if (state.open) {
             if (logger_.isEnabledFor(level)) {
                 logger_.forcedLog(level, text, entry.context.filename, entry.context.line, entry.context.function);
             }
@@ -106,6 +152,31 @@ private:
 };
 
 } // namespace
+
+void KeepSecurityComplaints()
+{
+    std::lock_guard lock(State().mutex);
+    auto& state = State();
+    if (state.keepComplaints) {
+        return;
+    }
+    state.keepComplaints = true;
+    if (Log::GetVerbosity() == Log::Kind::Error) {
+        state.hideWarnings = true;
+        Log::SetVerbosity(Log::Kind::Warning);
+    }
+}
+
+std::string TakeSecurityComplaints()
+{
+    std::lock_guard lock(State().mutex);
+    std::string text;
+    for (const auto& complaint : State().complaints) {
+        text += (text.empty() ? "" : "; ") + complaint;
+    }
+    State().complaints.clear();
+    return text;
+}
 
 void RouteFastDdsLog()
 {

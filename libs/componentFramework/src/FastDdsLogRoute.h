@@ -1,11 +1,24 @@
 // Fast DDS's own log, written through log4cplus (see Logging.h).
 #pragma once
 
+#include <string>
+
 namespace lumo::componentFramework {
 
 // Replaces Fast DDS's log consumers (its standard-output one) by one that
 // hands every entry to the FAST_DDS_LOGGER logger. Call after log4cplus is
 // configured; calling again replaces the previous route.
 void RouteFastDdsLog();
+
+// Keeps what Fast DDS's security plugins say about remote participants (its
+// SECURITY and SECURITY_AUTHENTICATION warnings and errors) for
+// TakeSecurityComplaints. Fast DDS rates the cause of a failed handshake a
+// warning, so its log is opened to warnings; those it would not have
+// produced before reach the route but not the log.
+void KeepSecurityComplaints();
+
+// What the security plugins said since the last call, oldest first, each
+// once, joined by "; " (at most the last few); empty when they said nothing.
+std::string TakeSecurityComplaints();
 
 } // namespace lumo::componentFramework

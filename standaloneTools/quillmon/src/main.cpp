@@ -24,6 +24,7 @@
 #include <boost/program_options.hpp>
 
 #include "lumo/componentFramework/DdsSub.h"
+#include "lumo/ddsSecurity/SecurityOption.h"
 #include "lumo/toolsCommon/CommonOptions.h"
 #include "lumo/toolsCommon/ExitStatus.h"
 #include "lumo/toolsCommon/ToolMain.h"
@@ -55,6 +56,7 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, TeardownDeadlin
     std::string expectedPattern;
     po::options_description options = MakeQuillmonOptions(checkRamp, expectedPattern);
     quillReport::AddReportOptions(options);
+    lumo::ddsSecurity::AddSecurityOption(options);
     po::variables_map vm;
     if (!tools::ParseCommandLine(argc, argv, options, vm)) {
         return tools::STATUS_OK;
@@ -97,6 +99,8 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, TeardownDeadlin
     if (vm.count("allow-interfaces") != 0) {
         dds.SetInterfaceWhiteList(vm["allow-interfaces"].as<std::vector<std::string>>());
     }
+    lumo::ddsSecurity::ApplySecurityOption(vm, dds, vm["domain-id"].as<Unsigned32>().value, topics,
+                                           lumo::ddsSecurity::Access::Subscribe, logger);
     dds.CreateParticipant();
     dds.CreateSubscriber();
 

@@ -26,6 +26,7 @@
 #include <boost/program_options.hpp>
 
 #include "lumo/componentFramework/DdsPub.h"
+#include "lumo/ddsSecurity/SecurityOption.h"
 #include "lumo/toolsCommon/CommonOptions.h"
 #include "lumo/toolsCommon/ExitStatus.h"
 #include "lumo/toolsCommon/Log.h"
@@ -73,6 +74,8 @@ int RunPublisherTool(int argc, char** argv, log4cplus::Logger& logger)
     if (!settings.allowInterfaces.empty()) {
         dds.SetInterfaceWhiteList(settings.allowInterfaces);
     }
+    lumo::ddsSecurity::ApplySecurityOption(vm, dds, settings.domainId, settings.topics,
+                                           lumo::ddsSecurity::Access::Publish, logger);
     dds.CreateParticipant();
     dds.CreatePublisher();
     dds.CreateManyDataWriters(settings.topics);

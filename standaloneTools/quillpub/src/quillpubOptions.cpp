@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "lumo/Format.h"
+#include "lumo/ddsSecurity/SecurityOption.h"
 #include "lumo/toolsCommon/CommonOptions.h"
 
 namespace po = boost::program_options;
@@ -122,6 +123,7 @@ po::options_description MakeQuillpubOptions()
             "Seconds to keep the writers after the summary, so readers see no unmatch yet; "
             "Ctrl-C ends it early");
     // clang-format on
+    lumo::ddsSecurity::AddSecurityOption(options);
     return options;
 }
 

@@ -104,6 +104,9 @@ rtps::Locator_t UdpV4Locator(const std::string& address);
 void RestrictUdpToAddresses(eprosima::fastdds::dds::DomainParticipantQos& qos,
                             const std::vector<std::string>& addresses);
 
+// Sets a participant property, replacing one of the same name (a profile's).
+void SetProperty(eprosima::fastdds::dds::DomainParticipantQos& qos, const std::string& name, const std::string& value);
+
 // Shrinks every shared-memory transport of the participant whose segment is
 // larger than maxBytes to that size (copies, as above). The segment holds what
 // the participant sends and is mapped whole when the participant starts.
@@ -115,6 +118,24 @@ void CapSharedMemorySegment(eprosima::fastdds::dds::DomainParticipantQos& qos, u
 // "static peers 10.0.0.7". Takes ROS_DISCOVERY_SERVER into account as Fast DDS
 // does: a SIMPLE participant becomes a client of the servers it names.
 std::string DiscoveryDescription(const eprosima::fastdds::dds::DomainParticipantQos& qos, uint32_t domainId);
+
+// Whether the access control plugin finds a permissions grant only by a
+// subject name whose attributes come in the certificate's order (as
+// RFC 2253 prints it, most specific last: "O=Lumo,CN=monitor"); 3.x compares
+// them as a set.
+#if LUMO_FASTDDS_MAJOR >= 3
+inline constexpr bool SUBJECT_ATTRIBUTE_ORDER_MATTERS = false;
+#else
+inline constexpr bool SUBJECT_ATTRIBUTE_ORDER_MATTERS = true;
+#endif
+
+// Whether discovery tells the listener the authentication a remote
+// participant asks for (its identity token): 2.x does, 3.x keeps it.
+#if LUMO_FASTDDS_MAJOR >= 3
+inline constexpr bool ANNOUNCED_IDENTITY_VISIBLE = false;
+#else
+inline constexpr bool ANNOUNCED_IDENTITY_VISIBLE = true;
+#endif
 
 // The data representations a reader accepts: part of its type-consistency
 // QoS in 2.x, a QoS of its own in 3.x. Only 3.x tells discovery about them;
