@@ -82,6 +82,7 @@ TestEnclaves::TestEnclaves()
     MakeIdentity("outsider", "other_ca", "365");
     // -1: it expires a day before it starts, as good as expired at issue.
     MakeIdentity("expired", "ca", "-1");
+    MakeIdentity("stranger", "ca", "365");
 }
 
 TestEnclaves::~TestEnclaves()
@@ -97,7 +98,7 @@ std::string TestEnclaves::Dir(const std::string& identity) const
 
 std::string TestEnclaves::CopyOf(const std::string& identity, const std::string& copy) const
 {
-    fs::copy(Dir(identity), Dir(copy), fs::copy_options::overwrite_existing);
+    fs::copy(Dir(identity), Dir(copy), fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     return Dir(copy);
 }
 

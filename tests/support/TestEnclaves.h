@@ -14,7 +14,8 @@ public:
     // monitor: subscribes to every topic but those starting "Secret";
     // publisher: publishes and subscribes to every topic; outsider: the
     // publisher's rights, with an identity from another CA; expired: the
-    // monitor's rights, with a certificate that expired at its issue.
+    // monitor's rights, with a certificate that expired at its issue;
+    // stranger: no grant at all.
     TestEnclaves();
     ~TestEnclaves();
 
