@@ -83,17 +83,18 @@ TEST_F(SecuredDomain, SecuredPublisherIsReadAndEveryParticipantKeptAwayIsExplain
     // The secured monitor and the publisher, once each.
     const auto outsiderErrors = MessagesAt(*outsider, "ERROR");
     EXPECT_EQ(CountMatching(outsiderErrors,
-                            Refusal(FAST_DDS, "is refused by DDS Security: authentication failed: Invalidation error of "
-                                              "certificate (unable to get local issuer certificate); Error verifying "
-                                              "certificate")),
+                            Refusal(FAST_DDS,
+                                    "is refused by DDS Security: authentication failed: Invalidation error of "
+                                    "certificate (unable to get local issuer certificate); Error verifying "
+                                    "certificate")),
               2u)
         << outsider->Output();
     if constexpr (lumo::componentFramework::compat::ANNOUNCED_IDENTITY_VISIBLE) {
         const std::regex joinedOpen = Refusal(FAST_DDS, "is refused by DDS Security: authentication failed: "
                                                         "it joined without DDS Security");
         EXPECT_EQ(CountMatching(outsiderErrors, joinedOpen), 1u) << outsider->Output();
-        EXPECT_THAT(MessagesAt(*secured, "ERROR"), ElementsAre(::testing::MatchesRegex(
-                                                       ".*authentication failed: it joined without DDS Security")))
+        EXPECT_THAT(MessagesAt(*secured, "ERROR"),
+                    ElementsAre(::testing::MatchesRegex(".*authentication failed: it joined without DDS Security")))
             << secured->Output();
         // The secured monitor, the outsider and the publisher, once each.
         const auto openErrors = MessagesAt(*open, "ERROR");
@@ -119,8 +120,8 @@ TEST_F(SecuredDomain, EachEnclaveFaultIsOneErrorLineAndExitOneBeforeJoining)
         text.replace(text.find("<default>DENY"), 13, "<default>ALLOW");
         std::ofstream(dir + "/permissions.p7s") << text;
     });
-    const std::string keyless =
-        spoiled("monitor", "keyless", [](const std::string& dir) { std::filesystem::remove(dir + "/key.pem"); });
+    const std::string keyless = spoiled("monitor", "keyless",
+                                        [](const std::string& dir) { std::filesystem::remove(dir + "/key.pem"); });
     const std::string foreignCa = spoiled("outsider", "foreign_ca", [](const std::string& dir) {
         std::filesystem::copy_file(dir + "/permissions_ca.cert.pem", dir + "/identity_ca.cert.pem",
                                    std::filesystem::copy_options::overwrite_existing);
@@ -143,8 +144,9 @@ TEST_F(SecuredDomain, EachEnclaveFaultIsOneErrorLineAndExitOneBeforeJoining)
          RegexEscaped("ERROR: " + expired + "/cert.pem: certificate has expired: valid from ") +
              R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC to \d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC)"},
         {false, tampered, topic_,
-         RegexEscaped("ERROR: " + tampered + "/permissions.p7s: S/MIME signature does not verify against the "
-                                             "permissions CA " +
+         RegexEscaped("ERROR: " + tampered +
+                      "/permissions.p7s: S/MIME signature does not verify against the "
+                      "permissions CA " +
                       tampered + "/permissions_ca.cert.pem (digest failure)")},
         {false, keyless, topic_,
          RegexEscaped("ERROR: " + keyless + "/key.pem: cannot be read: No such file or directory")},
@@ -155,11 +157,13 @@ TEST_F(SecuredDomain, EachEnclaveFaultIsOneErrorLineAndExitOneBeforeJoining)
          RegexEscaped("ERROR: " + stranger + "/permissions.p7s: no grant for \"CN=stranger\", the subject of " +
                       stranger + "/cert.pem")},
         {false, monitor, secret,
-         RegexEscaped("ERROR: " + monitor + "/permissions.p7s: grant \"monitor\" does not allow subscribing to topic \"" +
-                      secret + "\" on domain " + domain + ": a deny rule refuses it")},
+         RegexEscaped("ERROR: " + monitor +
+                      "/permissions.p7s: grant \"monitor\" does not allow subscribing to topic \"" + secret +
+                      "\" on domain " + domain + ": a deny rule refuses it")},
         {true, monitor, topic_,
-         RegexEscaped("ERROR: " + monitor + "/permissions.p7s: grant \"monitor\" does not allow publishing to topic \"" +
-                      topic_ + "\" on domain " + domain + ": no rule names it")},
+         RegexEscaped("ERROR: " + monitor +
+                      "/permissions.p7s: grant \"monitor\" does not allow publishing to topic \"" + topic_ +
+                      "\" on domain " + domain + ": no rule names it")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.error);

@@ -46,8 +46,10 @@ std::string Grant(const std::string& name, const std::string& rules)
 }
 
 const std::string DOMAINS = "<domains><id_range><min>0</min><max>230</max></id_range></domains>";
-const std::string READ_ALL = "<allow_rule>" + DOMAINS + "<subscribe><topics><topic>*</topic></topics></subscribe></allow_rule>";
-const std::string WRITE_ALL = "<allow_rule>" + DOMAINS + "<publish><topics><topic>*</topic></topics></publish></allow_rule>";
+const std::string READ_ALL = "<allow_rule>" + DOMAINS +
+                             "<subscribe><topics><topic>*</topic></topics></subscribe></allow_rule>";
+const std::string WRITE_ALL = "<allow_rule>" + DOMAINS +
+                              "<publish><topics><topic>*</topic></topics></publish></allow_rule>";
 const std::string NO_SECRETS = "<deny_rule>" + DOMAINS +
                                "<subscribe><topics><topic>Secret*</topic></topics></subscribe></deny_rule>";
 
@@ -65,14 +67,14 @@ TestEnclaves::TestEnclaves()
     fs::create_directories(root_);
     const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
     for (const std::string ca : {"ca", "other_ca"}) {
-        Run("openssl req -x509" + ec + " -keyout " + ca + ".key.pem -out " + ca + ".cert.pem -days 3650 -subj '/CN=" +
-            ca + "/O=Lumo Test'");
+        Run("openssl req -x509" + ec + " -keyout " + ca + ".key.pem -out " + ca +
+            ".cert.pem -days 3650 -subj '/CN=" + ca + "/O=Lumo Test'");
     }
     Write(fs::path(root_) / "governance.xml", GOVERNANCE);
     Write(fs::path(root_) / "permissions.xml",
-          "<?xml version=\"1.0\" encoding=\"UTF-8\"?><dds><permissions>" +
-              Grant("monitor", NO_SECRETS + READ_ALL) + Grant("publisher", WRITE_ALL + READ_ALL) +
-              Grant("outsider", WRITE_ALL + READ_ALL) + Grant("expired", READ_ALL) + "</permissions></dds>\n");
+          "<?xml version=\"1.0\" encoding=\"UTF-8\"?><dds><permissions>" + Grant("monitor", NO_SECRETS + READ_ALL) +
+              Grant("publisher", WRITE_ALL + READ_ALL) + Grant("outsider", WRITE_ALL + READ_ALL) +
+              Grant("expired", READ_ALL) + "</permissions></dds>\n");
     for (const std::string document : {"governance", "permissions"}) {
         Run("openssl smime -sign -text -in " + document + ".xml -out " + document +
             ".p7s -signer ca.cert.pem -inkey ca.key.pem");

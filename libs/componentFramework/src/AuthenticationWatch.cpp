@@ -17,8 +17,10 @@ void AuthenticationWatch::Announced(const std::string& prefix, const std::string
         announced_[prefix] = Announcement{host, vendorId, name, identityClass};
     }
     if (!secured_ && !identityClass.empty()) {
-        ParticipantAuthentication record{
-            prefix, ParticipantAuthentication::Outcome::Unsecured, host, vendorId, name, identityClass, {}};
+        ParticipantAuthentication record{prefix, ParticipantAuthentication::Outcome::Unsecured,
+                                         host,   vendorId,
+                                         name,   identityClass,
+                                         {}};
         hook_(record);
     }
 }
@@ -30,8 +32,8 @@ void AuthenticationWatch::Authenticated(const std::string& prefix, bool authoriz
     }
     ParticipantAuthentication record;
     record.guidPrefix = prefix;
-    record.outcome =
-        authorized ? ParticipantAuthentication::Outcome::Authorized : ParticipantAuthentication::Outcome::Refused;
+    record.outcome = authorized ? ParticipantAuthentication::Outcome::Authorized
+                                : ParticipantAuthentication::Outcome::Refused;
     {
         std::lock_guard lock(mutex_);
         if (const auto found = announced_.find(prefix); found != announced_.end()) {

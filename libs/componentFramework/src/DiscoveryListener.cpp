@@ -210,8 +210,7 @@ void DiscoveryListener::on_publisher_discovery(dds::DomainParticipant*, rtps::Wr
 #endif
 
 #if HAVE_SECURITY
-void DiscoveryListener::onParticipantAuthentication(dds::DomainParticipant*,
-                                                    rtps::ParticipantAuthenticationInfo&& info)
+void DiscoveryListener::onParticipantAuthentication(dds::DomainParticipant*, rtps::ParticipantAuthenticationInfo&& info)
 {
     authentication_.Authenticated(PrefixText(info.guid.guidPrefix),
                                   info.status == rtps::ParticipantAuthenticationInfo::AUTHORIZED_PARTICIPANT);

@@ -27,9 +27,12 @@ const char* ActionText(Access access)
 Enclave EnclaveIn(const std::string& directory)
 {
     const auto dir = std::filesystem::absolute(directory);
-    return Enclave{(dir / "identity_ca.cert.pem").string(),     (dir / "cert.pem").string(),
-                   (dir / "key.pem").string(),                  (dir / "permissions_ca.cert.pem").string(),
-                   (dir / "governance.p7s").string(),           (dir / "permissions.p7s").string()};
+    return Enclave{(dir / "identity_ca.cert.pem").string(),
+                   (dir / "cert.pem").string(),
+                   (dir / "key.pem").string(),
+                   (dir / "permissions_ca.cert.pem").string(),
+                   (dir / "governance.p7s").string(),
+                   (dir / "permissions.p7s").string()};
 }
 
 std::vector<std::pair<std::string, std::string>> PluginProperties(const Enclave& enclave)
@@ -63,10 +66,11 @@ void CheckEnclave(const Enclave& enclave, uint32_t domainId, const std::vector<s
     CheckPrivateKey(enclave.privateKey, certificate.get(), enclave.certificate);
 
     const auto permissionsCa = LoadCertificate(enclave.permissionsCa);
-    const auto governance =
-        ParseGovernance(VerifiedContent(enclave.governance, permissionsCa.get(), enclave.permissionsCa),
-                        enclave.governance);
-    const auto grants = ParsePermissions(VerifiedContent(enclave.permissions, permissionsCa.get(), enclave.permissionsCa),
+    const auto governance = ParseGovernance(VerifiedContent(enclave.governance, permissionsCa.get(),
+                                                            enclave.permissionsCa),
+                                            enclave.governance);
+    const auto grants = ParsePermissions(VerifiedContent(enclave.permissions, permissionsCa.get(),
+                                                         enclave.permissionsCa),
                                          enclave.permissions);
 
     const std::string subject = SubjectName(certificate.get());
