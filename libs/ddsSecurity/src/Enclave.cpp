@@ -6,6 +6,7 @@
 #include "AccessDocuments.h"
 #include "Certificates.h"
 #include "SignedDocument.h"
+#include "lumo/Format.h"
 #include "lumo/componentFramework/FastDdsCompat.h"
 
 namespace lumo::ddsSecurity {
@@ -95,9 +96,9 @@ void CheckEnclave(const Enclave& enclave, uint32_t domainId, const std::vector<s
             continue;
         }
         if (const auto refusal = grant->Refusal(domainId, topic, access); !refusal.empty()) {
-            throw EnclaveError(enclave.permissions + ": grant \"" + grant->name + "\" does not allow " +
-                               ActionText(access) + " topic \"" + topic + "\" on domain " + std::to_string(domainId) +
-                               ": " + refusal);
+            throw EnclaveError(lumo::format("{}: grant \"{}\" does not allow {} topic \"{}\" on domain {}: {}",
+                                            enclave.permissions, grant->name, ActionText(access), topic, domainId,
+                                            refusal));
         }
     }
 }
