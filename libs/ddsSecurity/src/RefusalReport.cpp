@@ -30,8 +30,9 @@ std::string VendorName(const std::string& vendorId)
 
 std::string Participant(const ParticipantAuthentication& record)
 {
-    // Without an announcement, the vendor id leads the GUID prefix.
-    const std::string vendor = record.vendorId.empty() ? record.guidPrefix.substr(0, 5) : record.vendorId;
+    // Unknown without an announcement: a secured participant's GUID prefix
+    // is a hash of its identity, not led by its vendor id.
+    const std::string vendor = record.vendorId.empty() ? std::string("unknown") : record.vendorId;
     std::string text = "participant ";
     if (!record.name.empty()) {
         text += "\"" + record.name + "\" ";
@@ -47,7 +48,7 @@ std::string Reason(const ParticipantAuthentication& record)
         return record.reason;
     }
     // Heard, and it asked for no authentication.
-    if (componentFramework::compat::ANNOUNCED_IDENTITY_VISIBLE && !record.vendorId.empty() &&
+    if (componentFramework::compat::ANNOUNCEMENT_BEFORE_AUTHENTICATION && !record.vendorId.empty() &&
         record.identityClass.empty()) {
         return "it joined without DDS Security";
     }

@@ -129,12 +129,14 @@ inline constexpr bool SUBJECT_ATTRIBUTE_ORDER_MATTERS = false;
 inline constexpr bool SUBJECT_ATTRIBUTE_ORDER_MATTERS = true;
 #endif
 
-// Whether discovery tells the listener the authentication a remote
-// participant asks for (its identity token): 2.x does, 3.x keeps it.
+// Whether the participant listener hears of a secured remote participant
+// before its handshake, with its announcement whole (addresses, vendor, the
+// authentication it asks for): 2.x does; 3.x tells it only of authorized
+// participants, and never of their identity token.
 #if LUMO_FASTDDS_MAJOR >= 3
-inline constexpr bool ANNOUNCED_IDENTITY_VISIBLE = false;
+inline constexpr bool ANNOUNCEMENT_BEFORE_AUTHENTICATION = false;
 #else
-inline constexpr bool ANNOUNCED_IDENTITY_VISIBLE = true;
+inline constexpr bool ANNOUNCEMENT_BEFORE_AUTHENTICATION = true;
 #endif
 
 // The data representations a reader accepts: part of its type-consistency
