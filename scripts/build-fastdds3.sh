@@ -1,28 +1,31 @@
 #!/usr/bin/env bash
 # Builds and installs Fast CDR 2 and Fast DDS 3 into a prefix, once.
 #
-#   scripts/build-fastdds3.sh [--prefix DIR] [--fastcdr SRC] [--fastdds SRC] [-j N]
+#   scripts/build-fastdds3.sh [--prefix DIR] [--fastcdr SRC] [--fastdds SRC] [-j N] [--check]
 #
 # SRC is a source directory or a release tarball; the defaults are the
-# tarballs in ../shared/deps beside the repository. Debian 12 ships Fast DDS
-# 2.9 only, so the 3.x line is built from source. A component whose version is
-# already installed in the prefix (recorded by this script after a complete
-# install, with the revision of the build recipe below) is left alone, so a
-# second run costs a few milliseconds.
+# tarballs in $LUMO_FASTDDS3_DEPS (../shared/deps beside the repository).
+# Debian 12 ships Fast DDS 2.9 only, so the 3.x line is built from source. A
+# component whose version is already installed in the prefix (recorded by this
+# script after a complete install, with the revision of the build recipe
+# below) is left alone, so a second run costs a few milliseconds.
+# --check builds nothing: it only says whether a build could proceed (exit 0)
+# or what is missing (one line, exit 1), and creates no prefix.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-DEPS="$ROOT/../shared/deps"
+DEPS="${LUMO_FASTDDS3_DEPS:-$(dirname "$ROOT")/shared/deps}"
 PREFIX="${LUMO_FASTDDS3_PREFIX:-/opt/lumo-fastdds3}"
 FASTCDR_SRC="$DEPS/Fast-CDR-2.3.5.tar.gz"
 FASTDDS_SRC="$DEPS/Fast-DDS-3.6.2.tar.gz"
 JOBS="$(nproc)"
+CHECK=0
 # Raised whenever the flags below change, so that an install made with the
 # old ones is rebuilt.
 RECIPE=3
 
 usage() {
-    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
 }
 
 while [ $# -gt 0 ]; do
@@ -31,10 +34,50 @@ while [ $# -gt 0 ]; do
         --fastcdr) FASTCDR_SRC="$2"; shift 2 ;;
         --fastdds) FASTDDS_SRC="$2"; shift 2 ;;
         -j) JOBS="$2"; shift 2 ;;
+        --check) CHECK=1; shift ;;
         -h|--help) usage; exit 0 ;;
         *) echo "build-fastdds3: unknown argument $1" >&2; usage >&2; exit 2 ;;
     esac
 done
+
+STAMPS="$PREFIX/share/lumo-deps"
+
+# Whether the prefix holds `name` already: installed here with this recipe,
+# or (no stamp at all) an install of its own, found by its CMake package.
+usable_install() {
+    local name="$1"
+    if [ -f "$STAMPS/$name" ]; then
+        grep -q " recipe $RECIPE\$" "$STAMPS/$name"
+    else
+        [ -d "$PREFIX" ] && [ -n "$(find "$PREFIX" -maxdepth 5 -name "$name-config.cmake" -print -quit 2>/dev/null)" ]
+    fi
+}
+
+# Refuses, in one line and with exit 1, a source that cannot be had: missing
+# (unless the prefix already holds the component), or a tarball that does
+# not read to its end (a download cut short).
+check_source() {
+    local name="$1" src="$2"
+    if [ -d "$src" ]; then
+        [ -f "$src/CMakeLists.txt" ] && return 0
+        echo "build-fastdds3: $src is no $name source directory (it has no CMakeLists.txt)" >&2
+        exit 1
+    elif [ -f "$src" ]; then
+        tar tf "$src" >/dev/null 2>&1 && return 0
+        echo "build-fastdds3: $src is truncated or damaged (tar cannot read it to the end); fetch it again" >&2
+        exit 1
+    elif usable_install "$name"; then
+        return 0
+    fi
+    echo "build-fastdds3: no $name source: $src does not exist; give --fastdds and --fastcdr a release tarball" \
+        "or a source directory (git clone --recurse-submodules -b v3.6.2 https://github.com/eProsima/Fast-DDS," \
+        "-b v2.3.5 https://github.com/eProsima/Fast-CDR), or set LUMO_FASTDDS3_PREFIX to an existing Fast DDS 3 install" >&2
+    exit 1
+}
+
+check_source fastcdr "$FASTCDR_SRC"
+check_source fastdds "$FASTDDS_SRC"
+[ "$CHECK" -eq 1 ] && exit 0
 
 mkdir -p "$PREFIX"
 PREFIX="$(cd "$PREFIX" && pwd)"
@@ -43,6 +86,9 @@ PREFIX="$(cd "$PREFIX" && pwd)"
 exec 9>"$PREFIX/.build-fastdds3.lock"
 flock 9
 STAMPS="$PREFIX/share/lumo-deps"
+# Checked once more under the lock: the prefix may have changed meanwhile.
+check_source fastcdr "$FASTCDR_SRC"
+check_source fastdds "$FASTDDS_SRC"
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/lumo-fastdds3.XXXXXX")"
 trap 'rm -rf "$WORK"' EXIT
 
@@ -65,19 +111,24 @@ source_dir() {
     fi
 }
 
-# The version a source tree declares in its top-level project() call.
+# The version a source tree declares in its top-level project() call. The
+# first match ends sed: no pipe that a closed reader could break under
+# pipefail.
+VERSION_SED='s/^project([a-z]* VERSION "\{0,1\}\([0-9.]*\)"\{0,1\}.*/\1/;T;p;q'
 project_version() {
-    sed -n 's/^project([a-z]* VERSION "\{0,1\}\([0-9.]*\)"\{0,1\}.*/\1/p' "$1/CMakeLists.txt" | head -n 1
+    sed -n "$VERSION_SED" "$1/CMakeLists.txt"
 }
 
-# The version a source tarball or directory holds without unpacking all of it.
+# The version a source tarball or directory holds without unpacking all of it
+# (empty when the tarball has no top-level CMakeLists.txt: read after
+# unpacking then).
 declared_version() {
-    local src="$1"
+    local src="$1" text
     if [ -d "$src" ]; then
         project_version "$src"
     else
-        tar xOf "$src" --wildcards --no-anchored '*/CMakeLists.txt' --exclude='*/*/*' 2>/dev/null \
-            | sed -n 's/^project([a-z]* VERSION "\{0,1\}\([0-9.]*\)"\{0,1\}.*/\1/p' | head -n 1
+        text="$(tar xOf "$src" --wildcards --no-anchored '*/CMakeLists.txt' --exclude='*/*/*' 2>/dev/null || true)"
+        sed -n "$VERSION_SED" <<<"$text"
     fi
 }
 
@@ -90,8 +141,9 @@ build_one() {
     local name="$1" src="$2"
     shift 2
     local version
-    if [ ! -e "$src" ] && [ -f "$STAMPS/$name" ] && grep -q " recipe $RECIPE\$" "$STAMPS/$name"; then
-        echo "build-fastdds3: no source at $src; keeping $name $(cut -d' ' -f1 "$STAMPS/$name") in $PREFIX"
+    if [ ! -e "$src" ]; then
+        # check_source found it installed.
+        echo "build-fastdds3: no source at $src; keeping the $name in $PREFIX"
         return 0
     fi
     version="$(declared_version "$src")"

@@ -21,10 +21,17 @@ PACKAGES=(
     # the style and lint checks of scripts/test.sh
     clang-format-14 clang-tidy-14
     iproute2 procps nftables tcpdump
-    # the report's schema check in the tests; jq for the README's CI recipe
-    nlohmann-json3-dev jq
+    # the report's records; jq for the README's CI recipe; the report's JSON
+    # Schema, checked on every record a test reads
+    nlohmann-json3-dev jq python3 python3-jsonschema
+    # the report page: Chart.js inlined at build time (lumoQuillreport,
+    # --report-html); Chromium, headless, opens the page in its tests
+    libjs-chart.js chromium
     # fast-discovery-server, the discovery server of the cross-host tests
     fastdds-tools
+    # the Debian package and its check (tests/package): CPack's dependency
+    # computation needs file; man renders the manual pages
+    file lintian man-db
 )
 
 missing=()

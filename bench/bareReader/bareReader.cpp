@@ -78,6 +78,7 @@ po::options_description MakeOptions()
     tools::AddTopicOption(options, "Topic names, one reader each");
     tools::AddDdsOptions(options);
     tools::AddAllowInterfacesOption(options);
+    tools::AddVersionOption(options);
     return options;
 }
 
@@ -85,7 +86,7 @@ int RunBareReader(int argc, char** argv, const sigset_t& stopSignals)
 {
     const po::options_description options = MakeOptions();
     po::variables_map vm;
-    if (!tools::ParseCommandLine(argc, argv, options, vm)) {
+    if (!tools::ParseCommandLine(argc, argv, options, vm, TOOL_NAME)) {
         return tools::STATUS_OK;
     }
     if (vm.count("topic") == 0) {

@@ -48,7 +48,7 @@ TEST(QuillmonUsage, HelpPrintsTheOptionTableOnlyAndExitsZero)
         const auto lines = monitor.Lines();
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.front(), "lumoQuillmon Usage:");
-        // The twelve options, in order, then the report's four, then security.
+        // The twelve options, in order, then the report's four and --version, then --security.
         const std::vector<std::string> expected{"-h [ --help ]", "-s [ --sleep-period-in-msec ] arg (=0)",
                                                 "-c [ --check-ramp ]", "--expected-payload-pattern arg",
                                                 "-d [ --debug ]", "-t [ --topic ] arg (=TestTopic)",
@@ -58,7 +58,7 @@ TEST(QuillmonUsage, HelpPrintsTheOptionTableOnlyAndExitsZero)
                                                 "-i [ --expected-sample-id-increment ] arg (=1)",
                                                 // The report's options, after the twelve.
                                                 "--report arg", "--report-period arg (=1)", "--duration arg",
-                                                "--fail-on arg", "--security arg"};
+                                                "--fail-on arg", "--report-html arg", "--version", "--security arg"};
         std::vector<std::string> found;
         for (const auto& line : lines) {
             if (line.rfind("  -", 0) == 0) {
@@ -74,6 +74,19 @@ TEST(QuillmonUsage, HelpPrintsTheOptionTableOnlyAndExitsZero)
         EXPECT_EQ(lines.back(), "");
         EXPECT_THAT(monitor.Output(), Not(HasSubstr("INFO")));
         EXPECT_THAT(monitor.Output(), Not(HasSubstr(READY_LINE)));
+    }
+}
+
+TEST(QuillmonUsage, BothToolsPrintTheirVersionAndTheFastDdsOneAndExitZero)
+{
+    for (const auto& [path, tool] :
+         {std::pair{LUMO_QUILLMON_PATH, "lumoQuillmon"}, {LUMO_QUILLPUB_PATH, "lumoQuillpub"}}) {
+        ProcessRunner run(path, Confined({"--version", "-t", "X", "-d"}));
+        ASSERT_EQ(run.Wait(EXIT_TIMEOUT), 0) << tool;
+        const auto lines = run.Lines();
+        ASSERT_EQ(lines.size(), 2u) << run.Output();
+        EXPECT_THAT(lines[0], ::testing::MatchesRegex(std::string(tool) + " [0-9]+\\.[0-9]+\\.[0-9]+[-+.a-z0-9]*"));
+        EXPECT_EQ(lines[1], "Fast DDS " LUMO_FASTDDS_VERSION);
     }
 }
 

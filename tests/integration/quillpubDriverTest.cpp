@@ -1,6 +1,11 @@
 // lumoQuillpub's command line as its users meet it: usage, refusals with
-// their exact messages, and the reader wait that gives up.
+// their exact messages, the reader wait that gives up, and the bounded
+// teardown.
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -26,7 +31,7 @@ TEST(QuillpubUsage, HelpListsEveryOptionAndTheSummaryContract)
           "--multicast",    "--rate",       "--count",          "--duration",     "--payload arg",
           "--payload-size", "--ramp-start", "--reader-index",   "--start-id",     "--id-increment",
           "--skip-every",   "--repeat-id",  "--corrupt-sample", "--wait-readers", "--wait-timeout",
-          "--ack-timeout",  "--linger",     "--security"}) {
+          "--ack-timeout",  "--linger",     "--version",        "--security"}) {
         EXPECT_THAT(usage, HasSubstr(option));
     }
     EXPECT_THAT(usage, HasSubstr("samples written: <n> ids skipped: <n> ids repeated: <n> samples corrupted: <n> "
@@ -69,5 +74,29 @@ TEST(QuillpubRun, NoReaderWithinTheWaitIsAnErrorAndNothingIsWritten)
     EXPECT_EQ(publisher.Wait(EXIT_TIMEOUT), 1);
     EXPECT_THAT(MessagesAt(publisher, "ERROR"),
                 ElementsAre("ERROR: [" + topic + "][0] 0 of 1 reader(s) matched within 0.5 s"));
+    EXPECT_THAT(publisher.Output(), testing::Not(HasSubstr("samples written")));
+}
+
+// Fast DDS 2.9 was seen to deadlock inside DataWriter::write while monitors
+// came and went, and the publisher then ignored SIGTERM. A preloaded library
+// makes every write hang for good: SIGTERM must still end the run after the
+// bound, with one ERROR line and status 1 (no summary could be printed).
+TEST(QuillpubTeardown, AWriteThatNeverReturnsEndsTheRunAfterItsBoundOnSigterm)
+{
+    const auto topic = lumo::test::UniqueTopic("HangingWrite");
+    const char* asanOptions = std::getenv("ASAN_OPTIONS");
+    // The preloaded library comes before the sanitizer's runtime.
+    const std::string asan = "ASAN_OPTIONS=" + std::string(asanOptions != nullptr ? asanOptions : "") +
+                             ":verify_asan_link_order=0";
+    ProcessRunner publisher(LUMO_QUILLPUB_PATH,
+                            lumo::test::Confined(
+                                {"-t", topic, "--wait-readers", "0", "-r", "10", "--ack-timeout", "0"}),
+                            {"LD_PRELOAD=" LUMO_HANGING_WRITE_PATH, asan});
+    ASSERT_TRUE(publisher.WaitForText("Going to create 1 topic(s) and writer(s)", START_TIMEOUT)) << publisher.Output();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500)); // into the first write
+    publisher.Signal(SIGTERM);
+    EXPECT_EQ(publisher.Wait(EXIT_TIMEOUT), 1) << publisher.Output();
+    EXPECT_THAT(MessagesAt(publisher, "ERROR"),
+                ElementsAre("ERROR: teardown did not finish within 5 s; ending the process"));
     EXPECT_THAT(publisher.Output(), testing::Not(HasSubstr("samples written")));
 }

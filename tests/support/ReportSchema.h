@@ -1,6 +1,5 @@
 // The monitor's JSON Lines report as the tests read it: every line parsed
-// and checked against the record schema (version 1) that README.md
-// documents.
+// and checked against the report's JSON Schema (docs/report.schema.json).
 #pragma once
 
 #include <string>
@@ -10,12 +9,9 @@
 
 namespace lumo::test {
 
-// What is wrong with one record ("writer: missing_ids is not an unsigned
-// integer", ...); empty when it follows the schema.
-std::vector<std::string> SchemaViolations(const nlohmann::json& record);
-
-// Every line of the report file, parsed. A line that is not JSON or breaks
-// the schema is a test failure (ADD_FAILURE) and is left out.
+// Every line of the report file, parsed. A line that is not JSON, and a file
+// that breaks the report's JSON Schema (docs/report.schema.json, checked by
+// Debian's python3-jsonschema), is a test failure.
 std::vector<nlohmann::json> ReadReport(const std::string& path);
 
 // The records of one kind ("writer", "final", ...), optionally only the

@@ -1,16 +1,28 @@
 // The report's counting, on hand-made sample infos: continuity and loss
 // attribution per writer stream, the latency buckets, JSON strings from
-// hostile text, and the --fail-on conditions. Expected values are literal.
+// hostile text, the --fail-on conditions, the final totals, and the report
+// writer against a reader that delivers while the run ends. Expected values
+// are literal.
+#include <atomic>
 #include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+#include <log4cplus/logger.h>
+#include <nlohmann/json.hpp>
 
 #include "report/failOn.h"
-#include "report/jsonText.h"
 #include "report/latencyHistogram.h"
 #include "report/readerTally.h"
+#include "report/reportRecords.h"
+#include "report/reportRun.h"
 #include "report/streamContinuity.h"
 
 namespace fdds = eprosima::fastdds::dds;
@@ -65,6 +77,27 @@ fdds::InstanceHandle_t Handle(uint8_t writer)
     return Info(writer, 1).publication_handle;
 }
 
+constexpr uint8_t HOST = 7;
+
+// A sample info of a Fast DDS writer (vendor 01.0f) on host `host`, received
+// at `ms` milliseconds.
+fdds::SampleInfo FastDdsInfo(uint8_t writer, uint8_t host, uint64_t sequence, int64_t ms)
+{
+    fdds::SampleInfo info = Info(writer, sequence);
+    info.publication_handle.value[0] = 0x01;
+    info.publication_handle.value[1] = 0x0f;
+    info.publication_handle.value[2] = host;
+    info.publication_handle.value[3] = 0;
+    info.reception_timestamp.seconds(static_cast<int32_t>(100 + ms / 1000));
+    info.reception_timestamp.nanosec(static_cast<uint32_t>(ms % 1000) * 1000000u);
+    return info;
+}
+
+std::string GuidOf(const fdds::SampleInfo& info)
+{
+    return GuidText(KeyOf(info.publication_handle));
+}
+
 } // namespace
 
 TEST(StreamContinuity, SequenceHolesAreMiddlewareLossAndTheRestOfAnIdGapIsAPublisherSkip)
@@ -94,6 +127,12 @@ TEST(StreamContinuity, IdsWrapModulo32BitsWithTheExpectedIncrement)
     // Unknown sequence numbers attribute nothing to the middleware.
     ExpectStep(stream, 15, UNKNOWN_SEQUENCE, 3, {Continuity::Gap, 1, 0, 1});
     ExpectStep(stream, 4294967200u, 5, 3, {Continuity::Backward, 0, 0, 0});
+
+    // At or behind, across the wrap both ways.
+    EXPECT_TRUE(AtOrBehind(4294967290u, 5));
+    EXPECT_FALSE(AtOrBehind(3, 4294967290u));
+    EXPECT_TRUE(AtOrBehind(7, 7));
+    EXPECT_FALSE(AtOrBehind(8, 7));
 }
 
 TEST(LatencyHistogram, BucketsCoverEveryValueWithinOneSixteenthAndQuantilesStayInRange)
@@ -122,24 +161,19 @@ TEST(LatencyHistogram, BucketsCoverEveryValueWithinOneSixteenthAndQuantilesStayI
     EXPECT_EQ(Quantile(std::vector<uint64_t>(latencyBuckets::COUNT, 0), 0.5, 0, 0), 0u);
 }
 
-TEST(JsonText, HostileTextBecomesOneValidJsonString)
+TEST(ReportRecords, AnyBytesInATopicNameGiveOneValidLineThatKeepsTheWellFormedText)
 {
-    EXPECT_EQ(JsonString("plain"), "\"plain\"");
-    EXPECT_EQ(JsonString("q\"b\\s/"), "\"q\\\"b\\\\s/\"");
-    EXPECT_EQ(JsonString(std::string("\n\r\t\b\f\x01\x1f\x7f", 8)), "\"\\n\\r\\t\\b\\f\\u0001\\u001f\\u007f\"");
-    EXPECT_EQ(JsonString(std::string("a\0b", 3)), "\"a\\u0000b\"");
-    // Well-formed UTF-8 stays; the separators are escaped.
-    EXPECT_EQ(JsonString("\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"), "\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\"");
-    EXPECT_EQ(JsonString("\xe2\x80\xa8\xe2\x80\xa9"), "\"\\u2028\\u2029\"");
-    // Each byte of a broken sequence becomes U+FFFD: a stray continuation,
-    // a cut sequence, an overlong form, a surrogate, a code point past U+10FFFF.
-    EXPECT_EQ(JsonString("\x80"), "\"\\ufffd\"");
-    EXPECT_EQ(JsonString("\xe2\x82"), "\"\\ufffd\\ufffd\"");
-    EXPECT_EQ(JsonString("\xc0\xaf"), "\"\\ufffd\\ufffd\"");
-    EXPECT_EQ(JsonString("\xed\xa0\x80"), "\"\\ufffd\\ufffd\\ufffd\"");
-    EXPECT_EQ(JsonString("\xf4\x90\x80\x80x"), "\"\\ufffd\\ufffd\\ufffd\\ufffdx\"");
-    EXPECT_EQ(JsonNumber(0.5), "0.5");
-    EXPECT_EQ(JsonNumber(1.0 / 0.0), "null");
+    // Quotes, controls, well-formed UTF-8, then broken sequences: a stray
+    // continuation, a cut sequence, an overlong form, a surrogate.
+    RunDescription run;
+    run.topics = {std::string("q\"b\\\n\x01\0\xc3\xa9|\x80|\xe2\x82|\xc0\xaf|\xed\xa0\x80", 21)};
+    const std::string line = StartRecord(run, RecordTime{});
+    EXPECT_EQ(line.find('\n'), std::string::npos);
+    const auto topic = nlohmann::json::parse(line).at("options").at("topics").at(0).get<std::string>();
+    // One U+FFFD per maximal ill-formed subsequence, as Unicode recommends.
+    const std::string fffd = "\xef\xbf\xbd";
+    EXPECT_EQ(topic, std::string("q\"b\\\n\x01\0\xc3\xa9|", 10) + fffd + "|" + fffd + "|" + fffd + fffd + "|" + fffd +
+                         fffd + fffd);
 }
 
 TEST(ReaderTally, TwoWritersOnOneTopicAreCountedApartAndARestartedWriterIsLinked)
@@ -159,7 +193,7 @@ TEST(ReaderTally, TwoWritersOnOneTopicAreCountedApartAndARestartedWriterIsLinked
 
     auto snapshot = tally.Snapshot();
     ASSERT_EQ(snapshot.streams.size(), 2u);
-    const auto& one = snapshot.streams[0];
+    const auto one = snapshot.streams[0];
     EXPECT_EQ(one.writer, "10.11.12.13.14.15.16.17.18.19.1a.1b|1c.1d.1e.1");
     EXPECT_EQ(one.samples, 4u);
     EXPECT_EQ(one.payloadBytes, 32u);
@@ -193,16 +227,18 @@ TEST(ReaderTally, TwoWritersOnOneTopicAreCountedApartAndARestartedWriterIsLinked
     snapshot = tally.Snapshot();
     ASSERT_EQ(snapshot.streams.size(), 3u);
     EXPECT_EQ(snapshot.restarts, 1u);
-    EXPECT_EQ(snapshot.streams[2].restartOf, 0);
+    EXPECT_EQ(snapshot.streams[2].restartOf, one.writer);
     EXPECT_EQ(snapshot.streams[2].missingIds, 0u);
     EXPECT_EQ(snapshot.streams[0].presence, Presence::Unmatched);
     EXPECT_EQ(snapshot.events.unmatched, 1u);
     EXPECT_EQ(snapshot.Samples(), 10u);
     const auto events = tally.TakeEvents();
     ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].kind, "subscription_unmatched");
-    EXPECT_EQ(events[0].fields, "\"writer\":\"10.11.12.13.14.15.16.17.18.19.1a.1b|1c.1d.1e.1\",\"current_count\":0,"
-                                "\"current_count_change\":-1,\"total_count\":0,\"total_count_change\":0");
+    EXPECT_EQ(nlohmann::json::parse(EventRecord("T", 0, events[0], RecordTime{events[0].time, 0.0})),
+              nlohmann::json::parse(R"({"schema":1,"record":"event","time":")" + IsoTime(events[0].time) +
+                                    R"(","t":0.0,"topic":"T","reader":0,"event":"subscription_unmatched",)"
+                                    R"("writer":"10.11.12.13.14.15.16.17.18.19.1a.1b|1c.1d.1e.1","current_count":0,)"
+                                    R"("current_count_change":-1,"total_count":0,"total_count_change":0})"));
 }
 
 TEST(FailOn, ConditionListsAndTheVerdict)
@@ -214,15 +250,247 @@ TEST(FailOn, ConditionListsAndTheVerdict)
     EXPECT_FALSE(ParseConditions(""));
     EXPECT_FALSE(ParseConditions("missing,"));
 
-    ReaderSnapshot quiet;
-    ReaderSnapshot gappy;
-    gappy.streams.resize(1);
-    gappy.streams[0].samples = 10;
-    gappy.streams[0].missingIds = 3;
-    gappy.events.samplesLost = 1;
-    const auto verdict = Judge({quiet, gappy}, {Condition::Missing, Condition::Deadline}, 0);
-    EXPECT_EQ(verdict.happened, (std::vector<Condition>{Condition::Missing, Condition::Lost, Condition::NoData}));
-    EXPECT_EQ(verdict.failed, (std::vector<Condition>{Condition::Missing}));
-    EXPECT_EQ(verdict.exitStatus, 2);
-    EXPECT_EQ(Judge({gappy}, {Condition::Deadline, Condition::NoData}, 0).exitStatus, 0);
+    // Each condition, from the one count that makes it happen: on a stream,
+    // on the unlisted writers, or on the reader.
+    using Setter = std::function<void(ReaderSnapshot&)>;
+    const std::vector<std::pair<Condition, Setter>> cases{
+        {Condition::Missing, [](ReaderSnapshot& r) { r.streams[0].missingIds = 3; }},
+        {Condition::Missing, [](ReaderSnapshot& r) { r.unlisted.missingIds = 10; }},
+        {Condition::Duplicates, [](ReaderSnapshot& r) { r.streams[0].duplicates = 1; }},
+        {Condition::Restart, [](ReaderSnapshot& r) { r.restarts = 1; }},
+        {Condition::Restart, [](ReaderSnapshot& r) { r.streams[0].backwardJumps = 1; }},
+        {Condition::MiddlewareLoss, [](ReaderSnapshot& r) { r.streams[0].middlewareLost = 2; }},
+        {Condition::Qos, [](ReaderSnapshot& r) { r.events.incompatibleQos = 1; }},
+        {Condition::Lost, [](ReaderSnapshot& r) { r.events.samplesLost = 1; }},
+        {Condition::Rejected, [](ReaderSnapshot& r) { r.events.samplesRejected = 1; }},
+        {Condition::Deadline, [](ReaderSnapshot& r) { r.events.deadlinesMissed = 1; }},
+        {Condition::Pattern, [](ReaderSnapshot& r) { r.streams[0].checksFailed = 1; }},
+        {Condition::Pattern, [](ReaderSnapshot& r) { r.unlisted.checksFailed = 1; }},
+        {Condition::NoData, [](ReaderSnapshot& r) { r.streams[0].samples = 0; }},
+    };
+    for (const auto& [condition, set] : cases) {
+        ReaderSnapshot clean;
+        clean.streams.resize(1);
+        clean.streams[0].samples = 10;
+        ReaderSnapshot faulty = clean;
+        set(faulty);
+        const auto verdict = Judge({clean, faulty}, {condition}, 0);
+        EXPECT_EQ(verdict.happened, std::vector<Condition>{condition}) << ConditionName(condition);
+        EXPECT_EQ(verdict.failed, std::vector<Condition>{condition}) << ConditionName(condition);
+        EXPECT_EQ(verdict.exitStatus, 2) << ConditionName(condition);
+        // Named or not: only the named conditions fail the run.
+        const Condition other = condition == Condition::Deadline ? Condition::Lost : Condition::Deadline;
+        EXPECT_EQ(Judge({faulty}, {other}, 0).exitStatus, 0) << ConditionName(condition);
+        EXPECT_EQ(Judge({clean}, {condition}, 0).exitStatus, 0) << ConditionName(condition);
+    }
+}
+
+// Writers seen by one reader, step by step, and what the tally makes of them.
+TEST(ReaderTally, WritersThatComeGoAndRestartAreCountedAndLinkedAsTheyShould)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<void(ReaderTally&)> steps;
+        std::function<void(const ReaderSnapshot&)> expect;
+    };
+    const auto unmatch = [](ReaderTally& tally, const fdds::SampleInfo& info) {
+        fdds::SubscriptionMatchedStatus status;
+        status.current_count_change = -1;
+        status.last_publication_handle = info.publication_handle;
+        tally.OnSubscriptionMatched(status);
+    };
+    // Writer w of HOST sends ids first..first+count-1, 10 ms apart from `ms`.
+    const auto send = [](ReaderTally& tally, uint8_t w, uint32_t first, uint32_t count, int64_t ms,
+                         uint8_t host = HOST) {
+        for (uint32_t i = 0; i < count; ++i) {
+            tally.Observe(FastDdsInfo(w, host, i + 1, ms + 10 * i), Sample(first + i), PayloadVerdict::NotChecked);
+        }
+    };
+    const std::vector<Case> cases{
+        {"an undecodable first sample, then a hole in the sequence numbers",
+         [](ReaderTally& t) {
+             t.ObserveUndecodable(Info(1, 5));
+             t.Observe(Info(1, 10), Sample(0), PayloadVerdict::NotChecked);
+         },
+         [](const ReaderSnapshot& r) {
+             EXPECT_EQ(r.streams.at(0).middlewareLost, 4u);
+             EXPECT_EQ(r.streams.at(0).undecodable, 1u);
+         }},
+        {"an undecodable sample right after a hole",
+         [](ReaderTally& t) {
+             t.Observe(Info(1, 1), Sample(0), PayloadVerdict::NotChecked);
+             t.ObserveUndecodable(Info(1, 4));
+             t.Observe(Info(1, 5), Sample(3), PayloadVerdict::NotChecked);
+         },
+         [](const ReaderSnapshot& r) { EXPECT_EQ(r.streams.at(0).middlewareLost, 2u); }},
+        {"an unmatch before the writer's first take, then its restart",
+         [&](ReaderTally& t) {
+             unmatch(t, Info(1, 1));
+             t.Observe(Info(1, 1), Sample(0), PayloadVerdict::NotChecked);
+             t.Observe(Info(1, 2), Sample(1), PayloadVerdict::NotChecked);
+             t.Observe(Info(2, 1), Sample(0), PayloadVerdict::NotChecked);
+         },
+         [](const ReaderSnapshot& r) {
+             EXPECT_EQ(r.streams.at(0).presence, Presence::Unmatched);
+             EXPECT_EQ(r.streams.at(1).restartOf, r.streams.at(0).writer);
+             EXPECT_EQ(r.restarts, 1u);
+         }},
+        {"a restart on the same host before the old writer's unmatch",
+         [&](ReaderTally& t) {
+             send(t, 1, 0, 485, 0);
+             send(t, 2, 0, 3, 4840 + 500);
+         },
+         [](const ReaderSnapshot& r) {
+             EXPECT_EQ(r.streams.at(1).restartOf, r.streams.at(0).writer);
+             EXPECT_EQ(r.restarts, 1u);
+             EXPECT_EQ(r.streams.at(1).missingIds, 0u);
+         }},
+        {"a writer taken for restarted that sends again was not",
+         [&](ReaderTally& t) {
+             send(t, 1, 0, 50, 0);
+             send(t, 2, 0, 1, 1000);
+             t.Observe(FastDdsInfo(1, HOST, 51, 1010), Sample(50), PayloadVerdict::NotChecked);
+         },
+         [](const ReaderSnapshot& r) {
+             EXPECT_EQ(r.streams.at(1).restartOf, "");
+             EXPECT_EQ(r.restarts, 0u);
+         }},
+        {"a second writer beside a running one, or from another host, is no restart",
+         [&](ReaderTally& t) {
+             send(t, 1, 0, 50, 0);
+             send(t, 2, 0, 1, 495);
+             send(t, 3, 0, 1, 2000, HOST + 1);
+         },
+         [](const ReaderSnapshot& r) {
+             for (const auto& stream : r.streams) {
+                 EXPECT_EQ(stream.restartOf, "") << stream.writer;
+             }
+             EXPECT_EQ(r.restarts, 0u);
+         }},
+        {"a 65th writer with a gap and a failed check",
+         [](ReaderTally& t) {
+             for (uint8_t w = 1; w <= ReaderTally::MAX_STREAMS; ++w) {
+                 t.Observe(Info(w, 1), Sample(0), PayloadVerdict::Passed);
+             }
+             t.Observe(Info(200, 1), Sample(0), PayloadVerdict::Passed);
+             t.Observe(Info(200, 2), Sample(11), PayloadVerdict::Failed);
+         },
+         [](const ReaderSnapshot& r) {
+             EXPECT_EQ(r.streams.size(), ReaderTally::MAX_STREAMS);
+             EXPECT_EQ(r.unlistedWriters, 1u);
+             EXPECT_EQ(r.unlisted.samples, 2u);
+             EXPECT_EQ(r.unlisted.missingIds, 10u);
+             EXPECT_EQ(r.unlisted.checksFailed, 1u);
+             EXPECT_EQ(r.Samples(), ReaderTally::MAX_STREAMS + 2);
+             const auto verdict = Judge({r}, {Condition::Missing, Condition::Pattern}, 0);
+             EXPECT_EQ(verdict.failed, (std::vector<Condition>{Condition::Missing, Condition::Pattern}));
+         }},
+        {"a departed writer's slot goes to a new one, its counts stay",
+         [&](ReaderTally& t) {
+             for (uint8_t w = 1; w <= ReaderTally::MAX_STREAMS; ++w) {
+                 t.Observe(Info(w, 1), Sample(0), PayloadVerdict::NotChecked);
+             }
+             t.Observe(Info(3, 3), Sample(5), PayloadVerdict::NotChecked);
+             unmatch(t, Info(3, 1));
+             t.Observe(Info(200, 1), Sample(100), PayloadVerdict::NotChecked);
+         },
+         [](const ReaderSnapshot& r) {
+             EXPECT_EQ(r.streams.size(), ReaderTally::MAX_STREAMS);
+             EXPECT_EQ(r.streams.at(2).writer, GuidOf(Info(200, 1)));
+             EXPECT_EQ(r.unlistedWriters, 1u);
+             EXPECT_EQ(r.unlisted.samples, 2u);
+             EXPECT_EQ(r.unlisted.missingIds, 4u);
+             EXPECT_EQ(r.unlisted.middlewareLost, 1u);
+             EXPECT_EQ(r.Samples(), ReaderTally::MAX_STREAMS + 2);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReaderTally tally("T", 0, 1);
+        c.steps(tally);
+        c.expect(tally.Snapshot());
+    }
+}
+
+TEST(ReportRecords, FinalTotalsSumEveryStreamOfEveryReaderAndTheUnlistedWriters)
+{
+    ReaderSnapshot first;
+    first.streams.resize(2);
+    first.streams[0].samples = 10;
+    first.streams[0].missingIds = 3;
+    first.streams[0].middlewareLost = 1;
+    first.streams[1].samples = 20;
+    first.streams[1].missingIds = 4;
+    first.streams[1].duplicates = 2;
+    first.unlisted.samples = 5;
+    first.unlisted.missingIds = 10;
+    first.unlistedWriters = 1;
+    ReaderSnapshot second;
+    second.streams.resize(1);
+    second.streams[0].samples = 7;
+    second.streams[0].missingIds = 1;
+    second.streams[0].checksFailed = 2;
+    const auto record = nlohmann::json::parse(FinalRecord(RunDescription{}, {first, second}, Verdict{}, RecordTime{}));
+    const auto& totals = record.at("totals");
+    EXPECT_EQ(totals.at("readers"), 2);
+    EXPECT_EQ(totals.at("writers"), 4);
+    EXPECT_EQ(totals.at("samples"), 42);
+    EXPECT_EQ(totals.at("missing_ids"), 18);
+    EXPECT_EQ(totals.at("middleware_lost"), 1);
+    EXPECT_EQ(totals.at("duplicates"), 2);
+    EXPECT_EQ(totals.at("checks_failed"), 2);
+}
+
+// The run ends while a reader still delivers at full speed, the duration a
+// multiple of the period: the writer's clock and the run's line up.
+TEST(ReportRun, PeriodSamplesAddUpToTheFinalCountAndNoFinalRecordFallsBehind)
+{
+    log4cplus::Logger logger = log4cplus::Logger::getInstance("reportRunTest");
+    const std::string path = "/tmp/lumo-report-unit-" + std::to_string(getpid()) + ".jsonl";
+    for (int iteration = 0; iteration < 200; ++iteration) {
+        ReportSettings settings;
+        settings.path = path;
+        settings.periodSec = 0.001;
+        settings.durationSec = 0.005;
+        RunDescription run;
+        run.reportPath = path;
+        run.reportPeriodSec = settings.periodSec;
+        run.durationSec = settings.durationSec;
+        ReportRun report(settings, run, logger);
+        const auto tally = report.TallyFor("T", 0);
+        std::atomic<bool> done{false};
+        std::thread reader([&] {
+            for (uint32_t id = 0; !done.load(); ++id) {
+                tally->Observe(Info(1, id + 1), Sample(id), PayloadVerdict::NotChecked);
+            }
+        });
+        while (tally->Snapshot().Samples() == 0) {
+            std::this_thread::yield();
+        }
+        std::atomic<bool> stop{false};
+        report.Start();
+        report.WaitForStop(stop);
+        report.Conclude(0);
+        report.WriteFinal();
+        done.store(true);
+        reader.join();
+
+        std::ifstream file(path);
+        uint64_t periodSum = 0;
+        uint64_t lastPeriodic = 0;
+        uint64_t final = 0;
+        for (std::string line; std::getline(file, line);) {
+            const auto record = nlohmann::json::parse(line);
+            if (record.at("record") != "writer") {
+                continue;
+            }
+            periodSum += record.at("period_samples").get<uint64_t>();
+            (record.at("final") ? final : lastPeriodic) = record.at("samples").get<uint64_t>();
+        }
+        ASSERT_GT(final, 0u) << "iteration " << iteration;
+        ASSERT_GE(final, lastPeriodic) << "iteration " << iteration;
+        ASSERT_EQ(periodSum, final) << "iteration " << iteration;
+    }
+    std::remove(path.c_str());
 }

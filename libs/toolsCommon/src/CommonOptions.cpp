@@ -48,6 +48,11 @@ void AddMulticastOption(po::options_description& options, const char* text)
     options.add_options()("multicast,m", po::value<std::string>(), text);
 }
 
+void AddVersionOption(po::options_description& options)
+{
+    options.add_options()("version", "Print the version and the Fast DDS version built against, then exit");
+}
+
 std::string JoinTopics(const std::vector<std::string>& topics)
 {
     std::string joined;

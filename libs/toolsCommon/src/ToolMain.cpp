@@ -9,6 +9,7 @@
 #include "lumo/componentFramework/Logging.h"
 #include "lumo/toolsCommon/ExitStatus.h"
 #include "lumo/toolsCommon/Log.h"
+#include "lumo/toolsCommon/Version.h"
 
 namespace po = boost::program_options;
 
@@ -36,14 +37,25 @@ void InstallStopHandler(void (*handler)(int))
 }
 
 bool ParseCommandLine(int argc, char** argv, const po::options_description& options, po::variables_map& vm,
-                      const char* usageNotes)
+                      const char* toolName, const char* usageNotes,
+                      const po::positional_options_description* positional)
 {
-    po::store(po::basic_command_line_parser<char>(argc, argv).options(options).run(), vm);
-    po::notify(vm);
+    po::basic_command_line_parser<char> parser(argc, argv);
+    parser.options(options);
+    if (positional != nullptr) {
+        parser.positional(*positional);
+    }
+    po::store(parser.run(), vm);
+    // Before notify, which would refuse a tool's required options missing.
     if (vm.count("help") != 0) {
         std::cout << options << "\n" << usageNotes << std::flush;
         return false;
     }
+    if (vm.count("version") != 0) {
+        std::cout << VersionText(toolName) << std::flush;
+        return false;
+    }
+    po::notify(vm);
     return true;
 }
 

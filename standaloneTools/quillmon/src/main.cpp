@@ -2,7 +2,7 @@
 //
 // Exit status:
 //   0    normal run ended by SIGINT/SIGTERM or by a failed payload check,
-//        or the usage was printed
+//        or the usage (or --version) was printed
 //   1    an error ended the run ("ERROR: ..." is logged): bad command line,
 //        QoS file or profile, network interface, DDS set-up
 //   254  too many topics (16 or more)
@@ -27,13 +27,13 @@
 #include "lumo/ddsSecurity/SecurityOption.h"
 #include "lumo/toolsCommon/CommonOptions.h"
 #include "lumo/toolsCommon/ExitStatus.h"
+#include "lumo/toolsCommon/TeardownDeadline.h"
 #include "lumo/toolsCommon/ToolMain.h"
 #include "quillLog.h"
 #include "quillReaderListener.h"
 #include "quillmonOptions.h"
 #include "report/reportOptions.h"
 #include "report/reportRun.h"
-#include "teardownDeadline.h"
 
 namespace po = boost::program_options;
 using lumo::componentFramework::DdsReaderParams;
@@ -50,15 +50,16 @@ constexpr std::chrono::seconds TEARDOWN_BOUND{5};
 
 // Everything main does between the start and the end of the process; an
 // exception ends it in main's handlers.
-int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, TeardownDeadline& teardownDeadline)
+int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::TeardownDeadline& teardownDeadline)
 {
     bool checkRamp = false;
     std::string expectedPattern;
     po::options_description options = MakeQuillmonOptions(checkRamp, expectedPattern);
     quillReport::AddReportOptions(options);
+    tools::AddVersionOption(options);
     lumo::ddsSecurity::AddSecurityOption(options);
     po::variables_map vm;
-    if (!tools::ParseCommandLine(argc, argv, options, vm)) {
+    if (!tools::ParseCommandLine(argc, argv, options, vm, TOOL_NAME)) {
         return tools::STATUS_OK;
     }
     tools::ApplyDebugOption(vm, logger);
@@ -109,10 +110,11 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, TeardownDeadlin
     std::vector<DdsReaderParams> readers;
     uint16_t readerIndex = 0;
     for (const auto& topic : topics) {
-        auto listener = std::make_shared<QuillReaderListener>(topic.c_str(), readerIndex++);
+        auto listener = std::make_shared<QuillReaderListener>(topic.c_str(), readerIndex);
         if (reportRun) {
-            reportRun->Attach(*listener);
+            listener->AttachTally(reportRun->TallyFor(topic, readerIndex));
         }
+        ++readerIndex;
         readers.push_back(DdsReaderParams{topic, std::move(listener), multicastAddress});
     }
     dds.CreateManyDataReaders(readers);
@@ -124,7 +126,7 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, TeardownDeadlin
 
     if (reportRun) {
         reportRun->Start();
-        reportRun->WaitForStop();
+        reportRun->WaitForStop(gExitRequested);
     } else {
         while (!gExitRequested.load()) {
             sleep(2);
@@ -140,8 +142,15 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, TeardownDeadlin
                      listener.TotalSampleErrors());
     }
     // --fail-on may turn the status to 2 (quillReport::FAIL_ON_EXIT_STATUS).
-    const int status = reportRun ? reportRun->Finish(tools::STATUS_OK) : tools::STATUS_OK;
+    const int status = reportRun ? reportRun->Conclude(tools::STATUS_OK) : tools::STATUS_OK;
+    // Armed before the report's last write: a file that blocks is bounded too.
     teardownDeadline.Arm(TEARDOWN_BOUND, status);
+    if (reportRun) {
+        reportRun->WriteFinal();
+        teardownDeadline.Disarm();
+        reportRun->WritePage();
+        teardownDeadline.Arm(TEARDOWN_BOUND, status);
+    }
     dds.DestroyAllDataReaders();
     return status;
 }
@@ -159,7 +168,7 @@ int main(int argc, char** argv)
     log4cplus::Logger& logger = logging.Logger();
     tools::InstallStopHandler(SignalHandler);
     // Outlives the facade, so that it covers the facade's destructor too.
-    TeardownDeadline teardownDeadline(logger);
+    tools::TeardownDeadline teardownDeadline(logger);
 
     const int status = tools::RunGuarded(logger, [&] { return RunMonitor(argc, argv, logger, teardownDeadline); });
     teardownDeadline.Disarm();

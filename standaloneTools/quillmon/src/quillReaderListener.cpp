@@ -13,6 +13,7 @@
 #include "lumo/componentFramework/FastDdsCompat.h"
 #include "lumo/componentFramework/Logging.h"
 #include "lumo/componentFramework/Retcode.h"
+#include "lumo/componentFramework/StatusTexts.h"
 #include "quillLog.h"
 #include "quillPayloadScan.h"
 
@@ -470,20 +471,5 @@ void QuillReaderListener::on_sample_lost(fdds::DataReader*, const fdds::SampleLo
 std::string_view LUMO_FORMAT_NAMESPACE::formatter<fdds::SampleRejectedStatusKind>::Name(
     const fdds::SampleRejectedStatusKind& kind)
 {
-    uint32_t value = 0;
-    std::memcpy(&value, &kind, std::min(sizeof value, sizeof kind));
-    switch (value) {
-    case 0:
-        return "NOT_REJECTED";
-    case 1:
-        return "REJECTED_BY_INSTANCES_LIMIT";
-    case 2:
-        return "REJECTED_BY_SAMPLES_LIMIT";
-    case 3:
-        return "REJECTED_BY_SAMPLES_PER_INSTANCE_LIMIT";
-    case 4:
-        return "REJECTED_BY_UNKNOWN_INSTANCE";
-    default:
-        return "unknown";
-    }
+    return lumo::componentFramework::SampleRejectedReasonName(kind);
 }

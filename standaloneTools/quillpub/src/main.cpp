@@ -16,7 +16,17 @@
 //   1    an error ended the run ("ERROR: ..." is logged): bad command line,
 //        QoS file or profile, network interface, DDS set-up, or the readers
 //        did not match within --wait-timeout
+//
+// Teardown is bounded: once SIGINT/SIGTERM arrives, the run must end within
+// TEARDOWN_BOUND (5 s) plus --ack-timeout. If Fast DDS hangs (a write that
+// never returns), the publisher logs "ERROR: teardown did not finish within
+// N s; ending the process" and ends itself with status 1: no summary was
+// printed. The same bound covers the deletion of the writers after the
+// summary (status 0).
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <iostream>
@@ -30,6 +40,7 @@
 #include "lumo/toolsCommon/CommonOptions.h"
 #include "lumo/toolsCommon/ExitStatus.h"
 #include "lumo/toolsCommon/Log.h"
+#include "lumo/toolsCommon/TeardownDeadline.h"
 #include "lumo/toolsCommon/ToolMain.h"
 #include "publisherRun.h"
 #include "quillpubOptions.h"
@@ -41,6 +52,8 @@ namespace tools = lumo::toolsCommon;
 namespace {
 
 constexpr const char* TOOL_NAME = "lumoQuillpub";
+// As the monitor's: normal teardown takes well under a second.
+constexpr std::chrono::seconds TEARDOWN_BOUND{5};
 
 std::atomic<bool> gStopRequested{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag is written from a signal handler");
@@ -52,16 +65,19 @@ void SignalHandler(int)
 
 // Everything main does between the start and the end of the process; an
 // exception ends it in main's handlers.
-int RunPublisherTool(int argc, char** argv, log4cplus::Logger& logger)
+int RunPublisherTool(int argc, char** argv, log4cplus::Logger& logger, tools::TeardownDeadline& teardownDeadline)
 {
     const po::options_description options = MakeQuillpubOptions();
     po::variables_map vm;
-    if (!tools::ParseCommandLine(argc, argv, options, vm, QuillpubUsageNotes())) {
+    if (!tools::ParseCommandLine(argc, argv, options, vm, TOOL_NAME, QuillpubUsageNotes())) {
         return tools::STATUS_OK;
     }
     tools::ApplyDebugOption(vm, logger);
 
     const PubSettings settings = SettingsFrom(vm);
+    // After a stop the readers still get their acknowledgement wait.
+    const auto ackWait = std::chrono::seconds(static_cast<int64_t>(std::ceil(std::min(settings.ackTimeoutSec, 1e6))));
+    teardownDeadline.ArmOnStop(gStopRequested, TEARDOWN_BOUND + ackWait, tools::STATUS_ERROR);
     if (!settings.multicastAddress.empty()) {
         QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL,
                      "Multicast address: {} (left to the readers, which request the group)", settings.multicastAddress);
@@ -92,6 +108,7 @@ int RunPublisherTool(int argc, char** argv, log4cplus::Logger& logger)
     }
     std::cout << std::flush;
     Linger(settings, gStopRequested);
+    teardownDeadline.Arm(TEARDOWN_BOUND, tools::STATUS_OK);
     dds.DestroyAllDataWriters();
     return tools::STATUS_OK;
 }
@@ -104,5 +121,10 @@ int main(int argc, char** argv)
     tools::ToolLogging logging(TOOL_NAME, log4cplus::INFO_LOG_LEVEL);
     log4cplus::Logger& logger = logging.Logger();
     tools::InstallStopHandler(SignalHandler);
-    return tools::RunGuarded(logger, [&] { return RunPublisherTool(argc, argv, logger); });
+    // Outlives the facade, so that it covers the facade's destructor too.
+    tools::TeardownDeadline teardownDeadline(logger);
+    const int status = tools::RunGuarded(logger,
+                                         [&] { return RunPublisherTool(argc, argv, logger, teardownDeadline); });
+    teardownDeadline.Disarm();
+    return status;
 }

@@ -123,6 +123,7 @@ po::options_description MakeQuillpubOptions()
             "Seconds to keep the writers after the summary, so readers see no unmatch yet; "
             "Ctrl-C ends it early");
     // clang-format on
+    tools::AddVersionOption(options);
     lumo::ddsSecurity::AddSecurityOption(options);
     return options;
 }

@@ -74,8 +74,10 @@ std::optional<std::vector<Condition>> ParseConditions(std::string_view list)
 
 bool Happened(Condition condition, const ReaderSnapshot& reader)
 {
+    // The unlisted writers' counts weigh as much as any stream's.
     const auto any = [&](auto field) {
-        return std::any_of(reader.streams.begin(), reader.streams.end(),
+        return reader.unlisted.*field != 0 ||
+               std::any_of(reader.streams.begin(), reader.streams.end(),
                            [&](const StreamSnapshot& stream) { return stream.*field != 0; });
     };
     switch (condition) {

@@ -18,6 +18,9 @@ class RelaxedCounter
 public:
     void Add(uint64_t n) { value_.store(value_.load(std::memory_order_relaxed) + n, std::memory_order_relaxed); }
     uint64_t Load() const { return value_.load(std::memory_order_relaxed); }
+    // For a count that must not be seen before what it counts.
+    void AddRelease(uint64_t n) { value_.store(value_.load(std::memory_order_relaxed) + n, std::memory_order_release); }
+    uint64_t LoadAcquire() const { return value_.load(std::memory_order_acquire); }
 
 private:
     std::atomic<uint64_t> value_{0};

@@ -1,29 +1,20 @@
 #include "readerTally.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
-#include "jsonText.h"
 #include "lumo/Format.h"
-#include "quillReaderListener.h" // the sample-rejected reasons' names
+#include "lumo/componentFramework/StatusTexts.h"
 
 namespace fdds = eprosima::fastdds::dds;
 
 namespace quillReport {
 
-struct ReaderTally::Stream
+// The summable counts of a stream, or of the unlisted writers together.
+// Written by the data callback only.
+struct ReaderTally::Counts
 {
-    explicit Stream(const WriterKey& k)
-        : key(k)
-    {
-    }
-
-    const WriterKey key;
-    // Data callback only.
-    StreamContinuity continuity;
-    bool succeeded = false; // a later stream restarted this one's ids
-
-    // Written by the data callback only.
     RelaxedCounter samples;
     RelaxedCounter payloadBytes;
     RelaxedCounter missingIds;
@@ -35,15 +26,95 @@ struct ReaderTally::Stream
     RelaxedCounter checksPassed;
     RelaxedCounter checksFailed;
     RelaxedCounter undecodable;
-    RelaxedCounter latencySamples;
+
+    void Sample(const ContinuityStep& step, size_t bytes, PayloadVerdict verdict)
+    {
+        samples.Add(1);
+        payloadBytes.Add(bytes);
+        switch (step.kind) {
+        case Continuity::First:
+        case Continuity::InOrder:
+            break;
+        case Continuity::Gap:
+            gaps.Add(1);
+            missingIds.Add(step.missingIds);
+            publisherSkipped.Add(step.publisherSkipped);
+            break;
+        case Continuity::Duplicate:
+            duplicates.Add(1);
+            break;
+        case Continuity::Backward:
+            backwardJumps.Add(1);
+            break;
+        }
+        if (step.middlewareLost != 0) {
+            middlewareLost.Add(step.middlewareLost);
+        }
+        if (verdict == PayloadVerdict::Passed) {
+            checksPassed.Add(1);
+        } else if (verdict == PayloadVerdict::Failed) {
+            checksFailed.Add(1);
+        }
+    }
+
+    void Absorb(const Counts& other)
+    {
+        samples.Add(other.samples.Load());
+        payloadBytes.Add(other.payloadBytes.Load());
+        missingIds.Add(other.missingIds.Load());
+        gaps.Add(other.gaps.Load());
+        duplicates.Add(other.duplicates.Load());
+        backwardJumps.Add(other.backwardJumps.Load());
+        middlewareLost.Add(other.middlewareLost.Load());
+        publisherSkipped.Add(other.publisherSkipped.Load());
+        checksPassed.Add(other.checksPassed.Load());
+        checksFailed.Add(other.checksFailed.Load());
+        undecodable.Add(other.undecodable.Load());
+    }
+
+    void CopyTo(StreamSnapshot& out) const
+    {
+        out.samples = samples.Load();
+        out.payloadBytes = payloadBytes.Load();
+        out.missingIds = missingIds.Load();
+        out.gaps = gaps.Load();
+        out.duplicates = duplicates.Load();
+        out.backwardJumps = backwardJumps.Load();
+        out.middlewareLost = middlewareLost.Load();
+        out.publisherSkipped = publisherSkipped.Load();
+        out.checksPassed = checksPassed.Load();
+        out.checksFailed = checksFailed.Load();
+        out.undecodable = undecodable.Load();
+    }
+};
+
+struct ReaderTally::Stream
+{
+    explicit Stream(const WriterKey& k)
+        : key(k)
+    {
+    }
+
+    const WriterKey key;
+    // Data callback only.
+    StreamContinuity continuity;
+    Stream* successor = nullptr; // the stream linked as this one restarted
+    int64_t firstReceptionNs = -1;
+    int64_t lastReceptionNs = -1;
+
+    // Written by the data callback only.
+    Counts counts;
+    RelaxedCounter latencySamples; // raised after the extremes it covers
     RelaxedCounter negativeLatencies;
     std::atomic<uint32_t> firstId{0};
     std::atomic<uint32_t> lastId{0};
     std::atomic<uint64_t> lastSequence{0};
     std::atomic<int64_t> latencyMinNs{std::numeric_limits<int64_t>::max()};
     std::atomic<int64_t> latencyMaxNs{std::numeric_limits<int64_t>::min()};
-    std::atomic<int32_t> restartOf{-1};
     LatencyHistogram latency;
+    // Set before the stream is published; only `restarted` changes later.
+    WriterKey predecessor;
+    std::atomic<bool> restarted{false};
 
     // Written by status callbacks.
     std::atomic<Presence> presence{Presence::Alive};
@@ -56,6 +127,7 @@ struct ReaderTally::Stream
 namespace {
 
 constexpr auto RELAXED = std::memory_order_relaxed;
+constexpr uint8_t EPROSIMA_VENDOR[] = {0x01, 0x0f};
 
 uint64_t SequenceOf(const fdds::SampleInfo& info)
 {
@@ -63,11 +135,21 @@ uint64_t SequenceOf(const fdds::SampleInfo& info)
     return number.high < 0 ? UNKNOWN_SEQUENCE : number.to64long();
 }
 
-// The fields of a status event, without the braces.
-std::string Fields(JsonObject& object)
+// When the reader received the sample; -1 when Fast DDS did not say.
+int64_t ReceptionNs(const fdds::SampleInfo& info)
 {
-    std::string text = object.Close();
-    return text.substr(1, text.size() - 2);
+    return info.reception_timestamp.seconds() >= 0 ? info.reception_timestamp.to_ns() : -1;
+}
+
+// Fast DDS writes its vendor id, then a host id shared by every process of
+// a host, into the first four bytes of a GUID prefix. Other vendors' GUIDs
+// say nothing reliable about the host.
+bool SameHost(const WriterKey& a, const WriterKey& b)
+{
+    const auto eprosima = [](const WriterKey& key) {
+        return key.bytes[0] == EPROSIMA_VENDOR[0] && key.bytes[1] == EPROSIMA_VENDOR[1];
+    };
+    return eprosima(a) && eprosima(b) && a.bytes[2] == b.bytes[2] && a.bytes[3] == b.bytes[3];
 }
 
 uint64_t Positive(int32_t change)
@@ -115,7 +197,7 @@ const char* PresenceName(Presence presence)
 
 uint64_t ReaderSnapshot::Samples() const
 {
-    uint64_t total = untrackedSamples;
+    uint64_t total = unlisted.samples;
     for (const auto& stream : streams) {
         total += stream.samples;
     }
@@ -126,6 +208,7 @@ ReaderTally::ReaderTally(std::string topic, uint32_t readerIndex, uint32_t expec
     : topic_(std::move(topic))
     , readerIndex_(readerIndex)
     , increment_(expectedIncrement)
+    , unlisted_(std::make_unique<Counts>())
 {
 }
 
@@ -148,95 +231,153 @@ ReaderTally::Stream* ReaderTally::Find(const WriterKey& key) const
     return nullptr;
 }
 
-ReaderTally::Stream* ReaderTally::StreamOf(const fdds::InstanceHandle_t& handle, const uint32_t* firstId)
+ReaderTally::Stream* ReaderTally::StreamOf(const fdds::SampleInfo& info, const uint32_t* firstId)
 {
-    const WriterKey key = KeyOf(handle);
+    const WriterKey key = KeyOf(info.publication_handle);
     if (lastStream_ != nullptr && lastStream_->key == key) {
         return lastStream_;
     }
-    Stream* stream = Find(key);
-    if (stream == nullptr) {
-        const size_t count = streamCount_.load(RELAXED);
-        if (count == MAX_STREAMS) {
-            return nullptr;
-        }
-        stream = new Stream(key);
-        if (firstId != nullptr) {
-            LinkRestart(*stream, *firstId);
-        }
-        streams_[count].store(stream, std::memory_order_release);
+    if (Stream* stream = Find(key)) {
+        lastStream_ = stream;
+        return stream;
+    }
+    if (unlistedContinuity_.count(key) != 0) {
+        return nullptr; // unlisted it came, unlisted it stays
+    }
+    std::lock_guard lock(slotsMutex_);
+    const size_t slot = SlotForNewStream();
+    if (slot == MAX_STREAMS) {
+        return nullptr;
+    }
+    auto* stream = new Stream(key);
+    stream->firstReceptionNs = ReceptionNs(info);
+    if (const auto early = earlyPresence_.find(key); early != earlyPresence_.end()) {
+        stream->presence.store(early->second);
+        stream->departed.store(true);
+        earlyPresence_.erase(early);
+    }
+    if (firstId != nullptr) {
+        LinkRestart(*stream, *firstId);
+    }
+    const size_t count = streamCount_.load(RELAXED);
+    if (slot < count) {
+        Stream* retired = streams_[slot].load(RELAXED);
+        streams_[slot].store(stream, std::memory_order_release);
+        delete retired;
+    } else {
+        streams_[slot].store(stream, std::memory_order_release);
         streamCount_.store(count + 1, std::memory_order_release);
     }
     lastStream_ = stream;
     return stream;
 }
 
-// A writer that started after another one left, at or behind the id where
-// that one stopped, is taken for the same publisher started over.
+size_t ReaderTally::SlotForNewStream()
+{
+    const size_t count = streamCount_.load(RELAXED);
+    if (count < MAX_STREAMS) {
+        return count;
+    }
+    size_t oldest = MAX_STREAMS;
+    for (size_t i = 0; i < count; ++i) {
+        const Stream& stream = *streams_[i].load(RELAXED);
+        if (stream.departed.load() &&
+            (oldest == MAX_STREAMS || stream.lastReceptionNs < streams_[oldest].load(RELAXED)->lastReceptionNs)) {
+            oldest = i;
+        }
+    }
+    if (oldest == MAX_STREAMS) {
+        return MAX_STREAMS;
+    }
+    // Its counts stay in the reader's totals and in the verdict.
+    Stream* gone = streams_[oldest].load(RELAXED);
+    unlisted_->Absorb(gone->counts);
+    unlistedWriters_.fetch_add(1);
+    for (size_t i = 0; i < count; ++i) {
+        Stream& stream = *streams_[i].load(RELAXED);
+        if (stream.successor == gone) {
+            stream.successor = nullptr;
+        }
+    }
+    if (lastStream_ == gone) {
+        lastStream_ = nullptr;
+    }
+    return oldest;
+}
+
+// A writer whose first id lies at or behind the last id of a stream that is
+// gone is taken for the same publisher started over. Gone: reported
+// departed, or, for a writer of the same host, silent for RESTART_QUIET_NS
+// and three of its mean intervals when the new one's first sample came (a
+// publisher killed and restarted before its lease ran out). Of several, the
+// one that delivered last.
 void ReaderTally::LinkRestart(Stream& stream, uint32_t firstId)
 {
     const size_t count = streamCount_.load(RELAXED);
-    for (size_t i = count; i-- > 0;) {
+    Stream* candidate = nullptr;
+    for (size_t i = 0; i < count; ++i) {
         Stream& earlier = *streams_[i].load(RELAXED);
-        if (earlier.succeeded || !earlier.departed.load() || !earlier.continuity.Started()) {
+        if (earlier.successor != nullptr || !earlier.continuity.Started()) {
             continue;
         }
-        if (AtOrBehind(firstId, earlier.continuity.LastId())) {
-            earlier.succeeded = true;
-            stream.restartOf.store(static_cast<int32_t>(i), RELAXED);
-            restarts_.Add(1);
+        bool gone = earlier.departed.load();
+        if (!gone && SameHost(earlier.key, stream.key) && stream.firstReceptionNs >= 0 &&
+            earlier.lastReceptionNs >= 0) {
+            const uint64_t samples = earlier.counts.samples.Load();
+            const int64_t meanInterval = samples > 1 ? (earlier.lastReceptionNs - earlier.firstReceptionNs) /
+                                                           static_cast<int64_t>(samples - 1)
+                                                     : 0;
+            gone = stream.firstReceptionNs - earlier.lastReceptionNs >= std::max(RESTART_QUIET_NS, 3 * meanInterval);
         }
-        return;
+        if (gone && (candidate == nullptr || earlier.lastReceptionNs > candidate->lastReceptionNs)) {
+            candidate = &earlier;
+        }
     }
+    if (candidate != nullptr && AtOrBehind(firstId, candidate->continuity.LastId())) {
+        candidate->successor = &stream;
+        stream.predecessor = candidate->key;
+        stream.restarted.store(true, RELAXED);
+        restarts_.fetch_add(1);
+    }
+}
+
+void ReaderTally::Unlink(Stream& predecessor)
+{
+    predecessor.successor->restarted.store(false, RELAXED);
+    predecessor.successor = nullptr;
+    restarts_.fetch_sub(1);
 }
 
 void ReaderTally::Observe(const fdds::SampleInfo& info, const lumo::componentFramework::AgnosticTopic& sample,
                           PayloadVerdict verdict)
 {
     const uint32_t id = sample.sampleId();
-    Stream* stream = StreamOf(info.publication_handle, &id);
+    Stream* stream = StreamOf(info, &id);
     if (stream == nullptr) {
-        untracked_.Add(1);
+        ObserveUnlisted(info, &sample, verdict);
         return;
     }
     Stream& s = *stream;
+    const int64_t reception = ReceptionNs(info);
+    if (s.successor != nullptr && reception > s.successor->firstReceptionNs) {
+        Unlink(s);
+    }
+    if (s.firstReceptionNs < 0) {
+        s.firstReceptionNs = reception;
+    }
+    s.lastReceptionNs = reception;
     const uint64_t sequence = SequenceOf(info);
     const ContinuityStep step = s.continuity.Observe(id, sequence, increment_);
-    s.samples.Add(1);
-    s.payloadBytes.Add(sample.payload().size());
-    switch (step.kind) {
-    case Continuity::First:
+    s.counts.Sample(step, sample.payload().size(), verdict);
+    if (step.kind == Continuity::First) {
         s.firstId.store(id, RELAXED);
-        break;
-    case Continuity::InOrder:
-        break;
-    case Continuity::Gap:
-        s.gaps.Add(1);
-        s.missingIds.Add(step.missingIds);
-        s.publisherSkipped.Add(step.publisherSkipped);
-        break;
-    case Continuity::Duplicate:
-        s.duplicates.Add(1);
-        break;
-    case Continuity::Backward:
-        s.backwardJumps.Add(1);
-        break;
-    }
-    if (step.middlewareLost != 0) {
-        s.middlewareLost.Add(step.middlewareLost);
     }
     s.lastId.store(id, RELAXED);
     if (sequence != UNKNOWN_SEQUENCE) {
         s.lastSequence.store(sequence, RELAXED);
     }
-    if (verdict == PayloadVerdict::Passed) {
-        s.checksPassed.Add(1);
-    } else if (verdict == PayloadVerdict::Failed) {
-        s.checksFailed.Add(1);
-    }
-    if (info.source_timestamp.seconds() >= 0 && info.reception_timestamp.seconds() >= 0) {
-        const int64_t latency = info.reception_timestamp.to_ns() - info.source_timestamp.to_ns();
-        s.latencySamples.Add(1);
+    if (info.source_timestamp.seconds() >= 0 && reception >= 0) {
+        const int64_t latency = reception - info.source_timestamp.to_ns();
         if (latency < 0) {
             s.negativeLatencies.Add(1);
         } else {
@@ -248,76 +389,120 @@ void ReaderTally::Observe(const fdds::SampleInfo& info, const lumo::componentFra
         if (latency > s.latencyMaxNs.load(RELAXED)) {
             s.latencyMaxNs.store(latency, RELAXED);
         }
+        // Last, so that a snapshot that counts this sample sees its extremes.
+        s.latencySamples.AddRelease(1);
     }
 }
 
 void ReaderTally::ObserveUndecodable(const fdds::SampleInfo& info)
 {
-    Stream* stream = StreamOf(info.publication_handle, nullptr);
+    Stream* stream = StreamOf(info, nullptr);
     if (stream == nullptr) {
-        untracked_.Add(1);
+        ObserveUnlisted(info, nullptr, PayloadVerdict::NotChecked);
         return;
     }
     // Its sequence number was delivered: no middleware loss there. Its id
     // is unknown, so the id check goes on from the sample before it.
     const uint64_t sequence = SequenceOf(info);
+    const uint64_t lost = stream->continuity.SkipSequence(sequence);
+    if (lost != 0) {
+        stream->counts.middlewareLost.Add(lost);
+    }
     if (sequence != UNKNOWN_SEQUENCE) {
-        const uint64_t last = stream->lastSequence.load(RELAXED);
-        if (last != UNKNOWN_SEQUENCE && sequence > last + 1) {
-            stream->middlewareLost.Add(sequence - last - 1);
-        }
-        stream->continuity.SkipSequence(sequence);
         stream->lastSequence.store(sequence, RELAXED);
     }
-    stream->undecodable.Add(1);
+    stream->counts.undecodable.Add(1);
+}
+
+// A writer without a stream of its own: its ids are still checked (up to
+// MAX_UNLISTED_CHECKED writers), and every count goes to the unlisted ones.
+void ReaderTally::ObserveUnlisted(const fdds::SampleInfo& info, const lumo::componentFramework::AgnosticTopic* sample,
+                                  PayloadVerdict verdict)
+{
+    const WriterKey key = KeyOf(info.publication_handle);
+    auto known = unlistedContinuity_.find(key);
+    if (known == unlistedContinuity_.end() && unlistedContinuity_.size() < MAX_UNLISTED_CHECKED) {
+        known = unlistedContinuity_.emplace(key, StreamContinuity{}).first;
+        unlistedWriters_.fetch_add(1);
+    }
+    StreamContinuity scratch; // past the bound: counted, not checked
+    StreamContinuity& continuity = known != unlistedContinuity_.end() ? known->second : scratch;
+    const uint64_t sequence = SequenceOf(info);
+    if (sample == nullptr) {
+        const uint64_t lost = continuity.SkipSequence(sequence);
+        if (lost != 0) {
+            unlisted_->middlewareLost.Add(lost);
+        }
+        unlisted_->undecodable.Add(1);
+        return;
+    }
+    unlisted_->Sample(continuity.Observe(sample->sampleId(), sequence, increment_), sample->payload().size(), verdict);
 }
 
 // ---------------------------------------------------------------- status events
 
 void ReaderTally::SetPresence(const fdds::InstanceHandle_t& handle, Presence presence)
 {
-    if (Stream* stream = Find(KeyOf(handle))) {
+    const WriterKey key = KeyOf(handle);
+    std::lock_guard lock(slotsMutex_);
+    if (Stream* stream = Find(key)) {
         stream->presence.store(presence);
         if (presence != Presence::Alive) {
             stream->departed.store(true);
         }
+        return;
+    }
+    // Status callbacks race the data callback: the writer's first sample may
+    // still be on its way. Its stream starts with what was said of it.
+    // Only a departure is kept: it stays, as a stream's does.
+    if (presence == Presence::Alive) {
+        return;
+    }
+    if (auto early = earlyPresence_.find(key); early != earlyPresence_.end()) {
+        early->second = presence;
+    } else if (earlyPresence_.size() < MAX_EARLY_PRESENCE) {
+        earlyPresence_.emplace(key, presence);
     }
 }
 
-void ReaderTally::Queue(const char* kind, std::string fields)
+void ReaderTally::Queue(StatusEvent event)
 {
+    event.time = std::chrono::system_clock::now();
     std::lock_guard lock(eventsMutex_);
     if (events_.size() >= MAX_QUEUED_EVENTS) {
         ++eventsDropped_;
         return;
     }
-    events_.push_back(StatusEvent{std::chrono::system_clock::now(), kind, std::move(fields)});
+    events_.push_back(std::move(event));
 }
 
 void ReaderTally::OnSubscriptionMatched(const fdds::SubscriptionMatchedStatus& status)
 {
-    if (status.current_count_change < 0) {
+    const bool unmatched = status.current_count_change < 0;
+    if (unmatched) {
         unmatched_.fetch_add(1);
         SetPresence(status.last_publication_handle, Presence::Unmatched);
     } else {
         matched_.fetch_add(1);
         SetPresence(status.last_publication_handle, Presence::Alive);
     }
-    JsonObject fields;
-    fields.Text("writer", GuidText(KeyOf(status.last_publication_handle)))
-        .Integer("current_count", status.current_count)
-        .Integer("current_count_change", status.current_count_change)
-        .Integer("total_count", status.total_count)
-        .Integer("total_count_change", status.total_count_change);
-    Queue(status.current_count_change < 0 ? "subscription_unmatched" : "subscription_matched", Fields(fields));
+    StatusEvent event;
+    event.kind = unmatched ? "subscription_unmatched" : "subscription_matched";
+    event.writer = KeyOf(status.last_publication_handle);
+    event.counts = {{"current_count", status.current_count},
+                    {"current_count_change", status.current_count_change},
+                    {"total_count", status.total_count},
+                    {"total_count_change", status.total_count_change}};
+    Queue(std::move(event));
 }
 
 void ReaderTally::OnDeadlineMissed(const fdds::RequestedDeadlineMissedStatus& status)
 {
     deadlinesMissed_.fetch_add(Positive(status.total_count_change));
-    JsonObject fields;
-    fields.Integer("total_count", status.total_count).Integer("total_count_change", status.total_count_change);
-    Queue("requested_deadline_missed", Fields(fields));
+    StatusEvent event;
+    event.kind = "requested_deadline_missed";
+    event.counts = {{"total_count", status.total_count}, {"total_count_change", status.total_count_change}};
+    Queue(std::move(event));
 }
 
 void ReaderTally::OnLivelinessChanged(const fdds::LivelinessChangedStatus& status)
@@ -328,55 +513,50 @@ void ReaderTally::OnLivelinessChanged(const fdds::LivelinessChangedStatus& statu
     } else if (status.not_alive_count_change > 0) {
         SetPresence(status.last_publication_handle, Presence::NotAlive);
     }
-    JsonObject fields;
-    fields.Text("writer", GuidText(KeyOf(status.last_publication_handle)))
-        .Integer("alive_count", status.alive_count)
-        .Integer("not_alive_count", status.not_alive_count)
-        .Integer("alive_count_change", status.alive_count_change)
-        .Integer("not_alive_count_change", status.not_alive_count_change);
-    Queue("liveliness_changed", Fields(fields));
+    StatusEvent event;
+    event.kind = "liveliness_changed";
+    event.writer = KeyOf(status.last_publication_handle);
+    event.counts = {{"alive_count", status.alive_count},
+                    {"not_alive_count", status.not_alive_count},
+                    {"alive_count_change", status.alive_count_change},
+                    {"not_alive_count_change", status.not_alive_count_change}};
+    Queue(std::move(event));
 }
 
 void ReaderTally::OnSampleRejected(const fdds::SampleRejectedStatus& status)
 {
     samplesRejected_.fetch_add(status.total_count_change);
-    JsonObject fields;
-    fields
-        .Text("last_reason", LUMO_FORMAT_NAMESPACE::formatter<fdds::SampleRejectedStatusKind>::Name(status.last_reason))
-        .Unsigned("total_count", status.total_count)
-        .Unsigned("total_count_change", status.total_count_change);
-    Queue("sample_rejected", Fields(fields));
+    StatusEvent event;
+    event.kind = "sample_rejected";
+    event.nameField = "last_reason";
+    event.name = lumo::componentFramework::SampleRejectedReasonName(status.last_reason);
+    event.counts = {{"total_count", status.total_count}, {"total_count_change", status.total_count_change}};
+    Queue(std::move(event));
 }
 
 void ReaderTally::OnIncompatibleQos(const fdds::RequestedIncompatibleQosStatus& status)
 {
     incompatibleQos_.fetch_add(1);
-    std::string policies = "{";
+    StatusEvent event;
+    event.kind = "requested_incompatible_qos";
+    event.nameField = "last_policy";
+    event.name = lumo::componentFramework::QosPolicyName(static_cast<uint32_t>(status.last_policy_id));
     for (const auto& policy : status.policies) {
-        if (policy.count == 0) {
-            continue;
+        if (policy.count != 0) {
+            event.policies.emplace_back(static_cast<uint32_t>(policy.policy_id), policy.count);
         }
-        if (policies.size() > 1) {
-            policies += ',';
-        }
-        JsonKey(policies, QosPolicyName(static_cast<uint32_t>(policy.policy_id)));
-        policies += lumo::format("{}", policy.count);
     }
-    policies += '}';
-    JsonObject fields;
-    fields.Text("last_policy", QosPolicyName(static_cast<uint32_t>(status.last_policy_id)))
-        .Raw("policies", policies)
-        .Integer("total_count", status.total_count)
-        .Integer("total_count_change", status.total_count_change);
-    Queue("requested_incompatible_qos", Fields(fields));
+    event.counts = {{"total_count", status.total_count}, {"total_count_change", status.total_count_change}};
+    Queue(std::move(event));
 }
 
 void ReaderTally::OnSampleLost(const fdds::SampleLostStatus& status)
 {
     samplesLost_.fetch_add(Positive(status.total_count_change));
-    JsonObject fields;
-    fields.Integer("total_count", status.total_count).Integer("total_count_change", status.total_count_change);
-    Queue("sample_lost", Fields(fields));
+    StatusEvent event;
+    event.kind = "sample_lost";
+    event.counts = {{"total_count", status.total_count}, {"total_count_change", status.total_count_change}};
+    Queue(std::move(event));
 }
 
 // ---------------------------------------------------------------- report side
@@ -386,36 +566,32 @@ ReaderSnapshot ReaderTally::Snapshot() const
     ReaderSnapshot snapshot;
     snapshot.topic = topic_;
     snapshot.readerIndex = readerIndex_;
-    const size_t count = streamCount_.load(std::memory_order_acquire);
-    for (size_t i = 0; i < count; ++i) {
-        const Stream& s = *streams_[i].load(std::memory_order_acquire);
-        StreamSnapshot out;
-        out.writer = GuidText(s.key);
-        out.restartOf = s.restartOf.load(RELAXED);
-        out.presence = s.presence.load();
-        out.samples = s.samples.Load();
-        out.payloadBytes = s.payloadBytes.Load();
-        out.missingIds = s.missingIds.Load();
-        out.gaps = s.gaps.Load();
-        out.duplicates = s.duplicates.Load();
-        out.backwardJumps = s.backwardJumps.Load();
-        out.middlewareLost = s.middlewareLost.Load();
-        out.publisherSkipped = s.publisherSkipped.Load();
-        out.checksPassed = s.checksPassed.Load();
-        out.checksFailed = s.checksFailed.Load();
-        out.undecodable = s.undecodable.Load();
-        out.firstId = s.firstId.load(RELAXED);
-        out.lastId = s.lastId.load(RELAXED);
-        out.lastSequence = s.lastSequence.load(RELAXED);
-        out.latencySamples = s.latencySamples.Load();
-        out.negativeLatencies = s.negativeLatencies.Load();
-        out.latencyMinNs = s.latencyMinNs.load(RELAXED);
-        out.latencyMaxNs = s.latencyMaxNs.load(RELAXED);
-        out.latencyCounts = s.latency.Counts();
-        snapshot.streams.push_back(std::move(out));
+    {
+        std::lock_guard lock(slotsMutex_);
+        const size_t count = streamCount_.load(std::memory_order_acquire);
+        for (size_t i = 0; i < count; ++i) {
+            const Stream& s = *streams_[i].load(std::memory_order_acquire);
+            StreamSnapshot out;
+            out.writer = GuidText(s.key);
+            if (s.restarted.load(RELAXED)) {
+                out.restartOf = GuidText(s.predecessor);
+            }
+            out.presence = s.presence.load();
+            s.counts.CopyTo(out);
+            out.firstId = s.firstId.load(RELAXED);
+            out.lastId = s.lastId.load(RELAXED);
+            out.lastSequence = s.lastSequence.load(RELAXED);
+            out.latencySamples = s.latencySamples.LoadAcquire();
+            out.negativeLatencies = s.negativeLatencies.Load();
+            out.latencyMinNs = s.latencyMinNs.load(RELAXED);
+            out.latencyMaxNs = s.latencyMaxNs.load(RELAXED);
+            out.latencyCounts = s.latency.Counts();
+            snapshot.streams.push_back(std::move(out));
+        }
+        unlisted_->CopyTo(snapshot.unlisted);
+        snapshot.unlistedWriters = unlistedWriters_.load();
     }
-    snapshot.restarts = restarts_.Load();
-    snapshot.untrackedSamples = untracked_.Load();
+    snapshot.restarts = restarts_.load();
     snapshot.events.matched = matched_.load();
     snapshot.events.unmatched = unmatched_.load();
     snapshot.events.deadlinesMissed = deadlinesMissed_.load();
@@ -436,36 +612,6 @@ std::vector<StatusEvent> ReaderTally::TakeEvents()
     std::vector<StatusEvent> taken;
     taken.swap(events_);
     return taken;
-}
-
-const char* QosPolicyName(uint32_t policyId)
-{
-    static constexpr const char* NAMES[] = {"INVALID",
-                                            "USER_DATA",
-                                            "DURABILITY",
-                                            "PRESENTATION",
-                                            "DEADLINE",
-                                            "LATENCY_BUDGET",
-                                            "OWNERSHIP",
-                                            "OWNERSHIP_STRENGTH",
-                                            "LIVELINESS",
-                                            "TIME_BASED_FILTER",
-                                            "PARTITION",
-                                            "RELIABILITY",
-                                            "DESTINATION_ORDER",
-                                            "HISTORY",
-                                            "RESOURCE_LIMITS",
-                                            "ENTITY_FACTORY",
-                                            "WRITER_DATA_LIFECYCLE",
-                                            "READER_DATA_LIFECYCLE",
-                                            "TOPIC_DATA",
-                                            "GROUP_DATA",
-                                            "TRANSPORT_PRIORITY",
-                                            "LIFESPAN",
-                                            "DURABILITY_SERVICE",
-                                            "DATA_REPRESENTATION",
-                                            "TYPE_CONSISTENCY_ENFORCEMENT"};
-    return policyId < std::size(NAMES) ? NAMES[policyId] : "UNKNOWN";
 }
 
 } // namespace quillReport

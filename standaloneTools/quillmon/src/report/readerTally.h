@@ -2,17 +2,24 @@
 // --fail-on verdict. The data callback (serialised per reader by the
 // listener) is the only writer of the streams' counters: it updates them
 // with relaxed single-writer stores, so the report thread reads them without
-// a lock. Status callbacks, which Fast DDS runs on other threads and
-// concurrently, share only atomics and a small event queue.
+// a lock. A stream's slot changes hands (a new writer, a departed one's slot
+// reused) under a mutex that the report's snapshots and the status
+// callbacks take too; the data callback takes it only then. Status
+// callbacks, which Fast DDS runs on other threads and concurrently, share
+// only atomics, that mutex and a small event queue.
 #pragma once
 
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include <fastdds/dds/core/status/BaseStatus.hpp>
@@ -42,6 +49,7 @@ struct WriterKey
 {
     std::array<uint8_t, 16> bytes{};
     bool operator==(const WriterKey&) const = default;
+    bool operator<(const WriterKey& other) const { return bytes < other.bytes; }
 };
 
 WriterKey KeyOf(const eprosima::fastdds::dds::InstanceHandle_t& handle);
@@ -60,7 +68,7 @@ const char* PresenceName(Presence presence);
 struct StreamSnapshot
 {
     std::string writer;
-    int32_t restartOf = -1; // index of the stream this one restarted, or -1
+    std::string restartOf; // GUID text of the stream this one restarted; empty when none
     Presence presence = Presence::Alive;
     uint64_t samples = 0;
     uint64_t payloadBytes = 0;
@@ -100,21 +108,29 @@ struct ReaderSnapshot
     std::string topic;
     uint32_t readerIndex = 0;
     std::vector<StreamSnapshot> streams;
-    uint64_t restarts = 0;         // streams that restarted an earlier writer's ids
-    uint64_t untrackedSamples = 0; // samples of writers beyond MAX_STREAMS
-    uint64_t eventsDropped = 0;    // status events the queue had no room for
+    // The summed counts of writers without a stream of their own: those that
+    // came while MAX_STREAMS writers were present, and departed ones whose
+    // slot a new writer took. Ids, sequences and latency are not summed.
+    StreamSnapshot unlisted;
+    uint64_t unlistedWriters = 0;
+    uint64_t restarts = 0;      // streams that restarted an earlier writer's ids
+    uint64_t eventsDropped = 0; // status events the queue had no room for
     EventCounts events;
 
     uint64_t Samples() const;
 };
 
-// A status event as it happened: its kind and its fields as JSON members
-// ("a":1,"b":"x", without braces).
+// A status event as it happened, as numbers: the report's thread makes the
+// record. Which of the members an event has depends on its kind.
 struct StatusEvent
 {
     std::chrono::system_clock::time_point time;
-    std::string kind;
-    std::string fields;
+    const char* kind = "";
+    std::optional<WriterKey> writer;                     // matched, unmatched, liveliness
+    const char* nameField = nullptr;                     // "last_reason" or "last_policy"
+    std::string_view name;                               // its value
+    std::vector<std::pair<uint32_t, uint32_t>> policies; // incompatible QoS: policy id, count
+    std::vector<std::pair<const char*, int64_t>> counts;
 };
 
 class ReaderTally
@@ -122,6 +138,15 @@ class ReaderTally
 public:
     static constexpr size_t MAX_STREAMS = 64;
     static constexpr size_t MAX_QUEUED_EVENTS = 4096;
+    // Writers beyond MAX_STREAMS whose ids are still checked; past this many
+    // only their samples are counted.
+    static constexpr size_t MAX_UNLISTED_CHECKED = 4096;
+    // Presence events of writers not seen yet, kept until their first sample.
+    static constexpr size_t MAX_EARLY_PRESENCE = 256;
+    // A writer of the same host whose ids start at or behind those of a
+    // stream that stopped delivering at least this long ago (and for three
+    // of its mean intervals) is that publisher started over.
+    static constexpr int64_t RESTART_QUIET_NS = 200'000'000;
 
     ReaderTally(std::string topic, uint32_t readerIndex, uint32_t expectedIncrement);
     ~ReaderTally();
@@ -152,12 +177,23 @@ public:
 
 private:
     struct Stream;
+    struct Counts;
 
-    Stream* StreamOf(const eprosima::fastdds::dds::InstanceHandle_t& handle, const uint32_t* firstId);
+    // The writer's stream, made on its first sample; nullptr when it has none
+    // (the writer is unlisted).
+    Stream* StreamOf(const eprosima::fastdds::dds::SampleInfo& info, const uint32_t* firstId);
     Stream* Find(const WriterKey& key) const;
+    // A slot for a new stream: a free one, else the one of the writer that
+    // departed longest ago, whose counts move to the unlisted ones.
+    // MAX_STREAMS when every slot holds a present writer. Under slotsMutex_.
+    size_t SlotForNewStream();
     void LinkRestart(Stream& stream, uint32_t firstId);
+    // A stream taken for restarted sends again: it was not gone after all.
+    void Unlink(Stream& predecessor);
+    void ObserveUnlisted(const eprosima::fastdds::dds::SampleInfo& info,
+                         const lumo::componentFramework::AgnosticTopic* sample, PayloadVerdict verdict);
     void SetPresence(const eprosima::fastdds::dds::InstanceHandle_t& handle, Presence presence);
-    void Queue(const char* kind, std::string fields);
+    void Queue(StatusEvent event);
 
     const std::string topic_;
     const uint32_t readerIndex_;
@@ -166,8 +202,13 @@ private:
     std::array<std::atomic<Stream*>, MAX_STREAMS> streams_{};
     std::atomic<size_t> streamCount_{0};
     Stream* lastStream_ = nullptr; // data callback's cache
-    RelaxedCounter restarts_;
-    RelaxedCounter untracked_;
+    std::atomic<uint64_t> restarts_{0};
+    // Slot changes against snapshots and status callbacks.
+    mutable std::mutex slotsMutex_;
+    std::map<WriterKey, Presence> earlyPresence_; // slotsMutex_
+    std::unique_ptr<Counts> unlisted_;
+    std::atomic<uint64_t> unlistedWriters_{0};
+    std::map<WriterKey, StreamContinuity> unlistedContinuity_; // data callback only
 
     std::atomic<uint64_t> matched_{0};
     std::atomic<uint64_t> unmatched_{0};
@@ -181,8 +222,5 @@ private:
     std::vector<StatusEvent> events_;
     uint64_t eventsDropped_ = 0;
 };
-
-// Name of a DDS QoS policy by its id ("RELIABILITY"); "UNKNOWN" otherwise.
-const char* QosPolicyName(uint32_t policyId);
 
 } // namespace quillReport

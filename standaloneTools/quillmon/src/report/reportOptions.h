@@ -14,9 +14,18 @@
 
 namespace quillReport {
 
-// A finite number of seconds above 0.
-struct Seconds
+// A number of seconds within [MIN, MAX]: the writer's timer and the run's
+// deadline are nanosecond counts, and a period that rounds to 0 would spin.
+struct PeriodSeconds
 {
+    static constexpr double MIN = 0.001;
+    static constexpr double MAX = 86400.0; // a day
+    double value = 0.0;
+};
+struct DurationSeconds
+{
+    static constexpr double MIN = 0.001;
+    static constexpr double MAX = 31536000.0; // 365 days
     double value = 0.0;
 };
 
@@ -26,10 +35,12 @@ struct ConditionList
     std::vector<Condition> conditions;
 };
 
-std::ostream& operator<<(std::ostream& out, const Seconds& seconds);
+std::ostream& operator<<(std::ostream& out, const PeriodSeconds& seconds);
+std::ostream& operator<<(std::ostream& out, const DurationSeconds& seconds);
 
 // Found by the option library through argument-dependent lookup.
-void validate(boost::any& target, const std::vector<std::string>& values, Seconds*, int);
+void validate(boost::any& target, const std::vector<std::string>& values, PeriodSeconds*, int);
+void validate(boost::any& target, const std::vector<std::string>& values, DurationSeconds*, int);
 void validate(boost::any& target, const std::vector<std::string>& values, ConditionList*, int);
 
 void AddReportOptions(boost::program_options::options_description& options);
@@ -37,6 +48,7 @@ void AddReportOptions(boost::program_options::options_description& options);
 struct ReportSettings
 {
     std::optional<std::string> path;
+    std::optional<std::string> htmlPath; // the report as a page, written at exit
     double periodSec = 1.0;
     std::optional<double> durationSec;
     std::vector<Condition> failOn;

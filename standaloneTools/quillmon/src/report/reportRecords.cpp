@@ -3,24 +3,31 @@
 #include <algorithm>
 #include <ctime>
 
-#include "jsonText.h"
+#include <nlohmann/json.hpp>
+
 #include "lumo/Format.h"
+#include "lumo/componentFramework/StatusTexts.h"
 
 namespace quillReport {
 
 namespace {
 
+// In the order the fields are written.
+using Json = nlohmann::ordered_json;
+
 constexpr const char* LATENCY_BASIS =
     "source timestamp to reception timestamp; valid on one host or with synchronised clocks";
 
-JsonObject Head(const char* kind, const RecordTime& time)
+// One line of JSON. Text from the command line or the wire may hold any
+// bytes: each one that is not well-formed UTF-8 becomes U+FFFD.
+std::string Line(const Json& record)
 {
-    JsonObject record;
-    record.Integer("schema", SCHEMA_VERSION)
-        .Text("record", kind)
-        .Text("time", IsoTime(time.wall))
-        .Number("t", time.sinceStart);
-    return record;
+    return record.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+Json Head(const char* kind, const RecordTime& time)
+{
+    return Json{{"schema", SCHEMA_VERSION}, {"record", kind}, {"time", IsoTime(time.wall)}, {"t", time.sinceStart}};
 }
 
 double Rate(uint64_t samples, double periodSec)
@@ -28,68 +35,55 @@ double Rate(uint64_t samples, double periodSec)
     return periodSec > 0.0 ? static_cast<double>(samples) / periodSec : 0.0;
 }
 
-std::string ConditionArray(const std::vector<Condition>& conditions)
+Json ConditionArray(const std::vector<Condition>& conditions)
 {
-    std::string text = "[";
+    Json names = Json::array();
     for (const auto condition : conditions) {
-        text += text.size() > 1 ? "," : "";
-        text += JsonString(ConditionName(condition));
+        names.push_back(ConditionName(condition));
     }
-    return text + "]";
+    return names;
 }
 
-std::string Latency(const StreamSnapshot& stream)
+Json Latency(const StreamSnapshot& stream)
 {
     if (stream.latencySamples == 0) {
-        return "null";
+        return nullptr;
     }
     const uint64_t low = stream.latencyMinNs > 0 ? static_cast<uint64_t>(stream.latencyMinNs) : 0;
     const uint64_t high = stream.latencyMaxNs > 0 ? static_cast<uint64_t>(stream.latencyMaxNs) : 0;
-    JsonObject latency;
-    latency.Unsigned("count", stream.latencySamples)
-        .Unsigned("negative", stream.negativeLatencies)
-        .Integer("min", stream.latencyMinNs)
-        .Unsigned("p50", Quantile(stream.latencyCounts, 0.5, low, high))
-        .Unsigned("p99", Quantile(stream.latencyCounts, 0.99, low, high))
-        .Integer("max", stream.latencyMaxNs)
-        .Text("basis", LATENCY_BASIS);
-    return latency.Close();
+    return Json{{"count", stream.latencySamples},
+                {"negative", stream.negativeLatencies},
+                {"min", stream.latencyMinNs},
+                {"p50", Quantile(stream.latencyCounts, 0.5, low, high)},
+                {"p99", Quantile(stream.latencyCounts, 0.99, low, high)},
+                {"max", stream.latencyMaxNs},
+                {"basis", LATENCY_BASIS}};
 }
 
-std::string Events(const ReaderSnapshot& reader)
+Json Events(const ReaderSnapshot& reader)
 {
-    JsonObject events;
-    events.Unsigned("matched", reader.events.matched)
-        .Unsigned("unmatched", reader.events.unmatched)
-        .Unsigned("deadlines_missed", reader.events.deadlinesMissed)
-        .Unsigned("incompatible_qos", reader.events.incompatibleQos)
-        .Unsigned("samples_lost", reader.events.samplesLost)
-        .Unsigned("samples_rejected", reader.events.samplesRejected)
-        .Unsigned("liveliness_changes", reader.events.livelinessChanges)
-        .Unsigned("not_recorded", reader.eventsDropped);
-    return events.Close();
+    return Json{{"matched", reader.events.matched},
+                {"unmatched", reader.events.unmatched},
+                {"deadlines_missed", reader.events.deadlinesMissed},
+                {"incompatible_qos", reader.events.incompatibleQos},
+                {"samples_lost", reader.events.samplesLost},
+                {"samples_rejected", reader.events.samplesRejected},
+                {"liveliness_changes", reader.events.livelinessChanges},
+                {"not_recorded", reader.eventsDropped}};
 }
 
-std::string Options(const RunDescription& run)
+Json Options(const RunDescription& run)
 {
-    std::string topics = "[";
-    for (const auto& topic : run.topics) {
-        topics += topics.size() > 1 ? "," : "";
-        topics += JsonString(topic);
-    }
-    topics += "]";
-    JsonObject options;
-    options.Raw("topics", topics)
-        .Unsigned("domain_id", run.domainId)
-        .Text("qos_profile", run.qosProfile)
-        .Text("qos_file", run.qosFile)
-        .Unsigned("expected_sample_id_increment", run.expectedIncrement)
-        .Text("payload_check", run.payloadCheck)
-        .Text("report", run.reportPath)
-        .Number("report_period_s", run.reportPeriodSec)
-        .Raw("duration_s", run.durationSec ? JsonNumber(*run.durationSec) : "null")
-        .Raw("fail_on", ConditionArray(run.failOn));
-    return options.Close();
+    return Json{{"topics", run.topics},
+                {"domain_id", run.domainId},
+                {"qos_profile", run.qosProfile},
+                {"qos_file", run.qosFile},
+                {"expected_sample_id_increment", run.expectedIncrement},
+                {"payload_check", run.payloadCheck},
+                {"report", run.reportPath},
+                {"report_period_s", run.reportPeriodSec},
+                {"duration_s", run.durationSec ? Json(*run.durationSec) : Json(nullptr)},
+                {"fail_on", ConditionArray(run.failOn)}};
 }
 
 } // namespace
@@ -108,7 +102,10 @@ std::string IsoTime(std::chrono::system_clock::time_point time)
 
 std::string StartRecord(const RunDescription& run, const RecordTime& time)
 {
-    return Head("start", time).Raw("options", Options(run)).Text("fast_dds", run.fastDdsVersion).Close();
+    Json record = Head("start", time);
+    record["options"] = Options(run);
+    record["fast_dds"] = run.fastDdsVersion;
+    return Line(record);
 }
 
 std::string EventRecord(const std::string& topic, uint32_t readerIndex, const StatusEvent& event,
@@ -116,71 +113,77 @@ std::string EventRecord(const std::string& topic, uint32_t readerIndex, const St
 {
     // When it happened, on the report's own clock too.
     const double before = std::chrono::duration<double>(time.wall - event.time).count();
-    std::string record = Head("event", RecordTime{event.time, std::max(0.0, time.sinceStart - before)})
-                             .Text("topic", topic)
-                             .Unsigned("reader", readerIndex)
-                             .Text("event", event.kind)
-                             .Close();
-    if (!event.fields.empty()) {
-        record.back() = ',';
-        record += event.fields;
-        record += '}';
+    Json record = Head("event", RecordTime{event.time, std::max(0.0, time.sinceStart - before)});
+    record["topic"] = topic;
+    record["reader"] = readerIndex;
+    record["event"] = event.kind;
+    if (event.writer) {
+        record["writer"] = GuidText(*event.writer);
     }
-    return record;
+    if (event.nameField != nullptr) {
+        record[event.nameField] = event.name;
+    }
+    if (event.kind == std::string_view("requested_incompatible_qos")) {
+        Json policies = Json::object();
+        for (const auto& [id, count] : event.policies) {
+            policies[std::string(lumo::componentFramework::QosPolicyName(id))] = count;
+        }
+        record["policies"] = std::move(policies);
+    }
+    for (const auto& [name, value] : event.counts) {
+        record[name] = value;
+    }
+    return Line(record);
 }
 
 std::string WriterRecord(const ReaderSnapshot& reader, size_t stream, const std::string& payloadCheck,
                          uint64_t periodSamples, double periodSec, bool final, const RecordTime& time)
 {
     const StreamSnapshot& s = reader.streams.at(stream);
-    const std::string restartOf = s.restartOf >= 0
-                                      ? JsonString(reader.streams.at(static_cast<size_t>(s.restartOf)).writer)
-                                      : "null";
-    JsonObject check;
-    check.Text("kind", payloadCheck).Unsigned("passed", s.checksPassed).Unsigned("failed", s.checksFailed);
-    return Head("writer", time)
-        .Text("topic", reader.topic)
-        .Unsigned("reader", reader.readerIndex)
-        .Text("writer", s.writer)
-        .Raw("restart_of", restartOf)
-        .Text("presence", PresenceName(s.presence))
-        .Unsigned("samples", s.samples)
-        .Unsigned("payload_bytes", s.payloadBytes)
-        .Unsigned("first_id", s.firstId)
-        .Unsigned("last_id", s.lastId)
-        .Unsigned("last_sequence", s.lastSequence)
-        .Unsigned("missing_ids", s.missingIds)
-        .Unsigned("gaps", s.gaps)
-        .Unsigned("duplicates", s.duplicates)
-        .Unsigned("backward_jumps", s.backwardJumps)
-        .Unsigned("middleware_lost", s.middlewareLost)
-        .Unsigned("publisher_skipped", s.publisherSkipped)
-        .Unsigned("undecodable", s.undecodable)
-        .Number("period_s", periodSec)
-        .Unsigned("period_samples", periodSamples)
-        .Number("rate_hz", Rate(periodSamples, periodSec))
-        .Raw("latency_ns", Latency(s))
-        .Raw("payload_check", check.Close())
-        .Bool("final", final)
-        .Close();
+    Json record = Head("writer", time);
+    record["topic"] = reader.topic;
+    record["reader"] = reader.readerIndex;
+    record["writer"] = s.writer;
+    record["restart_of"] = s.restartOf.empty() ? Json(nullptr) : Json(s.restartOf);
+    record["presence"] = PresenceName(s.presence);
+    record["samples"] = s.samples;
+    record["payload_bytes"] = s.payloadBytes;
+    record["first_id"] = s.firstId;
+    record["last_id"] = s.lastId;
+    record["last_sequence"] = s.lastSequence;
+    record["missing_ids"] = s.missingIds;
+    record["gaps"] = s.gaps;
+    record["duplicates"] = s.duplicates;
+    record["backward_jumps"] = s.backwardJumps;
+    record["middleware_lost"] = s.middlewareLost;
+    record["publisher_skipped"] = s.publisherSkipped;
+    record["undecodable"] = s.undecodable;
+    record["period_s"] = periodSec;
+    record["period_samples"] = periodSamples;
+    record["rate_hz"] = Rate(periodSamples, periodSec);
+    record["latency_ns"] = Latency(s);
+    record["payload_check"] = Json{{"kind", payloadCheck}, {"passed", s.checksPassed}, {"failed", s.checksFailed}};
+    record["final"] = final;
+    return Line(record);
 }
 
 std::string ReaderRecord(const ReaderSnapshot& reader, uint64_t periodSamples, double periodSec, bool final,
                          const RecordTime& time)
 {
-    return Head("reader", time)
-        .Text("topic", reader.topic)
-        .Unsigned("reader", reader.readerIndex)
-        .Unsigned("samples", reader.Samples())
-        .Unsigned("writers", reader.streams.size())
-        .Unsigned("restarts", reader.restarts)
-        .Unsigned("untracked_samples", reader.untrackedSamples)
-        .Number("period_s", periodSec)
-        .Unsigned("period_samples", periodSamples)
-        .Number("rate_hz", Rate(periodSamples, periodSec))
-        .Raw("events", Events(reader))
-        .Bool("final", final)
-        .Close();
+    Json record = Head("reader", time);
+    record["topic"] = reader.topic;
+    record["reader"] = reader.readerIndex;
+    record["samples"] = reader.Samples();
+    record["writers"] = reader.streams.size();
+    record["restarts"] = reader.restarts;
+    record["untracked_samples"] = reader.unlisted.samples;
+    record["unlisted_writers"] = reader.unlistedWriters;
+    record["period_s"] = periodSec;
+    record["period_samples"] = periodSamples;
+    record["rate_hz"] = Rate(periodSamples, periodSec);
+    record["events"] = Events(reader);
+    record["final"] = final;
+    return Line(record);
 }
 
 std::string FinalRecord(const RunDescription& run, const std::vector<ReaderSnapshot>& readers, const Verdict& verdict,
@@ -189,50 +192,48 @@ std::string FinalRecord(const RunDescription& run, const std::vector<ReaderSnaps
     uint64_t writers = 0, samples = 0, missing = 0, duplicates = 0, backward = 0, restarts = 0, middleware = 0,
              skipped = 0, checksFailed = 0, deadlines = 0, incompatible = 0, lost = 0, rejected = 0;
     for (const auto& reader : readers) {
-        writers += reader.streams.size();
+        writers += reader.streams.size() + reader.unlistedWriters;
         samples += reader.Samples();
         restarts += reader.restarts;
         deadlines += reader.events.deadlinesMissed;
         incompatible += reader.events.incompatibleQos;
         lost += reader.events.samplesLost;
         rejected += reader.events.samplesRejected;
-        for (const auto& s : reader.streams) {
+        const auto add = [&](const StreamSnapshot& s) {
             missing += s.missingIds;
             duplicates += s.duplicates;
             backward += s.backwardJumps;
             middleware += s.middlewareLost;
             skipped += s.publisherSkipped;
             checksFailed += s.checksFailed;
-        }
+        };
+        std::for_each(reader.streams.begin(), reader.streams.end(), add);
+        add(reader.unlisted);
     }
-    JsonObject totals;
-    totals.Unsigned("readers", readers.size())
-        .Unsigned("writers", writers)
-        .Unsigned("samples", samples)
-        .Unsigned("missing_ids", missing)
-        .Unsigned("duplicates", duplicates)
-        .Unsigned("backward_jumps", backward)
-        .Unsigned("restarts", restarts)
-        .Unsigned("middleware_lost", middleware)
-        .Unsigned("publisher_skipped", skipped)
-        .Unsigned("checks_failed", checksFailed)
-        .Unsigned("deadlines_missed", deadlines)
-        .Unsigned("incompatible_qos", incompatible)
-        .Unsigned("samples_lost", lost)
-        .Unsigned("samples_rejected", rejected);
-    JsonObject verdictObject;
-    verdictObject.Text("result", verdict.failed.empty() ? "pass" : "fail")
-        .Raw("fail_on", ConditionArray(run.failOn))
-        .Raw("happened", ConditionArray(verdict.happened))
-        .Raw("failed", ConditionArray(verdict.failed))
-        .Integer("exit_status", verdict.exitStatus);
-    return Head("final", time)
-        .Raw("options", Options(run))
-        .Text("qos_profile", run.qosProfile)
-        .Text("fast_dds", run.fastDdsVersion)
-        .Raw("totals", totals.Close())
-        .Raw("verdict", verdictObject.Close())
-        .Close();
+    Json record = Head("final", time);
+    record["options"] = Options(run);
+    record["qos_profile"] = run.qosProfile;
+    record["fast_dds"] = run.fastDdsVersion;
+    record["totals"] = Json{{"readers", readers.size()},
+                            {"writers", writers},
+                            {"samples", samples},
+                            {"missing_ids", missing},
+                            {"duplicates", duplicates},
+                            {"backward_jumps", backward},
+                            {"restarts", restarts},
+                            {"middleware_lost", middleware},
+                            {"publisher_skipped", skipped},
+                            {"checks_failed", checksFailed},
+                            {"deadlines_missed", deadlines},
+                            {"incompatible_qos", incompatible},
+                            {"samples_lost", lost},
+                            {"samples_rejected", rejected}};
+    record["verdict"] = Json{{"result", verdict.failed.empty() ? "pass" : "fail"},
+                             {"fail_on", ConditionArray(run.failOn)},
+                             {"happened", ConditionArray(verdict.happened)},
+                             {"failed", ConditionArray(verdict.failed)},
+                             {"exit_status", verdict.exitStatus}};
+    return Line(record);
 }
 
 } // namespace quillReport

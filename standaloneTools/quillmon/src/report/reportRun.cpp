@@ -6,9 +6,9 @@
 #include <unistd.h>
 
 #include "lumo/componentFramework/FastDdsCompat.h"
+#include "lumo/reportPage/ReportPage.h"
+#include "lumo/toolsCommon/Unsigned32.h"
 #include "quillLog.h"
-#include "quillReaderListener.h"
-#include "quillmonOptions.h"
 
 namespace po = boost::program_options;
 
@@ -23,6 +23,7 @@ std::unique_ptr<ReportRun> ReportRun::FromOptions(const po::variables_map& vm, b
     }
     RunDescription run;
     run.topics = vm["topic"].as<std::vector<std::string>>();
+    using lumo::toolsCommon::Unsigned32;
     run.domainId = vm["domain-id"].as<Unsigned32>().value;
     run.qosProfile = vm["qos-profile"].as<std::string>();
     run.qosFile = vm["qos-file"].as<std::string>();
@@ -43,14 +44,14 @@ ReportRun::ReportRun(ReportSettings settings, RunDescription run, log4cplus::Log
 {
 }
 
-void ReportRun::Attach(QuillReaderListener& listener)
+std::shared_ptr<ReaderTally> ReportRun::TallyFor(const std::string& topic, uint32_t readerIndex)
 {
     if (!settings_.NeedsTallies()) {
-        return;
+        return nullptr;
     }
-    auto tally = std::make_shared<ReaderTally>(listener.topicName_, listener.readerIndex_, run_.expectedIncrement);
-    listener.AttachTally(tally);
-    tallies_.push_back(std::move(tally));
+    auto tally = std::make_shared<ReaderTally>(topic, readerIndex, run_.expectedIncrement);
+    tallies_.push_back(tally);
+    return tally;
 }
 
 void ReportRun::Start()
@@ -67,17 +68,17 @@ void ReportRun::Start()
     }
 }
 
-void ReportRun::WaitForStop()
+void ReportRun::WaitForStop(std::atomic<bool>& stop)
 {
     constexpr auto POLL = std::chrono::seconds(2);
-    while (!gExitRequested.load()) {
+    while (!stop.load()) {
         if (!settings_.durationSec) {
             sleep(2);
             continue;
         }
         const auto left = deadline_ - std::chrono::steady_clock::now();
         if (left <= std::chrono::steady_clock::duration::zero()) {
-            gExitRequested.store(true);
+            stop.store(true);
             break;
         }
         // A signal cuts the sleep short, as it does the plain poll's.
@@ -87,26 +88,47 @@ void ReportRun::WaitForStop()
     }
 }
 
-int ReportRun::Finish(int runStatus)
+int ReportRun::Conclude(int runStatus)
 {
-    std::vector<ReaderSnapshot> readers;
-    for (const auto& tally : tallies_) {
-        readers.push_back(tally->Snapshot());
+    // First: a periodic record written after these snapshots would count
+    // more samples than the final one.
+    if (writer_) {
+        writer_->StopPeriodic();
     }
-    const Verdict verdict = Judge(readers, run_.failOn, runStatus);
-    if (!verdict.failed.empty()) {
+    for (const auto& tally : tallies_) {
+        finalReaders_.push_back(tally->Snapshot());
+    }
+    verdict_ = Judge(finalReaders_, run_.failOn, runStatus);
+    if (!verdict_.failed.empty()) {
         std::string failed;
-        for (const auto condition : verdict.failed) {
+        for (const auto condition : verdict_.failed) {
             failed += failed.empty() ? "" : ", ";
             failed += ConditionName(condition);
         }
         QUILL_LOG_TO(logger_, log4cplus::ERROR_LOG_LEVEL, "ERROR: --fail-on conditions happened: {}; exit status {}",
-                     failed, verdict.exitStatus);
+                     failed, verdict_.exitStatus);
     }
+    return verdict_.exitStatus;
+}
+
+void ReportRun::WriteFinal()
+{
     if (writer_) {
-        writer_->Finish(readers, verdict);
+        writer_->WriteFinal(finalReaders_, verdict_);
     }
-    return verdict.exitStatus;
+}
+
+void ReportRun::WritePage()
+{
+    if (!settings_.htmlPath) {
+        return;
+    }
+    // Like a failed report write: one ERROR line, the status kept.
+    try {
+        lumo::reportPage::WriteReportPage(*settings_.path, *settings_.htmlPath);
+    } catch (const lumo::reportPage::ReportPageError& e) {
+        QUILL_LOG_TO(logger_, log4cplus::ERROR_LOG_LEVEL, "ERROR: {}; no page was written", e.what());
+    }
 }
 
 } // namespace quillReport

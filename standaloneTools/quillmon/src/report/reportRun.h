@@ -4,6 +4,7 @@
 // it always did.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,8 +17,6 @@
 #include "reportRecords.h"
 #include "reportWriter.h"
 
-class QuillReaderListener;
-
 namespace quillReport {
 
 class ReportRun
@@ -29,16 +28,23 @@ public:
 
     ReportRun(ReportSettings settings, RunDescription run, log4cplus::Logger& logger);
 
-    // Before the readers are enabled: gives the listener its tally, when
-    // the options need one.
-    void Attach(QuillReaderListener& listener);
+    // Before the readers are enabled: the tally for a reader's listener, or
+    // nothing when the options need none.
+    std::shared_ptr<ReaderTally> TallyFor(const std::string& topic, uint32_t readerIndex);
     // Once the readers are enabled: the start record, the periodic records,
     // the time limit.
     void Start();
-    // Until a stop is requested or the time limit passes (which requests it).
-    void WaitForStop();
-    // After the exit report: the verdict, the final records; the exit status.
-    int Finish(int runStatus);
+    // Until `stop` is set or the time limit passes (which sets it).
+    void WaitForStop(std::atomic<bool>& stop);
+    // After the exit report: ends the periodic records, then judges the run
+    // on what the readers took until then and logs the verdict; the exit
+    // status.
+    int Conclude(int runStatus);
+    // The final records, of the very snapshots Conclude judged.
+    void WriteFinal();
+    // The --report-html page, from the complete report file. Its time grows
+    // with the report, so it is no part of the teardown's bound.
+    void WritePage();
 
 private:
     const ReportSettings settings_;
@@ -47,6 +53,8 @@ private:
     std::vector<std::shared_ptr<ReaderTally>> tallies_;
     std::unique_ptr<ReportWriter> writer_;
     std::chrono::steady_clock::time_point deadline_;
+    std::vector<ReaderSnapshot> finalReaders_;
+    Verdict verdict_;
 };
 
 } // namespace quillReport

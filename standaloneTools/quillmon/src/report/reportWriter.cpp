@@ -1,14 +1,61 @@
 #include "reportWriter.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <ctime>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
 #include <unistd.h>
 
+#include "lumo/Format.h"
 #include "quillLog.h"
 
 namespace quillReport {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// How often a FIFO without a reader is tried again.
+constexpr std::chrono::milliseconds RETRY_OPEN{100};
+// How often a full pipe is polled while waiting for its reader.
+constexpr int POLL_MS = 100;
+
+// A write to a pipe whose reader is gone raises SIGPIPE, which would end
+// the process. Blocked on this thread while it writes, and the one the
+// write raised taken back, it only makes the write fail with EPIPE.
+class SigpipeBlocked
+{
+public:
+    SigpipeBlocked()
+    {
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
+    }
+    ~SigpipeBlocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+
+    SigpipeBlocked(const SigpipeBlocked&) = delete;
+    SigpipeBlocked& operator=(const SigpipeBlocked&) = delete;
+
+    // After a write failed with EPIPE: takes back the signal it raised.
+    void Discard()
+    {
+        const timespec now{};
+        while (sigtimedwait(&pipe_, nullptr, &now) == SIGPIPE) {
+        }
+    }
+
+private:
+    sigset_t pipe_{};
+    sigset_t previous_{};
+};
+
+} // namespace
 
 ReportWriter::ReportWriter(RunDescription run, std::vector<std::shared_ptr<ReaderTally>> tallies,
                            log4cplus::Logger& logger)
@@ -20,14 +67,7 @@ ReportWriter::ReportWriter(RunDescription run, std::vector<std::shared_ptr<Reade
 
 ReportWriter::~ReportWriter()
 {
-    {
-        std::lock_guard lock(mutex_);
-        stop_ = true;
-    }
-    wake_.notify_all();
-    if (thread_.joinable()) {
-        thread_.join();
-    }
+    StopPeriodic();
     if (fd_ >= 0) {
         close(fd_);
     }
@@ -36,53 +76,116 @@ ReportWriter::~ReportWriter()
 RecordTime ReportWriter::Now() const
 {
     return RecordTime{std::chrono::system_clock::now(),
-                      std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count()};
+                      std::chrono::duration<double>(SteadyClock::now() - start_).count()};
+}
+
+int ReportWriter::OpenFile() const
+{
+    // Without O_NONBLOCK, opening a FIFO waits for a reader, and with it the
+    // whole monitor. Regular files ignore the flag.
+    return open(run_.reportPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0644);
 }
 
 bool ReportWriter::Open()
 {
-    fd_ = open(run_.reportPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    fd_ = OpenFile();
+    if (fd_ < 0 && errno == ENXIO) {
+        awaitingReader_ = true;
+        QUILL_LOG_TO(logger_, log4cplus::INFO_LOG_LEVEL,
+                     "the report file '{}' has no reader yet; its records start when one opens it", run_.reportPath);
+        return true;
+    }
     if (fd_ < 0) {
         QUILL_LOG_TO(logger_, log4cplus::ERROR_LOG_LEVEL,
                      "ERROR: cannot open the report file '{}': {}; monitoring goes on without a report",
                      run_.reportPath, std::strerror(errno));
         return false;
     }
-    Write(StartRecord(run_, Now()) + "\n");
+    WriteStart();
     return fd_ >= 0;
+}
+
+bool ReportWriter::TryOpenFifo()
+{
+    fd_ = OpenFile();
+    if (fd_ < 0 && errno == ENXIO) {
+        return false;
+    }
+    awaitingReader_ = false;
+    if (fd_ < 0) {
+        QUILL_LOG_TO(logger_, log4cplus::ERROR_LOG_LEVEL,
+                     "ERROR: cannot open the report file '{}': {}; monitoring goes on without a report",
+                     run_.reportPath, std::strerror(errno));
+        return false;
+    }
+    WriteStart();
+    return fd_ >= 0;
+}
+
+void ReportWriter::WriteStart()
+{
+    Write(StartRecord(run_, Now()) + "\n");
 }
 
 void ReportWriter::Start()
 {
-    if (fd_ >= 0) {
+    if (fd_ >= 0 || awaitingReader_) {
         thread_ = std::thread([this] { Run(); });
     }
 }
 
 void ReportWriter::Run()
 {
-    const auto period = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+    const auto period = std::chrono::duration_cast<SteadyClock::duration>(
         std::chrono::duration<double>(run_.reportPeriodSec));
     auto next = start_ + period;
     std::unique_lock lock(mutex_);
     while (!stop_) {
-        if (wake_.wait_until(lock, next, [this] { return stop_; })) {
+        const auto wakeAt = awaitingReader_ ? std::min(next, SteadyClock::now() + RETRY_OPEN) : next;
+        if (wake_.wait_until(lock, wakeAt, [this] { return stop_; })) {
             break;
         }
-        next += period;
         lock.unlock();
-        std::vector<ReaderSnapshot> readers;
-        for (const auto& tally : tallies_) {
-            readers.push_back(tally->Snapshot());
+        if (awaitingReader_) {
+            TryOpenFifo();
         }
-        Write(Records(readers, false, Now()));
+        if (SteadyClock::now() >= next) {
+            // A late wake (a long write) skips the periods it overran, and
+            // the next record covers them.
+            while (next <= SteadyClock::now()) {
+                next += period;
+            }
+            if (fd_ >= 0) {
+                std::vector<ReaderSnapshot> readers;
+                for (const auto& tally : tallies_) {
+                    readers.push_back(tally->Snapshot());
+                }
+                Write(Records(readers, false, Now()));
+            }
+        }
         lock.lock();
+        if (fd_ < 0 && !awaitingReader_) {
+            break; // failed: nothing more to write
+        }
+    }
+}
+
+void ReportWriter::StopPeriodic()
+{
+    giveUpAt_.store(SteadyClock::now() + GIVE_UP);
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) {
+        thread_.join();
     }
 }
 
 std::string ReportWriter::Records(const std::vector<ReaderSnapshot>& readers, bool final, const RecordTime& time)
 {
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = SteadyClock::now();
     const double periodSec = std::chrono::duration<double>(now - lastRecords_).count();
     lastRecords_ = now;
     std::string text;
@@ -92,31 +195,35 @@ std::string ReportWriter::Records(const std::vector<ReaderSnapshot>& readers, bo
             text += EventRecord(tallies_[r]->Topic(), tallies_[r]->ReaderIndex(), event, time) + "\n";
         }
     }
+    // By writer, not by slot: a departed writer's slot may hold another one now.
+    std::map<std::pair<size_t, std::string>, uint64_t> streamSamples;
     for (size_t r = 0; r < readers.size(); ++r) {
         const auto& reader = readers[r];
         for (size_t s = 0; s < reader.streams.size(); ++s) {
-            uint64_t& previous = streamSamples_[{r, s}];
+            const auto key = std::make_pair(r, reader.streams[s].writer);
             const uint64_t samples = reader.streams[s].samples;
-            text += WriterRecord(reader, s, run_.payloadCheck, samples - previous, periodSec, final, time) + "\n";
-            previous = samples;
+            text += WriterRecord(reader, s, run_.payloadCheck, samples - streamSamples_[key], periodSec, final, time) +
+                    "\n";
+            streamSamples[key] = samples;
         }
         uint64_t& previous = readerSamples_[r];
         const uint64_t samples = reader.Samples();
         text += ReaderRecord(reader, samples - previous, periodSec, final, time) + "\n";
         previous = samples;
     }
+    streamSamples_.swap(streamSamples);
     return text;
 }
 
-void ReportWriter::Finish(const std::vector<ReaderSnapshot>& readers, const Verdict& verdict)
+void ReportWriter::WriteFinal(const std::vector<ReaderSnapshot>& readers, const Verdict& verdict)
 {
-    {
-        std::lock_guard lock(mutex_);
-        stop_ = true;
-    }
-    wake_.notify_all();
-    if (thread_.joinable()) {
-        thread_.join();
+    giveUpAt_.store(SteadyClock::now() + GIVE_UP);
+    if (awaitingReader_ && !TryOpenFifo() && awaitingReader_) {
+        awaitingReader_ = false;
+        QUILL_LOG_TO(logger_, log4cplus::ERROR_LOG_LEVEL,
+                     "ERROR: cannot open the report file '{}': no reader opened it before the run ended; "
+                     "no record was written",
+                     run_.reportPath);
     }
     if (fd_ < 0) {
         return;
@@ -125,34 +232,59 @@ void ReportWriter::Finish(const std::vector<ReaderSnapshot>& readers, const Verd
     Write(Records(readers, true, time) + FinalRecord(run_, readers, verdict, time) + "\n");
 }
 
+bool ReportWriter::WaitWritable()
+{
+    while (SteadyClock::now() < giveUpAt_.load()) {
+        pollfd writable{fd_, POLLOUT, 0};
+        const int ready = poll(&writable, 1, POLL_MS);
+        if (ready > 0 || (ready < 0 && errno != EINTR)) {
+            return true; // the next write says how it went
+        }
+    }
+    return false;
+}
+
 void ReportWriter::Write(const std::string& text)
 {
     if (fd_ < 0) {
         return;
     }
+    SigpipeBlocked sigpipe;
     size_t done = 0;
     while (done < text.size()) {
         const ssize_t n = write(fd_, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
+        if (n > 0) {
+            done += static_cast<size_t>(n);
             continue;
         }
-        if (n <= 0) {
-            Fail("write", n < 0 ? errno : ENOSPC);
+        const int error = n < 0 ? errno : ENOSPC;
+        if (error == EINTR) {
+            continue;
+        }
+        if (error == EAGAIN) {
+            if (WaitWritable()) {
+                continue;
+            }
+            Fail("write", lumo::format("its reader took nothing for {} s", GIVE_UP.count()));
             return;
         }
-        done += static_cast<size_t>(n);
+        if (error == EPIPE) {
+            sigpipe.Discard();
+        }
+        Fail("write", std::strerror(error));
+        return;
     }
     written_ += done;
 }
 
-void ReportWriter::Fail(const char* what, int error)
+void ReportWriter::Fail(const char* what, const std::string& reason)
 {
     QUILL_LOG_TO(logger_, log4cplus::ERROR_LOG_LEVEL,
                  "ERROR: cannot {} the report file '{}': {}; monitoring goes on, no more records are written", what,
-                 run_.reportPath, std::strerror(error));
+                 run_.reportPath, reason);
     // What was written stays whole records: a part of one is cut off.
     if (ftruncate(fd_, static_cast<off_t>(written_)) != 0) {
-        // A device such as /dev/full cannot be cut; nothing more to do.
+        // A pipe or a device such as /dev/full cannot be cut; nothing more to do.
     }
     close(fd_);
     fd_ = -1;

@@ -2,8 +2,15 @@
 // snapshots the readers' tallies and appends their records; at the end, the
 // final ones. The readers never wait for it. A file that cannot be opened or
 // written is one ERROR line; monitoring goes on without the report.
+//
+// The file may be a pipe or a FIFO: it is written without blocking, so a
+// reader that went away is one ERROR line (never SIGPIPE), a FIFO nobody
+// opened yet is opened by the writer's thread once someone does, and a
+// reader that stops reading holds up only this thread, and the end of the
+// run by at most GIVE_UP.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -26,6 +33,9 @@ namespace quillReport {
 class ReportWriter
 {
 public:
+    // How long the end of the run waits for a pipe's reader to take records.
+    static constexpr std::chrono::seconds GIVE_UP{2};
+
     ReportWriter(RunDescription run, std::vector<std::shared_ptr<ReaderTally>> tallies, log4cplus::Logger& logger);
     ~ReportWriter();
 
@@ -33,21 +43,32 @@ public:
     ReportWriter& operator=(const ReportWriter&) = delete;
 
     // Creates (or empties) the file and writes the start record; false, with
-    // an ERROR logged, when that fails.
+    // an ERROR logged, when that fails. A FIFO without a reader is not a
+    // failure: the writer's thread opens it when a reader comes.
     bool Open();
     // Periodic records from now on.
     void Start();
-    // Stops the periodic records and writes the last events, the final
-    // writer and reader records and the final record.
-    void Finish(const std::vector<ReaderSnapshot>& readers, const Verdict& verdict);
+    // Ends the periodic records: once it returns, no record is written but
+    // the final ones. Returns within GIVE_UP.
+    void StopPeriodic();
+    // The last events, the final writer and reader records and the final
+    // record, from snapshots taken after StopPeriodic.
+    void WriteFinal(const std::vector<ReaderSnapshot>& readers, const Verdict& verdict);
 
 private:
     void Run();
+    // Opens the file without blocking: a descriptor, or -1 with errno set.
+    int OpenFile() const;
+    // The deferred open of a FIFO; true once it is open.
+    bool TryOpenFifo();
+    void WriteStart();
     // The records of one period (or the final ones) for these snapshots.
     std::string Records(const std::vector<ReaderSnapshot>& readers, bool final, const RecordTime& time);
     RecordTime Now() const;
     void Write(const std::string& text);
-    void Fail(const char* what, int error);
+    // Waits until the file takes more; false once the run's end gave up.
+    bool WaitWritable();
+    void Fail(const char* what, const std::string& reason);
 
     const RunDescription run_;
     const std::vector<std::shared_ptr<ReaderTally>> tallies_;
@@ -55,11 +76,14 @@ private:
     const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 
     int fd_ = -1;
-    uint64_t written_ = 0; // bytes of complete records in the file
-    // Samples at the previous record, per reader and per (reader, stream).
+    bool awaitingReader_ = false; // a FIFO that nobody opened yet
+    uint64_t written_ = 0;        // bytes of complete records in the file
+    // Samples at the previous record, per reader and per (reader, writer).
     std::map<size_t, uint64_t> readerSamples_;
-    std::map<std::pair<size_t, size_t>, uint64_t> streamSamples_;
+    std::map<std::pair<size_t, std::string>, uint64_t> streamSamples_;
     std::chrono::steady_clock::time_point lastRecords_ = start_;
+    // When a write to a full pipe gives up; set as the run ends.
+    std::atomic<std::chrono::steady_clock::time_point> giveUpAt_{std::chrono::steady_clock::time_point::max()};
 
     std::mutex mutex_;
     std::condition_variable wake_;

@@ -13,12 +13,20 @@ bool AtOrBehind(uint32_t later, uint32_t earlier)
     return static_cast<uint32_t>(earlier - later) < HALF_RANGE;
 }
 
+uint64_t StreamContinuity::SequenceHole(uint64_t sequence) const
+{
+    if (sequence == UNKNOWN_SEQUENCE || lastSequence_ == UNKNOWN_SEQUENCE || sequence <= lastSequence_ + 1) {
+        return 0;
+    }
+    return sequence - lastSequence_ - 1;
+}
+
 ContinuityStep StreamContinuity::Observe(uint32_t id, uint64_t sequence, uint32_t increment)
 {
     ContinuityStep step;
-    if (started_ && sequence != UNKNOWN_SEQUENCE && lastSequence_ != UNKNOWN_SEQUENCE && sequence > lastSequence_ + 1) {
-        step.middlewareLost = sequence - lastSequence_ - 1;
-    }
+    // The sequence numbers run on even when no id has been read yet (an
+    // undecodable first sample).
+    step.middlewareLost = SequenceHole(sequence);
     if (!started_) {
         step.kind = Continuity::First;
     } else {
@@ -43,11 +51,13 @@ ContinuityStep StreamContinuity::Observe(uint32_t id, uint64_t sequence, uint32_
     return step;
 }
 
-void StreamContinuity::SkipSequence(uint64_t sequence)
+uint64_t StreamContinuity::SkipSequence(uint64_t sequence)
 {
+    const uint64_t hole = SequenceHole(sequence);
     if (sequence != UNKNOWN_SEQUENCE) {
         lastSequence_ = sequence;
     }
+    return hole;
 }
 
 } // namespace quillReport

@@ -39,13 +39,17 @@ public:
     ContinuityStep Observe(uint32_t id, uint64_t sequence, uint32_t increment);
 
     // A sample whose id could not be read: its sequence number counts as
-    // delivered, and the id check goes on from the sample before it.
-    void SkipSequence(uint64_t sequence);
+    // delivered, and the id check goes on from the sample before it. Returns
+    // the sequence numbers jumped over to reach it.
+    uint64_t SkipSequence(uint64_t sequence);
 
     bool Started() const { return started_; }
     uint32_t LastId() const { return lastId_; }
 
 private:
+    // Sequence numbers jumped over since the last known one.
+    uint64_t SequenceHole(uint64_t sequence) const;
+
     bool started_ = false;
     uint32_t lastId_ = 0;
     uint64_t lastSequence_ = UNKNOWN_SEQUENCE;

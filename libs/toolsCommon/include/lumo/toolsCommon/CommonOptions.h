@@ -32,6 +32,10 @@ void AddAllowInterfacesOption(boost::program_options::options_description& optio
 // multicast,m: a string, absent unless given, with the tool's own text.
 void AddMulticastOption(boost::program_options::options_description& options, const char* text);
 
+// version: presence only; ParseCommandLine answers it. Added after a tool's
+// other options.
+void AddVersionOption(boost::program_options::options_description& options);
+
 // The topic names, each followed by one space (a log line's argument).
 std::string JoinTopics(const std::vector<std::string>& topics);
 

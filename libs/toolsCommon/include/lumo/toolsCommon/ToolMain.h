@@ -31,11 +31,14 @@ private:
 // Installs `handler` with signal(), for SIGINT, then for SIGTERM.
 void InstallStopHandler(void (*handler)(int));
 
-// Parses the command line into `vm` and notifies the bound variables. Under
-// help, prints the table, "\n" and `usageNotes` to standard output and
+// Parses the command line into `vm` and notifies the bound variables;
+// arguments without an option name go to the options `positional` names,
+// when given. Under help, prints the table, "\n" and `usageNotes` to
+// standard output; else under version, VersionText(toolName). Either way it
 // returns false: the tool then ends with STATUS_OK.
 bool ParseCommandLine(int argc, char** argv, const boost::program_options::options_description& options,
-                      boost::program_options::variables_map& vm, const char* usageNotes = "");
+                      boost::program_options::variables_map& vm, const char* toolName, const char* usageNotes = "",
+                      const boost::program_options::positional_options_description* positional = nullptr);
 
 // Under debug: the logger at DEBUG and Fast DDS's info log on.
 void ApplyDebugOption(const boost::program_options::variables_map& vm, log4cplus::Logger& logger);
