@@ -16,14 +16,16 @@
 #      and no writer, VmRSS;
 #   5. the monitor writing its JSON Lines report beside the bare reader and
 #      the plain monitor (bench/throughput/report.sh);
-#   6. reference: Cyclone DDS's ddsperf pub/sub at the same payload sizes.
+#   6. a secured path (--security on both) beside an open one, 64 B and
+#      64 KiB (bench/throughput/secured.sh);
+#   7. reference: Cyclone DDS's ddsperf pub/sub at the same payload sizes.
 # Everything runs on loopback only (see bench/throughput/common.sh and
 # tests/data/cyclonedds-loopback.xml).
 #
 # usage: bench/run.sh [--quick] [--no-build] [--duration S] [--rates "0 1000"]
 #                     [--sizes "64 1024 65536 1048576"] [--topics "1 15"]
 #                     [--qos-profile NAME] [--qos-file FILE]
-#                     [--skip micro,throughput,foreign,rest,report,ddsperf]
+#                     [--skip micro,throughput,foreign,rest,report,secured,ddsperf]
 #                     [--fastdds 2|3] [--build-dir DIR]
 #   --quick     about 2 minutes: 2-second runs, 64 B and 64 KiB, maximum rate
 #   --no-build  use the build directory as it is
@@ -273,6 +275,15 @@ if ! skipped report; then
     # shellcheck source=throughput/report.sh
     source bench/throughput/report.sh
     report_table
+fi
+
+# ---------------------------------------------------------------- secured
+if ! skipped secured; then
+    echo
+    echo "=== a secured path beside an open one (DDS Security), ${duration} s per case"
+    # shellcheck source=throughput/secured.sh
+    source bench/throughput/secured.sh
+    secured_table
 fi
 
 # ---------------------------------------------------------------- ddsperf

@@ -137,6 +137,11 @@ start_reader() {
             --fail-on missing > "$log" 2>&1 &
         ;;
     mon-baseline) LD_PRELOAD="$EXIT_REPORT_LIB" "$QUILLMON_BASELINE" "${common[@]}" -i 1 > "$log" 2>&1 & ;;
+    # bench/throughput/secured.sh: the monitor's enclave of BENCH_ENCLAVES.
+    mon-secured)
+        LD_PRELOAD="$EXIT_REPORT_LIB" "$BIN/lumoQuillmon" "${common[@]}" -i 1 --security "$BENCH_ENCLAVES/monitor" \
+            > "$log" 2>&1 &
+        ;;
     mon-pattern)
         LD_PRELOAD="$EXIT_REPORT_LIB" "$BIN/lumoQuillmon" "${common[@]}" -i 1 \
             --expected-payload-pattern alternating_float_ramp > "$log" 2>&1 &
@@ -148,8 +153,10 @@ start_reader() {
     wait_for_line "$log" "Ctrl-C to exit" 30 "$READER_PID"
 }
 
-# start_publisher LOG RATE SIZE PAYLOAD TOPICS...: publishes until stopped.
-# Sets PUB_PID and PUB_START (epoch seconds of its first write, from its log).
+# start_publisher LOG RATE SIZE PAYLOAD TOPICS...: publishes until stopped,
+# with the options of PUB_EXTRA (an array) added. Sets PUB_PID and PUB_START
+# (epoch seconds of its first write, from its log).
+PUB_EXTRA=()
 start_publisher() {
     local log=$1 rate=$2 size=$3 payload=$4
     shift 4
@@ -161,7 +168,7 @@ start_publisher() {
     fi
     "$BIN/lumoQuillpub" -t "$@" -a 127.0.0.1 --domain-id "$BENCH_DOMAIN" --qos-file "$QOS_FILE" \
         --qos-profile "$QOS_PROFILE" -r "$rate" --payload "$payload" --payload-size "$size" \
-        --wait-readers 1 --wait-timeout 30 --ack-timeout 1 "${extra[@]}" > "$log" 2>&1 &
+        --wait-readers 1 --wait-timeout 30 --ack-timeout 1 "${extra[@]}" "${PUB_EXTRA[@]}" > "$log" 2>&1 &
     PUB_PID=$!
     STARTED_PIDS+=("$PUB_PID")
     wait_for_line "$log" "Publishing on" 40 "$PUB_PID"

@@ -31,7 +31,7 @@ TEST(QuillpubUsage, HelpListsEveryOptionAndTheSummaryContract)
           "--multicast",    "--rate",       "--count",          "--duration",     "--payload arg",
           "--payload-size", "--ramp-start", "--reader-index",   "--start-id",     "--id-increment",
           "--skip-every",   "--repeat-id",  "--corrupt-sample", "--wait-readers", "--wait-timeout",
-          "--ack-timeout",  "--linger",     "--version"}) {
+          "--ack-timeout",  "--linger",     "--version",        "--security"}) {
         EXPECT_THAT(usage, HasSubstr(option));
     }
     EXPECT_THAT(usage, HasSubstr("samples written: <n> ids skipped: <n> ids repeated: <n> samples corrupted: <n> "

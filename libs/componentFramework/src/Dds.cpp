@@ -93,6 +93,22 @@ void Dds::SetInterfaceWhiteList(const std::vector<std::string>& interfaces)
     whiteListSet_ = true;
 }
 
+void Dds::SetParticipantProperties(std::vector<std::pair<std::string, std::string>> properties)
+{
+    if (participant_ != nullptr) {
+        throw DdsError("the participant properties must be set before the participant is created");
+    }
+    properties_ = std::move(properties);
+}
+
+void Dds::SetAuthenticationHook(AuthenticationHook hook)
+{
+    if (participant_ != nullptr) {
+        throw DdsError("the authentication hook must be set before the participant is created");
+    }
+    authenticationHook_ = std::move(hook);
+}
+
 void Dds::CreateParticipant()
 {
     if (participant_ != nullptr) {
@@ -120,10 +136,20 @@ void Dds::CreateParticipant()
     if (const uint32_t cap = SharedMemorySegmentCap(); cap > 0) {
         compat::CapSharedMemorySegment(qos, cap);
     }
+    for (const auto& [name, value] : properties_) {
+        compat::SetProperty(qos, name, value);
+    }
     // The listener only hears discovery: with no status in its mask, every
     // reader status and data-available call stays with the reader's listener.
-    if (discoveryObserver_ != nullptr) {
-        discoveryListener_ = std::make_unique<DiscoveryListener>(discoveryObserver_);
+    // Secured by these properties or by the profile's own.
+    const auto& set = qos.properties().properties();
+    const bool secured = std::any_of(set.begin(), set.end(),
+                                     [](const auto& property) { return property.name() == "dds.sec.auth.plugin"; });
+    if (secured && authenticationHook_) {
+        KeepSecurityComplaints();
+    }
+    if (discoveryObserver_ != nullptr || authenticationHook_) {
+        discoveryListener_ = std::make_unique<DiscoveryListener>(discoveryObserver_, authenticationHook_, secured);
     }
     sharedMemory_ = compat::UsesSharedMemory(qos);
     if (sharedMemory_) {

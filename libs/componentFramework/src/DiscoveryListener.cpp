@@ -1,5 +1,6 @@
 #include "DiscoveryListener.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include <fastdds/dds/subscriber/qos/DataReaderQos.hpp>
@@ -66,6 +67,41 @@ std::string HostAddress(const rtps::RemoteLocatorList& locators)
     return {};
 }
 
+// Where a participant is: an IPv4 address it announced, or this host when it
+// offers shared memory alone (as a participant on the same host may).
+std::string ParticipantHost(const rtps::RemoteLocatorList& metatraffic, const rtps::RemoteLocatorList& user)
+{
+    for (const auto* locators : {&metatraffic, &user}) {
+        if (auto address = HostAddress(*locators); !address.empty()) {
+            return address;
+        }
+    }
+    const auto& unicast = metatraffic.unicast;
+    const bool sharedMemory = std::any_of(unicast.begin(), unicast.end(),
+                                          [](const auto& locator) { return locator.kind == LOCATOR_KIND_SHM; });
+    return sharedMemory ? "this host (shared memory)" : "";
+}
+
+std::string VendorText(const rtps::VendorId_t& vendor)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%02x.%02x", vendor[0], vendor[1]);
+    return text;
+}
+
+#if LUMO_FASTDDS_MAJOR < 3
+// The authentication a participant asks of its peers ("DDS:Auth:PKI-DH:1.0"),
+// empty for one without DDS Security.
+std::string IdentityClass([[maybe_unused]] const rtps::ParticipantProxyData& data)
+{
+#if HAVE_SECURITY
+    return data.identity_token_.class_id();
+#else
+    return {};
+#endif
+}
+#endif
+
 std::vector<int16_t> Representations(const dds::DataRepresentationQosPolicy& policy)
 {
     std::vector<int16_t> ids;
@@ -85,14 +121,24 @@ void DiscoveryListener::on_participant_discovery(dds::DomainParticipant*, rtps::
     const DiscoveredParticipant record{PrefixText(info.guid.guidPrefix), info.participant_name.to_string()};
     switch (reason) {
     case rtps::ParticipantDiscoveryStatus::DISCOVERED_PARTICIPANT:
-        observer_->ParticipantDiscovered(record);
-        break;
     case rtps::ParticipantDiscoveryStatus::CHANGED_QOS_PARTICIPANT:
-        observer_->ParticipantChanged(record);
+        // 3.x keeps the identity token a participant announces to itself.
+        authentication_.Announced(record.guidPrefix, ParticipantHost(info.metatraffic_locators, info.default_locators),
+                                  VendorText(info.vendor_id), record.name, {});
+        if (observer_ == nullptr) {
+            break;
+        }
+        if (reason == rtps::ParticipantDiscoveryStatus::DISCOVERED_PARTICIPANT) {
+            observer_->ParticipantDiscovered(record);
+        } else {
+            observer_->ParticipantChanged(record);
+        }
         break;
     case rtps::ParticipantDiscoveryStatus::REMOVED_PARTICIPANT:
     case rtps::ParticipantDiscoveryStatus::DROPPED_PARTICIPANT:
-        observer_->ParticipantRemoved(record.guidPrefix);
+        if (observer_ != nullptr) {
+            observer_->ParticipantRemoved(record.guidPrefix);
+        }
         break;
     default:
         break; // ignored: never discovered
@@ -102,11 +148,11 @@ void DiscoveryListener::on_participant_discovery(dds::DomainParticipant*, rtps::
 void DiscoveryListener::on_data_writer_discovery(dds::DomainParticipant*, rtps::WriterDiscoveryStatus reason,
                                                  const dds::PublicationBuiltinTopicData& data, bool&)
 {
-    if (reason == rtps::WriterDiscoveryStatus::REMOVED_WRITER) {
-        observer_->WriterRemoved(GuidText(data.guid));
+    if (observer_ == nullptr || reason == rtps::WriterDiscoveryStatus::IGNORED_WRITER) {
         return;
     }
-    if (reason == rtps::WriterDiscoveryStatus::IGNORED_WRITER) {
+    if (reason == rtps::WriterDiscoveryStatus::REMOVED_WRITER) {
+        observer_->WriterRemoved(GuidText(data.guid));
         return;
     }
     DiscoveredWriter writer;
@@ -136,14 +182,24 @@ void DiscoveryListener::on_participant_discovery(dds::DomainParticipant*, rtps::
                                        info.info.m_participantName.to_string()};
     switch (info.status) {
     case rtps::ParticipantDiscoveryInfo::DISCOVERED_PARTICIPANT:
-        observer_->ParticipantDiscovered(record);
-        break;
     case rtps::ParticipantDiscoveryInfo::CHANGED_QOS_PARTICIPANT:
-        observer_->ParticipantChanged(record);
+        authentication_.Announced(record.guidPrefix,
+                                  ParticipantHost(info.info.metatraffic_locators, info.info.default_locators),
+                                  VendorText(info.info.m_VendorId), record.name, IdentityClass(info.info));
+        if (observer_ == nullptr) {
+            break;
+        }
+        if (info.status == rtps::ParticipantDiscoveryInfo::DISCOVERED_PARTICIPANT) {
+            observer_->ParticipantDiscovered(record);
+        } else {
+            observer_->ParticipantChanged(record);
+        }
         break;
     case rtps::ParticipantDiscoveryInfo::REMOVED_PARTICIPANT:
     case rtps::ParticipantDiscoveryInfo::DROPPED_PARTICIPANT:
-        observer_->ParticipantRemoved(record.guidPrefix);
+        if (observer_ != nullptr) {
+            observer_->ParticipantRemoved(record.guidPrefix);
+        }
         break;
     }
 }
@@ -151,6 +207,9 @@ void DiscoveryListener::on_participant_discovery(dds::DomainParticipant*, rtps::
 void DiscoveryListener::on_publisher_discovery(dds::DomainParticipant*, rtps::WriterDiscoveryInfo&& info)
 {
     const auto& data = info.info;
+    if (observer_ == nullptr) {
+        return;
+    }
     if (info.status == rtps::WriterDiscoveryInfo::REMOVED_WRITER) {
         observer_->WriterRemoved(GuidText(data.guid()));
         return;
@@ -175,6 +234,14 @@ void DiscoveryListener::on_publisher_discovery(dds::DomainParticipant*, rtps::Wr
     observer_->WriterDiscovered(writer);
 }
 
+#endif
+
+#if HAVE_SECURITY
+void DiscoveryListener::onParticipantAuthentication(dds::DomainParticipant*, rtps::ParticipantAuthenticationInfo&& info)
+{
+    authentication_.Authenticated(PrefixText(info.guid.guidPrefix),
+                                  info.status == rtps::ParticipantAuthenticationInfo::AUTHORIZED_PARTICIPANT);
+}
 #endif
 
 EndpointQos ReaderEndpointQos(const dds::DataReaderQos& reader, const dds::SubscriberQos& subscriber,

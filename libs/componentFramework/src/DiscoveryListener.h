@@ -11,6 +11,7 @@
 
 #include <fastdds/dds/domain/DomainParticipantListener.hpp>
 
+#include "AuthenticationWatch.h"
 #include "lumo/componentFramework/DiscoveryRecords.h"
 #include "lumo/componentFramework/FastDdsCompat.h"
 
@@ -24,8 +25,11 @@ namespace lumo::componentFramework {
 class DiscoveryListener : public eprosima::fastdds::dds::DomainParticipantListener
 {
 public:
-    explicit DiscoveryListener(std::shared_ptr<DiscoveryObserver> observer)
+    // `observer`: may be null (nothing but authentication heard); `secured`:
+    // the participant authenticates its peers.
+    DiscoveryListener(std::shared_ptr<DiscoveryObserver> observer, AuthenticationHook authenticationHook, bool secured)
         : observer_(std::move(observer))
+        , authentication_(std::move(authenticationHook), secured)
     {
     }
 
@@ -44,9 +48,14 @@ public:
     void on_publisher_discovery(eprosima::fastdds::dds::DomainParticipant* participant,
                                 eprosima::fastrtps::rtps::WriterDiscoveryInfo&& info) override;
 #endif
+#if HAVE_SECURITY
+    void onParticipantAuthentication(eprosima::fastdds::dds::DomainParticipant* participant,
+                                     compat::rtps::ParticipantAuthenticationInfo&& info) override;
+#endif
 
 private:
     std::shared_ptr<DiscoveryObserver> observer_;
+    AuthenticationWatch authentication_;
 };
 
 // What a local reader requests, for comparison with discovered writers.

@@ -160,6 +160,18 @@ void RestrictUdpToAddresses(eprosima::fastdds::dds::DomainParticipantQos& qos,
     }
 }
 
+void SetProperty(eprosima::fastdds::dds::DomainParticipantQos& qos, const std::string& name, const std::string& value)
+{
+    auto& properties = qos.properties().properties();
+    for (auto& property : properties) {
+        if (property.name() == name) {
+            property.value(value);
+            return;
+        }
+    }
+    properties.emplace_back(name, value);
+}
+
 void CapSharedMemorySegment(eprosima::fastdds::dds::DomainParticipantQos& qos, uint32_t maxBytes)
 {
     for (auto& descriptor : qos.transport().user_transports) {

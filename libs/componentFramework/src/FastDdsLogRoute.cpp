@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include <unistd.h>
 
@@ -45,7 +47,37 @@ struct RouteState
     // At most one per participant above: a participant deleted before its
     // first send takes its expected warning with it.
     unsigned startUpWarningsDue = 0;
+    // Warnings let through only for the security complaints.
+    bool hideWarnings = false;
+    bool keepComplaints = false;
+    std::deque<std::string> complaints;
 };
+
+constexpr size_t KEPT_COMPLAINTS = 3;
+
+bool IsSecurityComplaint(const Log::Entry& entry)
+{
+    if (entry.kind == Log::Kind::Info || entry.context.category == nullptr) {
+        return false;
+    }
+    const std::string_view category(entry.context.category);
+    return category == "SECURITY" || category == "SECURITY_AUTHENTICATION";
+}
+
+// Fast DDS's texts sometimes carry doubled or trailing blanks.
+std::string Tidied(const std::string& text)
+{
+    std::string tidy;
+    for (const char c : text) {
+        if (c != ' ' || (!tidy.empty() && tidy.back() != ' ')) {
+            tidy += c;
+        }
+    }
+    while (!tidy.empty() && tidy.back() == ' ') {
+        tidy.pop_back();
+    }
+    return tidy;
+}
 
 RouteState& State()
 {
@@ -107,7 +139,20 @@ public:
         }
 
         std::lock_guard lock(State().mutex);
-        if (State().open) {
+        auto& state = State();
+        if (state.keepComplaints && IsSecurityComplaint(entry)) {
+            auto complaint = Tidied(entry.message);
+            auto& kept = state.complaints;
+            kept.erase(std::remove(kept.begin(), kept.end(), complaint), kept.end());
+            kept.push_back(std::move(complaint));
+            if (kept.size() > KEPT_COMPLAINTS) {
+                kept.pop_front();
+            }
+        }
+        if (entry.kind == Log::Kind::Warning && state.hideWarnings) {
+            return;
+        }
+        if (state.open) {
             if (logger_.isEnabledFor(level)) {
                 logger_.forcedLog(level, text, entry.context.filename, entry.context.line, entry.context.function);
             }
@@ -140,6 +185,31 @@ private:
 };
 
 } // namespace
+
+void KeepSecurityComplaints()
+{
+    std::lock_guard lock(State().mutex);
+    auto& state = State();
+    if (state.keepComplaints) {
+        return;
+    }
+    state.keepComplaints = true;
+    if (Log::GetVerbosity() == Log::Kind::Error) {
+        state.hideWarnings = true;
+        Log::SetVerbosity(Log::Kind::Warning);
+    }
+}
+
+std::string TakeSecurityComplaints()
+{
+    std::lock_guard lock(State().mutex);
+    std::string text;
+    for (const auto& complaint : State().complaints) {
+        text += (text.empty() ? "" : "; ") + complaint;
+    }
+    State().complaints.clear();
+    return text;
+}
 
 void RouteFastDdsLog()
 {

@@ -26,6 +26,7 @@
 #include "diagnosedReaderListener.h"
 #include "lumo/componentFramework/DdsSub.h"
 #include "lumo/ddsDiagnosis/ReaderDiagnosis.h"
+#include "lumo/ddsSecurity/SecurityOption.h"
 #include "lumo/toolsCommon/CommonOptions.h"
 #include "lumo/toolsCommon/ExitStatus.h"
 #include "lumo/toolsCommon/TeardownDeadline.h"
@@ -58,6 +59,7 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     po::options_description options = MakeQuillmonOptions(checkRamp, expectedPattern);
     quillReport::AddReportOptions(options);
     tools::AddVersionOption(options);
+    lumo::ddsSecurity::AddSecurityOption(options);
     po::variables_map vm;
     if (!tools::ParseCommandLine(argc, argv, options, vm, TOOL_NAME)) {
         return tools::STATUS_OK;
@@ -100,6 +102,8 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     if (vm.count("allow-interfaces") != 0) {
         dds.SetInterfaceWhiteList(vm["allow-interfaces"].as<std::vector<std::string>>());
     }
+    lumo::ddsSecurity::ApplySecurityOption(vm, dds, vm["domain-id"].as<Unsigned32>().value, topics,
+                                           lumo::ddsSecurity::Access::Subscribe, logger);
     auto diagnosis = std::make_shared<lumo::ddsDiagnosis::ReaderDiagnosis>(logger, dds);
     dds.CreateParticipant();
     dds.CreateSubscriber();

@@ -36,6 +36,7 @@
 #include <boost/program_options.hpp>
 
 #include "lumo/componentFramework/DdsPub.h"
+#include "lumo/ddsSecurity/SecurityOption.h"
 #include "lumo/toolsCommon/CommonOptions.h"
 #include "lumo/toolsCommon/ExitStatus.h"
 #include "lumo/toolsCommon/Log.h"
@@ -89,6 +90,8 @@ int RunPublisherTool(int argc, char** argv, log4cplus::Logger& logger, tools::Te
     if (!settings.allowInterfaces.empty()) {
         dds.SetInterfaceWhiteList(settings.allowInterfaces);
     }
+    lumo::ddsSecurity::ApplySecurityOption(vm, dds, settings.domainId, settings.topics,
+                                           lumo::ddsSecurity::Access::Publish, logger);
     dds.CreateParticipant();
     dds.CreatePublisher();
     dds.CreateManyDataWriters(settings.topics);

@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "lumo/Format.h"
+#include "lumo/ddsSecurity/SecurityOption.h"
 #include "lumo/toolsCommon/CommonOptions.h"
 
 namespace po = boost::program_options;
@@ -123,6 +124,7 @@ po::options_description MakeQuillpubOptions()
             "Ctrl-C ends it early");
     // clang-format on
     tools::AddVersionOption(options);
+    lumo::ddsSecurity::AddSecurityOption(options);
     return options;
 }
 

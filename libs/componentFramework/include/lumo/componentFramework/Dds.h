@@ -2,9 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "lumo/componentFramework/DiscoveryRecords.h"
@@ -17,6 +19,31 @@ class Topic;
 namespace lumo::componentFramework {
 
 class DiscoveryListener;
+
+// A remote participant's authentication, as Fast DDS reports it.
+struct ParticipantAuthentication
+{
+    enum class Outcome
+    {
+        Authorized,
+        Refused,
+        // It asks its peers to authenticate (identityClass) and this
+        // participant joined without DDS Security: they never meet.
+        Unsecured,
+    };
+    std::string guidPrefix; // dotted hex, as in the "does not match" lines
+    Outcome outcome = Outcome::Refused;
+    // From its discovery announcement, when one was heard: its IPv4 address,
+    // its vendor id ("01.0f") and its name. Empty when unknown.
+    std::string host;
+    std::string vendorId;
+    std::string name;
+    std::string identityClass;
+    // What Fast DDS logged as the cause of a refusal; empty when it gave none
+    // (a handshake left unanswered).
+    std::string reason;
+};
+using AuthenticationHook = std::function<void(const ParticipantAuthentication&)>;
 
 // Every failure of the facade is reported as this exception; its text names
 // what failed (file, profile, interface, topic ...).
@@ -44,6 +71,16 @@ public:
     // CreateParticipant. An unknown interface or an address that no local
     // interface holds is a DdsError.
     void SetInterfaceWhiteList(const std::vector<std::string>& interfaces);
+
+    // Properties added to the participant's (the profile's properties stay),
+    // e.g. the DDS Security plugins' settings. Call before CreateParticipant.
+    void SetParticipantProperties(std::vector<std::pair<std::string, std::string>> properties);
+
+    // Called on Fast DDS's threads for every remote participant whose
+    // authentication succeeds or fails, and, on a participant without DDS
+    // Security, for each one that asks its peers to authenticate (as far as
+    // this Fast DDS tells). Call before CreateParticipant.
+    void SetAuthenticationHook(AuthenticationHook hook);
 
     // Loads the QoS file and creates the participant from its <participant>
     // profile named qosProfile, and registers AgnosticTopic.
@@ -88,6 +125,8 @@ private:
     std::vector<std::string> allowedAddresses_;
     bool whiteListSet_ = false;
     bool sharedMemory_ = false;
+    std::vector<std::pair<std::string, std::string>> properties_;
+    AuthenticationHook authenticationHook_;
     std::shared_ptr<DiscoveryObserver> discoveryObserver_;
     // Declared before the participant: it outlives its last callback.
     std::unique_ptr<DiscoveryListener> discoveryListener_;

@@ -106,6 +106,9 @@ rtps::Locator_t UdpV4Locator(const std::string& address);
 void RestrictUdpToAddresses(eprosima::fastdds::dds::DomainParticipantQos& qos,
                             const std::vector<std::string>& addresses);
 
+// Sets a participant property, replacing one of the same name (a profile's).
+void SetProperty(eprosima::fastdds::dds::DomainParticipantQos& qos, const std::string& name, const std::string& value);
+
 // Shrinks every shared-memory transport of the participant whose segment is
 // larger than maxBytes to that size (copies, as above). The segment holds what
 // the participant sends and is mapped whole when the participant starts.
@@ -119,6 +122,26 @@ bool UsesSharedMemory(const eprosima::fastdds::dds::DomainParticipantQos& qos);
 // How a participant created with this QoS on this domain finds its peers:
 // the discovery settings of the QoS, in the facade's own record.
 DiscoverySettings DiscoverySettingsOf(const eprosima::fastdds::dds::DomainParticipantQos& qos, uint32_t domainId);
+
+// Whether the access control plugin finds a permissions grant only by a
+// subject name whose attributes come in the certificate's order (as
+// RFC 2253 prints it, most specific last: "O=Lumo,CN=monitor"); 3.x compares
+// them as a set.
+#if LUMO_FASTDDS_MAJOR >= 3
+inline constexpr bool SUBJECT_ATTRIBUTE_ORDER_MATTERS = false;
+#else
+inline constexpr bool SUBJECT_ATTRIBUTE_ORDER_MATTERS = true;
+#endif
+
+// Whether the participant listener hears of a secured remote participant
+// before its handshake, with its announcement whole (addresses, vendor, the
+// authentication it asks for): 2.x does; 3.x tells it only of authorized
+// participants, and never of their identity token.
+#if LUMO_FASTDDS_MAJOR >= 3
+inline constexpr bool ANNOUNCEMENT_BEFORE_AUTHENTICATION = false;
+#else
+inline constexpr bool ANNOUNCEMENT_BEFORE_AUTHENTICATION = true;
+#endif
 
 // The data representations a reader accepts: part of its type-consistency
 // QoS in 2.x, a QoS of its own in 3.x. Only 3.x tells discovery about them;

@@ -1,0 +1,26 @@
+// --security DIR, the same on every tool.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <boost/program_options.hpp>
+#include <log4cplus/logger.h>
+
+#include "lumo/componentFramework/Dds.h"
+#include "lumo/ddsSecurity/Enclave.h"
+
+namespace lumo::ddsSecurity {
+
+void AddSecurityOption(boost::program_options::options_description& options);
+
+// Before the participant exists. With --security: checks the enclave (an
+// EnclaveError on a fault) and hands its files to the participant. With or
+// without it, every participant that DDS Security keeps away is explained
+// on `logger`.
+void ApplySecurityOption(const boost::program_options::variables_map& vm, componentFramework::Dds& dds,
+                         uint32_t domainId, const std::vector<std::string>& topics, Access access,
+                         log4cplus::Logger& logger);
+
+} // namespace lumo::ddsSecurity

@@ -1,0 +1,106 @@
+#include "lumo/ddsSecurity/Enclave.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "AccessDocuments.h"
+#include "Certificates.h"
+#include "SignedDocument.h"
+#include "lumo/Format.h"
+#include "lumo/componentFramework/FastDdsCompat.h"
+
+namespace lumo::ddsSecurity {
+
+namespace {
+
+std::string FileUri(const std::string& path)
+{
+    return "file://" + path;
+}
+
+const char* ActionText(Access access)
+{
+    return access == Access::Subscribe ? "subscribing to" : "publishing to";
+}
+
+} // namespace
+
+Enclave EnclaveIn(const std::string& directory)
+{
+    const auto dir = std::filesystem::absolute(directory);
+    return Enclave{(dir / "identity_ca.cert.pem").string(),
+                   (dir / "cert.pem").string(),
+                   (dir / "key.pem").string(),
+                   (dir / "permissions_ca.cert.pem").string(),
+                   (dir / "governance.p7s").string(),
+                   (dir / "permissions.p7s").string()};
+}
+
+std::vector<std::pair<std::string, std::string>> PluginProperties(const Enclave& enclave)
+{
+    return {
+        {"dds.sec.auth.plugin", "builtin.PKI-DH"},
+        {"dds.sec.auth.builtin.PKI-DH.identity_ca", FileUri(enclave.identityCa)},
+        {"dds.sec.auth.builtin.PKI-DH.identity_certificate", FileUri(enclave.certificate)},
+        {"dds.sec.auth.builtin.PKI-DH.private_key", FileUri(enclave.privateKey)},
+        {"dds.sec.access.plugin", "builtin.Access-Permissions"},
+        {"dds.sec.access.builtin.Access-Permissions.permissions_ca", FileUri(enclave.permissionsCa)},
+        {"dds.sec.access.builtin.Access-Permissions.governance", FileUri(enclave.governance)},
+        {"dds.sec.access.builtin.Access-Permissions.permissions", FileUri(enclave.permissions)},
+        {"dds.sec.crypto.plugin", "builtin.AES-GCM-GMAC"},
+    };
+}
+
+void CheckEnclave(const Enclave& enclave, uint32_t domainId, const std::vector<std::string>& topics, Access access)
+{
+    // Every file first: a missing one is the likeliest fault, and the
+    // cheapest to name.
+    for (const auto* path : {&enclave.identityCa, &enclave.certificate, &enclave.privateKey, &enclave.permissionsCa,
+                             &enclave.governance, &enclave.permissions}) {
+        ReadEnclaveFile(*path);
+    }
+
+    const auto identityCa = LoadCertificate(enclave.identityCa);
+    const auto certificate = LoadCertificate(enclave.certificate);
+    CheckSignedBy(certificate.get(), enclave.certificate, identityCa.get(), enclave.identityCa, "identity CA");
+    CheckValidNow(certificate.get(), enclave.certificate);
+    CheckPrivateKey(enclave.privateKey, certificate.get(), enclave.certificate);
+
+    const auto permissionsCa = LoadCertificate(enclave.permissionsCa);
+    const auto governance = ParseGovernance(VerifiedContent(enclave.governance, permissionsCa.get(),
+                                                            enclave.permissionsCa),
+                                            enclave.governance);
+    const auto grants = ParsePermissions(VerifiedContent(enclave.permissions, permissionsCa.get(),
+                                                         enclave.permissionsCa),
+                                         enclave.permissions);
+
+    const std::string subject = SubjectName(certificate.get());
+    const auto grantFor = [&grants, &subject](bool ordered) {
+        return std::find_if(grants.begin(), grants.end(),
+                            [&](const Grant& g) { return SameSubject(g.subject, subject, ordered); });
+    };
+    const auto grant = grantFor(componentFramework::compat::SUBJECT_ATTRIBUTE_ORDER_MATTERS);
+    if (grant == grants.end()) {
+        throw EnclaveError(enclave.permissions + ": no grant for \"" + subject + "\", the subject of " +
+                           enclave.certificate +
+                           (grantFor(false) != grants.end()
+                                ? " (one names the same attributes in another order, which this Fast DDS refuses)"
+                                : ""));
+    }
+    for (const auto& topic : topics) {
+        const auto controlled = governance.AccessControlled(domainId, topic, access);
+        if (!controlled) {
+            throw EnclaveError(enclave.governance + ": no domain rule for domain " + std::to_string(domainId));
+        }
+        if (!*controlled) {
+            continue;
+        }
+        if (const auto refusal = grant->Refusal(domainId, topic, access); !refusal.empty()) {
+            throw EnclaveError(lumo::format("{}: grant \"{}\" does not allow {} topic \"{}\" on domain {}: {}",
+                                            enclave.permissions, grant->name, ActionText(access), topic, domainId,
+                                            refusal));
+        }
+    }
+}
+
+} // namespace lumo::ddsSecurity

@@ -1,0 +1,95 @@
+#include "lumo/ddsSecurity/RefusalReport.h"
+
+#include "lumo/componentFramework/FastDdsCompat.h"
+#include "lumo/toolsCommon/Log.h"
+
+namespace lumo::ddsSecurity {
+
+namespace {
+
+using componentFramework::ParticipantAuthentication;
+
+// Vendor ids of the RTPS vendor table that a DDS Security peer is likely to
+// have.
+std::string VendorName(const std::string& vendorId)
+{
+    if (vendorId == "01.01") {
+        return " RTI Connext DDS";
+    }
+    if (vendorId == "01.03") {
+        return " OpenDDS";
+    }
+    if (vendorId == "01.0f") {
+        return " eProsima Fast DDS";
+    }
+    if (vendorId == "01.10") {
+        return " Eclipse Cyclone DDS";
+    }
+    return {};
+}
+
+std::string Participant(const ParticipantAuthentication& record)
+{
+    // Unknown without an announcement: a secured participant's GUID prefix
+    // is a hash of its identity, not led by its vendor id.
+    const std::string vendor = record.vendorId.empty() ? std::string("unknown") : record.vendorId;
+    std::string text = "participant ";
+    if (!record.name.empty()) {
+        text += "\"" + record.name + "\" ";
+    }
+    return text + "(GUID prefix " + record.guidPrefix + ", host " +
+           (record.host.empty() ? std::string("unknown") : record.host) + ", vendor " + vendor + VendorName(vendor) +
+           ")";
+}
+
+std::string Reason(const ParticipantAuthentication& record)
+{
+    if (!record.reason.empty()) {
+        return record.reason;
+    }
+    // Heard, and it asked for no authentication.
+    if (componentFramework::compat::ANNOUNCEMENT_BEFORE_AUTHENTICATION && !record.vendorId.empty() &&
+        record.identityClass.empty()) {
+        return "it joined without DDS Security";
+    }
+    return "the handshake went unanswered";
+}
+
+} // namespace
+
+std::string RefusalText(const ParticipantAuthentication& record)
+{
+    switch (record.outcome) {
+    case ParticipantAuthentication::Outcome::Refused:
+        return Participant(record) + " is refused by DDS Security: authentication failed: " + Reason(record);
+    case ParticipantAuthentication::Outcome::Unsecured:
+        return Participant(record) + " requires DDS Security (" + record.identityClass +
+               "): nothing of it can be read without --security";
+    case ParticipantAuthentication::Outcome::Authorized:
+        break;
+    }
+    return {};
+}
+
+RefusalReport::RefusalReport(log4cplus::Logger& logger)
+    : logger_(logger)
+    , state_(std::make_shared<State>())
+{
+}
+
+void RefusalReport::operator()(const ParticipantAuthentication& record) const
+{
+    const std::string text = RefusalText(record);
+    if (text.empty()) {
+        return;
+    }
+    {
+        std::lock_guard lock(state_->mutex);
+        if (!state_->reported.insert(record.guidPrefix).second) {
+            return;
+        }
+    }
+    QUILL_LOG_TO(logger_, log4cplus::ERROR_LOG_LEVEL, "{}", text);
+}
+
+} // namespace lumo::ddsSecurity

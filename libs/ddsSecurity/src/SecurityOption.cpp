@@ -1,0 +1,27 @@
+#include "lumo/ddsSecurity/SecurityOption.h"
+
+#include "lumo/ddsSecurity/RefusalReport.h"
+
+namespace po = boost::program_options;
+
+namespace lumo::ddsSecurity {
+
+void AddSecurityOption(po::options_description& options)
+{
+    options.add_options()("security", po::value<std::string>(),
+                          "Join a DDS Security domain with the enclave in this directory: identity_ca.cert.pem, "
+                          "cert.pem, key.pem, permissions_ca.cert.pem, governance.p7s, permissions.p7s");
+}
+
+void ApplySecurityOption(const po::variables_map& vm, componentFramework::Dds& dds, uint32_t domainId,
+                         const std::vector<std::string>& topics, Access access, log4cplus::Logger& logger)
+{
+    if (vm.count("security") != 0) {
+        const Enclave enclave = EnclaveIn(vm["security"].as<std::string>());
+        CheckEnclave(enclave, domainId, topics, access);
+        dds.SetParticipantProperties(PluginProperties(enclave));
+    }
+    dds.SetAuthenticationHook(RefusalReport(logger));
+}
+
+} // namespace lumo::ddsSecurity

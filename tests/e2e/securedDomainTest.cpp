@@ -1,0 +1,188 @@
+// lumoQuillpub into lumoQuillmon on a DDS Security domain (--security), with
+// enclaves made at test time: the data is read with exact counts, faulty
+// enclaves are refused before joining, and every participant that security
+// keeps away is explained once.
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "ExpectedLines.h"
+#include "ProcessRunner.h"
+#include "TestEnclaves.h"
+#include "TestNames.h"
+#include "ToolRuns.h"
+#include "lumo/componentFramework/FastDdsCompat.h"
+
+using namespace std::chrono_literals;
+using namespace lumo::test;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::Not;
+
+namespace {
+
+// How many of `lines` match `pattern`.
+size_t CountMatching(const std::vector<std::string>& lines, const std::regex& pattern)
+{
+    return static_cast<size_t>(std::count_if(lines.begin(), lines.end(),
+                                             [&](const std::string& line) { return std::regex_match(line, pattern); }));
+}
+
+// A refusal line: everything literal but the GUID prefix, host and name.
+// Without the peer's announcement before its handshake, its name, host and
+// vendor are unknown.
+std::regex Refusal(const std::string& vendor, const std::string& what)
+{
+    if (!lumo::componentFramework::compat::ANNOUNCEMENT_BEFORE_AUTHENTICATION) {
+        return std::regex(R"(participant \(GUID prefix [0-9a-f.]{35}, host unknown, vendor unknown\) )" +
+                          RegexEscaped(what));
+    }
+    return std::regex(R"(participant "[^"]*" \(GUID prefix [0-9a-f.]{35}, host [^,]+, vendor )" +
+                      RegexEscaped(vendor + ") " + what));
+}
+
+const std::string FAST_DDS = "01.0f eProsima Fast DDS";
+
+class SecuredDomain : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite() { enclaves_ = new TestEnclaves(); }
+    static void TearDownTestSuite() { delete enclaves_; }
+
+    static std::string Enclave(const std::string& identity) { return enclaves_->Dir(identity); }
+
+    static TestEnclaves* enclaves_;
+    const std::string topic_ = UniqueTopic("Secured");
+};
+
+TestEnclaves* SecuredDomain::enclaves_ = nullptr;
+
+TEST_F(SecuredDomain, SecuredPublisherIsReadAndEveryParticipantKeptAwayIsExplainedOnce)
+{
+    auto secured = StartReadyMonitor({"-d", "-t", topic_, "--security", Enclave("monitor")});
+    auto open = StartReadyMonitor({"-d", "-t", topic_});
+    // Its identity comes from another CA: each peer that checks its
+    // certificate refuses it, and it refuses theirs. Which side checks is
+    // the handshake's choice (by GUID); with these identities it is the
+    // outsider.
+    auto outsider = StartConfinedPublisher(
+        {"-t", topic_, "--security", Enclave("outsider"), "-n", "10", "--wait-timeout", "10"});
+    auto publisher = StartConfinedPublisher(
+        {"-t", topic_, "--security", Enclave("publisher"), "-n", "300", "-r", "300", "--linger", "60"});
+    ASSERT_TRUE(publisher->WaitForText(Summary(topic_, 0, 300), 60s)) << publisher->Output();
+    EXPECT_EQ(outsider->Wait(30s), 1) << outsider->Output();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(StopWith(*secured), 0) << secured->Output();
+    EXPECT_EQ(StopWith(*open), 0) << open->Output();
+
+    EXPECT_THAT(MessagesAt(*secured, "INFO"), Contains(ExitReport(topic_, 0, 299, 0))) << secured->Output();
+    EXPECT_THAT(MessagesAt(*open, "INFO"), Contains(ExitReport(topic_, 0, 0, 0))) << open->Output();
+
+    // The secured monitor and the publisher, once each.
+    const auto outsiderErrors = MessagesAt(*outsider, "ERROR");
+    EXPECT_EQ(CountMatching(outsiderErrors,
+                            Refusal(FAST_DDS,
+                                    "is refused by DDS Security: authentication failed: Invalidation error of "
+                                    "certificate (unable to get local issuer certificate); Error verifying "
+                                    "certificate")),
+              2u)
+        << outsider->Output();
+    if constexpr (lumo::componentFramework::compat::ANNOUNCEMENT_BEFORE_AUTHENTICATION) {
+        const std::regex joinedOpen = Refusal(FAST_DDS, "is refused by DDS Security: authentication failed: "
+                                                        "it joined without DDS Security");
+        EXPECT_EQ(CountMatching(outsiderErrors, joinedOpen), 1u) << outsider->Output();
+        EXPECT_THAT(MessagesAt(*secured, "ERROR"),
+                    ElementsAre(::testing::MatchesRegex(".*authentication failed: it joined without DDS Security")))
+            << secured->Output();
+        // The secured monitor, the outsider and the publisher, once each.
+        const auto openErrors = MessagesAt(*open, "ERROR");
+        EXPECT_EQ(CountMatching(openErrors, Refusal(FAST_DDS, "requires DDS Security (DDS:Auth:PKI-DH:1.0): nothing "
+                                                              "of it can be read without --security")),
+                  3u)
+            << open->Output();
+        EXPECT_EQ(openErrors.size(), 3u) << open->Output();
+    }
+    EXPECT_EQ(StopWith(*publisher), 0);
+}
+
+TEST_F(SecuredDomain, EachEnclaveFaultIsOneErrorLineAndExitOneBeforeJoining)
+{
+    const auto spoiled = [](const std::string& identity, const std::string& copy, auto spoil) {
+        const std::string dir = enclaves_->CopyOf(identity, copy);
+        spoil(dir);
+        return dir;
+    };
+    const std::string tampered = spoiled("monitor", "tampered", [](const std::string& dir) {
+        std::ifstream in(dir + "/permissions.p7s");
+        std::string text((std::istreambuf_iterator<char>(in)), {});
+        text.replace(text.find("<default>DENY"), 13, "<default>ALLOW");
+        std::ofstream(dir + "/permissions.p7s") << text;
+    });
+    const std::string keyless = spoiled("monitor", "keyless",
+                                        [](const std::string& dir) { std::filesystem::remove(dir + "/key.pem"); });
+    const std::string foreignCa = spoiled("outsider", "foreign_ca", [](const std::string& dir) {
+        std::filesystem::copy_file(dir + "/permissions_ca.cert.pem", dir + "/identity_ca.cert.pem",
+                                   std::filesystem::copy_options::overwrite_existing);
+    });
+    const std::string expired = Enclave("expired");
+    const std::string stranger = Enclave("stranger");
+    const std::string monitor = Enclave("monitor");
+    const std::string domain = std::to_string(TestDomain());
+    const std::string secret = UniqueTopic("Secret");
+
+    struct Case
+    {
+        bool publisher;
+        std::string dir;
+        std::string topic;
+        std::string error; // a regular expression
+    };
+    const std::vector<Case> cases{
+        {false, expired, topic_,
+         RegexEscaped("ERROR: " + expired + "/cert.pem: certificate has expired: valid from ") +
+             R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC to \d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC)"},
+        {false, tampered, topic_,
+         RegexEscaped("ERROR: " + tampered +
+                      "/permissions.p7s: S/MIME signature does not verify against the "
+                      "permissions CA " +
+                      tampered + "/permissions_ca.cert.pem (digest failure)")},
+        {false, keyless, topic_,
+         RegexEscaped("ERROR: " + keyless + "/key.pem: cannot be read: No such file or directory")},
+        {false, foreignCa, topic_,
+         RegexEscaped("ERROR: " + foreignCa + "/cert.pem: not signed by the identity CA " + foreignCa +
+                      "/identity_ca.cert.pem (unable to get local issuer certificate)")},
+        {false, stranger, topic_,
+         RegexEscaped("ERROR: " + stranger + "/permissions.p7s: no grant for \"CN=stranger\", the subject of " +
+                      stranger + "/cert.pem")},
+        {false, monitor, secret,
+         RegexEscaped("ERROR: " + monitor +
+                      "/permissions.p7s: grant \"monitor\" does not allow subscribing to topic \"" + secret +
+                      "\" on domain " + domain + ": a deny rule refuses it")},
+        {true, monitor, topic_,
+         RegexEscaped("ERROR: " + monitor +
+                      "/permissions.p7s: grant \"monitor\" does not allow publishing to topic \"" + topic_ +
+                      "\" on domain " + domain + ": no rule names it")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        const std::vector<std::string> args{"-d", "-t", c.topic, "--security", c.dir};
+        auto tool = c.publisher ? StartConfinedPublisher(args) : StartMonitor(Confined(args));
+        EXPECT_EQ(tool->Wait(EXIT_TIMEOUT), 1) << tool->Output();
+        const auto errors = MessagesAt(*tool, "ERROR");
+        ASSERT_EQ(errors.size(), 1u) << tool->Output();
+        EXPECT_TRUE(std::regex_match(errors[0], std::regex(c.error))) << errors[0];
+        // Refused before the participant existed.
+        EXPECT_THAT(tool->Lines(), Not(Contains(MONITOR_READY_LINE)));
+        EXPECT_TRUE(FastDdsMessages(*tool).empty()) << tool->Output();
+    }
+}
+
+} // namespace
