@@ -204,6 +204,7 @@ std::vector<std::string> SchemaViolations(const json& record)
                     {"period_samples", Type::Unsigned},
                     {"rate_hz", Type::Number},
                     {"latency_ns", Type::ObjectOrNull},
+                    {"latency_period", Type::ObjectOrNull},
                     {"payload_check", Type::Object},
                     {"final", Type::Bool}}),
               true, violations);
@@ -221,6 +222,26 @@ std::vector<std::string> SchemaViolations(const json& record)
             if (violations.empty() && !(l["min"].get<int64_t>() <= l["max"].get<int64_t>() &&
                                         l["p50"].get<uint64_t>() <= l["p99"].get<uint64_t>())) {
                 violations.push_back("writer.latency_ns out of order: " + l.dump());
+            }
+        }
+        if (violations.empty() && record["latency_period"].is_object()) {
+            const auto& p = record["latency_period"];
+            Check(p, "writer.latency_period",
+                  {{"count", Type::Unsigned},
+                   {"min", Type::Unsigned},
+                   {"p50", Type::Unsigned},
+                   {"p99", Type::Unsigned},
+                   {"max", Type::Unsigned}},
+                  true, violations);
+            // A period's samples are some of the stream's: within its extremes.
+            const auto& l = record["latency_ns"];
+            if (violations.empty() && !(l.is_object() && p["count"].get<uint64_t>() <= l["count"].get<uint64_t>() &&
+                                        l["min"].get<int64_t>() <= p["min"].get<int64_t>() &&
+                                        p["min"].get<uint64_t>() <= p["p50"].get<uint64_t>() &&
+                                        p["p50"].get<uint64_t>() <= p["p99"].get<uint64_t>() &&
+                                        p["p99"].get<uint64_t>() <= p["max"].get<uint64_t>() &&
+                                        p["max"].get<int64_t>() <= l["max"].get<int64_t>())) {
+                violations.push_back("writer.latency_period out of order or outside latency_ns: " + p.dump());
             }
         }
         if (violations.empty()) {

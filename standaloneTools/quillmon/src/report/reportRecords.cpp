@@ -56,6 +56,38 @@ std::string Latency(const StreamSnapshot& stream)
     return latency.Close();
 }
 
+// The latency of one period's samples. Its bucket counts are the difference
+// of two cumulative snapshots, so its extremes are known to a bucket: the
+// bounds of its lowest and highest non-empty bucket, kept within the
+// stream's own extremes.
+std::string PeriodLatency(const StreamSnapshot& stream, const std::vector<uint64_t>& counts)
+{
+    uint64_t count = 0;
+    size_t lowest = counts.size();
+    size_t highest = 0;
+    for (size_t i = 0; i < counts.size(); ++i) {
+        if (counts[i] != 0) {
+            count += counts[i];
+            lowest = std::min(lowest, i);
+            highest = i;
+        }
+    }
+    if (count == 0) {
+        return "null";
+    }
+    const uint64_t low = stream.latencyMinNs > 0 ? static_cast<uint64_t>(stream.latencyMinNs) : 0;
+    const uint64_t high = std::max(low, stream.latencyMaxNs > 0 ? static_cast<uint64_t>(stream.latencyMaxNs) : 0);
+    const uint64_t min = std::clamp(latencyBuckets::LowerBound(lowest), low, high);
+    const uint64_t max = std::clamp(latencyBuckets::UpperBound(highest), low, high);
+    JsonObject latency;
+    latency.Unsigned("count", count)
+        .Unsigned("min", min)
+        .Unsigned("p50", Quantile(counts, 0.5, min, max))
+        .Unsigned("p99", Quantile(counts, 0.99, min, max))
+        .Unsigned("max", max);
+    return latency.Close();
+}
+
 std::string Events(const ReaderSnapshot& reader)
 {
     JsonObject events;
@@ -130,7 +162,8 @@ std::string EventRecord(const std::string& topic, uint32_t readerIndex, const St
 }
 
 std::string WriterRecord(const ReaderSnapshot& reader, size_t stream, const std::string& payloadCheck,
-                         uint64_t periodSamples, double periodSec, bool final, const RecordTime& time)
+                         uint64_t periodSamples, const std::vector<uint64_t>& periodLatency, double periodSec,
+                         bool final, const RecordTime& time)
 {
     const StreamSnapshot& s = reader.streams.at(stream);
     const std::string restartOf = s.restartOf.empty() ? "null" : JsonString(s.restartOf);
@@ -158,6 +191,7 @@ std::string WriterRecord(const ReaderSnapshot& reader, size_t stream, const std:
         .Unsigned("period_samples", periodSamples)
         .Number("rate_hz", Rate(periodSamples, periodSec))
         .Raw("latency_ns", Latency(s))
+        .Raw("latency_period", PeriodLatency(s, periodLatency))
         .Raw("payload_check", check.Close())
         .Bool("final", final)
         .Close();
