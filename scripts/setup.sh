@@ -28,6 +28,9 @@ PACKAGES=(
     libjs-chart.js chromium
     # fast-discovery-server, the discovery server of the cross-host tests
     fastdds-tools
+    # --metrics: prometheus-cpp (core and pull); Prometheus and promtool, and
+    # curl, in its tests
+    prometheus-cpp-dev prometheus curl
 )
 
 missing=()
@@ -49,3 +52,8 @@ echo "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -q
 $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+# Debian starts the Prometheus it installs as a service on every interface
+# (:9090); the tests start their own on 127.0.0.1 and need none running.
+if [[ " ${missing[*]} " == *" prometheus "* ]] && [ -d /run/systemd/system ]; then
+    $SUDO systemctl disable --now prometheus.service || true
+fi

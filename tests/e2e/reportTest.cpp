@@ -385,6 +385,16 @@ TEST(ReportRun, BadValuesAreRefusedLikeAnyBadOption)
         {{"--report"}, "ERROR: the required argument for option '--report' is missing"},
         {{"--report-html", "run.html"}, "ERROR: --report-html needs --report"},
         {{"--duration", "1", "--duration", "2"}, "ERROR: option '--duration' cannot be specified more than once"},
+        // --metrics: no host name, no wildcard default, a port of 16 bits.
+        {{"--metrics", "localhost:9464"},
+         "ERROR: the argument ('localhost:9464') for option '--metrics' is invalid; expected HOST:PORT, HOST an "
+         "IPv4 address or an IPv6 address in brackets, PORT 0 to 65535"},
+        {{"--metrics", ":9464"},
+         "ERROR: the argument (':9464') for option '--metrics' is invalid; expected HOST:PORT, HOST an IPv4 address "
+         "or an IPv6 address in brackets, PORT 0 to 65535"},
+        {{"--metrics", "127.0.0.1:65536"},
+         "ERROR: the argument ('127.0.0.1:65536') for option '--metrics' is invalid; expected HOST:PORT, HOST an "
+         "IPv4 address or an IPv6 address in brackets, PORT 0 to 65535"},
     };
     for (auto [args, message] : cases) {
         args.insert(args.begin(), {"-a", lumo::test::LOOPBACK});
