@@ -15,15 +15,20 @@ METRICS_REPEAT=${METRICS_REPEAT:-2}
 metrics_table() {
     local runs="mon mon-metrics mon-report mon-report-metrics" topics size run repeat label n per_s cpu status
     local -A sum_cpu sum_n rows
+    local base_dir=$WORK_DIR
     for topics in $METRICS_TOPICS; do
         for size in $METRICS_SIZES; do
             for ((repeat = 0; repeat < METRICS_REPEAT; repeat++)); do
+                # Logs of their own: the start of a case is read from its logs.
+                WORK_DIR=$base_dir/metrics-$repeat
+                mkdir -p "$WORK_DIR"
                 for run in $runs; do
                     use_case_domain "$case_index"
                     case_index=$((case_index + 1))
                     rows["$topics/$size/$run/$repeat"]=$(run_case "$run" ramp "$size" 0 "$topics")
                 done
             done
+            WORK_DIR=$base_dir
         done
     done
     printf '%-18s %-20s %12s %10s %10s %s\n' "case" "reader" "received" "samples/s" "cpu s/Ms" "status"
