@@ -182,12 +182,15 @@ TEST(Metrics, AScrapePassesPromtoolAndPrometheusStoresWhatTheReportSays)
     // 300 samples, every tenth id skipped: 29 missing.
     auto publisher = StartConfinedPublisher(
         {"-t", topic, "-n", "300", "-r", "100", "--skip-every", "10", "--linger", "120"});
-    ASSERT_TRUE(publisher->WaitForText("Publishing on", PUBLISH_TIMEOUT)) << publisher->Output();
+    ASSERT_TRUE(monitor->WaitForText("[" + topic + "][0] SampleId: 0 Payload size: 64", PUBLISH_TIMEOUT))
+        << monitor->Output();
 
     // A scrape during the run, as Prometheus's own tool lints it.
     const std::string scrape = Scrape(url);
-    EXPECT_THAT(scrape, HasSubstr("# TYPE lumo_quillmon_latency_seconds histogram"));
-    EXPECT_THAT(scrape, HasSubstr("lumo_quillmon_samples_total{topic=\"" + topic + "\",reader=\"0\",writer=\""));
+    // The writer's own series (a Fast DDS GUID starts with its vendor id).
+    const std::string writerLabels = "{topic=\"" + topic + "\",reader=\"0\",writer=\"01.0f.";
+    EXPECT_THAT(scrape, HasSubstr("lumo_quillmon_samples_total" + writerLabels));
+    EXPECT_THAT(scrape, HasSubstr("lumo_quillmon_latency_seconds_bucket" + writerLabels));
     EXPECT_THAT(scrape, HasSubstr("lumo_quillmon_build_info{version=\""));
     EXPECT_THAT(scrape, HasSubstr("process_resident_memory_bytes "));
     {
