@@ -18,6 +18,8 @@
 #      the plain monitor (bench/throughput/report.sh);
 #   6. a secured path (--security on both) beside an open one, 64 B and
 #      64 KiB (bench/throughput/secured.sh);
+#   7. the monitor serving --metrics, scraped every second, beside the plain
+#      monitor (bench/throughput/metrics.sh);
 #   7. reference: Cyclone DDS's ddsperf pub/sub at the same payload sizes.
 # Everything runs on loopback only (see bench/throughput/common.sh and
 # tests/data/cyclonedds-loopback.xml).
@@ -25,7 +27,7 @@
 # usage: bench/run.sh [--quick] [--no-build] [--duration S] [--rates "0 1000"]
 #                     [--sizes "64 1024 65536 1048576"] [--topics "1 15"]
 #                     [--qos-profile NAME] [--qos-file FILE]
-#                     [--skip micro,throughput,foreign,rest,report,secured,ddsperf]
+#                     [--skip micro,throughput,foreign,rest,report,secured,metrics,ddsperf]
 #                     [--fastdds 2|3] [--build-dir DIR]
 #   --quick     about 2 minutes: 2-second runs, 64 B and 64 KiB, maximum rate
 #   --no-build  use the build directory as it is
@@ -61,7 +63,7 @@ while [ $# -gt 0 ]; do
     --skip) skip=$2; shift ;;
     --fastdds) fastdds=$2; shift ;;
     --build-dir) build_dir=$(realpath -m "$2"); shift ;;
-    -h | --help) sed -n '2,35p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,37p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
     esac
     shift
@@ -284,6 +286,15 @@ if ! skipped secured; then
     # shellcheck source=throughput/secured.sh
     source bench/throughput/secured.sh
     secured_table
+fi
+
+# ---------------------------------------------------------------- metrics
+if ! skipped metrics; then
+    echo
+    echo "=== the monitor serving --metrics, scraped every second, ${duration} s per case"
+    # shellcheck source=throughput/metrics.sh
+    source bench/throughput/metrics.sh
+    metrics_table
 fi
 
 # ---------------------------------------------------------------- ddsperf

@@ -32,6 +32,9 @@ PACKAGES=(
     # the Debian package and its check (tests/package): CPack's dependency
     # computation needs file; man renders the manual pages
     file lintian man-db
+    # --metrics: prometheus-cpp (core and pull); Prometheus and promtool, and
+    # curl, in its tests
+    prometheus-cpp-dev prometheus curl
 )
 
 missing=()
@@ -53,3 +56,8 @@ echo "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -q
 $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+# Debian starts the Prometheus it installs as a service on every interface
+# (:9090); the tests start their own on 127.0.0.1 and need none running.
+if [[ " ${missing[*]} " == *" prometheus "* ]] && [ -d /run/systemd/system ]; then
+    $SUDO systemctl disable --now prometheus.service || true
+fi

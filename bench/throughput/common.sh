@@ -120,7 +120,8 @@ topic_names() {
 }
 
 # start_reader KIND LOG TOPICS...: KIND is bare, mon, mon-ramp,
-# mon-pattern, mon-report or mon-baseline. Sets READER_PID once the reader is up.
+# mon-pattern, mon-report, mon-baseline, mon-metrics or mon-report-metrics.
+# Sets READER_PID once the reader is up (and SCRAPER_PID for the metrics).
 start_reader() {
     local kind=$1 log=$2
     shift 2
@@ -142,6 +143,13 @@ start_reader() {
         LD_PRELOAD="$EXIT_REPORT_LIB" "$BIN/lumoQuillmon" "${common[@]}" -i 1 --security "$BENCH_ENCLAVES/monitor" \
             > "$log" 2>&1 &
         ;;
+    # bench/throughput/metrics.sh: --metrics, scraped every second, alone or
+    # beside the report.
+    mon-metrics | mon-report-metrics)
+        local extra=(--metrics "127.0.0.1:$METRICS_PORT")
+        [ "$kind" = mon-report-metrics ] && extra+=(--report "${log%.log}.jsonl" --fail-on missing)
+        LD_PRELOAD="$EXIT_REPORT_LIB" "$BIN/lumoQuillmon" "${common[@]}" -i 1 "${extra[@]}" > "$log" 2>&1 &
+        ;;
     mon-pattern)
         LD_PRELOAD="$EXIT_REPORT_LIB" "$BIN/lumoQuillmon" "${common[@]}" -i 1 \
             --expected-payload-pattern alternating_float_ramp > "$log" 2>&1 &
@@ -150,7 +158,16 @@ start_reader() {
     esac
     READER_PID=$!
     STARTED_PIDS+=("$READER_PID")
-    wait_for_line "$log" "Ctrl-C to exit" 30 "$READER_PID"
+    wait_for_line "$log" "Ctrl-C to exit" 30 "$READER_PID" || return 1
+    if [[ $kind == *metrics ]]; then
+        # As Prometheus asks: gzip.
+        (while :; do
+            curl -s --compressed -o /dev/null "http://127.0.0.1:$METRICS_PORT/metrics"
+            sleep 1
+        done) &
+        SCRAPER_PID=$!
+        STARTED_PIDS+=("$SCRAPER_PID")
+    fi
 }
 
 # start_publisher LOG RATE SIZE PAYLOAD TOPICS...: publishes until stopped,
@@ -189,7 +206,15 @@ wait_gone() {
     ! kill -0 "$1" 2>/dev/null
 }
 
+SCRAPER_PID=""
+METRICS_PORT=${METRICS_PORT:-19464}
 stop_reader() {
+    if [ -n "$SCRAPER_PID" ]; then
+        kill -TERM "$SCRAPER_PID" 2>/dev/null || true
+        wait "$SCRAPER_PID" 2>/dev/null || true
+        forget_pid "$SCRAPER_PID"
+        SCRAPER_PID=""
+    fi
     kill -INT "$READER_PID" 2>/dev/null || true
     if ! wait_gone "$READER_PID" 400; then
         echo "bench: reader $READER_PID did not stop; killing it" >&2

@@ -186,6 +186,53 @@ TEST(ReportCounts, TwoWritersOnOneTopicAreCountedApart)
     EXPECT_EQ(result.final["verdict"]["happened"], json::parse(R"(["missing"])"));
 }
 
+// The monitor stopped for 2 s (SIGSTOP) while the publisher goes on: what
+// was sent meanwhile arrives late, all at once. The period that takes it
+// shows the spike, the periods after it the recovery, while the stream's
+// cumulative p99 keeps the spike to the end.
+TEST(ReportLatency, EachPeriodHasThePercentilesOfItsOwnSamples)
+{
+    const auto topic = UniqueTopic("Paused");
+    ReportFile report;
+    auto monitor = StartReadyMonitor({"-t", topic, "--report", report.Path(), "--report-period", "0.5"});
+    auto publisher = StartConfinedPublisher({"-t", topic, "-n", "1600", "-r", "200", "--linger", "60"});
+    ASSERT_TRUE(publisher->WaitForText("Publishing on", PUBLISH_TIMEOUT)) << publisher->Output();
+    std::this_thread::sleep_for(2s);
+    monitor->Signal(SIGSTOP);
+    std::this_thread::sleep_for(2s);
+    monitor->Signal(SIGCONT);
+    ASSERT_TRUE(publisher->WaitForText(Summary(topic, 1600), PUBLISH_TIMEOUT)) << publisher->Output();
+    std::this_thread::sleep_for(SETTLE);
+    EXPECT_EQ(StopWith(*monitor), 0);
+    EXPECT_EQ(StopWith(*publisher), 0);
+
+    const auto writers = RecordsOf(ReadReport(report.Path()), "writer");
+    ASSERT_FALSE(writers.empty());
+    const auto& last = writers.back();
+    ASSERT_TRUE(last["final"].get<bool>());
+    EXPECT_EQ(last["samples"], 1600);
+    uint64_t periodCounts = 0;
+    bool spike = false;
+    bool recovered = false;
+    for (const auto& record : writers) {
+        const auto& period = record["latency_period"];
+        if (period.is_null()) {
+            continue;
+        }
+        periodCounts += period["count"].get<uint64_t>();
+        const auto p99 = period["p99"].get<uint64_t>();
+        spike |= p99 >= 500'000'000;
+        // After the spike, a period of its own samples, far below the
+        // stream's p99 since its start.
+        recovered |= spike && p99 * 4 < record["latency_ns"]["p99"].get<uint64_t>();
+    }
+    EXPECT_TRUE(spike);
+    EXPECT_TRUE(recovered);
+    // Every sample is in exactly one period.
+    EXPECT_EQ(periodCounts,
+              last["latency_ns"]["count"].get<uint64_t>() - last["latency_ns"]["negative"].get<uint64_t>());
+}
+
 // When the killed publisher's successor starts: before Fast DDS noticed the
 // kill, or once the writer's lease ended the match.
 enum class RestartAfter
@@ -338,6 +385,16 @@ TEST(ReportRun, BadValuesAreRefusedLikeAnyBadOption)
         {{"--report"}, "ERROR: the required argument for option '--report' is missing"},
         {{"--report-html", "run.html"}, "ERROR: --report-html needs --report"},
         {{"--duration", "1", "--duration", "2"}, "ERROR: option '--duration' cannot be specified more than once"},
+        // --metrics: no host name, no wildcard default, a port of 16 bits.
+        {{"--metrics", "localhost:9464"},
+         "ERROR: the argument ('localhost:9464') for option '--metrics' is invalid; expected HOST:PORT, HOST an "
+         "IPv4 address or an IPv6 address in brackets, PORT 0 to 65535"},
+        {{"--metrics", ":9464"},
+         "ERROR: the argument (':9464') for option '--metrics' is invalid; expected HOST:PORT, HOST an IPv4 address "
+         "or an IPv6 address in brackets, PORT 0 to 65535"},
+        {{"--metrics", "127.0.0.1:65536"},
+         "ERROR: the argument ('127.0.0.1:65536') for option '--metrics' is invalid; expected HOST:PORT, HOST an "
+         "IPv4 address or an IPv6 address in brackets, PORT 0 to 65535"},
     };
     for (auto [args, message] : cases) {
         args.insert(args.begin(), {"-a", lumo::test::LOOPBACK});

@@ -58,7 +58,9 @@ TEST(QuillmonUsage, HelpPrintsTheOptionTableOnlyAndExitsZero)
                                                 "-i [ --expected-sample-id-increment ] arg (=1)",
                                                 // The report's options, after the twelve.
                                                 "--report arg", "--report-period arg (=1)", "--duration arg",
-                                                "--fail-on arg", "--report-html arg", "--version", "--security arg"};
+                                                "--fail-on arg", "--report-html arg",
+                                                // Then the metrics endpoint's, --version, --security.
+                                                "--metrics arg", "--version", "--security arg"};
         std::vector<std::string> found;
         for (const auto& line : lines) {
             if (line.rfind("  -", 0) == 0) {

@@ -16,14 +16,17 @@ using nlohmann::json;
 // What the schema cannot say: the order of a latency's figures.
 void CheckLatencyOrder(const json& record, const std::string& where)
 {
-    const auto latency = record.find("latency_ns");
-    if (latency == record.end() || !latency->is_object()) {
-        return;
-    }
-    const auto& l = *latency;
-    if (!(l.at("min").get<int64_t>() <= l.at("max").get<int64_t>() &&
-          l.at("p50").get<uint64_t>() <= l.at("p99").get<uint64_t>())) {
-        ADD_FAILURE() << where << ": latency_ns out of order: " << l.dump();
+    for (const char* field : {"latency_ns", "latency_period"}) {
+        const auto latency = record.find(field);
+        if (latency == record.end() || !latency->is_object()) {
+            continue;
+        }
+        const auto& l = *latency;
+        if (!(l.at("min").get<int64_t>() <= l.at("p50").get<int64_t>() &&
+              l.at("p50").get<int64_t>() <= l.at("p99").get<int64_t>() &&
+              l.at("p99").get<int64_t>() <= l.at("max").get<int64_t>())) {
+            ADD_FAILURE() << where << ": " << field << " out of order: " << l.dump();
+        }
     }
 }
 

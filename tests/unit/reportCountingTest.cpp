@@ -1,9 +1,10 @@
 // The report's counting, on hand-made sample infos: continuity and loss
 // attribution per writer stream, the latency buckets, JSON strings from
 // hostile text, the --fail-on conditions, the final totals, and the report
-// writer against a reader that delivers while the run ends. Expected values
-// are literal.
+// writer against a reader that delivers while the run ends, and the metrics
+// made from the tallies. Expected values are literal.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -18,6 +19,7 @@
 #include <log4cplus/logger.h>
 #include <nlohmann/json.hpp>
 
+#include "metrics/tallyMetrics.h"
 #include "report/failOn.h"
 #include "report/latencyHistogram.h"
 #include "report/readerTally.h"
@@ -493,4 +495,101 @@ TEST(ReportRun, PeriodSamplesAddUpToTheFinalCountAndNoFinalRecordFallsBehind)
         ASSERT_EQ(periodSum, final) << "iteration " << iteration;
     }
     std::remove(path.c_str());
+}
+
+namespace {
+
+// The value of the one series of `family` with these label values (topic
+// and reader are T and 3), or -1.
+double Value(const std::vector<prometheus::MetricFamily>& families, const std::string& family,
+             const std::string& writer, const std::string& extraName = "", const std::string& extraValue = "")
+{
+    std::vector<prometheus::ClientMetric::Label> labels{{"topic", "T"}, {"reader", "3"}};
+    if (!writer.empty()) {
+        labels.push_back({"writer", writer});
+    }
+    if (!extraName.empty()) {
+        labels.push_back({extraName, extraValue});
+    }
+    for (const auto& candidate : families) {
+        for (const auto& metric : candidate.metric) {
+            if (candidate.name == family && metric.label == labels) {
+                return candidate.type == prometheus::MetricType::Counter ? metric.counter.value : metric.gauge.value;
+            }
+        }
+    }
+    return -1.0;
+}
+
+} // namespace
+
+// A departed writer keeps its series for the grace time, then its counts
+// move into writer="unlisted"; the latency histogram counts up to exact
+// bucket bounds.
+TEST(TallyMetrics, ADepartedWriterMovesIntoTheUnlistedSeriesAfterItsGraceAndLatencyBucketsAreCumulative)
+{
+    auto tally = std::make_shared<ReaderTally>("T", 3, 1);
+    tally->Observe(Info(1, 1, 100, 1500), Sample(0), PayloadVerdict::Passed);
+    tally->Observe(Info(1, 2, 100, 3000), Sample(2), PayloadVerdict::Failed);
+    tally->Observe(Info(2, 1, 100, 2'000'000), Sample(7), PayloadVerdict::NotChecked);
+    fdds::SubscriptionMatchedStatus matched;
+    matched.current_count_change = 1;
+    for (const uint8_t writer : {1, 2}) {
+        matched.last_publication_handle = Handle(writer);
+        tally->OnSubscriptionMatched(matched);
+    }
+    const quillMetrics::TallyMetrics patient({tally}, std::chrono::hours(1));
+    const quillMetrics::TallyMetrics hasty({tally}, std::chrono::seconds(0));
+    const std::string one = "10.11.12.13.14.15.16.17.18.19.1a.1b|1c.1d.1e.1";
+    const std::string two = "10.11.12.13.14.15.16.17.18.19.1a.1b|1c.1d.1e.2";
+
+    auto families = hasty.Collect();
+    EXPECT_EQ(Value(families, "lumo_quillmon_samples_total", one), 2.0);
+    EXPECT_EQ(Value(families, "lumo_quillmon_missing_ids_total", one), 1.0);
+    EXPECT_EQ(Value(families, "lumo_quillmon_payload_checks_total", one, "result", "failed"), 1.0);
+    EXPECT_EQ(Value(families, "lumo_quillmon_samples_total", two), 1.0);
+    EXPECT_EQ(Value(families, "lumo_quillmon_samples_total", "unlisted"), 0.0);
+    EXPECT_EQ(Value(families, "lumo_quillmon_matched_writers", ""), 2.0);
+    EXPECT_EQ(Value(families, "lumo_quillmon_status_events_total", "", "event", "matched"), 2.0);
+    // 1500 and 3000 ns: none up to 1023 ns, one up to 2047 ns, both up to 4095 ns.
+    const prometheus::ClientMetric* latency = nullptr;
+    for (const auto& family : families) {
+        for (const auto& metric : family.metric) {
+            if (family.name == "lumo_quillmon_latency_seconds" && metric.label.back().value == one) {
+                latency = &metric;
+            }
+        }
+    }
+    ASSERT_NE(latency, nullptr);
+    const auto& buckets = latency->histogram.bucket;
+    ASSERT_EQ(buckets.size(), 25u);
+    EXPECT_EQ(buckets[0].upper_bound, 1023e-9);
+    EXPECT_EQ(buckets[0].cumulative_count, 0u);
+    EXPECT_EQ(buckets[1].upper_bound, 2047e-9);
+    EXPECT_EQ(buckets[1].cumulative_count, 1u);
+    EXPECT_EQ(buckets[2].cumulative_count, 2u);
+    EXPECT_EQ(buckets.back().cumulative_count, 2u);
+    EXPECT_EQ(latency->histogram.sample_count, 2u);
+    EXPECT_DOUBLE_EQ(latency->histogram.sample_sum, 4500e-9);
+
+    matched.current_count_change = -1;
+    matched.last_publication_handle = Handle(1);
+    tally->OnSubscriptionMatched(matched);
+    families = patient.Collect();
+    EXPECT_EQ(Value(families, "lumo_quillmon_samples_total", one), 2.0) << "within its grace";
+    EXPECT_EQ(Value(families, "lumo_quillmon_matched_writers", ""), 1.0);
+    families = hasty.Collect();
+    EXPECT_EQ(Value(families, "lumo_quillmon_samples_total", one), -1.0) << "past its grace";
+    EXPECT_EQ(Value(families, "lumo_quillmon_samples_total", "unlisted"), 2.0);
+    EXPECT_EQ(Value(families, "lumo_quillmon_missing_ids_total", "unlisted"), 1.0);
+    EXPECT_EQ(Value(families, "lumo_quillmon_payload_checks_total", "unlisted", "result", "passed"), 1.0);
+    EXPECT_EQ(Value(families, "lumo_quillmon_unlisted_writers", ""), 1.0);
+    EXPECT_EQ(Value(families, "lumo_quillmon_samples_total", two), 1.0);
+    // Dropped for good, even if it is reported alive again.
+    matched.current_count_change = 1;
+    tally->OnSubscriptionMatched(matched);
+    tally->Observe(Info(1, 3, 100, 1000), Sample(3), PayloadVerdict::Passed);
+    families = hasty.Collect();
+    EXPECT_EQ(Value(families, "lumo_quillmon_samples_total", one), -1.0);
+    EXPECT_EQ(Value(families, "lumo_quillmon_samples_total", "unlisted"), 3.0);
 }

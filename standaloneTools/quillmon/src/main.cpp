@@ -31,6 +31,8 @@
 #include "lumo/toolsCommon/ExitStatus.h"
 #include "lumo/toolsCommon/TeardownDeadline.h"
 #include "lumo/toolsCommon/ToolMain.h"
+#include "metrics/metricsOptions.h"
+#include "metrics/metricsServer.h"
 #include "quillLog.h"
 #include "quillReaderListener.h"
 #include "quillmonOptions.h"
@@ -58,6 +60,7 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     std::string expectedPattern;
     po::options_description options = MakeQuillmonOptions(checkRamp, expectedPattern);
     quillReport::AddReportOptions(options);
+    quillMetrics::AddMetricsOptions(options);
     tools::AddVersionOption(options);
     lumo::ddsSecurity::AddSecurityOption(options);
     po::variables_map vm;
@@ -84,8 +87,13 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "expected-sample-id-increment: {}",
                  gExpectedSampleIdIncrement.load());
 
-    // Only when --report, --duration or --fail-on was given.
+    // Only when --report, --duration, --fail-on or --metrics was given.
     const auto reportRun = quillReport::ReportRun::FromOptions(vm, checkRamp, expectedPattern, logger);
+    // Listening before the domain is joined: an address that cannot be served ends the run here.
+    std::unique_ptr<quillMetrics::MetricsServer> metrics;
+    if (const auto address = quillMetrics::MetricsAddressFrom(vm)) {
+        metrics = std::make_unique<quillMetrics::MetricsServer>(*address, logger);
+    }
 
     std::string multicastAddress;
     if (vm.count("multicast") != 0) {
@@ -122,6 +130,9 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     }
     dds.CreateManyDataReaders(readers);
     diagnosis->AddReaders(dds, topics);
+    if (metrics) {
+        metrics->Serve(reportRun->Tallies());
+    }
     for (const auto& record : readers) {
         static_cast<QuillReaderListener&>(*record.listener).ready_.store(true, std::memory_order_release);
     }

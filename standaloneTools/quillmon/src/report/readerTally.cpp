@@ -106,6 +106,7 @@ struct ReaderTally::Stream
     Counts counts;
     RelaxedCounter latencySamples; // raised after the extremes it covers
     RelaxedCounter negativeLatencies;
+    RelaxedCounter latencySumNs;
     std::atomic<uint32_t> firstId{0};
     std::atomic<uint32_t> lastId{0};
     std::atomic<uint64_t> lastSequence{0};
@@ -382,6 +383,7 @@ void ReaderTally::Observe(const fdds::SampleInfo& info, const lumo::componentFra
             s.negativeLatencies.Add(1);
         } else {
             s.latency.Record(static_cast<uint64_t>(latency));
+            s.latencySumNs.Add(static_cast<uint64_t>(latency));
         }
         if (latency < s.latencyMinNs.load(RELAXED)) {
             s.latencyMinNs.store(latency, RELAXED);
@@ -586,6 +588,7 @@ ReaderSnapshot ReaderTally::Snapshot() const
             out.latencyMinNs = s.latencyMinNs.load(RELAXED);
             out.latencyMaxNs = s.latencyMaxNs.load(RELAXED);
             out.latencyCounts = s.latency.Counts();
+            out.latencySumNs = s.latencySumNs.Load();
             snapshot.streams.push_back(std::move(out));
         }
         unlisted_->CopyTo(snapshot.unlisted);

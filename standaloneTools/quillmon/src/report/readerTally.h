@@ -89,6 +89,7 @@ struct StreamSnapshot
     int64_t latencyMinNs = 0;
     int64_t latencyMaxNs = 0;
     std::vector<uint64_t> latencyCounts;
+    uint64_t latencySumNs = 0; // of the latencies in latencyCounts
 };
 
 // Status events counted per reader.

@@ -100,7 +100,7 @@ void AddReportOptions(po::options_description& options)
 
 bool ReportSettings::Requested() const
 {
-    return path.has_value() || durationSec.has_value() || !failOn.empty();
+    return path.has_value() || durationSec.has_value() || !failOn.empty() || metrics;
 }
 
 ReportSettings ReportSettingsFrom(const po::variables_map& vm)
@@ -122,6 +122,7 @@ ReportSettings ReportSettingsFrom(const po::variables_map& vm)
     if (vm.count("fail-on") != 0) {
         settings.failOn = vm["fail-on"].as<ConditionList>().conditions;
     }
+    settings.metrics = vm.count("metrics") != 0;
     return settings;
 }
 

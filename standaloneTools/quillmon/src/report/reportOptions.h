@@ -52,11 +52,12 @@ struct ReportSettings
     double periodSec = 1.0;
     std::optional<double> durationSec;
     std::vector<Condition> failOn;
+    bool metrics = false; // --metrics (quillMetrics) reads the tallies too
 
     // Whether any of the options was given.
     bool Requested() const;
     // Whether the readers must keep per-writer tallies.
-    bool NeedsTallies() const { return path.has_value() || !failOn.empty(); }
+    bool NeedsTallies() const { return path.has_value() || !failOn.empty() || metrics; }
 };
 
 ReportSettings ReportSettingsFrom(const boost::program_options::variables_map& vm);

@@ -60,6 +60,36 @@ Json Latency(const StreamSnapshot& stream)
                 {"basis", LATENCY_BASIS}};
 }
 
+// The latency of one period's samples. Its bucket counts are the difference
+// of two cumulative snapshots, so its extremes are known to a bucket: the
+// bounds of its lowest and highest non-empty bucket, kept within the
+// stream's own extremes.
+Json PeriodLatency(const StreamSnapshot& stream, const std::vector<uint64_t>& counts)
+{
+    uint64_t count = 0;
+    size_t lowest = counts.size();
+    size_t highest = 0;
+    for (size_t i = 0; i < counts.size(); ++i) {
+        if (counts[i] != 0) {
+            count += counts[i];
+            lowest = std::min(lowest, i);
+            highest = i;
+        }
+    }
+    if (count == 0) {
+        return nullptr;
+    }
+    const uint64_t low = stream.latencyMinNs > 0 ? static_cast<uint64_t>(stream.latencyMinNs) : 0;
+    const uint64_t high = std::max(low, stream.latencyMaxNs > 0 ? static_cast<uint64_t>(stream.latencyMaxNs) : 0);
+    const uint64_t min = std::clamp(latencyBuckets::LowerBound(lowest), low, high);
+    const uint64_t max = std::clamp(latencyBuckets::UpperBound(highest), low, high);
+    return Json{{"count", count},
+                {"min", min},
+                {"p50", Quantile(counts, 0.5, min, max)},
+                {"p99", Quantile(counts, 0.99, min, max)},
+                {"max", max}};
+}
+
 Json Events(const ReaderSnapshot& reader)
 {
     return Json{{"matched", reader.events.matched},
@@ -137,7 +167,8 @@ std::string EventRecord(const std::string& topic, uint32_t readerIndex, const St
 }
 
 std::string WriterRecord(const ReaderSnapshot& reader, size_t stream, const std::string& payloadCheck,
-                         uint64_t periodSamples, double periodSec, bool final, const RecordTime& time)
+                         uint64_t periodSamples, const std::vector<uint64_t>& periodLatency, double periodSec,
+                         bool final, const RecordTime& time)
 {
     const StreamSnapshot& s = reader.streams.at(stream);
     Json record = Head("writer", time);
@@ -162,6 +193,7 @@ std::string WriterRecord(const ReaderSnapshot& reader, size_t stream, const std:
     record["period_samples"] = periodSamples;
     record["rate_hz"] = Rate(periodSamples, periodSec);
     record["latency_ns"] = Latency(s);
+    record["latency_period"] = PeriodLatency(s, periodLatency);
     record["payload_check"] = Json{{"kind", payloadCheck}, {"passed", s.checksPassed}, {"failed", s.checksFailed}};
     record["final"] = final;
     return Line(record);

@@ -46,9 +46,11 @@ std::string StartRecord(const RunDescription& run, const RecordTime& time);
 std::string EventRecord(const std::string& topic, uint32_t readerIndex, const StatusEvent& event,
                         const RecordTime& time);
 // `periodSamples`: samples since the previous record of the stream, over
-// `periodSec` seconds.
+// `periodSec` seconds; `periodLatency`: the latency bucket counts of those
+// samples.
 std::string WriterRecord(const ReaderSnapshot& reader, size_t stream, const std::string& payloadCheck,
-                         uint64_t periodSamples, double periodSec, bool final, const RecordTime& time);
+                         uint64_t periodSamples, const std::vector<uint64_t>& periodLatency, double periodSec,
+                         bool final, const RecordTime& time);
 std::string ReaderRecord(const ReaderSnapshot& reader, uint64_t periodSamples, double periodSec, bool final,
                          const RecordTime& time);
 std::string FinalRecord(const RunDescription& run, const std::vector<ReaderSnapshot>& readers, const Verdict& verdict,

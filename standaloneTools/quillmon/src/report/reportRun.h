@@ -22,7 +22,7 @@ namespace quillReport {
 class ReportRun
 {
 public:
-    // Nothing when none of --report, --duration and --fail-on was given.
+    // Nothing when none of --report, --duration, --fail-on and --metrics was given.
     static std::unique_ptr<ReportRun> FromOptions(const boost::program_options::variables_map& vm, bool checkRamp,
                                                   const std::string& expectedPattern, log4cplus::Logger& logger);
 
@@ -31,6 +31,8 @@ public:
     // Before the readers are enabled: the tally for a reader's listener, or
     // nothing when the options need none.
     std::shared_ptr<ReaderTally> TallyFor(const std::string& topic, uint32_t readerIndex);
+    // Every tally made so far.
+    const std::vector<std::shared_ptr<ReaderTally>>& Tallies() const { return tallies_; }
     // Once the readers are enabled: the start record, the periodic records,
     // the time limit.
     void Start();

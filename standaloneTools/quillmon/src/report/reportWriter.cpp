@@ -197,14 +197,23 @@ std::string ReportWriter::Records(const std::vector<ReaderSnapshot>& readers, bo
     }
     // By writer, not by slot: a departed writer's slot may hold another one now.
     std::map<std::pair<size_t, std::string>, uint64_t> streamSamples;
+    std::map<std::pair<size_t, std::string>, std::vector<uint64_t>> streamLatency;
     for (size_t r = 0; r < readers.size(); ++r) {
         const auto& reader = readers[r];
         for (size_t s = 0; s < reader.streams.size(); ++s) {
             const auto key = std::make_pair(r, reader.streams[s].writer);
             const uint64_t samples = reader.streams[s].samples;
-            text += WriterRecord(reader, s, run_.payloadCheck, samples - streamSamples_[key], periodSec, final, time) +
+            // The counts only grow: the period's are the difference.
+            std::vector<uint64_t> periodLatency = reader.streams[s].latencyCounts;
+            const auto& previous = streamLatency_[key];
+            for (size_t i = 0; i < previous.size() && i < periodLatency.size(); ++i) {
+                periodLatency[i] -= previous[i];
+            }
+            text += WriterRecord(reader, s, run_.payloadCheck, samples - streamSamples_[key], periodLatency, periodSec,
+                                 final, time) +
                     "\n";
             streamSamples[key] = samples;
+            streamLatency[key] = reader.streams[s].latencyCounts;
         }
         uint64_t& previous = readerSamples_[r];
         const uint64_t samples = reader.Samples();
@@ -212,6 +221,7 @@ std::string ReportWriter::Records(const std::vector<ReaderSnapshot>& readers, bo
         previous = samples;
     }
     streamSamples_.swap(streamSamples);
+    streamLatency_.swap(streamLatency);
     return text;
 }
 

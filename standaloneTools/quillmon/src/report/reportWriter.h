@@ -81,6 +81,8 @@ private:
     // Samples at the previous record, per reader and per (reader, writer).
     std::map<size_t, uint64_t> readerSamples_;
     std::map<std::pair<size_t, std::string>, uint64_t> streamSamples_;
+    // Latency bucket counts at the previous record, per (reader, writer).
+    std::map<std::pair<size_t, std::string>, std::vector<uint64_t>> streamLatency_;
     std::chrono::steady_clock::time_point lastRecords_ = start_;
     // When a write to a full pipe gives up; set as the run ends.
     std::atomic<std::chrono::steady_clock::time_point> giveUpAt_{std::chrono::steady_clock::time_point::max()};

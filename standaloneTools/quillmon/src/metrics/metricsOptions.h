@@ -1,0 +1,38 @@
+// --metrics HOST:PORT, added after the report's options: where the
+// Prometheus endpoint listens. There is no default: the endpoint has no
+// authentication, so the address is the operator's explicit choice.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <boost/any.hpp>
+#include <boost/program_options.hpp>
+
+namespace quillMetrics {
+
+// A numeric address of this host and a port (0: any free one).
+struct MetricsAddress
+{
+    std::string host; // "127.0.0.1" or "::1", without brackets
+    bool ipv6 = false;
+    uint16_t port = 0;
+
+    // As given: "127.0.0.1:9464", "[::1]:9464".
+    std::string Text() const;
+};
+
+std::ostream& operator<<(std::ostream& out, const MetricsAddress& address);
+
+// Found by the option library through argument-dependent lookup.
+void validate(boost::any& target, const std::vector<std::string>& values, MetricsAddress*, int);
+
+void AddMetricsOptions(boost::program_options::options_description& options);
+
+// The address of --metrics, when given.
+std::optional<MetricsAddress> MetricsAddressFrom(const boost::program_options::variables_map& vm);
+
+} // namespace quillMetrics
