@@ -122,7 +122,7 @@ TEST(ReportPage, ARealRunWithSkipsAndAKilledWriterReadsInChromiumFromTheFileAlon
     // The liveliness lease (3 s) runs out: the loss is an event of the report.
     const auto deadline = std::chrono::steady_clock::now() + 30s;
     while (!ReportHas(report, [](const json& r) {
-        return r["event"] == "liveliness_changed" && r["alive_count_change"] == -1;
+        return r.value("event", "") == "liveliness_changed" && r.value("alive_count_change", 0) == -1;
     }) && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(200ms);
     }
