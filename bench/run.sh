@@ -20,7 +20,7 @@
 #      64 KiB (bench/throughput/secured.sh);
 #   7. the monitor serving --metrics, scraped every second, beside the plain
 #      monitor (bench/throughput/metrics.sh);
-#   7. reference: Cyclone DDS's ddsperf pub/sub at the same payload sizes.
+#   8. reference: Cyclone DDS's ddsperf pub/sub at the same payload sizes.
 # Everything runs on loopback only (see bench/throughput/common.sh and
 # tests/data/cyclonedds-loopback.xml).
 #
