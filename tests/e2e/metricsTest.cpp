@@ -5,7 +5,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
-#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -25,6 +24,7 @@
 #include "ExpectedLines.h"
 #include "ProcessRunner.h"
 #include "ReportSchema.h"
+#include "ScratchDir.h"
 #include "TestNames.h"
 #include "ToolRuns.h"
 
@@ -80,26 +80,6 @@ int FreePort()
 {
     return Listener().Port();
 }
-
-// A directory of this test, removed with everything in it.
-class TempDir
-{
-public:
-    TempDir()
-    {
-        std::string pattern = "/tmp/lumo-metrics-XXXXXX";
-        path_ = mkdtemp(pattern.data()) != nullptr ? pattern : "";
-        EXPECT_FALSE(path_.empty());
-    }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 // The address the monitor logs (under -d) once it serves.
 std::string MetricsUrl(ProcessRunner& monitor)
@@ -159,7 +139,7 @@ std::optional<uint64_t> AwaitQuery(const std::string& server, const std::string&
 TEST(Metrics, AScrapePassesPromtoolAndPrometheusStoresWhatTheReportSays)
 {
     const auto topic = UniqueTopic("Metrics");
-    TempDir dir;
+    lumo::test::ScratchDir dir;
     const std::string report = dir.Path() + "/report.jsonl";
     auto monitor = StartReadyMonitor({"-d", "-t", topic, "--metrics", "127.0.0.1:0", "--report", report});
     const std::string url = MetricsUrl(*monitor);

@@ -24,6 +24,7 @@
 #include "HeadlessChromium.h"
 #include "ProcessRunner.h"
 #include "ReportSchema.h"
+#include "ScratchDir.h"
 #include "TestNames.h"
 #include "ToolRuns.h"
 
@@ -45,22 +46,6 @@ using ::testing::IsEmpty;
 namespace {
 
 constexpr auto PUBLISH_TIMEOUT = 60s;
-
-// A directory of this test process for reports and pages, removed at the end.
-class WorkDir
-{
-public:
-    WorkDir()
-        : path_(std::filesystem::temp_directory_path() / ("lumo-page-" + std::to_string(getpid())))
-    {
-        std::filesystem::create_directories(path_);
-    }
-    ~WorkDir() { std::filesystem::remove_all(path_); }
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
 
 std::unique_ptr<ProcessRunner> RunQuillreport(const std::string& report, const std::string& page)
 {
@@ -106,7 +91,7 @@ TEST(ReportPage, ARealRunWithSkipsAndAKilledWriterReadsInChromiumFromTheFileAlon
 {
     const auto skipping = UniqueTopic("PageSkips");
     const auto killed = UniqueTopic("PageKilled");
-    WorkDir dir;
+    lumo::test::ScratchDir dir;
     const std::string report = dir.File("run.jsonl");
     const std::string monitorPage = dir.File("monitor.html");
     auto monitor = StartReadyMonitor({"-t", skipping, killed, "--qos-profile", "Lumo_Liveliness_Profile", "--report",
@@ -271,7 +256,7 @@ TEST(ReportPage, HostileNamesACutLastLineAndFilesThatAreNoReport)
          {"ERROR ERROR: '@' is not a lumoQuillmon report: line 2 is not a JSON record"},
          ""},
     };
-    WorkDir dir;
+    lumo::test::ScratchDir dir;
     HeadlessChromium browser;
     int n = 0;
     for (const auto& c : cases) {

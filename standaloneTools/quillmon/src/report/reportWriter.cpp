@@ -88,30 +88,23 @@ int ReportWriter::OpenFile() const
 
 bool ReportWriter::Open()
 {
-    fd_ = OpenFile();
-    if (fd_ < 0 && errno == ENXIO) {
-        awaitingReader_ = true;
-        QUILL_LOG_TO(logger_, log4cplus::INFO_LOG_LEVEL,
-                     "the report file '{}' has no reader yet; its records start when one opens it", run_.reportPath);
+    if (TryOpen()) {
         return true;
     }
-    if (fd_ < 0) {
-        QUILL_LOG_TO(logger_, log4cplus::ERROR_LOG_LEVEL,
-                     "ERROR: cannot open the report file '{}': {}; monitoring goes on without a report",
-                     run_.reportPath, std::strerror(errno));
-        return false;
+    if (awaitingReader_) {
+        QUILL_LOG_TO(logger_, log4cplus::INFO_LOG_LEVEL,
+                     "the report file '{}' has no reader yet; its records start when one opens it", run_.reportPath);
     }
-    WriteStart();
-    return fd_ >= 0;
+    return awaitingReader_;
 }
 
-bool ReportWriter::TryOpenFifo()
+bool ReportWriter::TryOpen()
 {
     fd_ = OpenFile();
-    if (fd_ < 0 && errno == ENXIO) {
+    awaitingReader_ = fd_ < 0 && errno == ENXIO;
+    if (awaitingReader_) {
         return false;
     }
-    awaitingReader_ = false;
     if (fd_ < 0) {
         QUILL_LOG_TO(logger_, log4cplus::ERROR_LOG_LEVEL,
                      "ERROR: cannot open the report file '{}': {}; monitoring goes on without a report",
@@ -147,7 +140,7 @@ void ReportWriter::Run()
         }
         lock.unlock();
         if (awaitingReader_) {
-            TryOpenFifo();
+            TryOpen();
         }
         if (SteadyClock::now() >= next) {
             // A late wake (a long write) skips the periods it overran, and
@@ -228,7 +221,7 @@ std::string ReportWriter::Records(const std::vector<ReaderSnapshot>& readers, bo
 void ReportWriter::WriteFinal(const std::vector<ReaderSnapshot>& readers, const Verdict& verdict)
 {
     giveUpAt_.store(SteadyClock::now() + GIVE_UP);
-    if (awaitingReader_ && !TryOpenFifo() && awaitingReader_) {
+    if (awaitingReader_ && !TryOpen() && awaitingReader_) {
         awaitingReader_ = false;
         QUILL_LOG_TO(logger_, log4cplus::ERROR_LOG_LEVEL,
                      "ERROR: cannot open the report file '{}': no reader opened it before the run ended; "

@@ -59,8 +59,9 @@ private:
     void Run();
     // Opens the file without blocking: a descriptor, or -1 with errno set.
     int OpenFile() const;
-    // The deferred open of a FIFO; true once it is open.
-    bool TryOpenFifo();
+    // Opens and writes the start record; true once open. False with an ERROR
+    // logged, or, for a FIFO without a reader, with awaitingReader_ set.
+    bool TryOpen();
     void WriteStart();
     // The records of one period (or the final ones) for these snapshots.
     std::string Records(const std::vector<ReaderSnapshot>& readers, bool final, const RecordTime& time);
