@@ -3,6 +3,7 @@
 #include <fastdds/dds/log/Log.hpp>
 
 #include "FastDdsLogRoute.h"
+#include "lumo/componentFramework/FastDdsCompat.h"
 
 namespace lumo::componentFramework {
 
@@ -43,7 +44,12 @@ void AuthenticationWatch::Authenticated(const std::string& prefix, bool authoriz
             record.identityClass = found->second.identityClass;
         }
     }
-    if (!authorized) {
+    // A peer heard announcing no identity joined without DDS Security: Fast
+    // DDS refuses it without logging a cause. Complaints logged meanwhile
+    // belong to a handshake with another peer, whose refusal is yet to come.
+    const bool heardUnsecured =
+        compat::ANNOUNCEMENT_BEFORE_AUTHENTICATION && !record.vendorId.empty() && record.identityClass.empty();
+    if (!authorized && !heardUnsecured) {
         // Fast DDS logs the cause on this thread right before it reports the
         // refusal, and hands its log to the route on a thread of its own:
         // once flushed, the cause has gone through the route.
