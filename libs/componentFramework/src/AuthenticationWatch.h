@@ -3,9 +3,13 @@
 // the cause Fast DDS logged just before it reported the refusal.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
+#include <thread>
 
 #include "lumo/componentFramework/Dds.h"
 
@@ -14,12 +18,21 @@ namespace lumo::componentFramework {
 class AuthenticationWatch
 {
 public:
+    // How long a secured peer heard announcing itself may take to complete
+    // its handshake before it counts as unanswered. A handshake on a
+    // working path takes milliseconds, with its resends well under a second.
+    static constexpr std::chrono::seconds HANDSHAKE_PATIENCE{5};
+
     // `secured`: this participant authenticates its peers.
     AuthenticationWatch(AuthenticationHook hook, bool secured)
         : hook_(std::move(hook))
         , secured_(secured)
     {
     }
+    ~AuthenticationWatch();
+
+    AuthenticationWatch(const AuthenticationWatch&) = delete;
+    AuthenticationWatch& operator=(const AuthenticationWatch&) = delete;
 
     // A participant's announcement, heard before or after its handshake;
     // `identityClass` is the authentication it asks for, when told.
@@ -27,6 +40,8 @@ public:
                    const std::string& name, const std::string& identityClass);
     // Its handshake ended; on Fast DDS's thread that ran it.
     void Authenticated(const std::string& prefix, bool authorized);
+    // It left, or its lease ran out.
+    void Removed(const std::string& prefix);
 
 private:
     struct Announcement
@@ -36,11 +51,25 @@ private:
         std::string name;
         std::string identityClass;
     };
+    using Clock = std::chrono::steady_clock;
+
+    ParticipantAuthentication RecordOf(const std::string& prefix, bool authorized);
+    // Fast DDS 2.x never reports a handshake whose requests go unanswered
+    // (3.x does, after its resends): this thread reports each one once its
+    // patience has run out.
+    void AwaitHandshakes();
 
     AuthenticationHook hook_;
     bool secured_;
     std::mutex mutex_;
     std::map<std::string, Announcement> announced_;
+    // Secured peers heard, by when their handshake is due.
+    std::map<std::string, Clock::time_point> handshakesDue_;
+    // Peers whose handshake ended, either way.
+    std::set<std::string> settled_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    std::thread handshakeDeadlines_;
 };
 
 } // namespace lumo::componentFramework

@@ -136,6 +136,7 @@ void DiscoveryListener::on_participant_discovery(dds::DomainParticipant*, rtps::
         break;
     case rtps::ParticipantDiscoveryStatus::REMOVED_PARTICIPANT:
     case rtps::ParticipantDiscoveryStatus::DROPPED_PARTICIPANT:
+        authentication_.Removed(record.guidPrefix);
         if (observer_ != nullptr) {
             observer_->ParticipantRemoved(record.guidPrefix);
         }
@@ -197,6 +198,7 @@ void DiscoveryListener::on_participant_discovery(dds::DomainParticipant*, rtps::
         break;
     case rtps::ParticipantDiscoveryInfo::REMOVED_PARTICIPANT:
     case rtps::ParticipantDiscoveryInfo::DROPPED_PARTICIPANT:
+        authentication_.Removed(record.guidPrefix);
         if (observer_ != nullptr) {
             observer_->ParticipantRemoved(record.guidPrefix);
         }
