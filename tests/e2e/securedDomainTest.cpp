@@ -16,6 +16,8 @@
 
 #include "ExpectedLines.h"
 #include "ProcessRunner.h"
+#include "ReportSchema.h"
+#include "ScratchDir.h"
 #include "TestEnclaves.h"
 #include "TestNames.h"
 #include "ToolRuns.h"
@@ -66,8 +68,11 @@ TestEnclaves* SecuredDomain::enclaves_ = nullptr;
 
 TEST_F(SecuredDomain, SecuredPublisherIsReadAndEveryParticipantKeptAwayIsExplainedOnce)
 {
-    auto secured = StartReadyMonitor({"-d", "-t", topic_, "--security", Enclave("monitor")});
-    auto open = StartReadyMonitor({"-d", "-t", topic_});
+    const ScratchDir scratch;
+    const std::string report = scratch.File("report.jsonl");
+    auto secured = StartReadyMonitor({"-d", "-t", topic_, "--security", Enclave("monitor"), "--report", report});
+    const std::string openReport = scratch.File("open.jsonl");
+    auto open = StartReadyMonitor({"-d", "-t", topic_, "--report", openReport});
     // Its identity comes from another CA: each peer that checks its
     // certificate refuses it, and it refuses theirs. Which side checks is
     // the handshake's choice (by GUID); with these identities it is the
@@ -107,6 +112,17 @@ TEST_F(SecuredDomain, SecuredPublisherIsReadAndEveryParticipantKeptAwayIsExplain
                   1u)
             << secured->Output();
         EXPECT_EQ(securedErrors.size(), 2u) << secured->Output();
+        // The report has the same, as events of no reader.
+        std::vector<std::string> reported;
+        for (const auto& event : RecordsOf(ReadReport(report), "event")) {
+            if (!event.contains("topic")) {
+                reported.push_back(event.value("event", "") + ": " + event.value("reason", "") + " (" +
+                                   event["vendor"].get<std::string>() + ")");
+            }
+        }
+        EXPECT_THAT(reported,
+                    ::testing::UnorderedElementsAre("participant_refused: it joined without DDS Security (01.0f)",
+                                                    "participant_refused: the handshake went unanswered (01.0f)"));
         // The secured monitor, the outsider and the publisher, once each.
         const auto openErrors = MessagesAt(*open, "ERROR");
         EXPECT_EQ(CountMatching(openErrors, Refusal(FAST_DDS, "requires DDS Security (DDS:Auth:PKI-DH:1.0): nothing "
@@ -114,6 +130,14 @@ TEST_F(SecuredDomain, SecuredPublisherIsReadAndEveryParticipantKeptAwayIsExplain
                   3u)
             << open->Output();
         EXPECT_EQ(openErrors.size(), 3u) << open->Output();
+        const auto openEvents = RecordsOf(ReadReport(openReport), "event");
+        EXPECT_EQ(std::count_if(openEvents.begin(), openEvents.end(),
+                                [](const auto& event) {
+                                    return event.value("event", "") == "security_required" &&
+                                           event.value("identity_class", "") == "DDS:Auth:PKI-DH:1.0";
+                                }),
+                  3)
+            << open->Output();
     }
     EXPECT_EQ(StopWith(*publisher), 0);
 }

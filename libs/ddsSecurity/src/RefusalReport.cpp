@@ -71,8 +71,9 @@ std::string RefusalText(const ParticipantAuthentication& record)
     return {};
 }
 
-RefusalReport::RefusalReport(log4cplus::Logger& logger)
+RefusalReport::RefusalReport(log4cplus::Logger& logger, KeptAwayHook keptAway)
     : logger_(logger)
+    , keptAway_(std::move(keptAway))
     , state_(std::make_shared<State>())
 {
 }
@@ -90,6 +91,13 @@ void RefusalReport::operator()(const ParticipantAuthentication& record) const
         }
     }
     QUILL_LOG_TO(logger_, log4cplus::ERROR_LOG_LEVEL, "{}", text);
+    if (keptAway_) {
+        auto told = record;
+        if (told.outcome == ParticipantAuthentication::Outcome::Refused) {
+            told.reason = Reason(record);
+        }
+        keptAway_(told);
+    }
 }
 
 } // namespace lumo::ddsSecurity

@@ -14,14 +14,15 @@ void AddSecurityOption(po::options_description& options)
 }
 
 void ApplySecurityOption(const po::variables_map& vm, componentFramework::Dds& dds, uint32_t domainId,
-                         const std::vector<std::string>& topics, Access access, log4cplus::Logger& logger)
+                         const std::vector<std::string>& topics, Access access, log4cplus::Logger& logger,
+                         KeptAwayHook keptAway)
 {
     if (vm.count("security") != 0) {
         const Enclave enclave = EnclaveIn(vm["security"].as<std::string>());
         CheckEnclave(enclave, domainId, topics, access);
         dds.SetParticipantProperties(PluginProperties(enclave));
     }
-    dds.SetAuthenticationHook(RefusalReport(logger));
+    dds.SetAuthenticationHook(RefusalReport(logger, std::move(keptAway)));
 }
 
 } // namespace lumo::ddsSecurity

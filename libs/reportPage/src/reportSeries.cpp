@@ -62,14 +62,15 @@ public:
             AddWriter(ReaderOf(record), record, t);
         } else if (kind == "reader") {
             ReaderOf(record).latest = record;
-        } else if (kind == "event") {
+        } else if (kind == "event" && record.contains("topic")) {
             json event = record;
             for (const char* common : {"schema", "record", "topic", "reader"}) {
                 event.erase(common);
             }
             ReaderOf(record).events.push_back(std::move(event));
         }
-        // Record kinds added to the layout later are left out of the page.
+        // Record kinds added to the layout later, and events of no reader
+        // (participants kept away), are left out of the page.
     }
 
 private:

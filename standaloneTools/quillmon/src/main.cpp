@@ -110,8 +110,12 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     if (vm.count("allow-interfaces") != 0) {
         dds.SetInterfaceWhiteList(vm["allow-interfaces"].as<std::vector<std::string>>());
     }
+    lumo::ddsSecurity::KeptAwayHook keptAway;
+    if (reportRun) {
+        keptAway = [events = reportRun->KeptAwayParticipants()](const auto& participant) { events->Add(participant); };
+    }
     lumo::ddsSecurity::ApplySecurityOption(vm, dds, vm["domain-id"].as<Unsigned32>().value, topics,
-                                           lumo::ddsSecurity::Access::Subscribe, logger);
+                                           lumo::ddsSecurity::Access::Subscribe, logger, std::move(keptAway));
     auto diagnosis = std::make_shared<lumo::ddsDiagnosis::ReaderDiagnosis>(logger, dds);
     dds.CreateParticipant();
     dds.CreateSubscriber();

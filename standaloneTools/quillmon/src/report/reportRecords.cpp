@@ -166,6 +166,27 @@ std::string EventRecord(const std::string& topic, uint32_t readerIndex, const St
     return Line(record);
 }
 
+std::string ParticipantEventRecord(const ParticipantEvent& event, const RecordTime& time)
+{
+    using Outcome = lumo::componentFramework::ParticipantAuthentication::Outcome;
+    const auto& who = event.participant;
+    const auto textOrNull = [](const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); };
+    const double before = std::chrono::duration<double>(time.wall - event.time).count();
+    Json record = Head("event", RecordTime{event.time, std::max(0.0, time.sinceStart - before)});
+    const bool refused = who.outcome == Outcome::Refused;
+    record["event"] = refused ? "participant_refused" : "security_required";
+    record["participant"] = who.guidPrefix;
+    record["name"] = textOrNull(who.name);
+    record["host"] = textOrNull(who.host);
+    record["vendor"] = textOrNull(who.vendorId);
+    if (refused) {
+        record["reason"] = who.reason;
+    } else {
+        record["identity_class"] = who.identityClass;
+    }
+    return Line(record);
+}
+
 std::string WriterRecord(const ReaderSnapshot& reader, size_t stream, const std::string& payloadCheck,
                          uint64_t periodSamples, const std::vector<uint64_t>& periodLatency, double periodSec,
                          bool final, const RecordTime& time)

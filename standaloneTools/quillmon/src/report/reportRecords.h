@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "failOn.h"
+#include "participantEvents.h"
 #include "readerTally.h"
 
 namespace quillReport {
@@ -45,6 +46,8 @@ std::string IsoTime(std::chrono::system_clock::time_point time);
 std::string StartRecord(const RunDescription& run, const RecordTime& time);
 std::string EventRecord(const std::string& topic, uint32_t readerIndex, const StatusEvent& event,
                         const RecordTime& time);
+// A participant kept away: "participant_refused" or "security_required".
+std::string ParticipantEventRecord(const ParticipantEvent& event, const RecordTime& time);
 // `periodSamples`: samples since the previous record of the stream, over
 // `periodSec` seconds; `periodLatency`: the latency bucket counts of those
 // samples.

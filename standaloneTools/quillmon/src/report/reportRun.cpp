@@ -61,7 +61,7 @@ void ReportRun::Start()
                                                            std::chrono::duration<double>(*settings_.durationSec));
     }
     if (settings_.path) {
-        writer_ = std::make_unique<ReportWriter>(run_, tallies_, logger_);
+        writer_ = std::make_unique<ReportWriter>(run_, tallies_, participantEvents_, logger_);
         if (writer_->Open()) {
             writer_->Start();
         }

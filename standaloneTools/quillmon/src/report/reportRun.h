@@ -12,6 +12,7 @@
 #include <boost/program_options.hpp>
 #include <log4cplus/logger.h>
 
+#include "participantEvents.h"
 #include "readerTally.h"
 #include "reportOptions.h"
 #include "reportRecords.h"
@@ -33,6 +34,10 @@ public:
     std::shared_ptr<ReaderTally> TallyFor(const std::string& topic, uint32_t readerIndex);
     // Every tally made so far.
     const std::vector<std::shared_ptr<ReaderTally>>& Tallies() const { return tallies_; }
+    // Where participants that DDS Security keeps away go, from any thread,
+    // for event records. Shared: a participant the facade could not delete
+    // may still report one after the run.
+    const std::shared_ptr<ParticipantEvents>& KeptAwayParticipants() const { return participantEvents_; }
     // Once the readers are enabled: the start record, the periodic records,
     // the time limit.
     void Start();
@@ -53,6 +58,7 @@ private:
     const RunDescription run_;
     log4cplus::Logger& logger_;
     std::vector<std::shared_ptr<ReaderTally>> tallies_;
+    const std::shared_ptr<ParticipantEvents> participantEvents_ = std::make_shared<ParticipantEvents>();
     std::unique_ptr<ReportWriter> writer_;
     std::chrono::steady_clock::time_point deadline_;
     std::vector<ReaderSnapshot> finalReaders_;

@@ -58,9 +58,10 @@ private:
 } // namespace
 
 ReportWriter::ReportWriter(RunDescription run, std::vector<std::shared_ptr<ReaderTally>> tallies,
-                           log4cplus::Logger& logger)
+                           std::shared_ptr<ParticipantEvents> participantEvents, log4cplus::Logger& logger)
     : run_(std::move(run))
     , tallies_(std::move(tallies))
+    , participantEvents_(std::move(participantEvents))
     , logger_(logger)
 {
 }
@@ -183,6 +184,9 @@ std::string ReportWriter::Records(const std::vector<ReaderSnapshot>& readers, bo
     lastRecords_ = now;
     std::string text;
     // The events first: they happened before the counts were taken.
+    for (const auto& event : participantEvents_->Take()) {
+        text += ParticipantEventRecord(event, time) + "\n";
+    }
     for (size_t r = 0; r < tallies_.size(); ++r) {
         for (const auto& event : tallies_[r]->TakeEvents()) {
             text += EventRecord(tallies_[r]->Topic(), tallies_[r]->ReaderIndex(), event, time) + "\n";

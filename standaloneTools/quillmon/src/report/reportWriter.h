@@ -25,6 +25,7 @@
 #include <log4cplus/logger.h>
 
 #include "failOn.h"
+#include "participantEvents.h"
 #include "readerTally.h"
 #include "reportRecords.h"
 
@@ -36,7 +37,8 @@ public:
     // How long the end of the run waits for a pipe's reader to take records.
     static constexpr std::chrono::seconds GIVE_UP{2};
 
-    ReportWriter(RunDescription run, std::vector<std::shared_ptr<ReaderTally>> tallies, log4cplus::Logger& logger);
+    ReportWriter(RunDescription run, std::vector<std::shared_ptr<ReaderTally>> tallies,
+                 std::shared_ptr<ParticipantEvents> participantEvents, log4cplus::Logger& logger);
     ~ReportWriter();
 
     ReportWriter(const ReportWriter&) = delete;
@@ -73,6 +75,7 @@ private:
 
     const RunDescription run_;
     const std::vector<std::shared_ptr<ReaderTally>> tallies_;
+    const std::shared_ptr<ParticipantEvents> participantEvents_;
     log4cplus::Logger& logger_;
     const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 

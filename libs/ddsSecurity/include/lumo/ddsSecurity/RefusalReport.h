@@ -2,6 +2,7 @@
 // GUID prefix, host, vendor and the reason Fast DDS gives.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -17,11 +18,15 @@ namespace lumo::ddsSecurity {
 // authorized one.
 std::string RefusalText(const componentFramework::ParticipantAuthentication& record);
 
+// Told of each participant RefusalReport logs, with the reason the line
+// gives.
+using KeptAwayHook = std::function<void(const componentFramework::ParticipantAuthentication&)>;
+
 // The facade's authentication hook: logs RefusalText once per participant.
 class RefusalReport
 {
 public:
-    explicit RefusalReport(log4cplus::Logger& logger);
+    explicit RefusalReport(log4cplus::Logger& logger, KeptAwayHook keptAway = {});
 
     void operator()(const componentFramework::ParticipantAuthentication& record) const;
 
@@ -33,6 +38,7 @@ private:
     };
 
     log4cplus::Logger& logger_;
+    KeptAwayHook keptAway_;
     std::shared_ptr<State> state_;
 };
 

@@ -10,6 +10,7 @@
 
 #include "lumo/componentFramework/Dds.h"
 #include "lumo/ddsSecurity/Enclave.h"
+#include "lumo/ddsSecurity/RefusalReport.h"
 
 namespace lumo::ddsSecurity {
 
@@ -18,9 +19,9 @@ void AddSecurityOption(boost::program_options::options_description& options);
 // Before the participant exists. With --security: checks the enclave (an
 // EnclaveError on a fault) and hands its files to the participant. With or
 // without it, every participant that DDS Security keeps away is explained
-// on `logger`.
+// on `logger`, and handed to `keptAway` when given.
 void ApplySecurityOption(const boost::program_options::variables_map& vm, componentFramework::Dds& dds,
                          uint32_t domainId, const std::vector<std::string>& topics, Access access,
-                         log4cplus::Logger& logger);
+                         log4cplus::Logger& logger, KeptAwayHook keptAway = {});
 
 } // namespace lumo::ddsSecurity

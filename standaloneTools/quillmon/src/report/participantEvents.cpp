@@ -1,0 +1,22 @@
+#include "participantEvents.h"
+
+#include <utility>
+
+namespace quillReport {
+
+void ParticipantEvents::Add(const lumo::componentFramework::ParticipantAuthentication& participant)
+{
+    const auto now = std::chrono::system_clock::now();
+    std::lock_guard lock(mutex_);
+    if (events_.size() < CAPACITY) {
+        events_.push_back(ParticipantEvent{participant, now});
+    }
+}
+
+std::vector<ParticipantEvent> ParticipantEvents::Take()
+{
+    std::lock_guard lock(mutex_);
+    return std::exchange(events_, {});
+}
+
+} // namespace quillReport
