@@ -120,9 +120,9 @@ TEST_F(SecuredDomain, SecuredPublisherIsReadAndEveryParticipantKeptAwayIsExplain
                                    event["vendor"].get<std::string>() + ")");
             }
         }
-        EXPECT_THAT(reported,
-                    ::testing::UnorderedElementsAre("participant_refused: it joined without DDS Security (01.0f)",
-                                                    "participant_refused: the handshake went unanswered (01.0f)"));
+        EXPECT_THAT(reported, ::testing::UnorderedElementsAre(
+                                  "participant_refused: authentication failed: it joined without DDS Security (01.0f)",
+                                  "participant_refused: authentication failed: the handshake went unanswered (01.0f)"));
         // The secured monitor, the outsider and the publisher, once each.
         const auto openErrors = MessagesAt(*open, "ERROR");
         EXPECT_EQ(CountMatching(openErrors, Refusal(FAST_DDS, "requires DDS Security (DDS:Auth:PKI-DH:1.0): nothing "
@@ -140,6 +140,21 @@ TEST_F(SecuredDomain, SecuredPublisherIsReadAndEveryParticipantKeptAwayIsExplain
             << open->Output();
     }
     EXPECT_EQ(StopWith(*publisher), 0);
+}
+
+// Authenticated, then refused by access control: Fast DDS only logs that.
+TEST_F(SecuredDomain, APeerWhosePermissionsAreRefusedIsExplainedOnce)
+{
+    auto secured = StartReadyMonitor({"-t", topic_, "--security", Enclave("monitor")});
+    auto foreign = StartConfinedPublisher(
+        {"-t", topic_, "--security", Enclave("foreign_permissions"), "-n", "10", "--wait-timeout", "4"});
+    EXPECT_EQ(foreign->Wait(30s), 1) << foreign->Output();
+    EXPECT_EQ(StopWith(*secured), 0) << secured->Output();
+    const auto errors = MessagesAt(*secured, "ERROR");
+    EXPECT_EQ(CountMatching(errors, Refusal(FAST_DDS, "is refused by DDS Security: its permissions are refused: "
+                                                      "Remote participant PermissionsCA differs from local")),
+              1u)
+        << secured->Output();
 }
 
 TEST_F(SecuredDomain, EachEnclaveFaultIsOneErrorLineAndExitOneBeforeJoining)

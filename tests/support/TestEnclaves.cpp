@@ -74,10 +74,13 @@ TestEnclaves::TestEnclaves()
     Write(fs::path(root_) / "permissions.xml",
           "<?xml version=\"1.0\" encoding=\"UTF-8\"?><dds><permissions>" + Grant("monitor", NO_SECRETS + READ_ALL) +
               Grant("publisher", WRITE_ALL + READ_ALL) + Grant("outsider", WRITE_ALL + READ_ALL) +
-              Grant("expired", READ_ALL) + "</permissions></dds>\n");
-    for (const std::string document : {"governance", "permissions"}) {
-        Run("openssl smime -sign -text -in " + document + ".xml -out " + document +
-            ".p7s -signer ca.cert.pem -inkey ca.key.pem");
+              Grant("expired", READ_ALL) + Grant("foreign_permissions", WRITE_ALL + READ_ALL) +
+              "</permissions></dds>\n");
+    for (const std::string ca : {"ca", "other_ca"}) {
+        for (const std::string document : {"governance", "permissions"}) {
+            Run("openssl smime -sign -text -in " + document + ".xml -out " + document + "." + ca + ".p7s -signer " +
+                ca + ".cert.pem -inkey " + ca + ".key.pem");
+        }
     }
     MakeIdentity("monitor", "ca", "365");
     MakeIdentity("publisher", "ca", "365");
@@ -85,6 +88,7 @@ TestEnclaves::TestEnclaves()
     // -1: it expires a day before it starts, as good as expired at issue.
     MakeIdentity("expired", "ca", "-1");
     MakeIdentity("stranger", "ca", "365");
+    MakeIdentity("foreign_permissions", "ca", "365", "other_ca");
 }
 
 TestEnclaves::~TestEnclaves()
@@ -113,15 +117,17 @@ void TestEnclaves::Run(const std::string& command) const
     }
 }
 
-void TestEnclaves::MakeIdentity(const std::string& name, const std::string& ca, const std::string& days) const
+void TestEnclaves::MakeIdentity(const std::string& name, const std::string& ca, const std::string& days,
+                                const std::string& permissionsCa) const
 {
     fs::create_directories(Dir(name));
     Run("openssl req" + std::string(" -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes") + " -keyout " + name +
         "/key.pem -out " + name + ".csr -subj '/CN=" + name + "'");
     Run("openssl x509 -req -in " + name + ".csr -CA " + ca + ".cert.pem -CAkey " + ca + ".key.pem -CAcreateserial" +
         " -days " + days + " -out " + name + "/cert.pem");
-    Run("cp " + ca + ".cert.pem " + name + "/identity_ca.cert.pem && cp ca.cert.pem " + name +
-        "/permissions_ca.cert.pem && cp governance.p7s permissions.p7s " + name + "/");
+    Run("cp " + ca + ".cert.pem " + name + "/identity_ca.cert.pem && cp " + permissionsCa + ".cert.pem " + name +
+        "/permissions_ca.cert.pem && cp governance." + permissionsCa + ".p7s " + name +
+        "/governance.p7s && cp permissions." + permissionsCa + ".p7s " + name + "/permissions.p7s");
 }
 
 } // namespace lumo::test

@@ -15,7 +15,8 @@ public:
     // publisher: publishes and subscribes to every topic; outsider: the
     // publisher's rights, with an identity from another CA; expired: the
     // monitor's rights, with a certificate that expired at its issue;
-    // stranger: no grant at all.
+    // stranger: no grant at all; foreign_permissions: the publisher's
+    // rights, with governance and permissions signed by another CA.
     TestEnclaves();
     ~TestEnclaves();
 
@@ -30,7 +31,8 @@ public:
 
 private:
     void Run(const std::string& command) const;
-    void MakeIdentity(const std::string& name, const std::string& ca, const std::string& days) const;
+    void MakeIdentity(const std::string& name, const std::string& ca, const std::string& days,
+                      const std::string& permissionsCa = "ca") const;
 
     std::string root_;
 };

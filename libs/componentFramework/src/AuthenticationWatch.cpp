@@ -1,11 +1,24 @@
 #include "AuthenticationWatch.h"
 
+#include <algorithm>
+#include <vector>
+
 #include <fastdds/dds/log/Log.hpp>
 
 #include "FastDdsLogRoute.h"
 #include "lumo/componentFramework/FastDdsCompat.h"
 
 namespace lumo::componentFramework {
+
+AuthenticationWatch::AuthenticationWatch(AuthenticationHook hook, bool secured)
+    : hook_(std::move(hook))
+    , secured_(secured)
+{
+    // A secured participant watches for the refusals Fast DDS does not report.
+    if (secured_ && hook_) {
+        watching_ = std::thread([this] { WatchRefusals(); });
+    }
+}
 
 AuthenticationWatch::~AuthenticationWatch()
 {
@@ -14,8 +27,8 @@ AuthenticationWatch::~AuthenticationWatch()
         stopping_ = true;
     }
     wake_.notify_all();
-    if (handshakeDeadlines_.joinable()) {
-        handshakeDeadlines_.join();
+    if (watching_.joinable()) {
+        watching_.join();
     }
 }
 
@@ -28,10 +41,8 @@ void AuthenticationWatch::Announced(const std::string& prefix, const std::string
     {
         std::lock_guard lock(mutex_);
         announced_[prefix] = Announcement{host, vendorId, name, identityClass};
-        if (secured_ && !identityClass.empty() && settled_.count(prefix) == 0 &&
-            handshakesDue_.emplace(prefix, Clock::now() + HANDSHAKE_PATIENCE).second &&
-            !handshakeDeadlines_.joinable()) {
-            handshakeDeadlines_ = std::thread([this] { AwaitHandshakes(); });
+        if (secured_ && !identityClass.empty() && settled_.count(prefix) == 0) {
+            handshakesDue_.emplace(prefix, Clock::now() + HANDSHAKE_PATIENCE);
         }
     }
     wake_.notify_all();
@@ -96,32 +107,44 @@ void AuthenticationWatch::Removed(const std::string& prefix)
     announced_.erase(prefix);
 }
 
-void AuthenticationWatch::AwaitHandshakes()
+void AuthenticationWatch::WatchRefusals()
 {
     std::unique_lock lock(mutex_);
     while (!stopping_) {
-        if (handshakesDue_.empty()) {
-            wake_.wait(lock);
-            continue;
+        auto wakeAt = Clock::now() + ACCESS_POLL;
+        for (const auto& [prefix, due] : handshakesDue_) {
+            wakeAt = std::min(wakeAt, due);
         }
-        auto next = handshakesDue_.begin();
-        for (auto due = handshakesDue_.begin(); due != handshakesDue_.end(); ++due) {
-            if (due->second < next->second) {
-                next = due;
+        wake_.wait_until(lock, wakeAt);
+        if (stopping_) {
+            break;
+        }
+        std::vector<ParticipantAuthentication> refused;
+        // Authenticated, then refused by access control, which Fast DDS only
+        // logs.
+        for (auto& [prefix, cause] : TakeAccessComplaints()) {
+            auto record = RecordOf(prefix, false);
+            record.outcome = ParticipantAuthentication::Outcome::PermissionsRefused;
+            record.reason = std::move(cause);
+            handshakesDue_.erase(prefix);
+            settled_.insert(prefix);
+            refused.push_back(std::move(record));
+        }
+        // Unanswered: nothing here complained of them, so no cause.
+        const auto now = Clock::now();
+        for (auto due = handshakesDue_.begin(); due != handshakesDue_.end();) {
+            if (due->second > now) {
+                ++due;
+                continue;
             }
+            refused.push_back(RecordOf(due->first, false));
+            settled_.insert(due->first);
+            due = handshakesDue_.erase(due);
         }
-        if (Clock::now() < next->second) {
-            wake_.wait_until(lock, next->second);
-            continue;
-        }
-        const std::string prefix = next->first;
-        handshakesDue_.erase(next);
-        settled_.insert(prefix);
-        // Without a cause: the peer never answered, so nothing here
-        // complained.
-        const ParticipantAuthentication record = RecordOf(prefix, false);
         lock.unlock();
-        hook_(record);
+        for (const auto& record : refused) {
+            hook_(record);
+        }
         lock.lock();
     }
 }

@@ -22,13 +22,11 @@ public:
     // its handshake before it counts as unanswered. A handshake on a
     // working path takes milliseconds, with its resends well under a second.
     static constexpr std::chrono::seconds HANDSHAKE_PATIENCE{5};
+    // How often access control's refusals are looked for.
+    static constexpr std::chrono::seconds ACCESS_POLL{1};
 
     // `secured`: this participant authenticates its peers.
-    AuthenticationWatch(AuthenticationHook hook, bool secured)
-        : hook_(std::move(hook))
-        , secured_(secured)
-    {
-    }
+    AuthenticationWatch(AuthenticationHook hook, bool secured);
     ~AuthenticationWatch();
 
     AuthenticationWatch(const AuthenticationWatch&) = delete;
@@ -54,10 +52,11 @@ private:
     using Clock = std::chrono::steady_clock;
 
     ParticipantAuthentication RecordOf(const std::string& prefix, bool authorized);
-    // Fast DDS 2.x never reports a handshake whose requests go unanswered
-    // (3.x does, after its resends): this thread reports each one once its
-    // patience has run out.
-    void AwaitHandshakes();
+    // Reports what Fast DDS does not: a peer whose authentication access
+    // control then refused (it only logs that), and on 2.x, one whose
+    // handshake requests went unanswered (3.x reports those after its
+    // resends) once its patience has run out.
+    void WatchRefusals();
 
     AuthenticationHook hook_;
     bool secured_;
@@ -69,7 +68,7 @@ private:
     std::set<std::string> settled_;
     std::condition_variable wake_;
     bool stopping_ = false;
-    std::thread handshakeDeadlines_;
+    std::thread watching_;
 };
 
 } // namespace lumo::componentFramework

@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <regex>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include <unistd.h>
 
@@ -51,9 +54,33 @@ struct RouteState
     bool hideWarnings = false;
     bool keepComplaints = false;
     std::deque<std::string> complaints;
+    // Access control's refusals of an authenticated peer, by its GUID
+    // prefix: Fast DDS names the peer, and reports the refusal nowhere else.
+    std::map<std::string, std::string> accessComplaints;
+    std::deque<std::string> accessComplaintOrder;
 };
 
 constexpr size_t KEPT_COMPLAINTS = 3;
+constexpr size_t KEPT_ACCESS_COMPLAINTS = 64;
+
+// "Error validating remote permissions for <prefix>|<entity> (<cause>)." and
+// its kin, as Fast DDS 2.9 and 3.6 word them.
+const std::regex& AccessRefusal()
+{
+    static const std::regex pattern(
+        R"(^(?:Error validating remote permissions for|Error checking remote participant|)"
+        R"(Not receive remote permissions of participant) +((?:[0-9a-f]{2}\.){11}[0-9a-f]{2})\|\S* *)"
+        R"((?:\((.*)\))?\.?$)");
+    return pattern;
+}
+
+// The plugins' causes end in their source position: "... (./src/cpp/
+// security/accesscontrol/Permissions.cpp:945)".
+std::string WithoutSourcePosition(const std::string& text)
+{
+    static const std::regex position(R"( *\([^()]*\.cpp:[0-9]+\))");
+    return std::regex_replace(text, position, "");
+}
 
 bool IsSecurityComplaint(const Log::Entry& entry)
 {
@@ -140,7 +167,11 @@ public:
 
         std::lock_guard lock(State().mutex);
         auto& state = State();
-        if (state.keepComplaints && IsSecurityComplaint(entry)) {
+        std::smatch access;
+        if (state.keepComplaints && IsSecurityComplaint(entry) &&
+            std::regex_match(entry.message, access, AccessRefusal())) {
+            KeepAccessComplaint(state, access[1].str(), entry.message, access[2].str());
+        } else if (state.keepComplaints && IsSecurityComplaint(entry)) {
             auto complaint = Tidied(entry.message);
             auto& kept = state.complaints;
             kept.erase(std::remove(kept.begin(), kept.end(), complaint), kept.end());
@@ -167,6 +198,27 @@ public:
     }
 
 private:
+    // The cause was logged a moment before on its own: it belongs to this
+    // refusal, not to the next handshake's.
+    static void KeepAccessComplaint(RouteState& state, const std::string& prefix, const std::string& message,
+                                    const std::string& cause)
+    {
+        auto& kept = state.complaints;
+        kept.erase(std::remove_if(kept.begin(), kept.end(),
+                                  [&message](const std::string& complaint) {
+                                      return message.find(complaint) != std::string::npos;
+                                  }),
+                   kept.end());
+        if (state.accessComplaints.count(prefix) == 0) {
+            state.accessComplaintOrder.push_back(prefix);
+            if (state.accessComplaintOrder.size() > KEPT_ACCESS_COMPLAINTS) {
+                state.accessComplaints.erase(state.accessComplaintOrder.front());
+                state.accessComplaintOrder.pop_front();
+            }
+        }
+        state.accessComplaints[prefix] = Tidied(WithoutSourcePosition(cause));
+    }
+
     static bool IsDueStartUpWarning(const Log::Entry& entry)
     {
         if (entry.kind != Log::Kind::Warning || entry.context.category == nullptr ||
@@ -209,6 +261,13 @@ std::string TakeSecurityComplaints()
     }
     State().complaints.clear();
     return text;
+}
+
+std::map<std::string, std::string> TakeAccessComplaints()
+{
+    std::lock_guard lock(State().mutex);
+    State().accessComplaintOrder.clear();
+    return std::exchange(State().accessComplaints, {});
 }
 
 void RouteFastDdsLog()

@@ -1,6 +1,7 @@
 // Fast DDS's own log, written through log4cplus (see Logging.h).
 #pragma once
 
+#include <map>
 #include <string>
 
 namespace lumo::componentFramework {
@@ -28,5 +29,9 @@ void KeepSecurityComplaints();
 // What the security plugins said since the last call, oldest first, each
 // once, joined by "; " (at most the last few); empty when they said nothing.
 std::string TakeSecurityComplaints();
+// The authenticated peers that access control refused since the last call,
+// by GUID prefix, with the cause Fast DDS gave (may be empty). It logs them,
+// and reports them nowhere else.
+std::map<std::string, std::string> TakeAccessComplaints();
 
 } // namespace lumo::componentFramework

@@ -42,7 +42,7 @@ std::string Participant(const ParticipantAuthentication& record)
            ")";
 }
 
-std::string Reason(const ParticipantAuthentication& record)
+std::string AuthenticationReason(const ParticipantAuthentication& record)
 {
     if (!record.reason.empty()) {
         return record.reason;
@@ -55,13 +55,24 @@ std::string Reason(const ParticipantAuthentication& record)
     return "the handshake went unanswered";
 }
 
+// What keeps it away, as the line ends.
+std::string Refusal(const ParticipantAuthentication& record)
+{
+    if (record.outcome == ParticipantAuthentication::Outcome::PermissionsRefused) {
+        return "its permissions are refused: " +
+               (record.reason.empty() ? std::string("access control gave no cause") : record.reason);
+    }
+    return "authentication failed: " + AuthenticationReason(record);
+}
+
 } // namespace
 
 std::string RefusalText(const ParticipantAuthentication& record)
 {
     switch (record.outcome) {
     case ParticipantAuthentication::Outcome::Refused:
-        return Participant(record) + " is refused by DDS Security: authentication failed: " + Reason(record);
+    case ParticipantAuthentication::Outcome::PermissionsRefused:
+        return Participant(record) + " is refused by DDS Security: " + Refusal(record);
     case ParticipantAuthentication::Outcome::Unsecured:
         return Participant(record) + " requires DDS Security (" + record.identityClass +
                "): nothing of it can be read without --security";
@@ -93,8 +104,8 @@ void RefusalReport::operator()(const ParticipantAuthentication& record) const
     QUILL_LOG_TO(logger_, log4cplus::ERROR_LOG_LEVEL, "{}", text);
     if (keptAway_) {
         auto told = record;
-        if (told.outcome == ParticipantAuthentication::Outcome::Refused) {
-            told.reason = Reason(record);
+        if (told.outcome != ParticipantAuthentication::Outcome::Unsecured) {
+            told.reason = Refusal(record);
         }
         keptAway_(told);
     }

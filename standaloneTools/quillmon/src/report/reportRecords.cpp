@@ -173,7 +173,7 @@ std::string ParticipantEventRecord(const ParticipantEvent& event, const RecordTi
     const auto textOrNull = [](const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); };
     const double before = std::chrono::duration<double>(time.wall - event.time).count();
     Json record = Head("event", RecordTime{event.time, std::max(0.0, time.sinceStart - before)});
-    const bool refused = who.outcome == Outcome::Refused;
+    const bool refused = who.outcome != Outcome::Unsecured;
     record["event"] = refused ? "participant_refused" : "security_required";
     record["participant"] = who.guidPrefix;
     record["name"] = textOrNull(who.name);

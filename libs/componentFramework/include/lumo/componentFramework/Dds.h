@@ -27,6 +27,8 @@ struct ParticipantAuthentication
     {
         Authorized,
         Refused,
+        // Authenticated, then refused by access control (its permissions).
+        PermissionsRefused,
         // It asks its peers to authenticate (identityClass) and this
         // participant joined without DDS Security: they never meet.
         Unsecured,

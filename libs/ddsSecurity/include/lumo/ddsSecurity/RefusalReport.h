@@ -18,8 +18,8 @@ namespace lumo::ddsSecurity {
 // authorized one.
 std::string RefusalText(const componentFramework::ParticipantAuthentication& record);
 
-// Told of each participant RefusalReport logs, with the reason the line
-// gives.
+// Told of each participant RefusalReport logs; a refusal's reason is what
+// its line says after "is refused by DDS Security: ".
 using KeptAwayHook = std::function<void(const componentFramework::ParticipantAuthentication&)>;
 
 // The facade's authentication hook: logs RefusalText once per participant.
