@@ -1,7 +1,7 @@
 // lumoQuillpub into lumoQuillmon on a DDS Security domain (--security), with
-// enclaves made at test time: the data is read with exact counts, faulty
-// enclaves are refused before joining, and every participant that security
-// keeps away is explained once.
+// enclaves made at test time: the data is read with exact counts and crosses
+// the loopback interface only encrypted, faulty enclaves are refused before
+// joining, and every participant that security keeps away is explained once.
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "ExpectedLines.h"
+#include "LoopbackCapture.h"
 #include "ProcessRunner.h"
 #include "ReportSchema.h"
 #include "ScratchDir.h"
@@ -26,6 +27,8 @@
 using namespace std::chrono_literals;
 using namespace lumo::test;
 using ::testing::Contains;
+using ::testing::Eq;
+using ::testing::Ge;
 using ::testing::Not;
 
 namespace {
@@ -155,6 +158,70 @@ TEST_F(SecuredDomain, APeerWhosePermissionsAreRefusedIsExplainedOnce)
                                                       "Remote participant PermissionsCA differs from local")),
               1u)
         << secured->Output();
+}
+
+TEST_F(SecuredDomain, SamplesCrossTheWireOnlyEncryptedWhereAnOpenRunShowsThemInClear)
+{
+    if (const std::string reason = LoopbackCapture::Unavailable(); !reason.empty()) {
+        GTEST_SKIP() << "the capture needs a packet socket (root): " << reason;
+    }
+    constexpr uint32_t COUNT = 200;
+    constexpr uint32_t PAYLOAD_SIZE = 4096;
+    constexpr double RAMP_START = 1.5;
+    // The ramp's first 16 elements, the same in every sample: 64 bytes that
+    // no cipher text holds by chance.
+    std::vector<uint8_t> clearText;
+    for (int k = 0; k < 16; ++k) {
+        const auto element = static_cast<float>(RAMP_START + k * 0.001);
+        const auto* bytes = reinterpret_cast<const uint8_t*>(&element);
+        clearText.insert(clearText.end(), bytes, bytes + sizeof element);
+    }
+    struct Case
+    {
+        std::string name;
+        bool secured;
+        ::testing::Matcher<size_t> timesInClear;
+    };
+    const std::vector<Case> cases{
+        {"secured", true, Eq(0u)},
+        // What proves the capture would see the bytes: every sample once at
+        // least (repairs may add more).
+        {"open", false, Ge(size_t{COUNT})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string topic = UniqueTopic("Wire");
+        // UDP alone: shared memory between the two would never reach an
+        // interface.
+        const auto args = [&](std::vector<std::string> given, const std::string& identity) {
+            given.insert(given.end(),
+                         {"-t", topic, "--qos-file", LUMO_TEST_QOS_FILE, "--qos-profile", "Test_Reliable"});
+            if (c.secured) {
+                given.insert(given.end(), {"--security", Enclave(identity)});
+            }
+            return given;
+        };
+        LoopbackCapture capture(TestDomain());
+        auto monitor = StartReadyMonitor(args({"-d"}, "monitor"));
+        auto publisher = StartConfinedPublisher(
+            args({"-n", std::to_string(COUNT), "-r", "400", "--payload", "ramp", "--payload-size",
+                  std::to_string(PAYLOAD_SIZE), "--ramp-start", std::to_string(RAMP_START), "--linger", "60"},
+                 "publisher"));
+        ASSERT_TRUE(publisher->WaitForText(Summary(topic, 0, COUNT), 60s)) << publisher->Output();
+        std::this_thread::sleep_for(500ms);
+        EXPECT_EQ(StopWith(*monitor), 0) << monitor->Output();
+        EXPECT_EQ(StopWith(*publisher), 0) << publisher->Output();
+        const auto datagrams = capture.Stop();
+
+        EXPECT_THAT(MessagesAt(*monitor, "INFO"), Contains(ExitReport(topic, 0, COUNT - 1, 0))) << monitor->Output();
+        // The samples went through the interface, whatever their form.
+        size_t sent = 0;
+        for (const auto& datagram : datagrams) {
+            sent += datagram.payload.size();
+        }
+        EXPECT_GE(sent, size_t{COUNT} * PAYLOAD_SIZE) << datagrams.size() << " datagrams";
+        EXPECT_THAT(CountOccurrences(datagrams, clearText), c.timesInClear);
+    }
 }
 
 TEST_F(SecuredDomain, EachEnclaveFaultIsOneErrorLineAndExitOneBeforeJoining)

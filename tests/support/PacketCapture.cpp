@@ -70,28 +70,6 @@ std::string Address(const uint8_t* p)
     return text;
 }
 
-// One Ethernet frame; false when it is no IPv4 UDP datagram.
-bool ParseFrame(const uint8_t* frame, size_t size, UdpDatagram& out)
-{
-    if (size < ETHERNET_HEADER + 20 || Big16(frame + 12) != ETHERTYPE_IPV4) {
-        return false;
-    }
-    const uint8_t* ip = frame + ETHERNET_HEADER;
-    const size_t ipSize = size - ETHERNET_HEADER;
-    const size_t headerSize = size_t{ip[0] & 0x0fu} * 4;
-    if (ip[9] != IPPROTO_UDP_NUMBER || headerSize < 20 || ipSize < headerSize + 8) {
-        return false;
-    }
-    const uint8_t* udp = ip + headerSize;
-    const size_t udpSize = std::min<size_t>(Big16(udp + 4), ipSize - headerSize);
-    out.source = Address(ip + 12);
-    out.destination = Address(ip + 16);
-    out.sourcePort = Big16(udp);
-    out.destinationPort = Big16(udp + 2);
-    out.payload.assign(udp + 8, udp + std::max<size_t>(udpSize, 8));
-    return true;
-}
-
 std::vector<UdpDatagram> ReadPcap(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -111,7 +89,7 @@ std::vector<UdpDatagram> ReadPcap(const std::string& path)
             break;
         }
         UdpDatagram datagram;
-        if (ParseFrame(bytes.data() + at, captured, datagram)) {
+        if (ParseEthernetFrame(bytes.data() + at, captured, datagram)) {
             datagrams.push_back(std::move(datagram));
         }
         at += captured;
@@ -120,6 +98,27 @@ std::vector<UdpDatagram> ReadPcap(const std::string& path)
 }
 
 } // namespace
+
+bool ParseEthernetFrame(const uint8_t* frame, size_t size, UdpDatagram& out)
+{
+    if (size < ETHERNET_HEADER + 20 || Big16(frame + 12) != ETHERTYPE_IPV4) {
+        return false;
+    }
+    const uint8_t* ip = frame + ETHERNET_HEADER;
+    const size_t ipSize = size - ETHERNET_HEADER;
+    const size_t headerSize = size_t{ip[0] & 0x0fu} * 4;
+    if (ip[9] != IPPROTO_UDP_NUMBER || headerSize < 20 || ipSize < headerSize + 8) {
+        return false;
+    }
+    const uint8_t* udp = ip + headerSize;
+    const size_t udpSize = std::min<size_t>(Big16(udp + 4), ipSize - headerSize);
+    out.source = Address(ip + 12);
+    out.destination = Address(ip + 16);
+    out.sourcePort = Big16(udp);
+    out.destinationPort = Big16(udp + 2);
+    out.payload.assign(udp + 8, udp + std::max<size_t>(udpSize, 8));
+    return true;
+}
 
 PacketCapture::PacketCapture(NetworkNamespaces& network, const std::string& host, const std::string& ifname,
                              const std::string& filter)

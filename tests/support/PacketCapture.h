@@ -22,6 +22,9 @@ struct UdpDatagram
     std::vector<uint8_t> payload;
 };
 
+// One Ethernet frame as a datagram; false when it is no IPv4 UDP datagram.
+bool ParseEthernetFrame(const uint8_t* frame, size_t size, UdpDatagram& out);
+
 class PacketCapture
 {
 public:
