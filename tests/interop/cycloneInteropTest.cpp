@@ -13,6 +13,7 @@
 
 #include "ExpectedLines.h"
 #include "ProcessRunner.h"
+#include "TestEnclaves.h"
 #include "TestNames.h"
 #include "ToolRuns.h"
 #include "lumo/componentFramework/FastDdsCompat.h"
@@ -31,12 +32,17 @@ constexpr auto SETTLE = 500ms;
 
 // lumoCyclonePub on this test's domain, on loopback only (no multicast,
 // unicast discovery on 127.0.0.1), lingering so that the monitor is stopped
-// before the writer leaves and its unmatch resets the counts.
-std::unique_ptr<ProcessRunner> CyclonePublisher(std::vector<std::string> args)
+// before the writer leaves and its unmatch resets the counts. With an
+// enclave, Cyclone DDS's own security plugins use it.
+std::unique_ptr<ProcessRunner> CyclonePublisher(std::vector<std::string> args, const std::string& enclave = {})
 {
     args.insert(args.end(), {"-d", std::to_string(lumo::test::TestDomain()), "-L", "60"});
-    return std::make_unique<ProcessRunner>(LUMO_CYCLONEPUB_PATH, args,
-                                           std::vector<std::string>{"CYCLONEDDS_URI=file://" LUMO_CYCLONE_CONFIG});
+    std::vector<std::string> env{"CYCLONEDDS_URI=file://" LUMO_CYCLONE_CONFIG};
+    if (!enclave.empty()) {
+        env = {"CYCLONEDDS_URI=file://" LUMO_CYCLONE_CONFIG ",file://" LUMO_CYCLONE_SECURITY_CONFIG,
+               "LUMO_CYCLONE_PLUGINS=" LUMO_CYCLONE_PLUGINS, "LUMO_ENCLAVE=" + enclave};
+    }
+    return std::make_unique<ProcessRunner>(LUMO_CYCLONEPUB_PATH, args, env);
 }
 
 // Waits for the publisher to have written (and, reliable, had acknowledged)
@@ -256,4 +262,91 @@ TEST(ForeignWriter, Xcdr2WriterIsReadWhereTheReaderCanSaySo)
     EXPECT_THAT(info, Contains(Prefix(topic, 0) + " SampleId: 99. CheckRamp length: 12 [0 0.001 0.002 0.002]"));
     EXPECT_THAT(info, Contains(" " + Prefix(topic, 0) + " #samples: 99 #lost samples: 0"));
     EXPECT_THAT(MessagesAt(*monitor, "ERROR"), IsEmpty());
+}
+
+// A Cyclone DDS writer secured by Cyclone DDS's own plugins, into a secured
+// monitor. Of two participants, the one with the lower GUID prefix begins the
+// handshake, and DDS Security makes a prefix's first six bytes from a hash of
+// the certificate's subject: "CN=monitor" gives e0.c5.68.51.cc.20, and each
+// row's subject puts the writer on one side of it. Cyclone DDS 0.10 and Fast
+// DDS complete the handshake only when Cyclone DDS begins it.
+TEST(ForeignWriter, SecuredWriterIsReadWhenItBeginsTheHandshakeAndTheRefusalExplainedWhenTheMonitorDoes)
+{
+    const TestEnclaves enclaves;
+    struct Case
+    {
+        std::string identity;
+        int64_t samples;     // in the monitor's exit report
+        std::string refusal; // the monitor's one ERROR line about it (a regular expression), if any
+    };
+    std::vector<Case> cases;
+    if constexpr (LUMO_FASTDDS_MAJOR < 3) {
+        // "CN=cyclone_caller": d1.3e.d5.bb.31.b1, below the monitor, so
+        // Cyclone DDS begins, with a key agreement Fast DDS reads. Fast DDS 3.x
+        // completes that handshake but never gets Cyclone DDS's keys (only
+        // "No key material yet" under -d): nothing is read, nothing refused.
+        cases.push_back({"cyclone_caller", 29, ""});
+    }
+    // "CN=cyclone_callee": fd.63.22.04.41.7c, above the monitor, which
+    // begins. Cyclone DDS cannot read 2.x's key agreement ("Failed to
+    // convert octet sequence to ASN1 integer") and leaves the request
+    // unanswered; 3.x's it reads, and 3.x refuses its reply's signature
+    // algorithm, whose name Cyclone DDS sends with its terminating NUL (the
+    // line carries it as Fast DDS gives it).
+    const std::string callee = RegexEscaped("GUID prefix fd.63.22.04.41.7c") + R"((\.[0-9a-f]{2}){6})";
+    if constexpr (LUMO_FASTDDS_MAJOR < 3) {
+        cases.push_back({"cyclone_callee", 0,
+                         RegexEscaped("participant \"cyclone_callee\" (") + callee +
+                             RegexEscaped(", host 127.0.0.1, vendor 01.10 Eclipse Cyclone DDS) is refused by DDS "
+                                          "Security: authentication failed: the handshake went unanswered")});
+    } else {
+        cases.push_back({"cyclone_callee", 0,
+                         RegexEscaped("participant (") + callee +
+                             RegexEscaped(", host unknown, vendor unknown) is refused by DDS Security: authentication "
+                                          "failed: Not supported signature algorithm (ECDSA-SHA256" +
+                                          std::string(1, '\0') + ")")});
+    }
+
+    std::vector<std::string> topics;
+    std::vector<std::string> monitorArgs{"-d", "--security", enclaves.Dir("monitor"), "-t"};
+    for (size_t i = 0; i < cases.size(); ++i) {
+        topics.push_back(UniqueTopic("SecuredForeign"));
+        monitorArgs.push_back(topics[i]);
+    }
+    auto monitor = StartReadyMonitor(monitorArgs);
+    std::vector<std::unique_ptr<ProcessRunner>> publishers;
+    for (size_t i = 0; i < cases.size(); ++i) {
+        publishers.push_back(CyclonePublisher({"-t", topics[i], "-n", "30", "-r", "100", "-N", cases[i].identity},
+                                              enclaves.Dir(cases[i].identity)));
+    }
+    for (size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].identity);
+        if (cases[i].refusal.empty()) {
+            ASSERT_TRUE(publishers[i]->WaitForText("written: 30", 60s)) << publishers[i]->Output();
+        } else {
+            const std::regex refusal(cases[i].refusal);
+            ASSERT_TRUE(
+                monitor->WaitForLine([&](const std::string& line) { return std::regex_search(line, refusal); }, 30s))
+                << monitor->Output();
+        }
+    }
+    std::this_thread::sleep_for(SETTLE);
+    EXPECT_EQ(StopWith(*monitor, SIGINT), 0) << monitor->Output();
+
+    const auto info = MessagesAt(*monitor, "INFO");
+    const auto errors = MessagesAt(*monitor, "ERROR");
+    size_t refusals = 0;
+    for (size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].identity);
+        EXPECT_THAT(info, Contains(ExitReport(topics[i], static_cast<uint32_t>(i), cases[i].samples, 0)));
+        if (!cases[i].refusal.empty()) {
+            ++refusals;
+            const std::regex refusal(cases[i].refusal);
+            EXPECT_EQ(std::count_if(errors.begin(), errors.end(),
+                                    [&](const std::string& line) { return std::regex_match(line, refusal); }),
+                      1)
+                << monitor->Output();
+        }
+    }
+    EXPECT_EQ(errors.size(), refusals) << monitor->Output();
 }

@@ -1,7 +1,7 @@
 // lumoCyclonePub: an AgnosticTopic publisher written with Cyclone DDS, so that
 // the monitor meets a writer of another DDS implementation. Its QoS is Cyclone
 // DDS's default (reliable, liveliness AUTOMATIC with an infinite lease) unless
-// an option changes one policy. Confine it with CYCLONEDDS_URI.
+// an option changes one policy. Confine it (and secure it) with CYCLONEDDS_URI.
 //
 // lumoCyclonePub -t TOPIC [-d DOMAIN] [-n COUNT] [-r RATE] [-s SIZE]
 //                [-k zeros|ramp|alternating_float_ramp] [-o READER_INDEX]

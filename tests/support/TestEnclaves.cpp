@@ -75,7 +75,7 @@ TestEnclaves::TestEnclaves()
           "<?xml version=\"1.0\" encoding=\"UTF-8\"?><dds><permissions>" + Grant("monitor", NO_SECRETS + READ_ALL) +
               Grant("publisher", WRITE_ALL + READ_ALL) + Grant("outsider", WRITE_ALL + READ_ALL) +
               Grant("expired", READ_ALL) + Grant("foreign_permissions", WRITE_ALL + READ_ALL) +
-              "</permissions></dds>\n");
+              Grant("cyclone_caller", WRITE_ALL) + Grant("cyclone_callee", WRITE_ALL) + "</permissions></dds>\n");
     for (const std::string ca : {"ca", "other_ca"}) {
         for (const std::string document : {"governance", "permissions"}) {
             Run("openssl smime -sign -text -in " + document + ".xml -out " + document + "." + ca + ".p7s -signer " +
@@ -89,6 +89,8 @@ TestEnclaves::TestEnclaves()
     MakeIdentity("expired", "ca", "-1");
     MakeIdentity("stranger", "ca", "365");
     MakeIdentity("foreign_permissions", "ca", "365", "other_ca");
+    MakeIdentity("cyclone_caller", "ca", "365");
+    MakeIdentity("cyclone_callee", "ca", "365");
 }
 
 TestEnclaves::~TestEnclaves()

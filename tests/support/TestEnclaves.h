@@ -16,7 +16,9 @@ public:
     // publisher's rights, with an identity from another CA; expired: the
     // monitor's rights, with a certificate that expired at its issue;
     // stranger: no grant at all; foreign_permissions: the publisher's
-    // rights, with governance and permissions signed by another CA.
+    // rights, with governance and permissions signed by another CA;
+    // cyclone_caller, cyclone_callee: publish every topic (for Cyclone DDS,
+    // whose handshake with the monitor's identity only one of them begins).
     TestEnclaves();
     ~TestEnclaves();
 
