@@ -33,7 +33,9 @@ std::vector<std::string> Expected(int lines, int threads, const std::vector<std:
             const std::string kind = i % 3 == 0 ? "Error" : i % 3 == 1 ? "Warning" : "Info";
             const std::string level = i % 3 == 0 ? "ERROR" : i % 3 == 1 ? "WARN " : "INFO ";
             if (std::find(fastDdsKeeps.begin(), fastDdsKeeps.end(), kind) != fastDdsKeeps.end()) {
-                expected.push_back(level + " [STORM " + kind + "] fast dds line " + id + " -> Function Storm");
+                // One printable line each.
+                expected.push_back(level + " [STORM " + kind + "] fast dds line " + id + (i % 2 == 1 ? "(\\x00)" : "") +
+                                   " -> Function Storm");
             }
         }
     }
@@ -118,7 +120,7 @@ TEST(FastDdsLog, TheLogConfigurationGovernsFastDdsLinesToo)
     std::sort(lines.begin(), lines.end());
     EXPECT_EQ(lines, (std::vector<std::string>{
                          "lumo.fastdds|ERROR|[STORM Error] fast dds line 0.0 -> Function Storm",
-                         "lumo.fastdds|WARN|[STORM Warning] fast dds line 0.1 -> Function Storm",
+                         "lumo.fastdds|WARN|[STORM Warning] fast dds line 0.1(\\x00) -> Function Storm",
                          "lumo|ERROR|tool line 0.0",
                          "lumo|ERROR|tool line 0.1",
                          "lumo|ERROR|tool line 0.2",

@@ -48,8 +48,13 @@ int main(int argc, char** argv)
                 const Log::Kind kind = kinds[i % 3];
                 // What Fast DDS's logging macros do.
                 if (Log::GetVerbosity() >= kind) {
-                    Log::QueueLog("fast dds line " + std::to_string(t) + "." + std::to_string(i),
-                                  Log::Context{__FILE__, __LINE__, "Storm", "STORM"}, kind);
+                    // As Fast DDS's own can be: ended by a line break, and
+                    // every other one with a NUL a peer sent.
+                    std::string message = "fast dds line " + std::to_string(t) + "." + std::to_string(i);
+                    if (i % 2 == 1) {
+                        message += std::string("(\0)", 3);
+                    }
+                    Log::QueueLog(message + "\n", Log::Context{__FILE__, __LINE__, "Storm", "STORM"}, kind);
                 }
             }
         });

@@ -106,6 +106,30 @@ std::string Tidied(const std::string& text)
     return tidy;
 }
 
+// Fast DDS passes on what peers send (Cyclone DDS's signature algorithm
+// name comes with its terminating NUL) and ends some messages with a line
+// break: each message becomes one printable line.
+std::string Printable(const std::string& message)
+{
+    static constexpr char HEX[] = "0123456789abcdef";
+    size_t end = message.size();
+    while (end > 0 && (message[end - 1] == '\n' || message[end - 1] == '\r' || message[end - 1] == ' ')) {
+        --end;
+    }
+    std::string text;
+    for (size_t i = 0; i < end; ++i) {
+        const auto byte = static_cast<unsigned char>(message[i]);
+        if (byte < 0x20 || byte == 0x7f) {
+            text += "\\x";
+            text += HEX[byte >> 4];
+            text += HEX[byte & 0xf];
+        } else {
+            text += message[i];
+        }
+    }
+    return text;
+}
+
 RouteState& State()
 {
     static auto* state = new RouteState();
@@ -159,7 +183,8 @@ public:
         text += ' ';
         text += kind;
         text += "] ";
-        text += entry.message;
+        const std::string message = Printable(entry.message);
+        text += message;
         if (entry.context.function != nullptr) {
             text += " -> Function ";
             text += entry.context.function;
@@ -168,11 +193,10 @@ public:
         std::lock_guard lock(State().mutex);
         auto& state = State();
         std::smatch access;
-        if (state.keepComplaints && IsSecurityComplaint(entry) &&
-            std::regex_match(entry.message, access, AccessRefusal())) {
-            KeepAccessComplaint(state, access[1].str(), entry.message, access[2].str());
+        if (state.keepComplaints && IsSecurityComplaint(entry) && std::regex_match(message, access, AccessRefusal())) {
+            KeepAccessComplaint(state, access[1].str(), message, access[2].str());
         } else if (state.keepComplaints && IsSecurityComplaint(entry)) {
-            auto complaint = Tidied(entry.message);
+            auto complaint = Tidied(message);
             auto& kept = state.complaints;
             kept.erase(std::remove(kept.begin(), kept.end(), complaint), kept.end());
             kept.push_back(std::move(complaint));
