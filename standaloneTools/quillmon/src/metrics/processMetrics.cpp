@@ -5,7 +5,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-using prometheus::ClientMetric;
+#include "metricFamilies.h"
+
 using prometheus::MetricFamily;
 using prometheus::MetricType;
 
@@ -33,21 +34,10 @@ double ResidentBytes()
     return resident * static_cast<double>(sysconf(_SC_PAGESIZE));
 }
 
-MetricFamily One(const char* name, const char* help, MetricType type, double value,
-                 std::vector<ClientMetric::Label> labels = {})
+MetricFamily One(const char* name, const char* help, MetricType type, double value, Labels labels = {})
 {
-    MetricFamily family;
-    family.name = name;
-    family.help = help;
-    family.type = type;
-    ClientMetric metric;
-    metric.label = std::move(labels);
-    if (type == MetricType::Counter) {
-        metric.counter.value = value;
-    } else {
-        metric.gauge.value = value;
-    }
-    family.metric.push_back(std::move(metric));
+    MetricFamily family = Family(name, help, type);
+    family.metric.push_back(Metric(std::move(labels), value, type));
     return family;
 }
 

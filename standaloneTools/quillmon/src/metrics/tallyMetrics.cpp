@@ -1,5 +1,6 @@
 #include "tallyMetrics.h"
 
+#include "metricFamilies.h"
 #include "report/latencyHistogram.h"
 
 using prometheus::ClientMetric;
@@ -15,8 +16,6 @@ namespace {
 constexpr int FIRST_BOUND_EXPONENT = 10; // 2^10 - 1 ns: about 1 us
 constexpr int LAST_BOUND_EXPONENT = 34;  // 2^34 - 1 ns: about 17 s
 constexpr double NS_PER_S = 1e9;
-
-using Labels = std::vector<ClientMetric::Label>;
 
 struct WriterCount
 {
@@ -57,27 +56,6 @@ const ReaderEvent READER_EVENTS[] = {
     {"samples_rejected", &quillReport::EventCounts::samplesRejected},
     {"liveliness_changes", &quillReport::EventCounts::livelinessChanges},
 };
-
-MetricFamily Family(const char* name, const char* help, MetricType type)
-{
-    MetricFamily family;
-    family.name = name;
-    family.help = help;
-    family.type = type;
-    return family;
-}
-
-ClientMetric Metric(Labels labels, double value, MetricType type)
-{
-    ClientMetric metric;
-    metric.label = std::move(labels);
-    if (type == MetricType::Counter) {
-        metric.counter.value = value;
-    } else {
-        metric.gauge.value = value;
-    }
-    return metric;
-}
 
 Labels With(Labels labels, const char* name, std::string value)
 {
