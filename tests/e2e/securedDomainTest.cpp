@@ -160,6 +160,32 @@ TEST_F(SecuredDomain, APeerWhosePermissionsAreRefusedIsExplainedOnce)
         << secured->Output();
 }
 
+// Authenticated and allowed, but its governance protects the topic unlike
+// the monitor's: Fast DDS pairs nothing, and names neither writer nor cause.
+TEST_F(SecuredDomain, AWriterWhoseGovernanceDiffersIsExplainedOnceAndReported)
+{
+    const ScratchDir scratch;
+    const std::string report = scratch.File("report.jsonl");
+    auto secured = StartReadyMonitor({"-t", topic_, "--security", Enclave("monitor"), "--report", report});
+    auto publisher = StartConfinedPublisher(
+        {"-t", topic_, "--security", Enclave("signed_data"), "-n", "10", "--wait-timeout", "4"});
+    EXPECT_EQ(publisher->Wait(30s), 1) << publisher->Output();
+    EXPECT_EQ(StopWith(*secured), 0) << secured->Output();
+    const std::string cause = "does not match: DDS Security data_protection_kind offered SIGN, requested ENCRYPT. "
+                              "No shipped profile reads it.";
+    const std::regex line(RegexEscaped("[" + topic_ + "][0] writer ") +
+                          R"([0-9a-f.|]+ of participant "[^"]*" \(GUID prefix [0-9a-f.]{35}, host [^)]+\) )" +
+                          RegexEscaped(cause));
+    EXPECT_EQ(CountMatching(MessagesAt(*secured, "ERROR"), line), 1u) << secured->Output();
+    std::vector<std::string> reported;
+    for (const auto& event : RecordsOf(ReadReport(report), "event")) {
+        if (event.value("event", "") == "writer_refused") {
+            reported.push_back(event["reason"].get<std::string>());
+        }
+    }
+    EXPECT_THAT(reported, ::testing::ElementsAre("DDS Security data_protection_kind offered SIGN, requested ENCRYPT"));
+}
+
 TEST_F(SecuredDomain, SamplesCrossTheWireOnlyEncryptedWhereAnOpenRunShowsThemInClear)
 {
     if (const std::string reason = LoopbackCapture::Unavailable(); !reason.empty()) {

@@ -71,13 +71,18 @@ TestEnclaves::TestEnclaves()
             ".cert.pem -days 3650 -subj '/CN=" + ca + "/O=Lumo Test'");
     }
     Write(fs::path(root_) / "governance.xml", GOVERNANCE);
+    // The same participants' rules; its topics' data signed, not encrypted.
+    std::string signedData = GOVERNANCE;
+    signedData.replace(signedData.rfind("ENCRYPT</data"), 7, "SIGN");
+    Write(fs::path(root_) / "signed_data.xml", signedData);
     Write(fs::path(root_) / "permissions.xml",
           "<?xml version=\"1.0\" encoding=\"UTF-8\"?><dds><permissions>" + Grant("monitor", NO_SECRETS + READ_ALL) +
               Grant("publisher", WRITE_ALL + READ_ALL) + Grant("outsider", WRITE_ALL + READ_ALL) +
               Grant("expired", READ_ALL) + Grant("foreign_permissions", WRITE_ALL + READ_ALL) +
-              Grant("cyclone_caller", WRITE_ALL) + Grant("cyclone_callee", WRITE_ALL) + "</permissions></dds>\n");
+              Grant("signed_data", WRITE_ALL) + Grant("cyclone_caller", WRITE_ALL) +
+              Grant("cyclone_callee", WRITE_ALL) + "</permissions></dds>\n");
     for (const std::string ca : {"ca", "other_ca"}) {
-        for (const std::string document : {"governance", "permissions"}) {
+        for (const std::string document : {"governance", "permissions", "signed_data"}) {
             Run("openssl smime -sign -text -in " + document + ".xml -out " + document + "." + ca + ".p7s -signer " +
                 ca + ".cert.pem -inkey " + ca + ".key.pem");
         }
@@ -89,6 +94,7 @@ TestEnclaves::TestEnclaves()
     MakeIdentity("expired", "ca", "-1");
     MakeIdentity("stranger", "ca", "365");
     MakeIdentity("foreign_permissions", "ca", "365", "other_ca");
+    MakeIdentity("signed_data", "ca", "365", "ca", "signed_data");
     MakeIdentity("cyclone_caller", "ca", "365");
     MakeIdentity("cyclone_callee", "ca", "365");
 }
@@ -120,7 +126,7 @@ void TestEnclaves::Run(const std::string& command) const
 }
 
 void TestEnclaves::MakeIdentity(const std::string& name, const std::string& ca, const std::string& days,
-                                const std::string& permissionsCa) const
+                                const std::string& permissionsCa, const std::string& governance) const
 {
     fs::create_directories(Dir(name));
     Run("openssl req" + std::string(" -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes") + " -keyout " + name +
@@ -128,7 +134,7 @@ void TestEnclaves::MakeIdentity(const std::string& name, const std::string& ca, 
     Run("openssl x509 -req -in " + name + ".csr -CA " + ca + ".cert.pem -CAkey " + ca + ".key.pem -CAcreateserial" +
         " -days " + days + " -out " + name + "/cert.pem");
     Run("cp " + ca + ".cert.pem " + name + "/identity_ca.cert.pem && cp " + permissionsCa + ".cert.pem " + name +
-        "/permissions_ca.cert.pem && cp governance." + permissionsCa + ".p7s " + name +
+        "/permissions_ca.cert.pem && cp " + governance + "." + permissionsCa + ".p7s " + name +
         "/governance.p7s && cp permissions." + permissionsCa + ".p7s " + name + "/permissions.p7s");
 }
 

@@ -17,6 +17,8 @@ public:
     // monitor's rights, with a certificate that expired at its issue;
     // stranger: no grant at all; foreign_permissions: the publisher's
     // rights, with governance and permissions signed by another CA;
+    // signed_data: publishes every topic, with a governance that signs the
+    // topics' data where the others' encrypt it;
     // cyclone_caller, cyclone_callee: publish every topic (for Cyclone DDS,
     // whose handshake with the monitor's identity only one of them begins).
     TestEnclaves();
@@ -34,7 +36,7 @@ public:
 private:
     void Run(const std::string& command) const;
     void MakeIdentity(const std::string& name, const std::string& ca, const std::string& days,
-                      const std::string& permissionsCa = "ca") const;
+                      const std::string& permissionsCa = "ca", const std::string& governance = "governance") const;
 
     std::string root_;
 };

@@ -233,6 +233,9 @@ void DiscoveryListener::on_publisher_discovery(dds::DomainParticipant*, rtps::Wr
     writer.qos.representations = Representations(qos.representation);
     writer.qos.partitions = qos.m_partition.names();
     writer.qos.typeName = data.typeName().to_string();
+#if HAVE_SECURITY
+    writer.qos.security = {data.security_attributes_, data.plugin_security_attributes_};
+#endif
     observer_->WriterDiscovered(writer);
 }
 

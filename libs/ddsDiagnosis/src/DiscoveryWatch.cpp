@@ -30,6 +30,12 @@ void DiscoveryWatch::SetSuggestedProfiles(std::vector<std::pair<std::string, End
     suggested_ = std::move(profiles);
 }
 
+void DiscoveryWatch::SetSecurityRefusalHook(SecurityRefusalHook hook)
+{
+    std::lock_guard lock(mutex_);
+    securityRefused_ = std::move(hook);
+}
+
 void DiscoveryWatch::Activate()
 {
     std::lock_guard lock(mutex_);
@@ -144,11 +150,18 @@ void DiscoveryWatch::ExplainLocked(const DiscoveredWriter& writer, bool deferInc
             continue;
         }
         explained_.Put({writer.guid, reader.index}, true);
+        if (securityRefused_ && !SecurityMatches(writer.qos.security, reader.qos.security)) {
+            std::string reason;
+            for (const auto& difference : SecurityDifferences(writer.qos.security, reader.qos.security)) {
+                reason += (reason.empty() ? "" : "; ") + difference;
+            }
+            securityRefused_(reader.index, writer, reason);
+        }
         if (!logger_.isEnabledFor(log4cplus::ERROR_LOG_LEVEL)) {
             continue;
         }
         std::string text = "[" + reader.topicName + "][" + std::to_string(reader.index) + "] " +
-                           MismatchExplanation(writer, differences, SuggestedProfile(writer.qos));
+                           MismatchExplanation(writer, differences, SuggestedProfile(writer.qos, reader.qos));
         if (deferIncompatible && qosIncompatible) {
             auto& waiting = waiting_[reader.index];
             if (waiting.size() < MAX_REMEMBERED) {
@@ -202,8 +215,11 @@ void DiscoveryWatch::Log(const std::string& text) const
                                         LOG4CPLUS_MACRO_FUNCTION());
 }
 
-std::string DiscoveryWatch::SuggestedProfile(const EndpointQos& writer) const
+std::string DiscoveryWatch::SuggestedProfile(const EndpointQos& writer, const EndpointQos& reader) const
 {
+    if (!SecurityMatches(writer.security, reader.security)) {
+        return {};
+    }
     for (const auto& [name, readerQos] : suggested_) {
         bool qosIncompatible = false;
         if (MatchDifferences(writer, readerQos, qosIncompatible).empty()) {

@@ -24,7 +24,8 @@ ReaderDiagnosis::ReaderDiagnosis(log4cplus::Logger& logger, componentFramework::
     dds.SetDiscoveryObserver(watch_);
 }
 
-void ReaderDiagnosis::AddReaders(const componentFramework::DdsSub& dds, const std::vector<std::string>& topics)
+void ReaderDiagnosis::AddReaders(const componentFramework::DdsSub& dds, const std::vector<std::string>& topics,
+                                 const std::vector<componentFramework::EndpointSecurity>& security)
 {
     std::vector<std::pair<std::string, EndpointQos>> suggested;
     for (const char* name : SHIPPED_READER_PROFILES) {
@@ -48,9 +49,18 @@ void ReaderDiagnosis::AddReaders(const componentFramework::DdsSub& dds, const st
     };
     noMatch_ = std::make_unique<NoMatchWarning>(logger_, quietPeriod_, std::move(describe));
     for (uint32_t index = 0; index < topics.size(); ++index) {
-        watch_->AddReader(index, topics[index], readerQos);
+        auto qos = readerQos;
+        if (index < security.size()) {
+            qos.security = security[index];
+        }
+        watch_->AddReader(index, topics[index], qos);
         noMatch_->AddReader();
     }
+}
+
+void ReaderDiagnosis::SetSecurityRefusalHook(DiscoveryWatch::SecurityRefusalHook hook)
+{
+    watch_->SetSecurityRefusalHook(std::move(hook));
 }
 
 void ReaderDiagnosis::Start()

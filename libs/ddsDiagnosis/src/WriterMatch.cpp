@@ -132,6 +132,40 @@ std::string Offered(const std::string& policy, const std::string& offered, const
     return policy + " offered " + offered + ", requested " + requested;
 }
 
+bool MaskMatches(uint32_t a, uint32_t b)
+{
+    return (a & EndpointSecurity::VALID) == 0 || (b & EndpointSecurity::VALID) == 0 || a == b;
+}
+
+// The governance topic rule's settings that give these attributes.
+std::vector<std::pair<const char*, std::string>> GovernanceSettings(const EndpointSecurity& security)
+{
+    using S = EndpointSecurity;
+    const auto on = [&security](uint32_t bit) { return (security.endpoint & bit) != 0; };
+    const auto plugin = [&security](uint32_t bit) { return (security.plugin & bit) != 0; };
+    const auto flag = [](bool value) { return std::string(value ? "true" : "false"); };
+    std::string metadata = "NONE";
+    if (on(S::SUBMESSAGE_PROTECTED)) {
+        metadata = plugin(S::SUBMESSAGE_ENCRYPTED) ? "ENCRYPT" : "SIGN";
+        if (plugin(S::SUBMESSAGE_ORIGIN_AUTHENTICATED)) {
+            metadata += "_WITH_ORIGIN_AUTHENTICATION";
+        }
+    }
+    const std::string data = on(S::PAYLOAD_PROTECTED) ? (plugin(S::PAYLOAD_ENCRYPTED) ? "ENCRYPT" : "SIGN")
+                                                      : std::string("NONE");
+    return {{"enable_discovery_protection", flag(on(S::DISCOVERY_PROTECTED))},
+            {"enable_liveliness_protection", flag(on(S::LIVELINESS_PROTECTED))},
+            {"enable_read_access_control", flag(on(S::READ_PROTECTED))},
+            {"enable_write_access_control", flag(on(S::WRITE_PROTECTED))},
+            {"metadata_protection_kind", metadata},
+            {"data_protection_kind", data}};
+}
+
+std::string MaskText(const EndpointSecurity& security)
+{
+    return lumo::format("0x{:08x}/0x{:08x}", security.endpoint, security.plugin);
+}
+
 } // namespace
 
 std::vector<std::string> MatchDifferences(const EndpointQos& writer, const EndpointQos& reader, bool& qosIncompatible)
@@ -186,8 +220,36 @@ std::vector<std::string> MatchDifferences(const EndpointQos& writer, const Endpo
         !PartitionsMatch(writer.partitions, reader.partitions)) {
         silent.push_back(Offered("partition", PartitionList(writer.partitions), PartitionList(reader.partitions)));
     }
+    // DDS Security compares its attributes once everything else matches.
+    const auto security = SecurityDifferences(writer.security, reader.security);
+    silent.insert(silent.end(), security.begin(), security.end());
     differences.insert(differences.end(), qos.begin(), qos.end());
     differences.insert(differences.end(), silent.begin(), silent.end());
+    return differences;
+}
+
+bool SecurityMatches(const EndpointSecurity& writer, const EndpointSecurity& reader)
+{
+    return MaskMatches(writer.endpoint, reader.endpoint) && MaskMatches(writer.plugin, reader.plugin);
+}
+
+std::vector<std::string> SecurityDifferences(const EndpointSecurity& writer, const EndpointSecurity& reader)
+{
+    std::vector<std::string> differences;
+    if (SecurityMatches(writer, reader)) {
+        return differences;
+    }
+    const auto offered = GovernanceSettings(writer);
+    const auto requested = GovernanceSettings(reader);
+    for (size_t i = 0; i < offered.size(); ++i) {
+        if (offered[i].second != requested[i].second) {
+            differences.push_back(
+                Offered(std::string("DDS Security ") + offered[i].first, offered[i].second, requested[i].second));
+        }
+    }
+    if (differences.empty()) { // bits no governance setting gives
+        differences.push_back(Offered("DDS Security endpoint attributes", MaskText(writer), MaskText(reader)));
+    }
     return differences;
 }
 

@@ -149,21 +149,58 @@ bool DomainSet::Contains(uint32_t domainId) const
                        [domainId](const Range& range) { return range.min <= domainId && domainId <= range.max; });
 }
 
-std::optional<bool> Governance::AccessControlled(uint32_t domainId, const std::string& topic, Access access) const
+const Governance::TopicRule* Governance::RuleFor(uint32_t domainId, const std::string& topic, bool& domainCovered) const
 {
+    domainCovered = false;
     for (const auto& domainRule : domainRules) {
         if (!domainRule.domains.Contains(domainId)) {
             continue;
         }
-        for (const auto& rule : domainRule.topicRules) {
-            if (Matches(rule.expression, topic)) {
-                return access == Access::Subscribe ? rule.readAccessControl : rule.writeAccessControl;
-            }
-        }
-        // No topic rule: the topic is not protected.
-        return false;
+        domainCovered = true;
+        const auto rule = std::find_if(domainRule.topicRules.begin(), domainRule.topicRules.end(),
+                                       [&topic](const TopicRule& r) { return Matches(r.expression, topic); });
+        return rule == domainRule.topicRules.end() ? nullptr : &*rule;
     }
-    return std::nullopt;
+    return nullptr;
+}
+
+std::optional<bool> Governance::AccessControlled(uint32_t domainId, const std::string& topic, Access access) const
+{
+    bool domainCovered = false;
+    const auto* rule = RuleFor(domainId, topic, domainCovered);
+    if (!domainCovered) {
+        return std::nullopt;
+    }
+    // No topic rule: the topic is not protected.
+    return rule != nullptr && (access == Access::Subscribe ? rule->readAccessControl : rule->writeAccessControl);
+}
+
+componentFramework::EndpointSecurity Governance::EndpointSecurityOf(uint32_t domainId, const std::string& topic) const
+{
+    using Security = componentFramework::EndpointSecurity;
+    bool domainCovered = false;
+    const auto* rule = RuleFor(domainId, topic, domainCovered);
+    if (rule == nullptr) {
+        return {};
+    }
+    const auto flag = [](bool on, uint32_t bit) { return on ? bit : 0U; };
+    const std::string& metadata = rule->metadataProtection;
+    const bool metadataEncrypted = metadata == "ENCRYPT" || metadata == "ENCRYPT_WITH_ORIGIN_AUTHENTICATION";
+    const bool originAuthenticated = metadata == "SIGN_WITH_ORIGIN_AUTHENTICATION" ||
+                                     metadata == "ENCRYPT_WITH_ORIGIN_AUTHENTICATION";
+    const bool dataEncrypted = rule->dataProtection == "ENCRYPT";
+    Security security;
+    security.endpoint = Security::VALID | flag(rule->readAccessControl, Security::READ_PROTECTED) |
+                        flag(rule->writeAccessControl, Security::WRITE_PROTECTED) |
+                        flag(rule->discoveryProtection, Security::DISCOVERY_PROTECTED) |
+                        flag(rule->livelinessProtection, Security::LIVELINESS_PROTECTED) |
+                        flag(metadata != "NONE", Security::SUBMESSAGE_PROTECTED) |
+                        flag(rule->dataProtection != "NONE", Security::PAYLOAD_PROTECTED) |
+                        flag(dataEncrypted, Security::KEY_PROTECTED);
+    security.plugin = Security::VALID | flag(metadataEncrypted, Security::SUBMESSAGE_ENCRYPTED) |
+                      flag(originAuthenticated, Security::SUBMESSAGE_ORIGIN_AUTHENTICATED) |
+                      flag(dataEncrypted, Security::PAYLOAD_ENCRYPTED);
+    return security;
 }
 
 std::string Grant::Refusal(uint32_t domainId, const std::string& topic, Access access) const
@@ -192,9 +229,12 @@ Governance ParseGovernance(const std::string& xml, const std::string& path)
         Governance::DomainRule domainRule{Domains(node, path), {}};
         for (const auto& [ruleName, rule] : Child(node, "topic_access_rules")) {
             if (ruleName == "topic_rule") {
-                domainRule.topicRules.push_back({Trimmed(rule.get<std::string>("topic_expression", "")),
-                                                 Flag(rule, "enable_read_access_control"),
-                                                 Flag(rule, "enable_write_access_control")});
+                domainRule.topicRules.push_back(
+                    {Trimmed(rule.get<std::string>("topic_expression", "")), Flag(rule, "enable_read_access_control"),
+                     Flag(rule, "enable_write_access_control"), Flag(rule, "enable_discovery_protection"),
+                     Flag(rule, "enable_liveliness_protection"),
+                     Trimmed(rule.get<std::string>("metadata_protection_kind", "NONE")),
+                     Trimmed(rule.get<std::string>("data_protection_kind", "NONE"))});
             }
         }
         governance.domainRules.push_back(std::move(domainRule));

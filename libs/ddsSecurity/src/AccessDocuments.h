@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "lumo/componentFramework/DiscoveryRecords.h"
 #include "lumo/ddsSecurity/Enclave.h"
 
 namespace lumo::ddsSecurity {
@@ -30,6 +31,10 @@ struct Governance
         std::string expression;
         bool readAccessControl = true;
         bool writeAccessControl = true;
+        bool discoveryProtection = false;
+        bool livelinessProtection = false;
+        std::string metadataProtection = "NONE"; // a ProtectionKind's name
+        std::string dataProtection = "NONE";
     };
     struct DomainRule
     {
@@ -42,6 +47,12 @@ struct Governance
     // domain: the first domain rule for the domain, its first topic rule for
     // the topic. Nothing when no domain rule covers the domain.
     std::optional<bool> AccessControlled(uint32_t domainId, const std::string& topic, Access access) const;
+    // The attributes a local endpoint on the topic announces, computed as
+    // Fast DDS's access control plugin does; none when no rule covers it.
+    componentFramework::EndpointSecurity EndpointSecurityOf(uint32_t domainId, const std::string& topic) const;
+
+private:
+    const TopicRule* RuleFor(uint32_t domainId, const std::string& topic, bool& domainCovered) const;
 };
 
 struct Grant

@@ -103,4 +103,18 @@ void CheckEnclave(const Enclave& enclave, uint32_t domainId, const std::vector<s
     }
 }
 
+std::vector<componentFramework::EndpointSecurity> TopicSecurity(const Enclave& enclave, uint32_t domainId,
+                                                                const std::vector<std::string>& topics)
+{
+    const auto permissionsCa = LoadCertificate(enclave.permissionsCa);
+    const auto governance = ParseGovernance(VerifiedContent(enclave.governance, permissionsCa.get(),
+                                                            enclave.permissionsCa),
+                                            enclave.governance);
+    std::vector<componentFramework::EndpointSecurity> security;
+    for (const auto& topic : topics) {
+        security.push_back(governance.EndpointSecurityOf(domainId, topic));
+    }
+    return security;
+}
+
 } // namespace lumo::ddsSecurity

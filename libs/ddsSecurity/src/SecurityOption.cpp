@@ -13,16 +13,21 @@ void AddSecurityOption(po::options_description& options)
                           "cert.pem, key.pem, permissions_ca.cert.pem, governance.p7s, permissions.p7s");
 }
 
-void ApplySecurityOption(const po::variables_map& vm, componentFramework::Dds& dds, uint32_t domainId,
-                         const std::vector<std::string>& topics, Access access, log4cplus::Logger& logger,
-                         KeptAwayHook keptAway)
+std::vector<componentFramework::EndpointSecurity> ApplySecurityOption(const po::variables_map& vm,
+                                                                      componentFramework::Dds& dds, uint32_t domainId,
+                                                                      const std::vector<std::string>& topics,
+                                                                      Access access, log4cplus::Logger& logger,
+                                                                      KeptAwayHook keptAway)
 {
+    std::vector<componentFramework::EndpointSecurity> security;
     if (vm.count("security") != 0) {
         const Enclave enclave = EnclaveIn(vm["security"].as<std::string>());
         CheckEnclave(enclave, domainId, topics, access);
+        security = TopicSecurity(enclave, domainId, topics);
         dds.SetParticipantProperties(PluginProperties(enclave));
     }
     dds.SetAuthenticationHook(RefusalReport(logger, std::move(keptAway)));
+    return security;
 }
 
 } // namespace lumo::ddsSecurity

@@ -114,8 +114,9 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     if (reportRun) {
         keptAway = [events = reportRun->KeptAwayParticipants()](const auto& participant) { events->Add(participant); };
     }
-    lumo::ddsSecurity::ApplySecurityOption(vm, dds, vm["domain-id"].as<Unsigned32>().value, topics,
-                                           lumo::ddsSecurity::Access::Subscribe, logger, std::move(keptAway));
+    const auto readerSecurity = lumo::ddsSecurity::ApplySecurityOption(vm, dds, vm["domain-id"].as<Unsigned32>().value,
+                                                                       topics, lumo::ddsSecurity::Access::Subscribe,
+                                                                       logger, std::move(keptAway));
     auto diagnosis = std::make_shared<lumo::ddsDiagnosis::ReaderDiagnosis>(logger, dds);
     dds.CreateParticipant();
     dds.CreateSubscriber();
@@ -123,17 +124,24 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     // Declared after the facade, so released before it on every path; the
     // facade holds its own references until it has deleted the readers.
     std::vector<DdsReaderParams> readers;
+    std::vector<std::shared_ptr<quillReport::ReaderTally>> tallies;
     uint16_t readerIndex = 0;
     for (const auto& topic : topics) {
         auto listener = std::make_shared<DiagnosedReaderListener>(topic.c_str(), readerIndex, diagnosis);
         if (reportRun) {
-            listener->AttachTally(reportRun->TallyFor(topic, readerIndex));
+            tallies.push_back(reportRun->TallyFor(topic, readerIndex));
+            listener->AttachTally(tallies.back());
         }
         ++readerIndex;
         readers.push_back(DdsReaderParams{topic, std::move(listener), multicastAddress});
     }
     dds.CreateManyDataReaders(readers);
-    diagnosis->AddReaders(dds, topics);
+    diagnosis->AddReaders(dds, topics, readerSecurity);
+    if (reportRun) {
+        diagnosis->SetSecurityRefusalHook(
+            [tallies](uint32_t index, const lumo::componentFramework::DiscoveredWriter& writer,
+                      const std::string& reason) { tallies.at(index)->OnWriterRefused(writer.guid, reason); });
+    }
     if (metrics) {
         metrics->Serve(reportRun->Tallies());
     }

@@ -536,6 +536,16 @@ void ReaderTally::OnSampleRejected(const fdds::SampleRejectedStatus& status)
     Queue(std::move(event));
 }
 
+void ReaderTally::OnWriterRefused(const std::string& writerGuid, const std::string& reason)
+{
+    StatusEvent event;
+    event.kind = "writer_refused";
+    event.writerGuid = writerGuid;
+    event.nameField = "reason";
+    event.name = reason;
+    Queue(std::move(event));
+}
+
 void ReaderTally::OnIncompatibleQos(const fdds::RequestedIncompatibleQosStatus& status)
 {
     incompatibleQos_.fetch_add(1);

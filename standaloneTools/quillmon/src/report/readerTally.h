@@ -128,8 +128,9 @@ struct StatusEvent
     std::chrono::system_clock::time_point time;
     const char* kind = "";
     std::optional<WriterKey> writer;                     // matched, unmatched, liveliness
-    const char* nameField = nullptr;                     // "last_reason" or "last_policy"
-    std::string_view name;                               // its value
+    std::string writerGuid;                              // a writer never matched (writer_refused)
+    const char* nameField = nullptr;                     // "last_reason", "last_policy" or "reason"
+    std::string name;                                    // its value
     std::vector<std::pair<uint32_t, uint32_t>> policies; // incompatible QoS: policy id, count
     std::vector<std::pair<const char*, int64_t>> counts;
 };
@@ -168,6 +169,8 @@ public:
     void OnSampleRejected(const eprosima::fastdds::dds::SampleRejectedStatus& status);
     void OnIncompatibleQos(const eprosima::fastdds::dds::RequestedIncompatibleQosStatus& status);
     void OnSampleLost(const eprosima::fastdds::dds::SampleLostStatus& status);
+    // A discovered writer that DDS Security keeps from this reader, and why.
+    void OnWriterRefused(const std::string& writerGuid, const std::string& reason);
 
     // Report thread.
     ReaderSnapshot Snapshot() const;

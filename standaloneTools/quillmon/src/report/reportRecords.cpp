@@ -149,6 +149,8 @@ std::string EventRecord(const std::string& topic, uint32_t readerIndex, const St
     record["event"] = event.kind;
     if (event.writer) {
         record["writer"] = GuidText(*event.writer);
+    } else if (!event.writerGuid.empty()) {
+        record["writer"] = event.writerGuid;
     }
     if (event.nameField != nullptr) {
         record[event.nameField] = event.name;

@@ -43,6 +43,31 @@ inline constexpr int16_t XCDR1_REPRESENTATION = 0;
 inline constexpr int16_t XML_REPRESENTATION = 1;
 inline constexpr int16_t XCDR2_REPRESENTATION = 2;
 
+// DDS Security's attributes of an endpoint as discovery announces them
+// (OMG DDS Security's EndpointSecurityInfo): the endpoint's mask and its
+// cryptographic plugin's, each valid only with its top bit set. Zero: none
+// announced, or not known here (Fast DDS 3 keeps a remote writer's out of its
+// public discovery data). Pairing compares two masks only when both are valid.
+struct EndpointSecurity
+{
+    static constexpr uint32_t VALID = 1U << 31;
+    // In `endpoint`.
+    static constexpr uint32_t READ_PROTECTED = 1U << 0;
+    static constexpr uint32_t WRITE_PROTECTED = 1U << 1;
+    static constexpr uint32_t DISCOVERY_PROTECTED = 1U << 2;
+    static constexpr uint32_t SUBMESSAGE_PROTECTED = 1U << 3;
+    static constexpr uint32_t PAYLOAD_PROTECTED = 1U << 4;
+    static constexpr uint32_t KEY_PROTECTED = 1U << 5;
+    static constexpr uint32_t LIVELINESS_PROTECTED = 1U << 6;
+    // In `plugin`.
+    static constexpr uint32_t SUBMESSAGE_ENCRYPTED = 1U << 0;
+    static constexpr uint32_t PAYLOAD_ENCRYPTED = 1U << 1;
+    static constexpr uint32_t SUBMESSAGE_ORIGIN_AUTHENTICATED = 1U << 2;
+
+    uint32_t endpoint = 0;
+    uint32_t plugin = 0;
+};
+
 // What pairing looks at on either end of a writer and a reader.
 struct EndpointQos
 {
@@ -64,6 +89,7 @@ struct EndpointQos
     // Empty: the default partition.
     std::vector<std::string> partitions;
     std::string typeName;
+    EndpointSecurity security;
 };
 
 struct DiscoveredParticipant

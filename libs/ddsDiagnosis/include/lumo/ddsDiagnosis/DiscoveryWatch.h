@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -34,6 +35,12 @@ public:
     // discovery, on the same thread.
     static constexpr std::chrono::seconds HOLD_BACK{2};
 
+    // A writer that DDS Security keeps from a reader, with the differences
+    // that keep it (joined by "; "). Called on Fast DDS's threads, once per
+    // writer and reader; it must not block.
+    using SecurityRefusalHook =
+        std::function<void(uint32_t readerIndex, const DiscoveredWriter& writer, const std::string& reason)>;
+
     explicit DiscoveryWatch(log4cplus::Logger& logger, Clock::duration holdBack = HOLD_BACK);
     ~DiscoveryWatch() override;
 
@@ -45,6 +52,7 @@ public:
     // Activate: a disabled reader is not paired with anything yet.
     void AddReader(uint32_t index, const std::string& topicName, const EndpointQos& qos);
     void SetSuggestedProfiles(std::vector<std::pair<std::string, EndpointQos>> profiles);
+    void SetSecurityRefusalHook(SecurityRefusalHook hook);
     // The readers are enabled: explains the writers already known.
     void Activate();
     // The readers are going: what still waits is logged, then nothing more.
@@ -82,7 +90,9 @@ private:
     void LogWaitingLocked(bool dueOnly);
     void RunHoldBackTimer();
     void Log(const std::string& text) const;
-    std::string SuggestedProfile(const EndpointQos& writer) const;
+    // Empty when none would read it, or when DDS Security keeps it away
+    // (no profile changes that).
+    std::string SuggestedProfile(const EndpointQos& writer, const EndpointQos& reader) const;
 
     log4cplus::Logger& logger_;
     const Clock::duration holdBack_;
@@ -90,6 +100,7 @@ private:
     bool active_ = false;
     std::vector<Reader> readers_;
     std::vector<std::pair<std::string, EndpointQos>> suggested_;
+    SecurityRefusalHook securityRefused_;
     RecentMap<std::string, std::string> participantNames_{MAX_REMEMBERED};
     // Participants pushed out of participantNames_ and not yet removed:
     // still counted, no longer named.

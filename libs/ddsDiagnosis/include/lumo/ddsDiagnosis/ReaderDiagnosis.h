@@ -37,8 +37,12 @@ public:
 
     // The readers, reader i reading topics[i], as the facade creates them with
     // its profile; the other shipped profiles the QoS file holds are
-    // suggested for writers they would read. After CreateSubscriber.
-    void AddReaders(const componentFramework::DdsSub& dds, const std::vector<std::string>& topics);
+    // suggested for writers they would read. `security[i]`: what DDS Security
+    // makes reader i announce (none when empty). After CreateSubscriber.
+    void AddReaders(const componentFramework::DdsSub& dds, const std::vector<std::string>& topics,
+                    const std::vector<componentFramework::EndpointSecurity>& security = {});
+    // Told of each writer DDS Security keeps from a reader. Before Start.
+    void SetSecurityRefusalHook(DiscoveryWatch::SecurityRefusalHook hook);
     // The readers are enabled.
     void Start();
     // Before the readers are deleted: no line after this returns.

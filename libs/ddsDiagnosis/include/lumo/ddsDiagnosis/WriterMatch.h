@@ -22,6 +22,16 @@ using componentFramework::EndpointQos;
 // the keyed kind and the partitions are not: those leave no status event).
 std::vector<std::string> MatchDifferences(const EndpointQos& writer, const EndpointQos& reader, bool& qosIncompatible);
 
+using componentFramework::EndpointSecurity;
+
+// Whether DDS Security pairs endpoints with these attributes, by Fast DDS's
+// rule: each mask is compared only when both ends' are valid.
+bool SecurityMatches(const EndpointSecurity& writer, const EndpointSecurity& reader);
+// Where they differ, in the governance document's words, one phrase each
+// ("DDS Security data_protection_kind offered ENCRYPT, requested NONE");
+// empty when they match. MatchDifferences includes them.
+std::vector<std::string> SecurityDifferences(const EndpointSecurity& writer, const EndpointSecurity& reader);
+
 // Text of a name or value from the wire: non-printable bytes as \xNN, cut
 // after `maxLength` characters with "..." appended.
 std::string Printable(std::string_view text, size_t maxLength = 96);

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "lumo/componentFramework/DiscoveryRecords.h"
+
 namespace lumo::ddsSecurity {
 
 // A fault of the enclave, found before joining; the text names the file and
@@ -50,5 +52,11 @@ enum class Access
 // subject that allows `access` to every topic on the domain. The first fault
 // is an EnclaveError.
 void CheckEnclave(const Enclave& enclave, uint32_t domainId, const std::vector<std::string>& topics, Access access);
+
+// What the enclave's governance makes this participant's endpoint on each
+// topic announce, in the topics' order: what a remote endpoint's must equal
+// for DDS Security to pair them. After CheckEnclave.
+std::vector<componentFramework::EndpointSecurity> TopicSecurity(const Enclave& enclave, uint32_t domainId,
+                                                                const std::vector<std::string>& topics);
 
 } // namespace lumo::ddsSecurity

@@ -19,9 +19,13 @@ void AddSecurityOption(boost::program_options::options_description& options);
 // Before the participant exists. With --security: checks the enclave (an
 // EnclaveError on a fault) and hands its files to the participant. With or
 // without it, every participant that DDS Security keeps away is explained
-// on `logger`, and handed to `keptAway` when given.
-void ApplySecurityOption(const boost::program_options::variables_map& vm, componentFramework::Dds& dds,
-                         uint32_t domainId, const std::vector<std::string>& topics, Access access,
-                         log4cplus::Logger& logger, KeptAwayHook keptAway = {});
+// on `logger`, and handed to `keptAway` when given. Returns the security
+// attributes of its endpoint on each topic (TopicSecurity); none without
+// --security.
+std::vector<componentFramework::EndpointSecurity> ApplySecurityOption(const boost::program_options::variables_map& vm,
+                                                                      componentFramework::Dds& dds, uint32_t domainId,
+                                                                      const std::vector<std::string>& topics,
+                                                                      Access access, log4cplus::Logger& logger,
+                                                                      KeptAwayHook keptAway = {});
 
 } // namespace lumo::ddsSecurity
