@@ -54,6 +54,14 @@ EndpointQos With(Change change)
     return qos;
 }
 
+// DDS Security's attributes as Fast DDS announces them: both masks valid.
+EndpointQos Secured(uint32_t endpoint, uint32_t plugin)
+{
+    return With([&](auto& q) { q.security = {EndpointSecurity::VALID | endpoint, EndpointSecurity::VALID | plugin}; });
+}
+
+using S = EndpointSecurity;
+
 // One case a line, as far as it fits.
 // clang-format off
 const std::vector<Case> CASES{
@@ -106,6 +114,16 @@ const std::vector<Case> CASES{
       "reliability offered BEST_EFFORT, requested RELIABLE"}, false},
     {"KeyedTopic", With([](auto& q) { q.keyed = true; }), Endpoint(),
      {"topic kind offered keyed, requested keyless"}, false},
+    {"SecurityNotAnnounced", Endpoint(), Secured(S::PAYLOAD_PROTECTED, S::PAYLOAD_ENCRYPTED), {}, false},
+    {"EncryptedDataOfferedSignedRequested",
+     Secured(S::PAYLOAD_PROTECTED | S::KEY_PROTECTED, S::PAYLOAD_ENCRYPTED), Secured(S::PAYLOAD_PROTECTED, 0),
+     {"DDS Security data_protection_kind offered ENCRYPT, requested SIGN"}, false},
+    {"WriteAccessAndOriginAuthenticatedMetadata",
+     Secured(S::WRITE_PROTECTED | S::SUBMESSAGE_PROTECTED, S::SUBMESSAGE_ORIGIN_AUTHENTICATED), Secured(0, 0),
+     {"DDS Security enable_write_access_control offered true, requested false",
+      "DDS Security metadata_protection_kind offered SIGN_WITH_ORIGIN_AUTHENTICATION, requested NONE"}, false},
+    {"SecurityBitNoGovernanceSettingGives", Secured(1U << 9, 0), Secured(0, 0),
+     {"DDS Security endpoint attributes offered 0x80000200/0x80000000, requested 0x80000000/0x80000000"}, false},
     {"SeveralPoliciesInAFixedOrder", With([](auto& q) {
          q.reliability = BEST_EFFORT; q.ownership = 1; }), With([](auto& q) { q.livelinessLeaseSec = 1; }),
      {"reliability offered BEST_EFFORT, requested RELIABLE",

@@ -10,9 +10,10 @@
 
 namespace lumo::componentFramework {
 
-AuthenticationWatch::AuthenticationWatch(AuthenticationHook hook, bool secured)
+AuthenticationWatch::AuthenticationWatch(AuthenticationHook hook, bool secured, PairingRefusedHook pairingRefused)
     : hook_(std::move(hook))
     , secured_(secured)
+    , pairingRefused_(std::move(pairingRefused))
 {
     // A secured participant watches for the refusals Fast DDS does not report.
     if (secured_ && hook_) {
@@ -144,6 +145,11 @@ void AuthenticationWatch::WatchRefusals()
         lock.unlock();
         for (const auto& record : refused) {
             hook_(record);
+        }
+        for (const auto& reader : TakeRefusedPairings()) {
+            if (pairingRefused_) {
+                pairingRefused_(reader);
+            }
         }
         lock.lock();
     }

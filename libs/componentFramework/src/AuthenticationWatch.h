@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -25,8 +26,11 @@ public:
     // How often access control's refusals are looked for.
     static constexpr std::chrono::seconds ACCESS_POLL{1};
 
+    // A local reader (GUID) that DDS Security would not pair with a writer.
+    using PairingRefusedHook = std::function<void(const std::string& readerGuid)>;
+
     // `secured`: this participant authenticates its peers.
-    AuthenticationWatch(AuthenticationHook hook, bool secured);
+    AuthenticationWatch(AuthenticationHook hook, bool secured, PairingRefusedHook pairingRefused = {});
     ~AuthenticationWatch();
 
     AuthenticationWatch(const AuthenticationWatch&) = delete;
@@ -60,6 +64,7 @@ private:
 
     AuthenticationHook hook_;
     bool secured_;
+    PairingRefusedHook pairingRefused_;
     std::mutex mutex_;
     std::map<std::string, Announcement> announced_;
     // Secured peers heard, by when their handshake is due.

@@ -119,6 +119,26 @@ void DdsSub::CreateManyDataReaders(const std::vector<DdsReaderParams>& params)
     }
 }
 
+std::string DdsSub::ReaderGuid(size_t index) const
+{
+    return GuidText(Reader(index)->guid());
+}
+
+std::vector<std::string> DdsSub::MatchedWriters(size_t index) const
+{
+    std::vector<eprosima::fastdds::dds::InstanceHandle_t> handles;
+    std::vector<std::string> writers;
+    if (!compat::IsOk(Reader(index)->get_matched_publications(handles))) {
+        return writers;
+    }
+    for (const auto& handle : handles) {
+        compat::rtps::GUID_t guid;
+        compat::rtps::iHandle2GUID(guid, handle);
+        writers.push_back(GuidText(guid));
+    }
+    return writers;
+}
+
 void DdsSub::EnableAllDataReaders()
 {
     for (const auto& entry : readers_) {

@@ -43,17 +43,6 @@ std::string PrefixText(const rtps::GuidPrefix_t& prefix)
     return text;
 }
 
-std::string GuidText(const rtps::GUID_t& guid)
-{
-    std::string text = PrefixText(guid.guidPrefix) + "|";
-    char byte[4];
-    for (size_t i = 0; i < rtps::EntityId_t::size; ++i) {
-        std::snprintf(byte, sizeof byte, i == 0 ? "%x" : ".%x", guid.entityId.value[i]);
-        text += byte;
-    }
-    return text;
-}
-
 // An IPv4 address to reach the writer at: its unicast locators first.
 std::string HostAddress(const rtps::RemoteLocatorList& locators)
 {
@@ -112,6 +101,17 @@ std::vector<int16_t> Representations(const dds::DataRepresentationQosPolicy& pol
 }
 
 } // namespace
+
+std::string GuidText(const rtps::GUID_t& guid)
+{
+    std::string text = PrefixText(guid.guidPrefix) + "|";
+    char byte[4];
+    for (size_t i = 0; i < rtps::EntityId_t::size; ++i) {
+        std::snprintf(byte, sizeof byte, i == 0 ? "%x" : ".%x", guid.entityId.value[i]);
+        text += byte;
+    }
+    return text;
+}
 
 #if LUMO_FASTDDS_MAJOR >= 3
 

@@ -29,7 +29,11 @@ public:
     // the participant authenticates its peers.
     DiscoveryListener(std::shared_ptr<DiscoveryObserver> observer, AuthenticationHook authenticationHook, bool secured)
         : observer_(std::move(observer))
-        , authentication_(std::move(authenticationHook), secured)
+        , authentication_(std::move(authenticationHook), secured, [this](const std::string& reader) {
+            if (observer_ != nullptr) {
+                observer_->PairingRefused(reader);
+            }
+        })
     {
     }
 
@@ -57,6 +61,9 @@ private:
     std::shared_ptr<DiscoveryObserver> observer_;
     AuthenticationWatch authentication_;
 };
+
+// "01.0f...|0.0.1.4", as discovery records and Fast DDS's log show GUIDs.
+std::string GuidText(const compat::rtps::GUID_t& guid);
 
 // What a local reader requests, for comparison with discovered writers.
 EndpointQos ReaderEndpointQos(const eprosima::fastdds::dds::DataReaderQos& reader,

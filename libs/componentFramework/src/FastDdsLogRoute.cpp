@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include <unistd.h>
 
@@ -58,6 +59,8 @@ struct RouteState
     // prefix: Fast DDS names the peer, and reports the refusal nowhere else.
     std::map<std::string, std::string> accessComplaints;
     std::deque<std::string> accessComplaintOrder;
+    // Local readers that DDS Security would not pair with a writer.
+    std::deque<std::string> refusedPairings;
 };
 
 constexpr size_t KEPT_COMPLAINTS = 3;
@@ -71,6 +74,14 @@ const std::regex& AccessRefusal()
         R"(^(?:Error validating remote permissions for|Error checking remote participant|)"
         R"(Not receive remote permissions of participant) +((?:[0-9a-f]{2}\.){11}[0-9a-f]{2})\|\S* *)"
         R"((?:\((.*)\))?\.?$)");
+    return pattern;
+}
+
+// Pairing refused by the security manager: Fast DDS names only the local
+// reader, "<prefix>|<entity>".
+const std::regex& PairingRefusal()
+{
+    static const std::regex pattern(R"(^Security manager returns an error for reader (\S+)$)");
     return pattern;
 }
 
@@ -195,6 +206,11 @@ public:
         std::smatch access;
         if (state.keepComplaints && IsSecurityComplaint(entry) && std::regex_match(message, access, AccessRefusal())) {
             KeepAccessComplaint(state, access[1].str(), message, access[2].str());
+        } else if (state.keepComplaints && entry.kind == Log::Kind::Error &&
+                   std::regex_match(message, access, PairingRefusal())) {
+            if (state.refusedPairings.size() < KEPT_ACCESS_COMPLAINTS) {
+                state.refusedPairings.push_back(access[1].str());
+            }
         } else if (state.keepComplaints && IsSecurityComplaint(entry)) {
             auto complaint = Tidied(message);
             auto& kept = state.complaints;
@@ -292,6 +308,14 @@ std::map<std::string, std::string> TakeAccessComplaints()
     std::lock_guard lock(State().mutex);
     State().accessComplaintOrder.clear();
     return std::exchange(State().accessComplaints, {});
+}
+
+std::vector<std::string> TakeRefusedPairings()
+{
+    std::lock_guard lock(State().mutex);
+    std::vector<std::string> readers(State().refusedPairings.begin(), State().refusedPairings.end());
+    State().refusedPairings.clear();
+    return readers;
 }
 
 void RouteFastDdsLog()

@@ -3,6 +3,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 namespace lumo::componentFramework {
 
@@ -33,5 +34,9 @@ std::string TakeSecurityComplaints();
 // by GUID prefix, with the cause Fast DDS gave (may be empty). It logs them,
 // and reports them nowhere else.
 std::map<std::string, std::string> TakeAccessComplaints();
+// The local readers (GUIDs) that the security manager refused to pair with a
+// discovered writer since the last call; Fast DDS logs that, naming neither
+// the writer nor the cause.
+std::vector<std::string> TakeRefusedPairings();
 
 } // namespace lumo::componentFramework

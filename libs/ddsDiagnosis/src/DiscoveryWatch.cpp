@@ -18,10 +18,17 @@ DiscoveryWatch::~DiscoveryWatch()
     Deactivate();
 }
 
-void DiscoveryWatch::AddReader(uint32_t index, const std::string& topicName, const EndpointQos& qos)
+void DiscoveryWatch::AddReader(uint32_t index, const std::string& topicName, const EndpointQos& qos,
+                               const std::string& guid)
 {
     std::lock_guard lock(mutex_);
-    readers_.push_back({index, topicName, qos});
+    readers_.push_back({index, topicName, qos, guid});
+}
+
+void DiscoveryWatch::SetMatchedWriters(MatchedWriters matched)
+{
+    std::lock_guard lock(mutex_);
+    matchedWriters_ = std::move(matched);
 }
 
 void DiscoveryWatch::SetSuggestedProfiles(std::vector<std::pair<std::string, EndpointQos>> profiles)
@@ -53,7 +60,9 @@ void DiscoveryWatch::Deactivate()
 {
     std::thread timer;
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
+        // A refusal whose grace has not passed is told now: the readers go.
+        ExplainRefusedPairings(lock, false);
         active_ = false;
         LogWaitingLocked(false);
         readers_.clear();
@@ -125,6 +134,59 @@ void DiscoveryWatch::WriterRemoved(const std::string& guid)
     writers_.Erase(guid);
 }
 
+void DiscoveryWatch::PairingRefused(const std::string& readerGuid)
+{
+    std::unique_lock lock(mutex_);
+    const auto reader = std::find_if(readers_.begin(), readers_.end(),
+                                     [&readerGuid](const Reader& r) { return r.guid == readerGuid; });
+    if (!active_ || reader == readers_.end()) {
+        return;
+    }
+    const uint32_t index = reader->index;
+    // The refused writer is among those known now, unexplained, whose QoS
+    // matches; it may leave before the grace has passed.
+    std::vector<DiscoveredWriter> candidates;
+    writers_.ForEach([&](const std::string& guid, const DiscoveredWriter& writer) {
+        bool qosIncompatible = false;
+        if (writer.topicName == reader->topicName && !explained_.Contains({guid, index}) &&
+            MatchDifferences(writer.qos, reader->qos, qosIncompatible).empty()) {
+            candidates.push_back(writer);
+        }
+    });
+    candidates = Unmatched(lock, index, std::move(candidates));
+    if (!active_ || candidates.empty()) {
+        return;
+    }
+    auto& refusal = refusals_[index];
+    refusal.due = Clock::now() + PAIRING_GRACE;
+    for (auto& candidate : candidates) {
+        const bool known = std::any_of(refusal.candidates.begin(), refusal.candidates.end(),
+                                       [&candidate](const DiscoveredWriter& w) { return w.guid == candidate.guid; });
+        if (!known && refusal.candidates.size() < MAX_REMEMBERED) {
+            refusal.candidates.push_back(std::move(candidate));
+        }
+    }
+    waitingChanged_.notify_all();
+}
+
+std::vector<DiscoveredWriter> DiscoveryWatch::Unmatched(std::unique_lock<std::mutex>& lock, uint32_t readerIndex,
+                                                        std::vector<DiscoveredWriter> writers)
+{
+    const auto matchedWriters = matchedWriters_;
+    if (!matchedWriters) {
+        return writers;
+    }
+    lock.unlock();
+    const auto matched = matchedWriters(readerIndex);
+    lock.lock();
+    writers.erase(std::remove_if(writers.begin(), writers.end(),
+                                 [&matched](const DiscoveredWriter& writer) {
+                                     return std::find(matched.begin(), matched.end(), writer.guid) != matched.end();
+                                 }),
+                  writers.end());
+    return writers;
+}
+
 void DiscoveryWatch::IncompatibleQosReported(uint32_t readerIndex)
 {
     std::lock_guard lock(mutex_);
@@ -149,27 +211,63 @@ void DiscoveryWatch::ExplainLocked(const DiscoveredWriter& writer, bool deferInc
         if (differences.empty()) {
             continue;
         }
-        explained_.Put({writer.guid, reader.index}, true);
-        if (securityRefused_ && !SecurityMatches(writer.qos.security, reader.qos.security)) {
-            std::string reason;
-            for (const auto& difference : SecurityDifferences(writer.qos.security, reader.qos.security)) {
-                reason += (reason.empty() ? "" : "; ") + difference;
-            }
-            securityRefused_(reader.index, writer, reason);
+        std::string securityReason;
+        for (const auto& difference : SecurityDifferences(writer.qos.security, reader.qos.security)) {
+            securityReason += (securityReason.empty() ? "" : "; ") + difference;
         }
-        if (!logger_.isEnabledFor(log4cplus::ERROR_LOG_LEVEL)) {
+        ExplainLine(reader, writer, differences, SuggestedProfile(writer.qos, reader.qos), securityReason,
+                    deferIncompatible, qosIncompatible);
+    }
+}
+
+void DiscoveryWatch::ExplainLine(const Reader& reader, const DiscoveredWriter& writer,
+                                 const std::vector<std::string>& differences, const std::string& profile,
+                                 const std::string& securityReason, bool deferIncompatible, bool qosIncompatible)
+{
+    explained_.Put({writer.guid, reader.index}, true);
+    if (securityRefused_ && !securityReason.empty()) {
+        securityRefused_(reader.index, writer, securityReason);
+    }
+    if (!logger_.isEnabledFor(log4cplus::ERROR_LOG_LEVEL)) {
+        return;
+    }
+    std::string text = "[" + reader.topicName + "][" + std::to_string(reader.index) + "] " +
+                       MismatchExplanation(writer, differences, profile);
+    if (deferIncompatible && qosIncompatible) {
+        auto& waiting = waiting_[reader.index];
+        if (waiting.size() < MAX_REMEMBERED) {
+            waiting.push_back({Clock::now() + holdBack_, std::move(text)});
+            waitingChanged_.notify_all();
+        }
+    } else {
+        Log(text);
+    }
+}
+
+void DiscoveryWatch::ExplainRefusedPairings(std::unique_lock<std::mutex>& lock, bool dueOnly)
+{
+    const auto now = Clock::now();
+    std::vector<std::pair<uint32_t, std::vector<DiscoveredWriter>>> due;
+    for (auto refusal = refusals_.begin(); refusal != refusals_.end();) {
+        if (dueOnly && refusal->second.due > now) {
+            ++refusal;
             continue;
         }
-        std::string text = "[" + reader.topicName + "][" + std::to_string(reader.index) + "] " +
-                           MismatchExplanation(writer, differences, SuggestedProfile(writer.qos, reader.qos));
-        if (deferIncompatible && qosIncompatible) {
-            auto& waiting = waiting_[reader.index];
-            if (waiting.size() < MAX_REMEMBERED) {
-                waiting.push_back({Clock::now() + holdBack_, std::move(text)});
-                waitingChanged_.notify_all();
+        due.emplace_back(refusal->first, std::move(refusal->second.candidates));
+        refusal = refusals_.erase(refusal);
+    }
+    for (auto& [index, candidates] : due) {
+        const auto refused = Unmatched(lock, index, std::move(candidates));
+        const auto reader = std::find_if(readers_.begin(), readers_.end(),
+                                         [index = index](const Reader& r) { return r.index == index; });
+        if (reader == readers_.end()) {
+            continue;
+        }
+        const std::string reason = RefusedPairing(reader->qos.security);
+        for (const auto& writer : refused) {
+            if (!explained_.Contains({writer.guid, index})) {
+                ExplainLine(*reader, writer, {reason}, {}, reason, false, false);
             }
-        } else {
-            Log(text);
         }
     }
 }
@@ -195,11 +293,18 @@ void DiscoveryWatch::RunHoldBackTimer()
     std::unique_lock lock(mutex_);
     while (active_) {
         LogWaitingLocked(true);
+        ExplainRefusedPairings(lock, true);
+        if (!active_) {
+            break;
+        }
         auto next = Clock::time_point::max();
         for (const auto& [reader, lines] : waiting_) {
             for (const auto& line : lines) {
                 next = std::min(next, line.due);
             }
+        }
+        for (const auto& [reader, refusal] : refusals_) {
+            next = std::min(next, refusal.due);
         }
         if (next == Clock::time_point::max()) {
             waitingChanged_.wait(lock);

@@ -37,6 +37,9 @@ void ReaderDiagnosis::AddReaders(const componentFramework::DdsSub& dds, const st
         }
     }
     watch_->SetSuggestedProfiles(std::move(suggested));
+    // The facade outlives the diagnosis's work: Stop comes before the
+    // readers are deleted.
+    watch_->SetMatchedWriters([&dds](uint32_t index) { return dds.MatchedWriters(index); });
 
     const auto readerQos = dds.ProfileReaderQos(dds.QosProfile()).value_or(EndpointQos{});
     const std::string discovery = DiscoveryDescription(dds.Discovery());
@@ -53,7 +56,7 @@ void ReaderDiagnosis::AddReaders(const componentFramework::DdsSub& dds, const st
         if (index < security.size()) {
             qos.security = security[index];
         }
-        watch_->AddReader(index, topics[index], qos);
+        watch_->AddReader(index, topics[index], qos, dds.ReaderGuid(index));
         noMatch_->AddReader();
     }
 }

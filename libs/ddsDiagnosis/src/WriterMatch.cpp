@@ -253,6 +253,20 @@ std::vector<std::string> SecurityDifferences(const EndpointSecurity& writer, con
     return differences;
 }
 
+std::string RefusedPairing(const EndpointSecurity& reader)
+{
+    std::string text = "DDS Security refused the pairing";
+    if ((reader.endpoint & EndpointSecurity::VALID) == 0) {
+        return text;
+    }
+    text += " (this Fast DDS does not show the writer's protection; this reader's: ";
+    const auto settings = GovernanceSettings(reader);
+    for (size_t i = 0; i < settings.size(); ++i) {
+        text += (i == 0 ? "" : ", ") + std::string(settings[i].first) + " " + settings[i].second;
+    }
+    return text + ")";
+}
+
 std::string Printable(std::string_view text, size_t maxLength)
 {
     static constexpr char HEX[] = "0123456789abcdef";

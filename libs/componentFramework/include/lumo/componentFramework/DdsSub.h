@@ -61,6 +61,10 @@ public:
 
     size_t ReaderCount() const { return readers_.size(); }
     eprosima::fastdds::dds::DataReader* Reader(size_t index) const { return readers_.at(index).reader; }
+    // Reader `index`'s GUID, and the writers matched with it now, written
+    // as discovery records write GUIDs.
+    std::string ReaderGuid(size_t index) const;
+    std::vector<std::string> MatchedWriters(size_t index) const;
 
 protected:
     // Readers only send acknowledgements and discovery: a small segment will

@@ -122,6 +122,10 @@ public:
     // A new writer, or a known one's new QoS.
     virtual void WriterDiscovered(const DiscoveredWriter& writer) = 0;
     virtual void WriterRemoved(const std::string& guid) = 0;
+    // DDS Security would not pair one of this participant's readers (its
+    // GUID) with a writer discovery reported; Fast DDS names neither the
+    // writer nor the cause. Told up to a second later.
+    virtual void PairingRefused(const std::string& /*readerGuid*/) {}
 };
 
 // How a participant finds its peers, as Fast DDS will: the QoS's discovery

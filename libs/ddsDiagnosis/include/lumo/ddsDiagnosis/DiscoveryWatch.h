@@ -41,6 +41,14 @@ public:
     using SecurityRefusalHook =
         std::function<void(uint32_t readerIndex, const DiscoveredWriter& writer, const std::string& reason)>;
 
+    // The writers matched with a reader now (GUIDs). It may call into DDS:
+    // never called with the watch's lock held.
+    using MatchedWriters = std::function<std::vector<std::string>(uint32_t readerIndex)>;
+    // How long after DDS Security refused to pair a reader its unmatched
+    // writers may still be matched before they are named: one that security
+    // accepts is matched once the keys are exchanged, in milliseconds.
+    static constexpr std::chrono::seconds PAIRING_GRACE{5};
+
     explicit DiscoveryWatch(log4cplus::Logger& logger, Clock::duration holdBack = HOLD_BACK);
     ~DiscoveryWatch() override;
 
@@ -50,7 +58,8 @@ public:
     // A local reader (its index is its position among the readers) and the
     // profiles to suggest, in order of preference. Nothing is explained until
     // Activate: a disabled reader is not paired with anything yet.
-    void AddReader(uint32_t index, const std::string& topicName, const EndpointQos& qos);
+    void AddReader(uint32_t index, const std::string& topicName, const EndpointQos& qos, const std::string& guid = {});
+    void SetMatchedWriters(MatchedWriters matched);
     void SetSuggestedProfiles(std::vector<std::pair<std::string, EndpointQos>> profiles);
     void SetSecurityRefusalHook(SecurityRefusalHook hook);
     // The readers are enabled: explains the writers already known.
@@ -64,6 +73,10 @@ public:
     void ParticipantRemoved(const std::string& guidPrefix) override;
     void WriterDiscovered(const DiscoveredWriter& writer) override;
     void WriterRemoved(const std::string& guid) override;
+    // Fast DDS names only the reader: the writers on its topic known then,
+    // unexplained and unmatched, that are still unmatched once PAIRING_GRACE
+    // has passed (or the readers go) are the refused ones.
+    void PairingRefused(const std::string& readerGuid) override;
     // The reader's listener has just reported an incompatible QoS: the
     // explanations waiting for that line follow it now.
     void IncompatibleQosReported(uint32_t readerIndex);
@@ -76,6 +89,7 @@ private:
         uint32_t index;
         std::string topicName;
         EndpointQos qos;
+        std::string guid;
     };
     struct Waiting
     {
@@ -88,6 +102,14 @@ private:
     // explanation waits for that line; the others are logged at once.
     void ExplainLocked(const DiscoveredWriter& writer, bool deferIncompatible);
     void LogWaitingLocked(bool dueOnly);
+    // The refused pairings (whose grace has passed, when `dueOnly`). Both
+    // unlock `lock` to ask which writers are matched.
+    void ExplainRefusedPairings(std::unique_lock<std::mutex>& lock, bool dueOnly);
+    std::vector<DiscoveredWriter> Unmatched(std::unique_lock<std::mutex>& lock, uint32_t readerIndex,
+                                            std::vector<DiscoveredWriter> writers);
+    void ExplainLine(const Reader& reader, const DiscoveredWriter& writer, const std::vector<std::string>& differences,
+                     const std::string& profile, const std::string& securityReason, bool deferIncompatible,
+                     bool qosIncompatible);
     void RunHoldBackTimer();
     void Log(const std::string& text) const;
     // Empty when none would read it, or when DDS Security keeps it away
@@ -101,6 +123,15 @@ private:
     std::vector<Reader> readers_;
     std::vector<std::pair<std::string, EndpointQos>> suggested_;
     SecurityRefusalHook securityRefused_;
+    MatchedWriters matchedWriters_;
+    // Readers whose pairing DDS Security refused: the writers that may be
+    // the refused ones, named when still unmatched at `due`.
+    struct Refusal
+    {
+        Clock::time_point due;
+        std::vector<DiscoveredWriter> candidates;
+    };
+    std::map<uint32_t, Refusal> refusals_;
     RecentMap<std::string, std::string> participantNames_{MAX_REMEMBERED};
     // Participants pushed out of participantNames_ and not yet removed:
     // still counted, no longer named.

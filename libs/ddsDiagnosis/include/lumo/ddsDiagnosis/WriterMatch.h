@@ -32,6 +32,10 @@ bool SecurityMatches(const EndpointSecurity& writer, const EndpointSecurity& rea
 // empty when they match. MatchDifferences includes them.
 std::vector<std::string> SecurityDifferences(const EndpointSecurity& writer, const EndpointSecurity& reader);
 
+// The phrase for a pairing DDS Security refused when the writer's attributes
+// are not known here: the reader's, in the governance document's words.
+std::string RefusedPairing(const EndpointSecurity& reader);
+
 // Text of a name or value from the wire: non-printable bytes as \xNN, cut
 // after `maxLength` characters with "..." appended.
 std::string Printable(std::string_view text, size_t maxLength = 96);
