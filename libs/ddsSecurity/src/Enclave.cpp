@@ -111,6 +111,7 @@ std::vector<componentFramework::EndpointSecurity> TopicSecurity(const Enclave& e
                                                             enclave.permissionsCa),
                                             enclave.governance);
     std::vector<componentFramework::EndpointSecurity> security;
+    security.reserve(topics.size());
     for (const auto& topic : topics) {
         security.push_back(governance.EndpointSecurityOf(domainId, topic));
     }
