@@ -293,6 +293,48 @@ TEST_F(WatchTest, AnExplanationWhoseLineNeverComesIsLoggedAfterItsHoldBackOrWhen
     EXPECT_THAT(log_.Messages(), ElementsAre(line, line));
 }
 
+// Fast DDS 3 names only the reader whose pairing DDS Security refused.
+TEST_F(WatchTest, ARefusedPairingNamesTheWritersStillUnmatchedWhoseQosMatchesOnceAndReportsThem)
+{
+    DiscoveryWatch watch(GetLogger("lumo"));
+    watch.AddReader(0, "T", Secured(S::PAYLOAD_PROTECTED | S::KEY_PROTECTED, S::PAYLOAD_ENCRYPTED), "reader-0");
+    watch.AddReader(1, "U", Endpoint(), "reader-1");
+    std::vector<uint32_t> asked;
+    watch.SetMatchedWriters([&asked](uint32_t reader) {
+        asked.push_back(reader);
+        return std::vector<std::string>{"01.02|1"};
+    });
+    std::vector<std::string> reported;
+    watch.SetSecurityRefusalHook([&reported](uint32_t reader, const DiscoveredWriter& writer, const std::string& why) {
+        reported.push_back(std::to_string(reader) + " " + writer.guid + ": " + why);
+    });
+    watch.ParticipantDiscovered({"01.02", "pub"});
+    watch.Activate();
+    watch.WriterDiscovered(Writer("01.02|1", "T", Endpoint()));                                      // matched
+    watch.WriterDiscovered(Writer("01.02|2", "T", Endpoint()));                                      // refused
+    watch.WriterDiscovered(Writer("01.02|3", "U", Endpoint()));                                      // elsewhere
+    watch.WriterDiscovered(Writer("01.02|4", "T", With([](auto& q) { q.reliability = BEST_EFFORT; }))); // QoS
+    watch.IncompatibleQosReported(0);
+    ASSERT_EQ(log_.Messages().size(), 1u);
+    watch.PairingRefused("reader-0");
+    watch.PairingRefused("another participant's reader");
+    watch.WriterRemoved("01.02|2"); // its writer gave up waiting
+    watch.PairingRefused("reader-0");
+    EXPECT_EQ(log_.Messages().size(), 1u) << "within its grace";
+    watch.Deactivate();
+
+    const std::string reason =
+        "DDS Security refused the pairing (this Fast DDS does not show the writer's protection; this reader's: "
+        "enable_discovery_protection false, enable_liveliness_protection false, enable_read_access_control false, "
+        "enable_write_access_control false, metadata_protection_kind NONE, data_protection_kind ENCRYPT)";
+    EXPECT_EQ(log_.Messages().back(), "[T][0] writer 01.02|2 of participant \"pub\" (GUID prefix 01.02, host "
+                                      "127.0.0.1) does not match: " +
+                                          reason + ". No shipped profile reads it.");
+    EXPECT_EQ(log_.Messages().size(), 2u);
+    EXPECT_THAT(reported, ElementsAre("0 01.02|2: " + reason));
+    EXPECT_THAT(asked, ::testing::Each(0u));
+}
+
 TEST_F(WatchTest, AFloodOfParticipantsIsCountedTrueAndPushesOutOnlyTheOldestNames)
 {
     // The fixture's "01.02" first, then more than the watch remembers by name.
