@@ -263,9 +263,9 @@ void DiscoveryWatch::ExplainRefusedPairings(std::unique_lock<std::mutex>& lock, 
         if (reader == readers_.end()) {
             continue;
         }
-        const std::string reason = RefusedPairing(reader->qos.security);
         for (const auto& writer : refused) {
             if (!explained_.Contains({writer.guid, index})) {
+                const std::string reason = RefusedPairing(writer.qos.security, reader->qos.security);
                 ExplainLine(*reader, writer, {reason}, {}, reason, false, false);
             }
         }

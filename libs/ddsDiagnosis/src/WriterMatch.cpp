@@ -253,9 +253,14 @@ std::vector<std::string> SecurityDifferences(const EndpointSecurity& writer, con
     return differences;
 }
 
-std::string RefusedPairing(const EndpointSecurity& reader)
+std::string RefusedPairing(const EndpointSecurity& writer, const EndpointSecurity& reader)
 {
     std::string text = "DDS Security refused the pairing";
+    if ((writer.endpoint & EndpointSecurity::VALID) != 0) {
+        // Both ends' are known and alike: the plugins' own ERROR lines name
+        // the cause (a permission, a key).
+        return text + " (both ends protect the topic alike; Fast DDS's security lines above say why)";
+    }
     if ((reader.endpoint & EndpointSecurity::VALID) == 0) {
         return text;
     }

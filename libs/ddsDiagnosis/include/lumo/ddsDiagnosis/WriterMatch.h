@@ -32,9 +32,10 @@ bool SecurityMatches(const EndpointSecurity& writer, const EndpointSecurity& rea
 // empty when they match. MatchDifferences includes them.
 std::vector<std::string> SecurityDifferences(const EndpointSecurity& writer, const EndpointSecurity& reader);
 
-// The phrase for a pairing DDS Security refused when the writer's attributes
-// are not known here: the reader's, in the governance document's words.
-std::string RefusedPairing(const EndpointSecurity& reader);
+// The phrase for a pairing DDS Security refused though nothing here shows a
+// difference: with the reader's attributes, in the governance document's
+// words, when the writer's are not known here.
+std::string RefusedPairing(const EndpointSecurity& writer, const EndpointSecurity& reader);
 
 // Text of a name or value from the wire: non-printable bytes as \xNN, cut
 // after `maxLength` characters with "..." appended.
