@@ -1,5 +1,6 @@
 // Why a discovered writer does not match a reader: the pairing rules, the
 // plain-words text, and the watch that prints it once per writer and reader.
+#include <atomic>
 #include <chrono>
 #include <ostream>
 #include <string>
@@ -342,6 +343,29 @@ TEST_F(WatchTest, ARefusedPairingNamesTheWritersStillUnmatchedWhoseQosMatchesOnc
                 ::testing::UnorderedElementsAre(line("01.02|2", reason), line("01.02|5", alike)));
     EXPECT_THAT(reported, ::testing::UnorderedElementsAre("0 01.02|2: " + reason, "0 01.02|5: " + alike));
     EXPECT_THAT(asked, ::testing::Each(0u));
+}
+
+// The refusal comes on a thread of its own: the readers it asks about must
+// not be deleted under it.
+TEST_F(WatchTest, DeactivateWaitsForARefusalAskingTheReaders)
+{
+    DiscoveryWatch watch(GetLogger("lumo"));
+    watch.AddReader(0, "T", Endpoint(), "reader-0");
+    std::atomic<bool> readersGone{false};
+    std::atomic<bool> askedAfterGone{false};
+    watch.SetMatchedWriters([&](uint32_t) {
+        std::this_thread::sleep_for(300ms);
+        askedAfterGone = readersGone.load();
+        return std::vector<std::string>{};
+    });
+    watch.Activate();
+    watch.WriterDiscovered(Writer("01.02|2", "T", Endpoint()));
+    std::thread refusal([&watch] { watch.PairingRefused("reader-0"); });
+    std::this_thread::sleep_for(50ms); // the refusal is asking now
+    watch.Deactivate();
+    readersGone = true;
+    refusal.join();
+    EXPECT_FALSE(askedAfterGone);
 }
 
 TEST_F(WatchTest, AFloodOfParticipantsIsCountedTrueAndPushesOutOnlyTheOldestNames)

@@ -64,6 +64,9 @@ void DiscoveryWatch::Deactivate()
         // A refusal whose grace has not passed is told now: the readers go.
         ExplainRefusedPairings(lock, false);
         active_ = false;
+        // A refusal told on another thread may be asking the readers which
+        // writers they match: they must outlive the question.
+        askedMatched_.wait(lock, [this] { return askingMatched_ == 0; });
         LogWaitingLocked(false);
         readers_.clear();
         timer = std::move(holdBackTimer_);
@@ -176,9 +179,12 @@ std::vector<DiscoveredWriter> DiscoveryWatch::Unmatched(std::unique_lock<std::mu
     if (!matchedWriters) {
         return writers;
     }
+    ++askingMatched_;
     lock.unlock();
     const auto matched = matchedWriters(readerIndex);
     lock.lock();
+    --askingMatched_;
+    askedMatched_.notify_all();
     writers.erase(std::remove_if(writers.begin(), writers.end(),
                                  [&matched](const DiscoveredWriter& writer) {
                                      return std::find(matched.begin(), matched.end(), writer.guid) != matched.end();

@@ -124,6 +124,9 @@ private:
     std::vector<std::pair<std::string, EndpointQos>> suggested_;
     SecurityRefusalHook securityRefused_;
     MatchedWriters matchedWriters_;
+    // Threads in matchedWriters_ now; Deactivate waits for none.
+    size_t askingMatched_ = 0;
+    std::condition_variable askedMatched_;
     // Readers whose pairing DDS Security refused: the writers that may be
     // the refused ones, named when still unmatched at `due`.
     struct Refusal
