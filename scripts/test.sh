@@ -12,7 +12,7 @@
 #      cross-host tests,
 #   3. the suite of step 1, but the cross-host tests, under AddressSanitizer +
 #      UndefinedBehaviorSanitizer (build-asan/),
-#   4. the listener tests under ThreadSanitizer (build-tsan/),
+#   4. the listener and discovery watch tests under ThreadSanitizer (build-tsan/),
 #   5. the fuzzers (payload checks, sample decoder) sharing a bounded time
 #      (build-fuzz/).
 # Before the builds: the format check (clang-format-14 over the tracked C++
