@@ -51,7 +51,8 @@ std::vector<std::pair<std::string, std::string>> PluginProperties(const Enclave&
     };
 }
 
-void CheckEnclave(const Enclave& enclave, uint32_t domainId, const std::vector<std::string>& topics, Access access)
+std::vector<componentFramework::EndpointSecurity> CheckEnclave(const Enclave& enclave, uint32_t domainId,
+                                                               const std::vector<std::string>& topics, Access access)
 {
     // Every file first: a missing one is the likeliest fault, and the
     // cheapest to name.
@@ -87,7 +88,10 @@ void CheckEnclave(const Enclave& enclave, uint32_t domainId, const std::vector<s
                                 ? " (one names the same attributes in another order, which this Fast DDS refuses)"
                                 : ""));
     }
+    std::vector<componentFramework::EndpointSecurity> security;
+    security.reserve(topics.size());
     for (const auto& topic : topics) {
+        security.push_back(governance.EndpointSecurityOf(domainId, topic));
         const auto controlled = governance.AccessControlled(domainId, topic, access);
         if (!controlled) {
             throw EnclaveError(enclave.governance + ": no domain rule for domain " + std::to_string(domainId));
@@ -100,20 +104,6 @@ void CheckEnclave(const Enclave& enclave, uint32_t domainId, const std::vector<s
                                             enclave.permissions, grant->name, ActionText(access), topic, domainId,
                                             refusal));
         }
-    }
-}
-
-std::vector<componentFramework::EndpointSecurity> TopicSecurity(const Enclave& enclave, uint32_t domainId,
-                                                                const std::vector<std::string>& topics)
-{
-    const auto permissionsCa = LoadCertificate(enclave.permissionsCa);
-    const auto governance = ParseGovernance(VerifiedContent(enclave.governance, permissionsCa.get(),
-                                                            enclave.permissionsCa),
-                                            enclave.governance);
-    std::vector<componentFramework::EndpointSecurity> security;
-    security.reserve(topics.size());
-    for (const auto& topic : topics) {
-        security.push_back(governance.EndpointSecurityOf(domainId, topic));
     }
     return security;
 }

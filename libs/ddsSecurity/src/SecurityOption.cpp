@@ -22,8 +22,7 @@ std::vector<componentFramework::EndpointSecurity> ApplySecurityOption(const po::
     std::vector<componentFramework::EndpointSecurity> security;
     if (vm.count("security") != 0) {
         const Enclave enclave = EnclaveIn(vm["security"].as<std::string>());
-        CheckEnclave(enclave, domainId, topics, access);
-        security = TopicSecurity(enclave, domainId, topics);
+        security = CheckEnclave(enclave, domainId, topics, access);
         dds.SetParticipantProperties(PluginProperties(enclave));
     }
     dds.SetAuthenticationHook(RefusalReport(logger, std::move(keptAway)));

@@ -50,13 +50,10 @@ enum class Access
 // the certificate signed by the identity CA and valid now, the key its own,
 // both documents signed by the permissions CA, a grant for the certificate's
 // subject that allows `access` to every topic on the domain. The first fault
-// is an EnclaveError.
-void CheckEnclave(const Enclave& enclave, uint32_t domainId, const std::vector<std::string>& topics, Access access);
-
-// What the enclave's governance makes this participant's endpoint on each
-// topic announce, in the topics' order: what a remote endpoint's must equal
-// for DDS Security to pair them. After CheckEnclave.
-std::vector<componentFramework::EndpointSecurity> TopicSecurity(const Enclave& enclave, uint32_t domainId,
-                                                                const std::vector<std::string>& topics);
+// is an EnclaveError. Returns what the governance makes this participant's
+// endpoint on each topic announce, in the topics' order: what a remote
+// endpoint's must equal for DDS Security to pair them.
+std::vector<componentFramework::EndpointSecurity> CheckEnclave(const Enclave& enclave, uint32_t domainId,
+                                                               const std::vector<std::string>& topics, Access access);
 
 } // namespace lumo::ddsSecurity

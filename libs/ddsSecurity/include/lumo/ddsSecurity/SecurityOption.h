@@ -20,7 +20,7 @@ void AddSecurityOption(boost::program_options::options_description& options);
 // EnclaveError on a fault) and hands its files to the participant. With or
 // without it, every participant that DDS Security keeps away is explained
 // on `logger`, and handed to `keptAway` when given. Returns the security
-// attributes of its endpoint on each topic (TopicSecurity); none without
+// attributes of its endpoint on each topic (see CheckEnclave); none without
 // --security.
 std::vector<componentFramework::EndpointSecurity> ApplySecurityOption(const boost::program_options::variables_map& vm,
                                                                       componentFramework::Dds& dds, uint32_t domainId,
