@@ -61,12 +61,13 @@ void DiscoveryWatch::Deactivate()
     std::thread timer;
     {
         std::unique_lock lock(mutex_);
-        // A refusal whose grace has not passed is told now: the readers go.
-        ExplainRefusedPairings(lock, false);
         active_ = false;
         // A refusal told on another thread may be asking the readers which
-        // writers they match: they must outlive the question.
+        // writers they match: they must outlive the question. Once it is
+        // answered, no refusal comes in any more.
         askedMatched_.wait(lock, [this] { return askingMatched_ == 0; });
+        // A refusal whose grace has not passed is told now: the readers go.
+        ExplainRefusedPairings(lock, false);
         LogWaitingLocked(false);
         readers_.clear();
         timer = std::move(holdBackTimer_);
