@@ -90,6 +90,12 @@ protected:
         pub_->CreateManyDataWriters({topic_});
         ASSERT_TRUE(pub_->WaitForMatchedReaders(0, 1, 20s));
         ASSERT_TRUE(log_.WaitFor(prefix_, 20s));
+        // The match line comes first and the reset just after it, on the
+        // Fast DDS thread: wait for the reset too.
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        while (listener_->TotalSamplesReceived() != -1 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(1ms);
+        }
         ASSERT_EQ(listener_->TotalSamplesReceived(), -1) << ::testing::PrintToString(Messages());
         log_.Clear();
     }
@@ -132,7 +138,7 @@ protected:
 
 TEST_F(SampleIntake, ContinuityCountsEachDiscontinuityOnceAndResynchronises)
 {
-    Start();
+    ASSERT_NO_FATAL_FAILURE(Start());
     for (uint32_t id : {10u, 11u, 12u, 14u, 15u, 15u, 3u, 4u}) {
         WriteOne(id);
     }
@@ -150,7 +156,7 @@ TEST_F(SampleIntake, ContinuityCountsEachDiscontinuityOnceAndResynchronises)
 
 TEST_F(SampleIntake, ContinuityWrapsModulo2To32AndHonoursTheIncrement)
 {
-    Start();
+    ASSERT_NO_FATAL_FAILURE(Start());
     WriteOne(4294967295u);
     WriteOne(0);
     EXPECT_EQ(listener_->TotalSampleErrors(), 0u);
@@ -179,7 +185,7 @@ TEST_F(SampleIntake, ContinuityWrapsModulo2To32AndHonoursTheIncrement)
 
 TEST_F(SampleIntake, NothingHappensUntilReadyThenWaitingDataIsTaken)
 {
-    Start(false);
+    ASSERT_NO_FATAL_FAILURE(Start(false));
     for (uint32_t id : {1u, 2u, 3u}) {
         Write(id);
     }
@@ -197,7 +203,7 @@ TEST_F(SampleIntake, ABacklogBeyondFastDdsDefaultReadLimitIsTakenInOneCall)
 {
     // More samples waiting than Fast DDS returns per take by default (32):
     // the one call that the next sample brings must take them all.
-    Start(false);
+    ASSERT_NO_FATAL_FAILURE(Start(false));
     for (uint32_t id = 1; id <= 100; ++id) {
         Write(id);
     }
@@ -212,7 +218,7 @@ TEST_F(SampleIntake, ABacklogBeyondFastDdsDefaultReadLimitIsTakenInOneCall)
 
 TEST_F(SampleIntake, PayloadChecksRunPerSampleWithThePatternFirst)
 {
-    Start();
+    ASSERT_NO_FATAL_FAILURE(Start());
     gCheckRamp = true;
     WriteOne(7, Floats({1.0f, 1.001f, 1.002f}));
     EXPECT_THAT(Messages(), ElementsAre(prefix_ + " SampleId: 7. CheckRamp length: 12 [1 1.001 1.002 1.002]",
@@ -233,7 +239,7 @@ TEST_F(SampleIntake, PayloadChecksRunPerSampleWithThePatternFirst)
 
 TEST_F(SampleIntake, ThrottlingSleepsOncePerSuccessfulTake)
 {
-    Start();
+    ASSERT_NO_FATAL_FAILURE(Start());
     gSleepPeriod = 1000;
     WriteOne(1);
     WriteOne(2);
@@ -249,7 +255,7 @@ TEST_F(SampleIntake, ThrottlingSleepsOncePerSuccessfulTake)
 
 TEST_F(SampleIntake, StatisticsFollowTheMeasuredIntervalsAndBothResets)
 {
-    Start();
+    ASSERT_NO_FATAL_FAILURE(Start());
     // After the match the count starts at -1: five samples count as four.
     for (uint32_t id = 1; id <= 5; ++id) {
         WriteOne(id);
@@ -287,7 +293,7 @@ TEST_F(SampleIntake, StatisticsFollowTheMeasuredIntervalsAndBothResets)
 
 TEST_F(SampleIntake, PeriodicStatisticsLineAfterMoreThanSixtySecondsOfIntervals)
 {
-    Start();
+    ASSERT_NO_FATAL_FAILURE(Start());
     WriteOne(1); // count 0 after the match
     AdvanceClock(61s);
     log_.Clear();
@@ -311,7 +317,7 @@ TEST_F(SampleIntake, PeriodicStatisticsLineAfterMoreThanSixtySecondsOfIntervals)
 
 TEST_F(SampleIntake, DisabledLevelsSuppressTextButNotCounting)
 {
-    Start();
+    ASSERT_NO_FATAL_FAILURE(Start());
     listener_->logger_.setLogLevel(log4cplus::ERROR_LOG_LEVEL);
     gSleepPeriod = 1;
     WriteOne(1);
@@ -328,7 +334,7 @@ TEST_F(SampleIntake, ExceptionIsLoggedAndTheLoanIsReturned)
 {
     for (const bool standard : {true, false}) {
         SCOPED_TRACE(standard ? "std::exception" : "other exception");
-        Start();
+        ASSERT_NO_FATAL_FAILURE(Start());
         log_.ThrowOn("Payload size", standard);
         WriteOne(10);
         const std::string caught = standard ? prefix_ + " SampleId: 10 Exception: injected failure."
@@ -349,7 +355,7 @@ TEST_F(SampleIntake, ExceptionIsLoggedAndTheLoanIsReturned)
 // (ThreadSanitizer checks this build too), then check the state is whole.
 TEST_F(SampleIntake, StatusEventsAndExitReadsRaceSafelyWithIntake)
 {
-    Start();
+    ASSERT_NO_FATAL_FAILURE(Start());
     listener_->logger_.setLogLevel(log4cplus::ERROR_LOG_LEVEL); // keep the storm quiet
     std::atomic<bool> writing{true};
     std::thread writer([this, &writing] {
