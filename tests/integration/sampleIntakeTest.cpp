@@ -92,10 +92,7 @@ protected:
         ASSERT_TRUE(log_.WaitFor(prefix_, 20s));
         // The match line comes first and the reset just after it, on the
         // Fast DDS thread: wait for the reset too.
-        const auto deadline = std::chrono::steady_clock::now() + 20s;
-        while (listener_->TotalSamplesReceived() != -1 && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(1ms);
-        }
+        WaitUntil([this] { return listener_->TotalSamplesReceived() == -1; });
         ASSERT_EQ(listener_->TotalSamplesReceived(), -1) << ::testing::PrintToString(Messages());
         log_.Clear();
     }
@@ -119,11 +116,17 @@ protected:
 
     void WaitForCount(int64_t count)
     {
+        WaitUntil([this, count] { return listener_->TotalSamplesReceived() >= count; });
+        ASSERT_EQ(listener_->TotalSamplesReceived(), count);
+    }
+
+    template <typename Condition>
+    static void WaitUntil(Condition done)
+    {
         const auto deadline = std::chrono::steady_clock::now() + 20s;
-        while (listener_->TotalSamplesReceived() < count && std::chrono::steady_clock::now() < deadline) {
+        while (!done() && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(1ms);
         }
-        ASSERT_EQ(listener_->TotalSamplesReceived(), count);
     }
 
     std::vector<std::string> Messages() const { return log_.Messages(); }
