@@ -60,7 +60,14 @@ fastdds_file=$(readlink -f "$(ldd "$root/usr/bin/lumoQuillpub" | sed -n 's/.*lib
     fail "lumoQuillpub --version: $(lumoQuillpub --version), running with $fastdds_file"
 
 echo "--- the installed monitor reads the installed publisher"
-domain=$((20 + $$ % 200))
+# A domain no test process running beside this one holds: the same lock
+# files as the C++ tests' domain claim.
+for i in $(seq 0 199); do
+    domain=$((20 + ($$ + i) % 200))
+    exec {domain_lock}>>"/tmp/lumo-test-domain-$domain.lock"
+    flock -n "$domain_lock" && break
+    exec {domain_lock}>&-
+done
 topic="PackageTopic_$$"
 lumoQuillmon -t "$topic" -a 127.0.0.1 --domain-id "$domain" -d --fail-on missing,no-data >monitor.log 2>&1 &
 monitor=$!
