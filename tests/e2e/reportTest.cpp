@@ -192,9 +192,8 @@ TEST(ReportCounts, TwoWritersOnOneTopicAreCountedApart)
 // cumulative p99 keeps the spike to the end.
 //
 // Over UDP only: a process stopped while it holds its shared-memory port's
-// lock (seen on Fast DDS 3.6, one run in three to five) holds every write
-// to that port until it resumes: the publisher, not the samples, waits out
-// the pause.
+// lock (seen now and then on Fast DDS 3.6) holds every write to that port
+// until it resumes: the publisher, not the samples, waits out the pause.
 TEST(ReportLatency, EachPeriodHasThePercentilesOfItsOwnSamples)
 {
     const auto topic = UniqueTopic("Paused");
