@@ -15,7 +15,12 @@ PageSummary WriteReportPage(const std::string& reportPath, const std::string& pa
     if (!in) {
         throw ReportPageError("cannot read the report file '" + reportPath + "': " + std::strerror(errno));
     }
-    const ReportSeries series = ReadReportSeries(in, reportPath);
+    return WriteReportPage(in, reportPath, pagePath);
+}
+
+PageSummary WriteReportPage(std::istream& report, const std::string& reportName, const std::string& pagePath)
+{
+    const ReportSeries series = ReadReportSeries(report, reportName);
     const std::string page = RenderPage(series);
     std::ofstream out(pagePath, std::ios::binary | std::ios::trunc);
     if (out) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <istream>
 #include <stdexcept>
 #include <string>
 
@@ -29,5 +30,9 @@ struct PageSummary
 // Reads the report at `reportPath` and writes the page to `pagePath`
 // (created or emptied). Throws ReportPageError.
 PageSummary WriteReportPage(const std::string& reportPath, const std::string& pagePath);
+
+// The same from records already at hand (a report that went to a pipe):
+// `reportName` names the report in errors and on the page.
+PageSummary WriteReportPage(std::istream& report, const std::string& reportName, const std::string& pagePath);
 
 } // namespace lumo::reportPage
