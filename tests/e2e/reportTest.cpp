@@ -3,9 +3,12 @@
 // the publisher injects, two writers on one topic, a killed and restarted
 // writer, the exit statuses, and a report file that cannot be written. Every
 // record read is checked against the schema.
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -35,6 +38,7 @@ using lumo::test::StartConfinedPublisher;
 using lumo::test::StartReadyMonitor;
 using lumo::test::StopWith;
 using lumo::test::UniqueTopic;
+using lumo::test::WaitForReportedSamples;
 using nlohmann::json;
 using ::testing::Contains;
 using ::testing::ElementsAre;
@@ -43,7 +47,6 @@ using ::testing::Not;
 namespace {
 
 constexpr auto PUBLISH_TIMEOUT = 60s;
-constexpr auto SETTLE = 500ms;
 
 // A report file of this test process, removed at the end of its scope.
 class ReportFile
@@ -104,7 +107,7 @@ TEST(ReportCounts, InjectedSkipsAndARepeatGiveExactPerWriterCountsAndTheVerdict)
     auto publisher = StartConfinedPublisher(
         {"-t", topic, "-n", "300", "-r", "0", "--skip-every", "10", "--repeat-id", "55", "--linger", "60"});
     ASSERT_TRUE(publisher->WaitForText(Summary(topic, 300, 29, 1), PUBLISH_TIMEOUT)) << publisher->Output();
-    std::this_thread::sleep_for(SETTLE);
+    ASSERT_TRUE(WaitForReportedSamples(report.Path(), topic, 300, PUBLISH_TIMEOUT)) << monitor->Output();
     // Ids were missing: --fail-on missing turns the status to 2.
     EXPECT_EQ(StopWith(*monitor), 2);
     EXPECT_THAT(MessagesAt(*monitor, "ERROR"),
@@ -149,13 +152,13 @@ TEST(ReportCounts, TwoWritersOnOneTopicAreCountedApart)
 {
     const auto topic = UniqueTopic("TwoWriters");
     ReportFile report;
-    auto monitor = StartReadyMonitor({"-t", topic, "--report", report.Path()});
+    auto monitor = StartReadyMonitor({"-t", topic, "--report", report.Path(), "--report-period", "0.1"});
     auto first = StartConfinedPublisher({"-t", topic, "-n", "400", "-r", "1000", "--linger", "60"});
     auto second = StartConfinedPublisher(
         {"-t", topic, "-n", "250", "-r", "1000", "--start-id", "1000000", "--skip-every", "50", "--linger", "60"});
     ASSERT_TRUE(first->WaitForText(Summary(topic, 400), PUBLISH_TIMEOUT)) << first->Output();
     ASSERT_TRUE(second->WaitForText(Summary(topic, 250, 4), PUBLISH_TIMEOUT)) << second->Output();
-    std::this_thread::sleep_for(SETTLE);
+    ASSERT_TRUE(WaitForReportedSamples(report.Path(), topic, 650, PUBLISH_TIMEOUT)) << monitor->Output();
     EXPECT_EQ(StopWith(*monitor), 0);
     EXPECT_EQ(StopWith(*first), 0);
     EXPECT_EQ(StopWith(*second), 0);
@@ -208,7 +211,7 @@ TEST(ReportLatency, EachPeriodHasThePercentilesOfItsOwnSamples)
     std::this_thread::sleep_for(2s);
     monitor->Signal(SIGCONT);
     ASSERT_TRUE(publisher->WaitForText(Summary(topic, 1600), PUBLISH_TIMEOUT)) << publisher->Output();
-    std::this_thread::sleep_for(SETTLE);
+    ASSERT_TRUE(WaitForReportedSamples(report.Path(), topic, 1600, PUBLISH_TIMEOUT)) << monitor->Output();
     EXPECT_EQ(StopWith(*monitor), 0);
     EXPECT_EQ(StopWith(*publisher), 0);
 
@@ -261,10 +264,9 @@ TEST_P(ReportRestart, AKilledAndRestartedWriterIsARestartNotALoss)
     ReportFile report;
     // The reader that watches writer liveliness (3 s lease) notices the kill.
     auto monitor = StartReadyMonitor({"-d", "-t", topic, "--qos-profile", "Lumo_Liveliness_Profile", "--report",
-                                      report.Path(), "--fail-on", "restart"});
+                                      report.Path(), "--report-period", "0.1", "--fail-on", "restart"});
     auto victim = StartConfinedPublisher({"-t", topic, "-r", "200", "--duration", "120"});
-    ASSERT_TRUE(monitor->WaitForText(" Payload size: 64", START_TIMEOUT)) << monitor->Output();
-    std::this_thread::sleep_for(1s);
+    ASSERT_TRUE(WaitForReportedSamples(report.Path(), topic, 150, START_TIMEOUT)) << monitor->Output();
     victim->Signal(SIGKILL);
     ASSERT_EQ(victim->Wait(EXIT_TIMEOUT), -SIGKILL);
     if (afterLease) {
@@ -283,7 +285,25 @@ TEST_P(ReportRestart, AKilledAndRestartedWriterIsARestartNotALoss)
 
     auto successor = StartConfinedPublisher({"-t", topic, "-n", "300", "-r", "500", "--linger", "60"});
     ASSERT_TRUE(successor->WaitForText(Summary(topic, 300), PUBLISH_TIMEOUT)) << successor->Output();
-    std::this_thread::sleep_for(SETTLE);
+    // The successor's stream, the second writer, holds all of its samples.
+    ASSERT_TRUE(lumo::test::WaitForReport(
+        report.Path(),
+        [](const std::vector<json>& records) {
+            std::vector<std::string> writers;
+            uint64_t successorSamples = 0;
+            for (const auto& record : RecordsOf(records, "writer")) {
+                const auto writer = record.value("writer", "");
+                if (std::find(writers.begin(), writers.end(), writer) == writers.end()) {
+                    writers.push_back(writer);
+                }
+                if (writers.size() == 2 && writer == writers[1]) {
+                    successorSamples = record.value("samples", uint64_t{0});
+                }
+            }
+            return successorSamples >= 300;
+        },
+        PUBLISH_TIMEOUT))
+        << monitor->Output();
     EXPECT_EQ(StopWith(*monitor), 2);
     EXPECT_EQ(StopWith(*successor), 0);
 
@@ -393,6 +413,19 @@ TEST(ReportRun, BadValuesAreRefusedLikeAnyBadOption)
          "ERROR: the argument ('1e-10') for option '--report-period' is invalid; range: 0.001 to 86400 seconds"},
         {{"--report"}, "ERROR: the required argument for option '--report' is missing"},
         {{"--report-html", "run.html"}, "ERROR: --report-html needs --report"},
+        {{"--report", "/nonexistent-dir/run.jsonl", "--report-html", "/nonexistent-dir/./run.jsonl"},
+         "ERROR: --report-html '/nonexistent-dir/./run.jsonl' is the --report file; give the page a file of its own"},
+        {{"--report", "/dev/stdout", "--report-html", "/proc/self/fd/1"},
+         "ERROR: --report-html '/proc/self/fd/1' is the --report file; give the page a file of its own"},
+        {{"--report", "run.jsonl", "--report-html", "/dev/null"},
+         "ERROR: --report-html '/dev/null' is not a regular file; the page needs one"},
+        // Plain decimal numbers only.
+        {{"--duration", "0x1"},
+         "ERROR: the argument ('0x1') for option '--duration' is invalid; range: 0.001 to 31536000 seconds"},
+        {{"--duration", " 1"},
+         "ERROR: the argument (' 1') for option '--duration' is invalid; range: 0.001 to 31536000 seconds"},
+        {{"--report-period", "1."},
+         "ERROR: the argument ('1.') for option '--report-period' is invalid; range: 0.001 to 86400 seconds"},
         {{"--duration", "1", "--duration", "2"}, "ERROR: option '--duration' cannot be specified more than once"},
         // --metrics: no host name, no wildcard default, a port of 16 bits.
         {{"--metrics", "localhost:9464"},
@@ -410,6 +443,76 @@ TEST(ReportRun, BadValuesAreRefusedLikeAnyBadOption)
         ProcessRunner monitor(LUMO_QUILLMON_PATH, args);
         EXPECT_EQ(monitor.Wait(EXIT_TIMEOUT), 1) << args[2];
         EXPECT_THAT(monitor.Messages(), ElementsAre("ERROR " + message)) << monitor.Output();
+    }
+}
+
+// Every way out of a run with a report and a page: a report that goes to a
+// pipe, a FIFO or the monitor's own standard output, a standard output whose
+// reader left, and each stop signal. The run ends by itself, keeps its
+// status, and the page holds the run's records (the topic's name is in
+// them): a report that is not a regular file is never read back.
+TEST(ReportFile, EveryExitPathEndsWithItsStatusTheFinalRecordsAndThePage)
+{
+    struct Case
+    {
+        const char* name;
+        // The monitor's command line, quoted, becomes $MONITOR in this
+        // bash script, whose last line tells the monitor's status; REPORT,
+        // PAGE and FIFO are paths.
+        std::string script;
+        int signal; // sent once the monitor is ready (0: it ends by --duration 1)
+        int status;
+        bool reportFile; // REPORT is a regular file that must end with the final record
+    };
+    const std::string fifo = "/tmp/lumo-exit-fifo-" + std::to_string(getpid());
+    // Backgrounded: "pid" tells whom to signal.
+    const std::string signalled = " & echo \"pid $!\"; wait $!; echo \"status $?\"";
+    const std::vector<Case> cases{
+        {"report to a process substitution", "MONITOR --report >(cat >/dev/null); echo \"status $?\"", 0, 2, false},
+        {"report to a FIFO that cat reads", "cat \"$FIFO\" >/dev/null & MONITOR --report \"$FIFO\"; echo \"status $?\"",
+         0, 2, false},
+        {"report to standard output, piped", "MONITOR --report /dev/stdout | cat; echo \"status ${PIPESTATUS[0]}\"", 0,
+         2, false},
+        {"standard output closed by head -1",
+         "MONITOR --report \"$REPORT\" | head -1 >/dev/null; echo \"status ${PIPESTATUS[0]}\"", 0, 2, true},
+        {"SIGHUP", "MONITOR --report \"$REPORT\"" + signalled, SIGHUP, 2, true},
+        {"SIGTERM, report to a pipe", "MONITOR --report >(cat >/dev/null)" + signalled, SIGTERM, 2, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ReportFile report;
+        const ReportFile page;
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        const auto topic = UniqueTopic("Exit");
+        std::vector<std::string> args{LUMO_QUILLMON_PATH, "-t",  topic,       "--report-html", page.Path(),
+                                      "--report-period",  "0.2", "--fail-on", "no-data"};
+        if (c.signal == 0) {
+            args.insert(args.end(), {"--duration", "1"});
+        }
+        std::string monitor;
+        for (const auto& arg : Confined(args)) {
+            monitor += "'" + arg + "' ";
+        }
+        std::string script = "REPORT='" + report.Path() + "'; FIFO='" + fifo + "'; " + c.script;
+        script.replace(script.find("MONITOR"), 7, monitor);
+        ProcessRunner shell("/bin/bash", {"-c", script});
+        if (c.signal != 0) {
+            const auto isPid = [](const std::string& line) { return line.rfind("pid ", 0) == 0; };
+            ASSERT_TRUE(shell.WaitForLine(isPid, START_TIMEOUT)) << shell.Output();
+            ASSERT_TRUE(shell.WaitForText(lumo::test::MONITOR_READY_LINE, START_TIMEOUT)) << shell.Output();
+            const auto lines = shell.Lines();
+            const auto pid = std::find_if(lines.begin(), lines.end(), isPid);
+            ASSERT_EQ(kill(std::stoi(pid->substr(4)), c.signal), 0);
+        }
+        ASSERT_EQ(shell.Wait(EXIT_TIMEOUT), 0) << shell.Output();
+        EXPECT_THAT(shell.Lines(), Contains("status " + std::to_string(c.status))) << shell.Output();
+        if (c.reportFile) {
+            EXPECT_EQ(Finals(report.Path()).final["verdict"].value("exit_status", -1), c.status);
+        }
+        std::ifstream pageFile(page.Path());
+        const std::string pageText((std::istreambuf_iterator<char>(pageFile)), std::istreambuf_iterator<char>());
+        EXPECT_THAT(pageText, ::testing::HasSubstr(topic)) << shell.Output();
+        std::remove(fifo.c_str());
     }
 }
 
@@ -431,7 +534,7 @@ TEST(ReportFile, AnUnwritableOrFullFileIsOneErrorAndMonitoringGoesOn)
         auto monitor = StartReadyMonitor({"-d", "-t", topic, "--report", c.path, "--report-period", "0.2"});
         auto publisher = StartConfinedPublisher({"-t", topic, "-n", "200", "-r", "100", "--linger", "60"});
         ASSERT_TRUE(publisher->WaitForText(Summary(topic, 200), PUBLISH_TIMEOUT)) << publisher->Output();
-        std::this_thread::sleep_for(SETTLE);
+        ASSERT_TRUE(monitor->WaitForText("[" + topic + "][0] SampleId: 0 Payload size: 64", PUBLISH_TIMEOUT));
         EXPECT_EQ(StopWith(*monitor), 0);
         EXPECT_EQ(StopWith(*publisher), 0);
         EXPECT_THAT(MessagesAt(*monitor, "ERROR"), ElementsAre(c.error)) << monitor->Output();
@@ -486,7 +589,6 @@ TEST(ReportFile, APipeWhoseReaderLeavesOrAFifoNobodyOpensIsOneErrorAndTheStatusS
         auto monitor = lumo::test::StartMonitor(Confined(args));
         if (!c.duration) {
             ASSERT_TRUE(monitor->WaitForText(lumo::test::MONITOR_READY_LINE, START_TIMEOUT)) << monitor->Output();
-            std::this_thread::sleep_for(1s);
             monitor->Signal(SIGINT);
         }
         EXPECT_EQ(monitor->Wait(EXIT_TIMEOUT), c.status) << monitor->Output();

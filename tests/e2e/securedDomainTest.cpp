@@ -73,7 +73,8 @@ TEST_F(SecuredDomain, SecuredPublisherIsReadAndEveryParticipantKeptAwayIsExplain
 {
     const ScratchDir scratch;
     const std::string report = scratch.File("report.jsonl");
-    auto secured = StartReadyMonitor({"-d", "-t", topic_, "--security", Enclave("monitor"), "--report", report});
+    auto secured = StartReadyMonitor(
+        {"-d", "-t", topic_, "--security", Enclave("monitor"), "--report", report, "--report-period", "0.1"});
     const std::string openReport = scratch.File("open.jsonl");
     auto open = StartReadyMonitor({"-d", "-t", topic_, "--report", openReport});
     // Its identity comes from another CA: each peer that checks its
@@ -86,7 +87,7 @@ TEST_F(SecuredDomain, SecuredPublisherIsReadAndEveryParticipantKeptAwayIsExplain
         {"-t", topic_, "--security", Enclave("publisher"), "-n", "300", "-r", "300", "--linger", "60"});
     ASSERT_TRUE(publisher->WaitForText(Summary(topic_, 0, 300), 60s)) << publisher->Output();
     EXPECT_EQ(outsider->Wait(30s), 1) << outsider->Output();
-    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(lumo::test::WaitForReportedSamples(report, topic_, 300, 30s)) << secured->Output();
     EXPECT_EQ(StopWith(*secured), 0) << secured->Output();
     EXPECT_EQ(StopWith(*open), 0) << open->Output();
 
@@ -235,13 +236,15 @@ TEST_F(SecuredDomain, SamplesCrossTheWireOnlyEncryptedWhereAnOpenRunShowsThemInC
             return given;
         };
         LoopbackCapture capture(TestDomain());
-        auto monitor = StartReadyMonitor(args({"-d"}, "monitor"));
+        const ScratchDir scratch;
+        const std::string report = scratch.File("report.jsonl");
+        auto monitor = StartReadyMonitor(args({"-d", "--report", report, "--report-period", "0.1"}, "monitor"));
         auto publisher = StartConfinedPublisher(
             args({"-n", std::to_string(COUNT), "-r", "400", "--payload", "ramp", "--payload-size",
                   std::to_string(PAYLOAD_SIZE), "--ramp-start", std::to_string(RAMP_START), "--linger", "60"},
                  "publisher"));
         ASSERT_TRUE(publisher->WaitForText(Summary(topic, 0, COUNT), 60s)) << publisher->Output();
-        std::this_thread::sleep_for(500ms);
+        ASSERT_TRUE(lumo::test::WaitForReportedSamples(report, topic, COUNT, 30s)) << monitor->Output();
         EXPECT_EQ(StopWith(*monitor), 0) << monitor->Output();
         EXPECT_EQ(StopWith(*publisher), 0) << publisher->Output();
         const auto datagrams = capture.Stop();

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -84,6 +85,46 @@ std::vector<json> RecordsOf(const std::vector<json>& records, const std::string&
         }
     }
     return found;
+}
+
+bool WaitForReport(const std::string& path, const std::function<bool(const std::vector<json>&)>& done,
+                   std::chrono::milliseconds timeout)
+{
+    const auto giveUp = std::chrono::steady_clock::now() + timeout;
+    do {
+        std::ifstream file(path);
+        std::vector<json> records;
+        std::string line;
+        while (std::getline(file, line)) {
+            // A line still being written is not JSON yet: the next pass reads it.
+            json record = json::parse(line, nullptr, false);
+            if (record.is_object()) {
+                records.push_back(std::move(record));
+            }
+        }
+        if (done(records)) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    } while (std::chrono::steady_clock::now() < giveUp);
+    return false;
+}
+
+bool WaitForReportedSamples(const std::string& path, const std::string& topic, uint64_t samples,
+                            std::chrono::milliseconds timeout)
+{
+    return WaitForReport(
+        path,
+        [&](const std::vector<json>& records) {
+            uint64_t counted = 0;
+            for (const auto& record : records) {
+                if (record.value("record", "") == "reader" && record.value("topic", "") == topic) {
+                    counted = record.value("samples", uint64_t{0});
+                }
+            }
+            return counted >= samples;
+        },
+        timeout);
 }
 
 } // namespace lumo::test

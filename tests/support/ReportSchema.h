@@ -2,6 +2,9 @@
 // and checked against the report's JSON Schema (docs/report.schema.json).
 #pragma once
 
+#include <chrono>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,5 +21,18 @@ std::vector<nlohmann::json> ReadReport(const std::string& path);
 // final ones of a kind that has a "final" member.
 std::vector<nlohmann::json> RecordsOf(const std::vector<nlohmann::json>& records, const std::string& kind,
                                       bool finalOnly = false);
+
+// Waits until `done` holds for the records of the report at `path` read so
+// far (a line still being written left out); false when `timeout` passed
+// first.
+bool WaitForReport(const std::string& path, const std::function<bool(const std::vector<nlohmann::json>&)>& done,
+                   std::chrono::milliseconds timeout);
+
+// Waits until the newest reader record of `topic` in the report at `path`
+// counts at least `samples`; false when `timeout` passed first. The run's
+// last samples have then been taken, which a fixed pause cannot tell: a
+// monitor given "--report-period 0.1" is never stopped too early.
+bool WaitForReportedSamples(const std::string& path, const std::string& topic, uint64_t samples,
+                            std::chrono::milliseconds timeout);
 
 } // namespace lumo::test

@@ -34,6 +34,8 @@ void InstallStopHandler(void (*handler)(int))
 {
     signal(SIGINT, handler);
     signal(SIGTERM, handler);
+    signal(SIGHUP, handler);
+    signal(SIGPIPE, SIG_IGN);
 }
 
 bool ParseCommandLine(int argc, char** argv, const po::options_description& options, po::variables_map& vm,

@@ -12,6 +12,8 @@
 // and the facade must end within TEARDOWN_BOUND (5 s). If Fast DDS hangs
 // there, the monitor logs "ERROR: teardown did not finish within 5 s; ending
 // the process" and ends itself with the status the run would have had (0).
+// The --report-html page, made after the final records, has a bound of its
+// own, PAGE_BOUND (60 s), kept the same way.
 #include <chrono>
 #include <cstdint>
 #include <iostream>
@@ -51,6 +53,8 @@ constexpr uint64_t MAX_TOPICS = 16; // the number of topics must stay below this
 constexpr int TOO_MANY_TOPICS = -2; // the shell sees 254
 // Normal teardown takes well under a second, even under the sanitizers.
 constexpr std::chrono::seconds TEARDOWN_BOUND{5};
+// The page's time grows with the report: an hour of 64 writers takes a few seconds.
+constexpr std::chrono::seconds PAGE_BOUND{60};
 
 // Everything main does between the start and the end of the process; an
 // exception ends it in main's handlers.
@@ -177,7 +181,9 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     if (reportRun) {
         reportRun->WriteFinal();
         teardownDeadline.Disarm();
+        teardownDeadline.Arm(PAGE_BOUND, status);
         reportRun->WritePage();
+        teardownDeadline.Disarm();
         teardownDeadline.Arm(TEARDOWN_BOUND, status);
     }
     dds.DestroyAllDataReaders();

@@ -1,8 +1,14 @@
 #include "reportOptions.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <ostream>
+#include <string_view>
+
+#include <sys/stat.h>
 
 #include "lumo/Format.h"
 
@@ -35,17 +41,70 @@ public:
     }
 };
 
+// Digits, then optionally a point and digits: no sign, space, exponent,
+// hexadecimal or "inf", all of which strtod would take.
+bool IsPlainDecimal(std::string_view text)
+{
+    const auto digits = [](std::string_view part) {
+        return !part.empty() && std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    const size_t point = text.find('.');
+    return point == std::string_view::npos ? digits(text)
+                                           : digits(text.substr(0, point)) && digits(text.substr(point + 1));
+}
+
 template <typename Bounded>
 void ValidateSeconds(boost::any& target, const std::vector<std::string>& values)
 {
     po::validators::check_first_occurrence(target);
     const std::string& text = po::validators::get_single_string(values);
-    char* end = nullptr;
-    const double value = text.empty() ? 0.0 : std::strtod(text.c_str(), &end);
-    if (text.empty() || end != text.c_str() + text.size() || !(value >= Bounded::MIN && value <= Bounded::MAX)) {
+    double value = 0.0;
+    const char* end = text.data() + text.size();
+    const auto parsed = std::from_chars(text.data(), end, value, std::chars_format::fixed);
+    const bool plain = IsPlainDecimal(text) && parsed.ec == std::errc() && parsed.ptr == end;
+    if (!plain || !(value >= Bounded::MIN && value <= Bounded::MAX)) {
         throw InvalidSeconds(text, Bounded::MIN, Bounded::MAX);
     }
     target = Bounded{value};
+}
+
+// Whether two paths name one file: the same file once both exist, else the
+// same path once resolved.
+bool SameFile(const std::string& a, const std::string& b)
+{
+    namespace fs = std::filesystem;
+    // Not fs::equivalent: it refuses to compare two pipes.
+    struct stat fileA
+    {
+    };
+    struct stat fileB
+    {
+    };
+    if (stat(a.c_str(), &fileA) == 0 && stat(b.c_str(), &fileB) == 0) {
+        return fileA.st_dev == fileB.st_dev && fileA.st_ino == fileB.st_ino;
+    }
+    std::error_code error;
+    const fs::path resolvedA = fs::weakly_canonical(a, error);
+    if (error) {
+        return a == b;
+    }
+    const fs::path resolvedB = fs::weakly_canonical(b, error);
+    return error ? a == b : resolvedA == resolvedB;
+}
+
+// The page replaces its file at exit: it must not be the report itself, nor
+// a pipe, FIFO or device, which nobody may ever read.
+void CheckPagePath(const std::string& reportPath, const std::string& pagePath)
+{
+    namespace fs = std::filesystem;
+    if (SameFile(reportPath, pagePath)) {
+        throw po::error("--report-html '" + pagePath + "' is the --report file; give the page a file of its own");
+    }
+    std::error_code error;
+    const fs::file_status page = fs::status(pagePath, error);
+    if (fs::exists(page) && !fs::is_regular_file(page)) {
+        throw po::error("--report-html '" + pagePath + "' is not a regular file; the page needs one");
+    }
 }
 
 } // namespace
@@ -114,6 +173,7 @@ ReportSettings ReportSettingsFrom(const po::variables_map& vm)
             throw po::error("--report-html needs --report");
         }
         settings.htmlPath = vm["report-html"].as<std::string>();
+        CheckPagePath(*settings.path, *settings.htmlPath);
     }
     settings.periodSec = vm["report-period"].as<PeriodSeconds>().value;
     if (vm.count("duration") != 0) {

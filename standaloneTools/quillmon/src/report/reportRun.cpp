@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <sstream>
 
 #include <unistd.h>
 
@@ -61,7 +62,8 @@ void ReportRun::Start()
                                                            std::chrono::duration<double>(*settings_.durationSec));
     }
     if (settings_.path) {
-        writer_ = std::make_unique<ReportWriter>(run_, tallies_, participantEvents_, logger_);
+        writer_ = std::make_unique<ReportWriter>(run_, tallies_, participantEvents_, logger_,
+                                                 settings_.htmlPath.has_value());
         if (writer_->Open()) {
             writer_->Start();
         }
@@ -123,9 +125,19 @@ void ReportRun::WritePage()
     if (!settings_.htmlPath) {
         return;
     }
-    // Like a failed report write: one ERROR line, the status kept.
+    // Like a failed report write: one ERROR line, the status kept. A report
+    // that is not a regular file is never read back: a pipe would hand over
+    // its reader's records, or block for good.
     try {
-        lumo::reportPage::WriteReportPage(*settings_.path, *settings_.htmlPath);
+        if (writer_ && writer_->IsRegularFile()) {
+            lumo::reportPage::WriteReportPage(*settings_.path, *settings_.htmlPath);
+        } else if (const auto records = writer_ ? writer_->KeptRecords() : std::nullopt) {
+            std::istringstream in(*records);
+            lumo::reportPage::WriteReportPage(in, *settings_.path, *settings_.htmlPath);
+        } else {
+            throw lumo::reportPage::ReportPageError("the report file '" + *settings_.path +
+                                                    "' took no record that could be kept for it");
+        }
     } catch (const lumo::reportPage::ReportPageError& e) {
         QUILL_LOG_TO(logger_, log4cplus::ERROR_LOG_LEVEL, "ERROR: {}; no page was written", e.what());
     }

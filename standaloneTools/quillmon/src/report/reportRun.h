@@ -49,8 +49,9 @@ public:
     int Conclude(int runStatus);
     // The final records, of the very snapshots Conclude judged.
     void WriteFinal();
-    // The --report-html page, from the complete report file. Its time grows
-    // with the report, so it is no part of the teardown's bound.
+    // The --report-html page, from the complete report: the file when it is
+    // a regular one, else the copy the writer kept. Its time grows with the
+    // report, so it has a bound of its own (PAGE_BOUND in main).
     void WritePage();
 
 private:

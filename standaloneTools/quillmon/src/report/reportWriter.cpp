@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "lumo/Format.h"
@@ -58,11 +60,13 @@ private:
 } // namespace
 
 ReportWriter::ReportWriter(RunDescription run, std::vector<std::shared_ptr<ReaderTally>> tallies,
-                           std::shared_ptr<ParticipantEvents> participantEvents, log4cplus::Logger& logger)
+                           std::shared_ptr<ParticipantEvents> participantEvents, log4cplus::Logger& logger,
+                           bool keepCopy)
     : run_(std::move(run))
     , tallies_(std::move(tallies))
     , participantEvents_(std::move(participantEvents))
     , logger_(logger)
+    , keepCopy_(keepCopy)
 {
 }
 
@@ -71,6 +75,9 @@ ReportWriter::~ReportWriter()
     StopPeriodic();
     if (fd_ >= 0) {
         close(fd_);
+    }
+    if (copyFd_ >= 0) {
+        close(copyFd_);
     }
 }
 
@@ -112,8 +119,48 @@ bool ReportWriter::TryOpen()
                      run_.reportPath, std::strerror(errno));
         return false;
     }
+    StartCopy();
     WriteStart();
     return fd_ >= 0;
+}
+
+void ReportWriter::StartCopy()
+{
+    struct stat file
+    {
+    };
+    regularFile_ = fstat(fd_, &file) == 0 && S_ISREG(file.st_mode);
+    if (regularFile_ || !keepCopy_) {
+        return;
+    }
+    // Unnamed: nothing is left behind, however the process ends.
+    const char* dir = std::getenv("TMPDIR");
+    copyFd_ = open(dir != nullptr && *dir != '\0' ? dir : "/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (copyFd_ < 0) {
+        QUILL_LOG_TO(logger_, log4cplus::ERROR_LOG_LEVEL,
+                     "ERROR: cannot keep a copy of the report file '{}' for the page: {}; no page will be written",
+                     run_.reportPath, std::strerror(errno));
+    }
+}
+
+std::optional<std::string> ReportWriter::KeptRecords() const
+{
+    if (copyFd_ < 0) {
+        return std::nullopt;
+    }
+    std::string text(static_cast<size_t>(written_), '\0');
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = pread(copyFd_, text.data() + done, text.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return std::nullopt;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return text;
 }
 
 void ReportWriter::WriteStart()
@@ -281,7 +328,31 @@ void ReportWriter::Write(const std::string& text)
         Fail("write", std::strerror(error));
         return;
     }
+    Copy(text);
     written_ += done;
+}
+
+void ReportWriter::Copy(const std::string& text)
+{
+    if (copyFd_ < 0) {
+        return;
+    }
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = pwrite(copyFd_, text.data() + done, text.size() - done, static_cast<off_t>(written_ + done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            QUILL_LOG_TO(logger_, log4cplus::ERROR_LOG_LEVEL,
+                         "ERROR: cannot keep a copy of the report file '{}' for the page: {}; no page will be written",
+                         run_.reportPath, std::strerror(n < 0 ? errno : ENOSPC));
+            close(copyFd_);
+            copyFd_ = -1;
+            return;
+        }
+        done += static_cast<size_t>(n);
+    }
 }
 
 void ReportWriter::Fail(const char* what, const std::string& reason)

@@ -8,6 +8,10 @@
 // opened yet is opened by the writer's thread once someone does, and a
 // reader that stops reading holds up only this thread, and the end of the
 // run by at most GIVE_UP.
+//
+// For the page made at exit, a report that is not a regular file (a pipe,
+// a FIFO, a device) cannot be read back: the writer then keeps a copy of
+// the records the file took in an unnamed temporary file.
 #pragma once
 
 #include <atomic>
@@ -17,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -37,8 +42,10 @@ public:
     // How long the end of the run waits for a pipe's reader to take records.
     static constexpr std::chrono::seconds GIVE_UP{2};
 
+    // `keepCopy`: a page is wanted at exit (see KeptRecords()).
     ReportWriter(RunDescription run, std::vector<std::shared_ptr<ReaderTally>> tallies,
-                 std::shared_ptr<ParticipantEvents> participantEvents, log4cplus::Logger& logger);
+                 std::shared_ptr<ParticipantEvents> participantEvents, log4cplus::Logger& logger,
+                 bool keepCopy = false);
     ~ReportWriter();
 
     ReportWriter(const ReportWriter&) = delete;
@@ -57,6 +64,13 @@ public:
     // record, from snapshots taken after StopPeriodic.
     void WriteFinal(const std::vector<ReaderSnapshot>& readers, const Verdict& verdict);
 
+    // Once the final records are written: whether the report is a regular
+    // file, which can be read back whole.
+    bool IsRegularFile() const { return regularFile_; }
+    // The whole records a report that is not a regular file took, when a
+    // copy was asked for; nothing without a copy.
+    std::optional<std::string> KeptRecords() const;
+
 private:
     void Run();
     // Opens the file without blocking: a descriptor, or -1 with errno set.
@@ -72,6 +86,10 @@ private:
     // Waits until the file takes more; false once the run's end gave up.
     bool WaitWritable();
     void Fail(const char* what, const std::string& reason);
+    // After the file opened: a copy for a report that is not a regular file.
+    void StartCopy();
+    // Appends records the file took whole to the copy.
+    void Copy(const std::string& text);
 
     const RunDescription run_;
     const std::vector<std::shared_ptr<ReaderTally>> tallies_;
@@ -80,6 +98,9 @@ private:
     const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 
     int fd_ = -1;
+    const bool keepCopy_;
+    bool regularFile_ = false;
+    int copyFd_ = -1;             // the copy of the records, an unnamed temporary file
     bool awaitingReader_ = false; // a FIFO that nobody opened yet
     uint64_t written_ = 0;        // bytes of complete records in the file
     // Samples at the previous record, per reader and per (reader, writer).

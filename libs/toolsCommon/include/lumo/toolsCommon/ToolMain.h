@@ -28,7 +28,11 @@ private:
     log4cplus::Logger& logger_;
 };
 
-// Installs `handler` with signal(), for SIGINT, then for SIGTERM.
+// Installs `handler` with signal(), for SIGINT, then for SIGTERM, then for
+// SIGHUP (a closed terminal or ssh session ends the run as Ctrl-C does).
+// SIGPIPE is ignored: a standard output whose reader left (`| head -1`)
+// fails its writes instead of killing the run, so the report and the exit
+// status stay.
 void InstallStopHandler(void (*handler)(int));
 
 // Parses the command line into `vm` and notifies the bound variables;
