@@ -33,9 +33,9 @@ namespace fs = std::filesystem;
 // Only a check that has regressed comes near it.
 constexpr auto CHECK_BOUND = 20s;
 
-// A read without a bound then fails fast in the child instead of taking the
-// host's memory. Not under the sanitizers, whose shadow memory it would
-// refuse.
+// So that a check reading without a bound fails fast in the child instead
+// of taking the host's memory. Not under the sanitizers, whose allocators
+// it would starve; there the time bound alone ends such a check.
 void LimitChildMemory()
 {
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
@@ -85,7 +85,11 @@ std::string CheckedInChild(const std::string& dir, uint32_t domainId, const std:
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
                                                                                 std::chrono::steady_clock::now());
         pollfd ready{fds[0], POLLIN, 0};
-        if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) == 0) {
+        const int polled = left.count() > 0 ? poll(&ready, 1, static_cast<int>(left.count())) : 0;
+        if (polled < 0 && errno == EINTR) {
+            continue;
+        }
+        if (polled <= 0) {
             break;
         }
         char buffer[4096];
