@@ -36,13 +36,19 @@ const char* GOVERNANCE = R"(<?xml version="1.0" encoding="UTF-8"?>
 </domain_rule></domain_access_rules></dds>
 )";
 
-std::string Grant(const std::string& name, const std::string& rules)
+// A grant for "CN=<name>" unless another subject is given.
+std::string Grant(const std::string& name, const std::string& rules, const std::string& subject = "",
+                  const std::string& notBefore = "2020-01-01T00:00:00",
+                  const std::string& notAfter = "2040-01-01T00:00:00")
 {
-    return "<grant name=\"" + name + "\"><subject_name>CN=" + name +
-           "</subject_name>"
-           "<validity><not_before>2020-01-01T00:00:00</not_before><not_after>2040-01-01T00:00:00</not_after>"
-           "</validity>" +
-           rules + "<default>DENY</default></grant>";
+    return "<grant name=\"" + name + "\"><subject_name>" + (subject.empty() ? "CN=" + name : subject) +
+           "</subject_name><validity><not_before>" + notBefore + "</not_before><not_after>" + notAfter +
+           "</not_after></validity>" + rules + "<default>DENY</default></grant>";
+}
+
+std::string Permissions(const std::string& grants)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><dds><permissions>" + grants + "</permissions></dds>\n";
 }
 
 const std::string DOMAINS = "<domains><id_range><min>0</min><max>230</max></id_range></domains>";
@@ -75,28 +81,53 @@ TestEnclaves::TestEnclaves()
     std::string signedData = GOVERNANCE;
     signedData.replace(signedData.rfind("ENCRYPT</data"), 7, "SIGN");
     Write(fs::path(root_) / "signed_data.xml", signedData);
+    // Reading every topic is open to all, writing one is not.
+    std::string openReads = GOVERNANCE;
+    openReads.replace(openReads.find("true</enable_read_access_control>"), 4, "false");
+    Write(fs::path(root_) / "open_reads.xml", openReads);
+    const std::string lapsed = "2000-01-01T00:00:00";
+    const std::string ended = "2010-01-01T00:00:00";
     Write(fs::path(root_) / "permissions.xml",
-          "<?xml version=\"1.0\" encoding=\"UTF-8\"?><dds><permissions>" + Grant("monitor", NO_SECRETS + READ_ALL) +
-              Grant("publisher", WRITE_ALL + READ_ALL) + Grant("outsider", WRITE_ALL + READ_ALL) +
-              Grant("expired", READ_ALL) + Grant("foreign_permissions", WRITE_ALL + READ_ALL) +
-              Grant("signed_data", WRITE_ALL) + Grant("cyclone_caller", WRITE_ALL) +
-              Grant("cyclone_callee", WRITE_ALL) + "</permissions></dds>\n");
+          Permissions(Grant("monitor", NO_SECRETS + READ_ALL) + Grant("publisher", WRITE_ALL + READ_ALL) +
+                      Grant("outsider", WRITE_ALL + READ_ALL) + Grant("expired", READ_ALL) +
+                      Grant("foreign_permissions", WRITE_ALL + READ_ALL) + Grant("signed_data", WRITE_ALL) +
+                      Grant("cyclone_caller", WRITE_ALL) + Grant("cyclone_callee", WRITE_ALL) +
+                      Grant("comma", READ_ALL, R"(CN=comma\,c)") + Grant("reordered", READ_ALL, "O=Lumo,CN=reordered") +
+                      Grant("open_reads", "") + Grant("grant_lapsed", READ_ALL, "", lapsed, ended) +
+                      Grant("grant_not_yet", READ_ALL, "", "2090-01-01T00:00:00", "2099-01-01T00:00:00") +
+                      Grant("renewed_2000", READ_ALL, "CN=renewed", lapsed, ended) + Grant("renewed", READ_ALL)));
+    Write(fs::path(root_) / "misdated_permissions.xml",
+          Permissions(Grant("misdated", READ_ALL, "", "2020-01-01T00:00:00", "2040-01-01 00:00:00")));
     for (const std::string ca : {"ca", "other_ca"}) {
-        for (const std::string document : {"governance", "permissions", "signed_data"}) {
+        for (const std::string document :
+             {"governance", "permissions", "signed_data", "open_reads", "misdated_permissions"}) {
             Run("openssl smime -sign -text -in " + document + ".xml -out " + document + "." + ca + ".p7s -signer " +
                 ca + ".cert.pem -inkey " + ca + ".key.pem");
         }
     }
-    MakeIdentity("monitor", "ca", "365");
-    MakeIdentity("publisher", "ca", "365");
-    MakeIdentity("outsider", "other_ca", "365");
-    // -1: it expires a day before it starts, as good as expired at issue.
-    MakeIdentity("expired", "ca", "-1");
-    MakeIdentity("stranger", "ca", "365");
-    MakeIdentity("foreign_permissions", "ca", "365", "other_ca");
-    MakeIdentity("signed_data", "ca", "365", "ca", "signed_data");
-    MakeIdentity("cyclone_caller", "ca", "365");
-    MakeIdentity("cyclone_callee", "ca", "365");
+    // openssl ca, for certificates with dates of their own.
+    Write(fs::path(root_) / "dated.cnf", "[ca]\ndefault_ca = dated\n[dated]\ndatabase = dated.index\n"
+                                         "new_certs_dir = .\nserial = dated.srl\ndefault_md = sha256\n"
+                                         "policy = any\nunique_subject = no\n[any]\ncommonName = supplied\n");
+    Write(fs::path(root_) / "dated.index", "");
+    Write(fs::path(root_) / "dated.srl", "01\n");
+    MakeIdentity("monitor", {});
+    MakeIdentity("publisher", {});
+    MakeIdentity("outsider", {.ca = "other_ca"});
+    MakeIdentity("expired", {.notBefore = "20200101000000Z", .notAfter = "20210101000000Z"});
+    MakeIdentity("not_yet_valid", {.notBefore = "20900101000000Z", .notAfter = "20990101000000Z"});
+    MakeIdentity("stranger", {});
+    MakeIdentity("foreign_permissions", {.permissionsCa = "other_ca"});
+    MakeIdentity("signed_data", {.governance = "signed_data"});
+    MakeIdentity("cyclone_caller", {});
+    MakeIdentity("cyclone_callee", {});
+    MakeIdentity("comma", {.subject = "/CN=comma,b"});
+    MakeIdentity("reordered", {.subject = "/O=Lumo/CN=reordered"});
+    MakeIdentity("open_reads", {.governance = "open_reads"});
+    MakeIdentity("grant_lapsed", {});
+    MakeIdentity("grant_not_yet", {});
+    MakeIdentity("renewed", {});
+    MakeIdentity("misdated", {.permissions = "misdated_permissions"});
 }
 
 TestEnclaves::~TestEnclaves()
@@ -125,17 +156,24 @@ void TestEnclaves::Run(const std::string& command) const
     }
 }
 
-void TestEnclaves::MakeIdentity(const std::string& name, const std::string& ca, const std::string& days,
-                                const std::string& permissionsCa, const std::string& governance) const
+void TestEnclaves::MakeIdentity(const std::string& name, const Identity& identity) const
 {
     fs::create_directories(Dir(name));
-    Run("openssl req" + std::string(" -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes") + " -keyout " + name +
-        "/key.pem -out " + name + ".csr -subj '/CN=" + name + "'");
-    Run("openssl x509 -req -in " + name + ".csr -CA " + ca + ".cert.pem -CAkey " + ca + ".key.pem -CAcreateserial" +
-        " -days " + days + " -out " + name + "/cert.pem");
-    Run("cp " + ca + ".cert.pem " + name + "/identity_ca.cert.pem && cp " + permissionsCa + ".cert.pem " + name +
-        "/permissions_ca.cert.pem && cp " + governance + "." + permissionsCa + ".p7s " + name +
-        "/governance.p7s && cp permissions." + permissionsCa + ".p7s " + name + "/permissions.p7s");
+    const std::string subject = identity.subject.empty() ? "/CN=" + name : identity.subject;
+    Run("openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout " + name + "/key.pem -out " +
+        name + ".csr -subj '" + subject + "'");
+    if (identity.notBefore.empty()) {
+        Run("openssl x509 -req -in " + name + ".csr -CA " + identity.ca + ".cert.pem -CAkey " + identity.ca +
+            ".key.pem -CAcreateserial -days 365 -out " + name + "/cert.pem");
+    } else {
+        Run("openssl ca -batch -notext -preserveDN -config dated.cnf -in " + name + ".csr -cert " + identity.ca +
+            ".cert.pem -keyfile " + identity.ca + ".key.pem -startdate " + identity.notBefore + " -enddate " +
+            identity.notAfter + " -out " + name + "/cert.pem");
+    }
+    Run("cp " + identity.ca + ".cert.pem " + name + "/identity_ca.cert.pem && cp " + identity.permissionsCa +
+        ".cert.pem " + name + "/permissions_ca.cert.pem && cp " + identity.governance + "." + identity.permissionsCa +
+        ".p7s " + name + "/governance.p7s && cp " + identity.permissions + "." + identity.permissionsCa + ".p7s " +
+        name + "/permissions.p7s");
 }
 
 } // namespace lumo::test

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iomanip>
 #include <sstream>
 
 #include <fnmatch.h>
@@ -99,6 +100,21 @@ pt::ptree ReadXml(const std::string& xml, const std::string& path)
         throw EnclaveError(path + ": the signed document is not readable XML (" + error.message() + ")");
     }
     return tree;
+}
+
+// A grant's validity date, read as Fast DDS reads it.
+std::time_t ValidityDate(const pt::ptree& grant, const std::string& grantName, const char* which,
+                         const std::string& path, std::string& text)
+{
+    text = Trimmed(grant.get<std::string>(std::string("validity.") + which, ""));
+    std::tm date{};
+    std::istringstream in(text);
+    in >> std::get_time(&date, "%Y-%m-%dT%T");
+    if (text.empty() || in.fail()) {
+        throw EnclaveError(path + ": grant \"" + grantName + "\": validity " + which + " \"" + text +
+                           "\" is not a date and time of the form 2030-12-31T23:59:59");
+    }
+    return std::mktime(&date);
 }
 
 bool NamesTopic(const std::vector<Grant::Criterion>& criteria, const std::string& topic)
@@ -253,6 +269,8 @@ std::vector<Grant> ParsePermissions(const std::string& xml, const std::string& p
         Grant grant;
         grant.name = node.get<std::string>("<xmlattr>.name", "");
         grant.subject = Trimmed(node.get<std::string>("subject_name", ""));
+        grant.validFrom = ValidityDate(node, grant.name, "not_before", path, grant.notBefore);
+        grant.validUntil = ValidityDate(node, grant.name, "not_after", path, grant.notAfter);
         for (const auto& [ruleName, rule] : node) {
             if (ruleName != "allow_rule" && ruleName != "deny_rule") {
                 continue;

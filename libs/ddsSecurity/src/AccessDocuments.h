@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
@@ -71,7 +72,15 @@ struct Grant
     };
     std::string name;
     std::string subject;
+    // The validity dates as written, and as Fast DDS reads them: the
+    // leading date and time, in this host's local time.
+    std::string notBefore;
+    std::string notAfter;
+    std::time_t validFrom = 0;
+    std::time_t validUntil = 0;
     std::vector<Rule> rules;
+
+    bool ValidAt(std::time_t now) const { return validFrom <= now && now <= validUntil; }
 
     // Why `access` to the topic (in the default partition) is refused; empty
     // when it is allowed. As Fast DDS decides: the first rule for the domain
@@ -80,7 +89,9 @@ struct Grant
     std::string Refusal(uint32_t domainId, const std::string& topic, Access access) const;
 };
 
-// The signed XML of each document; `path` names the file in errors.
+// The signed XML of each document; `path` names the file in errors. A
+// grant's validity date that Fast DDS cannot read makes it refuse the whole
+// document, and so an EnclaveError here.
 Governance ParseGovernance(const std::string& xml, const std::string& path);
 std::vector<Grant> ParsePermissions(const std::string& xml, const std::string& path);
 

@@ -1,6 +1,7 @@
 #include "lumo/ddsSecurity/Enclave.h"
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 
 #include "AccessDocuments.h"
@@ -76,15 +77,24 @@ std::vector<componentFramework::EndpointSecurity> CheckEnclave(const Enclave& en
                                          enclave.permissions);
 
     const std::string subject = SubjectName(certificate.get());
-    const auto grantFor = [&grants, &subject](bool ordered) {
-        return std::find_if(grants.begin(), grants.end(),
-                            [&](const Grant& g) { return SameSubject(g.subject, subject, ordered); });
+    const auto forSubject = [&subject](bool ordered) {
+        return [&subject, ordered](const Grant& g) { return SameSubject(g.subject, subject, ordered); };
     };
-    const auto grant = grantFor(componentFramework::compat::SUBJECT_ATTRIBUTE_ORDER_MATTERS);
+    const bool ordered = componentFramework::compat::SUBJECT_ATTRIBUTE_ORDER_MATTERS;
+    // As Fast DDS picks it: the first grant for the subject that is valid
+    // now; the others for it are passed over.
+    const std::time_t now = std::time(nullptr);
+    const auto grant = std::find_if(grants.begin(), grants.end(),
+                                    [&](const Grant& g) { return forSubject(ordered)(g) && g.ValidAt(now); });
     if (grant == grants.end()) {
+        if (const auto dated = std::find_if(grants.begin(), grants.end(), forSubject(ordered)); dated != grants.end()) {
+            throw EnclaveError(lumo::format("{}: grant \"{}\" is valid from not_before {} to not_after {} (local "
+                                            "time, as Fast DDS reads them); the current time is outside them",
+                                            enclave.permissions, dated->name, dated->notBefore, dated->notAfter));
+        }
         throw EnclaveError(enclave.permissions + ": no grant for \"" + subject + "\", the subject of " +
                            enclave.certificate +
-                           (grantFor(false) != grants.end()
+                           (std::any_of(grants.begin(), grants.end(), forSubject(false))
                                 ? " (one names the same attributes in another order, which this Fast DDS refuses)"
                                 : ""));
     }

@@ -1,6 +1,7 @@
 // OpenSSL objects owned by unique_ptr, and what OpenSSL says went wrong.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -31,8 +32,14 @@ using Pkcs7Ptr = std::unique_ptr<PKCS7, OpenSslFree<PKCS7_free>>;
 // The oldest error OpenSSL queued, as its reason text; the queue is emptied.
 std::string TakeOpenSslError();
 
-// The file's bytes; an EnclaveError naming the file and the system's reason
-// when it cannot be read.
+// The most an enclave file may hold: far more than any certificate, key or
+// document of one participant needs, and a bound on what a wrong path (a
+// device, a log) makes the check read.
+inline constexpr size_t MAX_ENCLAVE_FILE_BYTES = 1024 * 1024;
+
+// The bytes of a regular file (after symbolic links) of at most
+// MAX_ENCLAVE_FILE_BYTES; an EnclaveError naming the file and the reason
+// otherwise. Never blocks on a FIFO or reads from a device.
 std::string ReadEnclaveFile(const std::string& path);
 
 // A memory BIO over `bytes`, which must outlive it.

@@ -46,10 +46,11 @@ enum class Access
     Publish,
 };
 
-// Checks what Fast DDS would refuse later, or silently: every file readable,
-// the certificate signed by the identity CA and valid now, the key its own,
-// both documents signed by the permissions CA, a grant for the certificate's
-// subject that allows `access` to every topic on the domain. The first fault
+// Checks what Fast DDS would refuse later, or silently, or hang on: every
+// file a readable regular file of at most 1 MiB, the certificate signed by
+// the identity CA and valid now, the key its own, both documents signed by
+// the permissions CA, a grant for the certificate's subject valid now that
+// allows `access` to every topic on the domain. The first fault
 // is an EnclaveError. Returns what the governance makes this participant's
 // endpoint on each topic announce, in the topics' order: what a remote
 // endpoint's must equal for DDS Security to pair them.
