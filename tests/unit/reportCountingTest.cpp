@@ -538,8 +538,8 @@ TEST(TallyMetrics, ADepartedWriterMovesIntoTheUnlistedSeriesAfterItsGraceAndLate
         matched.last_publication_handle = Handle(writer);
         tally->OnSubscriptionMatched(matched);
     }
-    const quillMetrics::TallyMetrics patient({tally}, std::chrono::hours(1));
-    const quillMetrics::TallyMetrics hasty({tally}, std::chrono::seconds(0));
+    quillMetrics::TallyMetrics patient({tally}, std::chrono::hours(1));
+    quillMetrics::TallyMetrics hasty({tally}, std::chrono::seconds(0));
     const std::string one = "10.11.12.13.14.15.16.17.18.19.1a.1b|1c.1d.1e.1";
     const std::string two = "10.11.12.13.14.15.16.17.18.19.1a.1b|1c.1d.1e.2";
 
@@ -592,4 +592,209 @@ TEST(TallyMetrics, ADepartedWriterMovesIntoTheUnlistedSeriesAfterItsGraceAndLate
     families = hasty.Collect();
     EXPECT_EQ(Value(families, "lumo_quillmon_samples_total", one), -1.0);
     EXPECT_EQ(Value(families, "lumo_quillmon_samples_total", "unlisted"), 3.0);
+}
+
+namespace {
+
+enum class Look
+{
+    Scrape, // a GET: the client reads the values
+    Head,   // the same families, read by nobody
+    Track   // between scrapes
+};
+
+// One expected series value after a step; -1: no such series.
+struct SeriesValue
+{
+    const char* family;
+    const char* writer;
+    const char* labelName;
+    const char* labelValue;
+    double value;
+};
+
+struct FoldStep
+{
+    int atSec; // since the row's start; the grace is 100 s
+    Look look;
+    std::function<void(ReaderSnapshot&)> change; // to the reader's snapshot, before the look
+    std::vector<SeriesValue> expected;
+};
+
+struct FoldRow
+{
+    const char* name;
+    std::vector<FoldStep> steps;
+};
+
+// Writer A (5 samples, 2 failed checks) on T/3, whose unlisted series
+// already holds 10 samples and 1 failed check of one writer.
+ReaderSnapshot CraftedReader()
+{
+    ReaderSnapshot reader;
+    reader.topic = "T";
+    reader.readerIndex = 3;
+    reader.unlisted.samples = 10;
+    reader.unlisted.checksFailed = 1;
+    reader.unlistedWriters = 1;
+    StreamSnapshot a;
+    a.writer = "A";
+    a.samples = 5;
+    a.checksFailed = 2;
+    reader.streams.push_back(a);
+    return reader;
+}
+
+std::function<void(ReaderSnapshot&)> SetA(quillReport::Presence presence, uint64_t samples, uint64_t failed)
+{
+    return [=](ReaderSnapshot& reader) {
+        reader.streams[0].presence = presence;
+        reader.streams[0].samples = samples;
+        reader.streams[0].checksFailed = failed;
+    };
+}
+
+double BucketCount(const std::vector<prometheus::MetricFamily>& families, const std::string& writer, double le)
+{
+    for (const auto& family : families) {
+        for (const auto& metric : family.metric) {
+            if (family.name == "lumo_quillmon_latency_seconds" && metric.label.back().value == writer) {
+                for (const auto& bucket : metric.histogram.bucket) {
+                    if (bucket.upper_bound == le) {
+                        return static_cast<double>(bucket.cumulative_count);
+                    }
+                }
+            }
+        }
+    }
+    return -1.0;
+}
+
+} // namespace
+
+// Crafted snapshots, step by step in time: when a departed writer's series
+// fold into writer="unlisted" and what each series says on the way. No
+// counter a client has read goes back.
+TEST(TallyMetrics, DepartedWritersFoldOnceShownOrAfterTheGraceAndEverySeriesSaysItsCount)
+{
+    using quillReport::Presence;
+    const auto keep = [](ReaderSnapshot&) {};
+    const char* failed = "failed";
+    const std::vector<FoldRow> rows{
+        {"a departed writer's final counts are shown once, then folded with its failed checks",
+         {{0,
+           Look::Scrape,
+           keep,
+           {{"lumo_quillmon_samples_total", "A", "", "", 5},
+            {"lumo_quillmon_samples_total", "unlisted", "", "", 10},
+            {"lumo_quillmon_unlisted_writers", "", "", "", 1}}},
+          {1,
+           Look::Scrape,
+           SetA(Presence::Unmatched, 6, 3),
+           {{"lumo_quillmon_samples_total", "A", "", "", 6},
+            {"lumo_quillmon_payload_checks_total", "A", "result", failed, 3}}},
+          {2,
+           Look::Scrape,
+           keep,
+           {{"lumo_quillmon_samples_total", "A", "", "", -1},
+            {"lumo_quillmon_samples_total", "unlisted", "", "", 16},
+            {"lumo_quillmon_payload_checks_total", "unlisted", "result", failed, 4},
+            {"lumo_quillmon_unlisted_writers", "", "", "", 2}}},
+          // The tally gives its slot to another writer and sums it itself.
+          {3,
+           Look::Scrape,
+           [](ReaderSnapshot& reader) {
+               reader.unlisted.samples += reader.streams[0].samples;
+               reader.unlisted.checksFailed += reader.streams[0].checksFailed;
+               reader.unlistedWriters += 1;
+               reader.streams.clear();
+           },
+           {{"lumo_quillmon_samples_total", "unlisted", "", "", 16},
+            {"lumo_quillmon_payload_checks_total", "unlisted", "result", failed, 4},
+            {"lumo_quillmon_unlisted_writers", "", "", "", 2}}}}},
+        {"unscraped, a departed writer is folded after the grace; HEAD shows nobody its counts",
+         {{0, Look::Track, SetA(Presence::NotAlive, 5, 2), {}},
+          {50, Look::Head, keep, {{"lumo_quillmon_samples_total", "A", "", "", 5}}},
+          {99, Look::Track, keep, {}},
+          {99, Look::Head, keep, {{"lumo_quillmon_samples_total", "A", "", "", 5}}},
+          {100, Look::Track, keep, {}},
+          {101,
+           Look::Head,
+           keep,
+           {{"lumo_quillmon_samples_total", "A", "", "", -1},
+            {"lumo_quillmon_samples_total", "unlisted", "", "", 15}}}}},
+        {"a writer back within the grace and gone again is shown again before its fold",
+         {{0, Look::Scrape, SetA(Presence::Unmatched, 5, 2), {{"lumo_quillmon_samples_total", "A", "", "", 5}}},
+          {10, Look::Track, SetA(Presence::Alive, 7, 2), {}},
+          {90, Look::Track, SetA(Presence::NotAlive, 8, 2), {}},
+          {105, Look::Scrape, keep, {{"lumo_quillmon_samples_total", "A", "", "", 8}}},
+          {106,
+           Look::Scrape,
+           keep,
+           {{"lumo_quillmon_samples_total", "A", "", "", -1},
+            {"lumo_quillmon_samples_total", "unlisted", "", "", 18}}}}},
+        {"a folded writer reported alive again stays folded",
+         {{0, Look::Scrape, SetA(Presence::Unmatched, 5, 2), {}},
+          {1, Look::Scrape, keep, {{"lumo_quillmon_samples_total", "A", "", "", -1}}},
+          {2,
+           Look::Scrape,
+           SetA(Presence::Alive, 9, 2),
+           {{"lumo_quillmon_samples_total", "A", "", "", -1},
+            {"lumo_quillmon_samples_total", "unlisted", "", "", 19}}}}},
+        {"only a writer that restarted another says so",
+         {{0,
+           Look::Scrape,
+           [](ReaderSnapshot& reader) {
+               StreamSnapshot b;
+               b.writer = "B";
+               b.restartOf = "A";
+               reader.streams.push_back(b);
+           },
+           {{"lumo_quillmon_restarts_total", "A", "", "", 0},
+            {"lumo_quillmon_restarts_total", "B", "", "", 1},
+            {"lumo_quillmon_restarts_total", "unlisted", "", "", 0}}}}},
+    };
+    const auto start = quillMetrics::TallyMetrics::Clock::now();
+    for (const auto& row : rows) {
+        quillMetrics::TallyMetrics metrics({}, std::chrono::seconds(100));
+        std::vector<ReaderSnapshot> readers{CraftedReader()};
+        for (const auto& step : row.steps) {
+            step.change(readers[0]);
+            const auto now = start + std::chrono::seconds(step.atSec);
+            if (step.look == Look::Track) {
+                metrics.Track(readers, now);
+                continue;
+            }
+            const auto families = metrics.Collect(readers, now, step.look == Look::Scrape);
+            for (const auto& expected : step.expected) {
+                EXPECT_EQ(Value(families, expected.family, expected.writer, expected.labelName, expected.labelValue),
+                          expected.value)
+                    << row.name << ", at " << step.atSec << " s: " << expected.family << " of " << expected.writer;
+            }
+        }
+    }
+}
+
+// Each `le` counts the latencies up to and including its bound; a topic
+// that is not UTF-8 is labelled with U+FFFD in place of its broken bytes.
+TEST(TallyMetrics, ALatencyAtABucketsBoundIsInThatBucketAndLabelsAreUtf8)
+{
+    ReaderSnapshot reader = CraftedReader();
+    reader.topic = "T\xff";
+    auto& counts = reader.streams[0].latencyCounts;
+    counts.assign(latencyBuckets::COUNT, 0);
+    counts[latencyBuckets::IndexOf(1023)] = 1; // the first bound
+    counts[latencyBuckets::IndexOf(1024)] = 1; // just above it
+    counts[latencyBuckets::IndexOf(4095)] = 1;
+    quillMetrics::TallyMetrics metrics({});
+    const auto families = metrics.Collect({reader}, quillMetrics::TallyMetrics::Clock::now());
+    EXPECT_EQ(BucketCount(families, "A", 1023e-9), 1.0);
+    EXPECT_EQ(BucketCount(families, "A", 2047e-9), 2.0);
+    EXPECT_EQ(BucketCount(families, "A", 4095e-9), 3.0);
+    EXPECT_EQ(BucketCount(families, "A", 8191e-9), 3.0);
+    for (const auto& family : families) {
+        for (const auto& metric : family.metric) {
+            EXPECT_EQ(metric.label.at(0).value, "T\xef\xbf\xbd") << family.name;
+        }
+    }
 }
