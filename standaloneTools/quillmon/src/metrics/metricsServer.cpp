@@ -36,9 +36,10 @@ namespace quillMetrics {
 namespace {
 
 constexpr const char* CONTENT_TYPE = "text/plain; charset=utf-8";
-constexpr time_t KEEP_ALIVE_SECONDS = 5;
-constexpr time_t READ_TIMEOUT_SECONDS = 5;
-constexpr time_t WRITE_TIMEOUT_SECONDS = 5;
+// An idle client, or one that stops sending its request, is closed after 10 s.
+constexpr time_t KEEP_ALIVE_SECONDS = 10;
+constexpr time_t READ_TIMEOUT_SECONDS = 10;
+constexpr time_t WRITE_TIMEOUT_SECONDS = 10;
 // A connection thread with nothing to do ends after this long.
 constexpr auto IDLE_THREAD_EXIT = std::chrono::seconds(10);
 // Departures are noted this often between scrapes, in fractions of the grace.
@@ -89,36 +90,31 @@ void BlockSigpipe()
     pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
 }
 
-// Shuts down the connections accepted on `port`: cpp-httplib waits for each
-// client (up to the keep-alive time or the read timeout) before it stops,
-// and the monitor's teardown is bounded. A shut-down socket reads its end
-// at once.
-void EndConnections(uint16_t port)
+// Calls `act` with each TCP socket of this process bound to `port` and
+// whether it is the listening one. cpp-httplib keeps its sockets to itself.
+void ForEachSocketOn(uint16_t port, const std::function<void(int fd, bool listening)>& act)
 {
     DIR* fds = opendir("/proc/self/fd");
     if (fds == nullptr) {
         return;
     }
     while (const dirent* entry = readdir(fds)) {
-        const int fd = std::atoi(entry->d_name);
+        const int fd = static_cast<int>(std::strtol(entry->d_name, nullptr, 10));
         int type = 0;
+        int listening = 0;
         socklen_t size = sizeof type;
-        if (fd <= 2 || getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) != 0 || type != SOCK_STREAM) {
-            continue;
-        }
         sockaddr_storage local{};
-        sockaddr_storage peer{};
         socklen_t localSize = sizeof local;
-        socklen_t peerSize = sizeof peer;
-        if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize) != 0 ||
-            getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerSize) != 0) {
+        if (fd <= 2 || getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) != 0 || type != SOCK_STREAM ||
+            getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize) != 0) {
             continue;
         }
         const uint16_t localPort = local.ss_family == AF_INET6
                                        ? ntohs(reinterpret_cast<const sockaddr_in6&>(local).sin6_port)
                                        : ntohs(reinterpret_cast<const sockaddr_in&>(local).sin_port);
-        if (localPort == port) {
-            ::shutdown(fd, SHUT_RDWR);
+        size = sizeof listening;
+        if (localPort == port && getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0) {
+            act(fd, listening != 0);
         }
     }
     closedir(fds);
@@ -336,6 +332,14 @@ MetricsServer::MetricsServer(const MetricsAddress& address, log4cplus::Logger& l
     if (port < 0) {
         throw MetricsError(lumo::format("cannot serve metrics on {}: the HTTP server did not start", address.Text()));
     }
+    port_ = static_cast<uint16_t>(port);
+    // cpp-httplib listens with a backlog of 5: clients connecting together
+    // beyond it would wait for a SYN retransmit, a second or more.
+    ForEachSocketOn(port_, [](int fd, bool listening) {
+        if (listening) {
+            listen(fd, SOMAXCONN);
+        }
+    });
     listening_ = std::thread([this] {
         BlockSigpipe();
         server_->listen_after_bind();
@@ -344,7 +348,6 @@ MetricsServer::MetricsServer(const MetricsAddress& address, log4cplus::Logger& l
     while (!server_->is_running()) {
         std::this_thread::yield();
     }
-    port_ = static_cast<uint16_t>(port);
     MetricsAddress serving = address;
     serving.port = port_;
     QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "metrics at http://{}/metrics", serving.Text());
@@ -353,7 +356,14 @@ MetricsServer::MetricsServer(const MetricsAddress& address, log4cplus::Logger& l
 MetricsServer::~MetricsServer()
 {
     server_->stop();
-    EndConnections(port_);
+    // Each connection's thread waits for its client (up to the keep-alive
+    // time or the read timeout) before it ends, and the monitor's teardown
+    // is bounded: a shut-down socket reads its end at once.
+    ForEachSocketOn(port_, [](int fd, bool listening) {
+        if (!listening) {
+            ::shutdown(fd, SHUT_RDWR);
+        }
+    });
     listening_.join();
     {
         std::lock_guard lock(mutex_);
