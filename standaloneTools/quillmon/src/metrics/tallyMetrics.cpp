@@ -191,14 +191,14 @@ std::vector<ReaderSnapshot> TallyMetrics::Snapshots() const
 
 std::vector<MetricFamily> TallyMetrics::Collect(bool shown)
 {
-    const auto readers = Snapshots();
-    return Collect(readers, Clock::now(), shown);
+    std::lock_guard lock(inOrder_);
+    return Collect(Snapshots(), Clock::now(), shown);
 }
 
 void TallyMetrics::Track()
 {
-    const auto readers = Snapshots();
-    Track(readers, Clock::now());
+    std::lock_guard lock(inOrder_);
+    Track(Snapshots(), Clock::now());
 }
 
 bool TallyMetrics::Folded(const WriterId& id, const StreamSnapshot& stream, Clock::time_point now, bool shown)

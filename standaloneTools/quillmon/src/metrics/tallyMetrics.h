@@ -76,7 +76,9 @@ private:
 
     const std::vector<std::shared_ptr<quillReport::ReaderTally>> tallies_;
     const Clock::duration grace_;
-    // Scrapes come on several server threads, tracking on another.
+    // Scrapes come on several server threads, tracking on another; each
+    // uses its snapshots before a later one is taken.
+    std::mutex inOrder_;
     std::mutex mutex_;
     std::map<WriterId, Departure> departed_;
     std::set<WriterId> folded_;
