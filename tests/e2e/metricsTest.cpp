@@ -236,17 +236,13 @@ std::string PromtoolCheck(const lumo::test::ScratchDir& dir, const std::string& 
 double CpuSeconds(pid_t pid)
 {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    double ticks = 0.0;
-    // utime and stime: the 14th and 15th fields, the 12th and 13th after the name.
-    for (int i = 1; i <= 13 && fields >> field; ++i) {
-        if (i >= 12) {
-            ticks += std::stod(field);
-        }
-    }
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+    const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    // utime and stime: the 12th and 13th fields after the name.
+    static const std::regex times(R"(\) (?:\S+ ){11}([0-9]+) ([0-9]+) )");
+    std::smatch match;
+    EXPECT_TRUE(std::regex_search(text, match, times)) << text;
+    return match.empty() ? 0.0
+                         : (std::stod(match[1]) + std::stod(match[2])) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 } // namespace
