@@ -32,9 +32,9 @@ PACKAGES=(
     # the Debian package and its check (tests/package): CPack's dependency
     # computation needs file; man renders the manual pages
     file lintian man-db
-    # --metrics: prometheus-cpp (core and pull); Prometheus and promtool, and
-    # curl, in its tests
-    prometheus-cpp-dev prometheus curl
+    # --metrics: cpp-httplib, the endpoint's HTTP server, and prometheus-cpp
+    # (its core serializer); Prometheus and promtool, and curl, in its tests
+    libcpp-httplib-dev prometheus-cpp-dev prometheus curl
 )
 
 missing=()

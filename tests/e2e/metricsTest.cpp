@@ -1,21 +1,29 @@
 // lumoQuillmon --metrics against the real consumers of its endpoint: a
 // scrape checked by promtool, a Prometheus server that scrapes the monitor
-// every second and is then asked, by promtool, what it stored; and the
-// addresses the monitor cannot serve. Every server listens on 127.0.0.1.
+// every second and is then asked, by promtool, what it stored; the server
+// beside hostile clients and writers that come and go, on raw sockets; and
+// the addresses the monitor cannot serve. Every server listens on 127.0.0.1
+// or ::1.
 #include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
@@ -84,7 +92,7 @@ int FreePort()
 // The address the monitor logs (under -d) once it serves.
 std::string MetricsUrl(ProcessRunner& monitor)
 {
-    static const std::regex served(R"(metrics at (http://127\.0\.0\.1:[0-9]+/metrics))");
+    static const std::regex served(R"(metrics at (http://(127\.0\.0\.1|\[::1\]):[0-9]+/metrics))");
     std::smatch match;
     for (const auto& line : monitor.Lines()) {
         if (std::regex_search(line, match, served)) {
@@ -134,6 +142,109 @@ std::optional<uint64_t> AwaitQuery(const std::string& server, const std::string&
     return value;
 }
 
+// A connected TCP socket, closed with its scope.
+class Connection
+{
+public:
+    // To the server of `url` ("http://127.0.0.1:PORT/metrics" or "http://[::1]:PORT/metrics").
+    explicit Connection(const std::string& url)
+    {
+        static const std::regex parts(R"(http://\[?([0-9.:]+)\]?:([0-9]+)/)");
+        std::smatch match;
+        addrinfo hints{};
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_flags = AI_NUMERICHOST;
+        addrinfo* found = nullptr;
+        if (!std::regex_search(url, match, parts) ||
+            getaddrinfo(match.str(1).c_str(), match.str(2).c_str(), &hints, &found) != 0) {
+            ADD_FAILURE() << "not a served address: " << url;
+            return;
+        }
+        fd_ = socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        // A server that never answers fails the test instead of hanging it.
+        const timeval timeout{20, 0};
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        EXPECT_EQ(connect(fd_, found->ai_addr, found->ai_addrlen), 0) << url;
+        freeaddrinfo(found);
+    }
+    ~Connection() { close(fd_); }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    void Send(const std::string& bytes) const
+    {
+        EXPECT_EQ(send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+    }
+
+    // Everything the server sends until it closes (or 20 s of silence).
+    std::string ReadAll() const
+    {
+        std::string all;
+        char buffer[65536];
+        ssize_t got = 0;
+        while ((got = recv(fd_, buffer, sizeof buffer, 0)) > 0) {
+            all.append(buffer, static_cast<size_t>(got));
+        }
+        return all;
+    }
+
+    // Whether the server has not closed it: nothing to read, not even the end.
+    bool Open() const
+    {
+        pollfd ready{fd_, POLLIN, 0};
+        return poll(&ready, 1, 0) == 0;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+struct Answer
+{
+    int status = 0;
+    std::string head; // the status line and the header fields
+    std::string body;
+};
+
+// One request (ending the connection after it) on a new connection.
+Answer Request(const std::string& url, const std::string& method, const std::string& target,
+               const std::string& headers = "")
+{
+    Connection connection(url);
+    connection.Send(method + " " + target + " HTTP/1.1\r\nHost: lumo\r\nConnection: close\r\n" + headers + "\r\n");
+    const std::string all = connection.ReadAll();
+    Answer answer;
+    const size_t end = all.find("\r\n\r\n");
+    answer.head = all.substr(0, end);
+    answer.body = end == std::string::npos ? "" : all.substr(end + 4);
+    if (all.rfind("HTTP/1.1 ", 0) == 0) {
+        answer.status = std::stoi(all.substr(9, 3));
+    }
+    return answer;
+}
+
+// promtool's verdict on an exposition: empty when it has nothing to say.
+std::string PromtoolCheck(const lumo::test::ScratchDir& dir, const std::string& exposition)
+{
+    std::ofstream(dir.Path() + "/check.txt") << exposition;
+    ProcessRunner check("/bin/sh", {"-c", "/usr/bin/promtool check metrics < " + dir.Path() + "/check.txt 2>&1"});
+    const auto status = check.Wait(30s);
+    return status == 0 ? check.Output() : "status " + std::to_string(status.value_or(-1)) + ": " + check.Output();
+}
+
+// User and system seconds of a process, as the kernel counts them.
+double CpuSeconds(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    // utime and stime: the 12th and 13th fields after the name.
+    static const std::regex times(R"(\) (?:\S+ ){11}([0-9]+) ([0-9]+) )");
+    std::smatch match;
+    EXPECT_TRUE(std::regex_search(text, match, times)) << text;
+    return match.empty() ? 0.0
+                         : (std::stod(match[1]) + std::stod(match[2])) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
 } // namespace
 
 TEST(Metrics, AScrapePassesPromtoolAndPrometheusStoresWhatTheReportSays)
@@ -173,12 +284,7 @@ TEST(Metrics, AScrapePassesPromtoolAndPrometheusStoresWhatTheReportSays)
     EXPECT_THAT(scrape, HasSubstr("lumo_quillmon_latency_seconds_bucket" + writerLabels));
     EXPECT_THAT(scrape, HasSubstr("lumo_quillmon_build_info{version=\""));
     EXPECT_THAT(scrape, HasSubstr("process_resident_memory_bytes "));
-    {
-        std::ofstream(dir.Path() + "/scrape.txt") << scrape;
-        ProcessRunner check("/bin/sh", {"-c", "/usr/bin/promtool check metrics < " + dir.Path() + "/scrape.txt"});
-        EXPECT_EQ(check.Wait(30s), 0) << check.Output();
-        EXPECT_EQ(check.Output(), "");
-    }
+    EXPECT_EQ(PromtoolCheck(dir, scrape), "");
 
     ASSERT_TRUE(publisher->WaitForText(lumo::test::Summary(topic, 0, 300, 29, 0), PUBLISH_TIMEOUT))
         << publisher->Output();
@@ -215,5 +321,152 @@ TEST(Metrics, AnAddressInUseOrNotOfThisHostEndsTheRunBeforeItStarts)
         EXPECT_EQ(monitor->Wait(EXIT_TIMEOUT), 1) << monitor->Output();
         EXPECT_THAT(MessagesAt(*monitor, "ERROR"), ElementsAre(error)) << monitor->Output();
         EXPECT_THAT(MessagesAt(*monitor, "INFO"), Not(Contains("Going to create 1 topic(s) and reader(s): " + topic)));
+    }
+}
+
+namespace {
+
+struct ServerRow
+{
+    const char* name;
+    const char* topicEnd; // after the unique topic name
+    const char* address;  // of --metrics
+    std::function<void(const std::string& topic, const std::string& url, ProcessRunner& monitor,
+                       const lumo::test::ScratchDir& dir)>
+        check;
+};
+
+constexpr int IDLE_CLIENTS = 30;
+constexpr int DEPARTING_WRITERS = 3;
+constexpr int SAMPLES_PER_WRITER = 20;
+constexpr int MAX_FOLDING_SCRAPES = 30;
+
+// Each writer of `topic` in the exposition, by its label text, with its samples.
+std::map<std::string, double> Writers(const std::string& exposition, const std::string& topic)
+{
+    std::map<std::string, double> writers;
+    const std::string family = "lumo_quillmon_samples_total";
+    std::istringstream lines(exposition);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind(family + "{topic=\"" + topic + "\"", 0) == 0) {
+            const size_t space = line.rfind(' ');
+            writers[line.substr(family.size(), space - family.size())] = std::stod(line.substr(space + 1));
+        }
+    }
+    return writers;
+}
+
+} // namespace
+
+// The endpoint against what Prometheus's own tools and hostile clients do.
+TEST(Metrics, TheEndpointServesBesideIdleClientsOnIpv6AsValidTextAndFoldsDepartedWriters)
+{
+    const std::vector<ServerRow> rows{
+        {"a scrape is answered while idle and half-sent requests hold their connections", "", "127.0.0.1:0",
+         [](const std::string&, const std::string& url, ProcessRunner&, const lumo::test::ScratchDir&) {
+             std::vector<std::unique_ptr<Connection>> idle;
+             for (int i = 0; i < IDLE_CLIENTS; ++i) {
+                 idle.push_back(std::make_unique<Connection>(url));
+                 if (i % 2 == 1) {
+                     idle.back()->Send("GET /metrics HTTP/1.1\r\nHost: lumo\r\n"); // never finished
+                 }
+             }
+             const Answer answer = Request(url, "GET", "/metrics");
+             EXPECT_EQ(answer.status, 200) << answer.head;
+             EXPECT_THAT(answer.body, HasSubstr("lumo_quillmon_build_info{"));
+             // Answered before the server gave up on any of them.
+             for (int i = 0; i < IDLE_CLIENTS; ++i) {
+                 EXPECT_TRUE(idle[static_cast<size_t>(i)]->Open()) << "idle client " << i;
+             }
+         }},
+        {"IPv6", "", "[::1]:0",
+         [](const std::string& topic, const std::string& url, ProcessRunner&, const lumo::test::ScratchDir&) {
+             EXPECT_THAT(url, testing::StartsWith("http://[::1]:"));
+             const Answer answer = Request(url, "GET", "/metrics");
+             EXPECT_EQ(answer.status, 200) << answer.head;
+             EXPECT_THAT(answer.body,
+                         HasSubstr("lumo_quillmon_matched_writers{topic=\"" + topic + "\",reader=\"0\"} 0"));
+         }},
+        {"a topic name that is not UTF-8 is labelled with U+FFFD, and promtool takes the whole text", "\xff\xc3",
+         "127.0.0.1:0",
+         [](const std::string& topic, const std::string& url, ProcessRunner&, const lumo::test::ScratchDir& dir) {
+             const Answer answer = Request(url, "GET", "/metrics");
+             const std::string label = topic.substr(0, topic.size() - 2) + "\xef\xbf\xbd\xef\xbf\xbd";
+             EXPECT_THAT(answer.body, HasSubstr("lumo_quillmon_matched_writers{topic=\"" + label + "\",reader=\"0\"}"));
+             EXPECT_EQ(PromtoolCheck(dir, answer.body), "");
+         }},
+        {"departed writers fold into writer=\"unlisted\" once shown, and no sum goes back", "", "127.0.0.1:0",
+         [](const std::string& topic, const std::string& url, ProcessRunner&, const lumo::test::ScratchDir&) {
+             // One after the other, each gone (its samples acknowledged) before the next.
+             for (int i = 0; i < DEPARTING_WRITERS; ++i) {
+                 auto publisher = StartConfinedPublisher(
+                     {"-t", topic, "-n", std::to_string(SAMPLES_PER_WRITER), "-r", "200"});
+                 EXPECT_EQ(publisher->Wait(PUBLISH_TIMEOUT), 0) << publisher->Output();
+             }
+             const std::string unlisted = "{topic=\"" + topic + "\",reader=\"0\",writer=\"unlisted\"}";
+             double lastSum = 0.0;
+             std::map<std::string, double> writers;
+             for (int scrape = 0; scrape < MAX_FOLDING_SCRAPES; ++scrape) {
+                 writers = Writers(Request(url, "GET", "/metrics").body, topic);
+                 double sum = 0.0;
+                 for (const auto& [labels, samples] : writers) {
+                     sum += samples;
+                 }
+                 EXPECT_GE(sum, lastSum) << "scrape " << scrape;
+                 lastSum = sum;
+                 if (writers.size() == 1 && writers.count(unlisted) == 1 &&
+                     writers[unlisted] == DEPARTING_WRITERS * SAMPLES_PER_WRITER) {
+                     break;
+                 }
+                 std::this_thread::sleep_for(1s); // the unmatches come with discovery
+             }
+             EXPECT_THAT(writers, ElementsAre(std::pair(unlisted, double{DEPARTING_WRITERS * SAMPLES_PER_WRITER})));
+             const Answer last = Request(url, "GET", "/metrics");
+             EXPECT_THAT(last.body, HasSubstr("lumo_quillmon_unlisted_writers{topic=\"" + topic + "\",reader=\"0\"} " +
+                                              std::to_string(DEPARTING_WRITERS)));
+             EXPECT_THAT(last.body, Not(HasSubstr("lumo_quillmon_latency_seconds_bucket{topic=\"" + topic)));
+         }},
+        {"HEAD, exact path, gzip only when accepted, build_info's version, the process's CPU time", "", "127.0.0.1:0",
+         [](const std::string&, const std::string& url, ProcessRunner& monitor, const lumo::test::ScratchDir&) {
+             const Answer head = Request(url, "HEAD", "/metrics");
+             EXPECT_EQ(head.status, 200) << head.head;
+             EXPECT_THAT(head.head, testing::ContainsRegex("\r\nContent-Length: [1-9][0-9]*"));
+             EXPECT_EQ(head.body, "");
+             for (const char* other : {"/metricsx", "/metrics%00", "/metrics/", "/"}) {
+                 EXPECT_EQ(Request(url, "GET", other).status, 404) << other;
+             }
+             const Answer refused = Request(url, "GET", "/metrics", "Accept-Encoding: gzip;q=0, br;q=0\r\n");
+             EXPECT_THAT(refused.head, Not(HasSubstr("Content-Encoding")));
+             EXPECT_THAT(refused.body, HasSubstr("lumo_quillmon_build_info{"));
+             const Answer gzipped = Request(url, "GET", "/metrics", "Accept-Encoding: deflate, gzip;q=0.5\r\n");
+             EXPECT_THAT(gzipped.head, HasSubstr("\r\nContent-Encoding: gzip"));
+             EXPECT_EQ(gzipped.body.substr(0, 2), "\x1f\x8b");
+
+             auto version = lumo::test::StartMonitor({"--version"});
+             EXPECT_EQ(version->Wait(EXIT_TIMEOUT), 0);
+             const std::string first = version->Lines().at(0); // "lumoQuillmon <version>"
+             const double cpuBefore = CpuSeconds(monitor.Pid());
+             const Answer answer = Request(url, "GET", "/metrics");
+             const double cpuAfter = CpuSeconds(monitor.Pid());
+             EXPECT_THAT(answer.body, HasSubstr("lumo_quillmon_build_info{version=\"" +
+                                                first.substr(first.find(' ') + 1) + "\",fastdds_version=\""));
+             std::smatch scraped;
+             ASSERT_TRUE(std::regex_search(answer.body, scraped, std::regex("\nprocess_cpu_seconds_total ([^\n]+)\n")));
+             // The kernel's figures are in clock ticks.
+             const double tick = 1.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+             EXPECT_GE(std::stod(scraped[1]), cpuBefore - 2 * tick);
+             EXPECT_LE(std::stod(scraped[1]), cpuAfter + 2 * tick);
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto topic = UniqueTopic("MetricsServer") + row.topicEnd;
+        lumo::test::ScratchDir dir;
+        auto monitor = StartReadyMonitor({"-d", "-t", topic, "--metrics", row.address});
+        const std::string url = MetricsUrl(*monitor);
+        if (!url.empty()) { // the next rows still run
+            row.check(topic, url, *monitor, dir);
+        }
+        EXPECT_EQ(StopWith(*monitor), 0);
     }
 }

@@ -2,6 +2,7 @@
 
 #include "metricFamilies.h"
 #include "report/latencyHistogram.h"
+#include "report/reportRecords.h"
 
 using prometheus::ClientMetric;
 using prometheus::MetricFamily;
@@ -172,52 +173,91 @@ std::vector<double> LatencyBoundsSeconds()
     return seconds;
 }
 
-TallyMetrics::TallyMetrics(std::vector<std::shared_ptr<quillReport::ReaderTally>> tallies,
-                           std::chrono::steady_clock::duration grace)
+TallyMetrics::TallyMetrics(std::vector<std::shared_ptr<quillReport::ReaderTally>> tallies, Clock::duration grace)
     : tallies_(std::move(tallies))
     , grace_(grace)
 {
 }
 
-bool TallyMetrics::Dropped(const WriterId& id, const StreamSnapshot& stream,
-                           std::chrono::steady_clock::time_point now) const
-{
-    if (dropped_.count(id) != 0) {
-        return true; // for good: its series must not come back below its last value
-    }
-    if (stream.presence == quillReport::Presence::Alive) {
-        departedSince_.erase(id);
-        return false;
-    }
-    const auto since = departedSince_.try_emplace(id, now).first->second;
-    if (now - since < grace_) {
-        return false;
-    }
-    departedSince_.erase(id);
-    dropped_.insert(id);
-    return true;
-}
-
-std::vector<MetricFamily> TallyMetrics::Collect() const
+std::vector<ReaderSnapshot> TallyMetrics::Snapshots() const
 {
     std::vector<ReaderSnapshot> readers;
     readers.reserve(tallies_.size());
     for (const auto& tally : tallies_) {
         readers.push_back(tally->Snapshot());
     }
-    const auto now = std::chrono::steady_clock::now();
+    return readers;
+}
+
+std::vector<MetricFamily> TallyMetrics::Collect(bool shown)
+{
+    std::lock_guard lock(inOrder_);
+    return Collect(Snapshots(), Clock::now(), shown);
+}
+
+void TallyMetrics::Track()
+{
+    std::lock_guard lock(inOrder_);
+    Track(Snapshots(), Clock::now());
+}
+
+bool TallyMetrics::Folded(const WriterId& id, const StreamSnapshot& stream, Clock::time_point now, bool shown)
+{
+    if (folded_.count(id) != 0) {
+        return true; // for good: its series must not come back below its last value
+    }
+    if (stream.presence == quillReport::Presence::Alive) {
+        departed_.erase(id); // back: a later departure starts over
+        return false;
+    }
+    auto& departure = departed_.try_emplace(id, Departure{now}).first->second;
+    if (!departure.shown && now - departure.since < grace_) {
+        departure.shown = shown;
+        return false;
+    }
+    departed_.erase(id);
+    folded_.insert(id);
+    return true;
+}
+
+void TallyMetrics::Forget(const std::set<WriterId>& present)
+{
+    // A stream whose slot went to another writer is in the tally's own
+    // unlisted counts now.
+    std::erase_if(folded_, [&](const WriterId& id) { return present.count(id) == 0; });
+    std::erase_if(departed_, [&](const auto& entry) { return present.count(entry.first) == 0; });
+}
+
+void TallyMetrics::Track(const std::vector<ReaderSnapshot>& readers, Clock::time_point now)
+{
+    std::lock_guard lock(mutex_);
+    std::set<WriterId> present;
+    for (size_t r = 0; r < readers.size(); ++r) {
+        for (const auto& stream : readers[r].streams) {
+            WriterId id{r, stream.writer};
+            Folded(id, stream, now, false);
+            present.insert(std::move(id));
+        }
+    }
+    Forget(present);
+}
+
+std::vector<MetricFamily> TallyMetrics::Collect(const std::vector<ReaderSnapshot>& readers, Clock::time_point now,
+                                                bool shown)
+{
     std::lock_guard lock(mutex_);
     Families families;
     std::set<WriterId> present;
     for (size_t r = 0; r < readers.size(); ++r) {
         const ReaderSnapshot& reader = readers[r];
-        const Labels labels{{"topic", reader.topic}, {"reader", std::to_string(reader.readerIndex)}};
+        const Labels labels{{"topic", quillReport::WellFormedUtf8(reader.topic)},
+                            {"reader", std::to_string(reader.readerIndex)}};
         StreamSnapshot unlisted = reader.unlisted;
         uint64_t unlistedWriters = reader.unlistedWriters;
         for (const auto& stream : reader.streams) {
             const uint64_t restarted = stream.restartOf.empty() ? 0 : 1;
             WriterId id{r, stream.writer};
-            if (Dropped(id, stream, now)) {
+            if (Folded(id, stream, now, shown)) {
                 AddCounts(unlisted, stream);
                 ++unlistedWriters;
             } else {
@@ -225,7 +265,7 @@ std::vector<MetricFamily> TallyMetrics::Collect() const
             }
             present.insert(std::move(id));
         }
-        // Restarts are a writer's own: its series goes when it is dropped.
+        // Restarts are a writer's own: its series goes when it is folded.
         families.AddWriter(labels, UNLISTED_WRITER, unlisted, 0);
         for (const auto& event : READER_EVENTS) {
             families.events.metric.push_back(Metric(With(labels, "event", event.name),
@@ -238,10 +278,7 @@ std::vector<MetricFamily> TallyMetrics::Collect() const
         families.matched.metric.push_back(Metric(labels, static_cast<double>(matchedNow), MetricType::Gauge));
         families.unlisted.metric.push_back(Metric(labels, static_cast<double>(unlistedWriters), MetricType::Gauge));
     }
-    // A stream whose slot went to another writer is in the tally's own
-    // unlisted counts now.
-    std::erase_if(dropped_, [&](const WriterId& id) { return present.count(id) == 0; });
-    std::erase_if(departedSince_, [&](const auto& entry) { return present.count(entry.first) == 0; });
+    Forget(present);
     return std::move(families).All();
 }
 

@@ -3,12 +3,13 @@
 // and its latency histogram, per reader its status events and matched
 // writers.
 //
-// The number of series stays bounded. A writer that departed (unmatched or
-// liveliness lost) keeps its series for DEPARTED_GRACE, so that the last
-// scrapes still see its final counts; then its counts move into the
-// reader's writer="unlisted" series, with those of the writers beyond the
-// report's per-reader cap. A reader's sum over writers therefore never
-// goes back.
+// The number of series stays bounded: per reader at most the tally's own
+// streams (ReaderTally::MAX_STREAMS, the report's writers), and a departed
+// writer (unmatched or liveliness lost) keeps its series only until a scrape
+// has shown its final counts, or for DEPARTED_GRACE when nothing scrapes.
+// Then its counts are folded into the reader's writer="unlisted" series,
+// for good, with those of the writers beyond the cap: a reader's sum over
+// writers, and each series, therefore never goes back.
 #pragma once
 
 #include <chrono>
@@ -20,7 +21,6 @@
 #include <utility>
 #include <vector>
 
-#include <prometheus/collectable.h>
 #include <prometheus/metric_family.h>
 
 #include "report/readerTally.h"
@@ -35,29 +35,53 @@ inline constexpr const char* UNLISTED_WRITER = "unlisted";
 // cumulative count is exact.
 std::vector<double> LatencyBoundsSeconds();
 
-class TallyMetrics : public prometheus::Collectable
+class TallyMetrics
 {
 public:
+    using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::seconds DEPARTED_GRACE{300};
 
     explicit TallyMetrics(std::vector<std::shared_ptr<quillReport::ReaderTally>> tallies,
-                          std::chrono::steady_clock::duration grace = DEPARTED_GRACE);
+                          Clock::duration grace = DEPARTED_GRACE);
 
-    std::vector<prometheus::MetricFamily> Collect() const override;
+    // A scrape's families, from the tallies' snapshots now; `shown`: the
+    // client reads them (a HEAD request does not).
+    std::vector<prometheus::MetricFamily> Collect(bool shown = true);
+    // Between scrapes: notes departures and folds those past the grace.
+    void Track();
+
+    // The same on given snapshots, at `now`.
+    std::vector<prometheus::MetricFamily> Collect(const std::vector<quillReport::ReaderSnapshot>& readers,
+                                                  Clock::time_point now, bool shown = true);
+    void Track(const std::vector<quillReport::ReaderSnapshot>& readers, Clock::time_point now);
+
+    Clock::duration Grace() const { return grace_; }
 
 private:
     using WriterId = std::pair<size_t, std::string>; // reader, GUID text
 
-    // Whether the stream's series is past its grace; tracks departures.
-    bool Dropped(const WriterId& id, const quillReport::StreamSnapshot& stream,
-                 std::chrono::steady_clock::time_point now) const;
+    // A departed writer: since when, and whether a scrape showed it since.
+    struct Departure
+    {
+        Clock::time_point since;
+        bool shown = false;
+    };
+
+    std::vector<quillReport::ReaderSnapshot> Snapshots() const;
+    // Whether the stream's counts belong to the unlisted ones now; `shown`:
+    // whether a client reads the result.
+    bool Folded(const WriterId& id, const quillReport::StreamSnapshot& stream, Clock::time_point now, bool shown);
+    // Forgets the writers whose slot the tally gave to another.
+    void Forget(const std::set<WriterId>& present);
 
     const std::vector<std::shared_ptr<quillReport::ReaderTally>> tallies_;
-    const std::chrono::steady_clock::duration grace_;
-    // Scrapes may come on several server threads.
-    mutable std::mutex mutex_;
-    mutable std::map<WriterId, std::chrono::steady_clock::time_point> departedSince_;
-    mutable std::set<WriterId> dropped_;
+    const Clock::duration grace_;
+    // Scrapes come on several server threads, tracking on another; each
+    // uses its snapshots before a later one is taken.
+    std::mutex inOrder_;
+    std::mutex mutex_;
+    std::map<WriterId, Departure> departed_;
+    std::set<WriterId> folded_;
 };
 
 } // namespace quillMetrics

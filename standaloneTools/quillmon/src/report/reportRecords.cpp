@@ -118,6 +118,12 @@ Json Options(const RunDescription& run)
 
 } // namespace
 
+std::string WellFormedUtf8(const std::string& text)
+{
+    // The records' own replacement, undone of its JSON escapes.
+    return Json::parse(Line(text)).get<std::string>();
+}
+
 std::string IsoTime(std::chrono::system_clock::time_point time)
 {
     const auto sinceEpoch = time.time_since_epoch();

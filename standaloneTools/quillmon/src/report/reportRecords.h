@@ -40,6 +40,10 @@ struct RecordTime
     double sinceStart = 0.0;
 };
 
+// `text` with each byte sequence that is not well-formed UTF-8 replaced by
+// U+FFFD, as the records write it.
+std::string WellFormedUtf8(const std::string& text);
+
 // "2026-12-08T04:05:06.789Z"
 std::string IsoTime(std::chrono::system_clock::time_point time);
 
