@@ -35,8 +35,12 @@ json Column(const std::vector<double>& values, double step)
     return column;
 }
 
+// A writer's series; a folded writer only has its row of the totals table.
 json WriterData(const WriterSeries& writer)
 {
+    if (!writer.drawn) {
+        return json{{"writer", writer.writer}, {"latest", writer.latest}};
+    }
     constexpr double MILLISECOND = 0.001;
     constexpr double CENTI = 0.01;
     constexpr double TENTH = 0.1;
@@ -110,11 +114,17 @@ std::string PageData(const ReportSeries& series)
         for (const auto& writer : reader.writers) {
             writers.push_back(WriterData(writer));
         }
+        json other = nullptr;
+        if (reader.folded > 0) {
+            other = WriterData(reader.other);
+            other["count"] = reader.folded;
+        }
         readers.push_back(json{{"topic", reader.topic},
                                {"reader", reader.reader},
                                {"latest", reader.latest},
                                {"events", reader.events},
-                               {"writers", std::move(writers)}});
+                               {"writers", std::move(writers)},
+                               {"other", std::move(other)}});
     }
     const json data{{"start", series.start},
                     {"final", series.final},
