@@ -292,15 +292,24 @@ void Open(const std::string& label, std::size_t records, const std::string& repo
           double make)
 {
     lumo::test::HeadlessChromium browser;
-    const auto visit = browser.Open(page);
-    const json times = browser.Evaluate(
-        "new Promise((done) => requestAnimationFrame(() => requestAnimationFrame(() => done({"
-        "load: performance.getEntriesByType('navigation')[0].loadEventEnd,"
-        "drawn: Number(document.documentElement.dataset.renderMs), frame: performance.now()}))))");
+    lumo::test::PageVisit visit;
+    json times;
+    try {
+        visit = browser.Open(page);
+        times = browser.Evaluate(
+            "new Promise((done) => requestAnimationFrame(() => requestAnimationFrame(() => done({"
+            "load: performance.getEntriesByType('navigation')[0].loadEventEnd,"
+            "drawn: Number(document.documentElement.dataset.renderMs), frame: performance.now()}))))");
+    } catch (const std::exception& e) {
+        std::printf("%-30s %8zu (%s)\n", label.c_str(), records, e.what());
+        std::fflush(stdout);
+        return;
+    }
     std::printf("%-30s %8zu %10.1f %9.2f %9.2f %9.0f %9.0f %9.0f %7zu\n", label.c_str(), records,
                 static_cast<double>(std::filesystem::file_size(report)) / 1e6,
                 static_cast<double>(std::filesystem::file_size(page)) / 1e6, make, times["load"].get<double>(),
                 times["drawn"].get<double>(), times["frame"].get<double>(), visit.consoleErrors.size());
+    std::fflush(stdout);
 }
 
 void Measure(const std::string& dir, const char* name, const std::string& earlier,
@@ -334,6 +343,7 @@ int main(int argc, char** argv)
     std::filesystem::create_directories(dir);
     std::printf("%-30s %8s %10s %9s %9s %9s %9s %9s %7s\n", "case", "records", "report MB", "page MB", "make s",
                 "load ms", "drawn ms", "frame ms", "errors");
+    std::fflush(stdout);
     Measure(dir, "1 topic, 10 s", earlier, [](const std::string& path) { return WriteSyntheticReport(path, 1, 10); });
     Measure(dir, "15 topics, 1 h", earlier,
             [](const std::string& path) { return WriteSyntheticReport(path, 15, 3600); });

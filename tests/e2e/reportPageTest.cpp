@@ -234,8 +234,9 @@ TEST(ReportPage, InputsMadeIntoAPageOrRefusedWithNothingLeftBehind)
     const std::string whole = Lines(run);
     const std::string cut = whole + R"({"schema":1,"record":"writer","time":"2026-12-08T10:00:02.000Z","t":2,"top)";
     // "<!--<script" in the data would hold the rest of the page in the
-    // script element; "</title " in the title would end it.
-    const std::string commentTopic = "<!--<script x";
+    // script element; "</title " in the title would end it. Brackets in a
+    // string are no nesting.
+    const std::string commentTopic = "<!--<script x" + std::string(70, '{');
     json titleStart = run[0];
     titleStart["time"] = "x</title <!--";
     const std::string commentRun = Lines({titleStart, WriterRecord(commentTopic, "w", 1, {{"samples", 1}})});

@@ -11,8 +11,8 @@
 
 #include "reportSeries.h"
 
-using lumo::reportPage::ReadReportSeries;
 using lumo::reportPage::ReaderSeries;
+using lumo::reportPage::ReadReportSeries;
 using lumo::reportPage::WriterSeries;
 using nlohmann::json;
 
@@ -40,12 +40,16 @@ json Summary(const ReaderSeries& reader)
     const WriterSeries& first = reader.writers.at(0);
     json other = nullptr;
     if (reader.folded > 0) {
-        other = json{{"count", reader.folded},         {"t", Values(reader.other.t)},
-                     {"rate", Values(reader.other.rateHz)}, {"missing", Values(reader.other.missingIds)},
-                     {"skipped", Values(reader.other.publisherSkipped)}, {"p99", Values(reader.other.p99Us)}};
+        other = json{{"count", reader.folded},
+                     {"t", Values(reader.other.t)},
+                     {"rate", Values(reader.other.rateHz)},
+                     {"missing", Values(reader.other.missingIds)},
+                     {"skipped", Values(reader.other.publisherSkipped)},
+                     {"p99", Values(reader.other.p99Us)}};
     }
     return json{{"drawn", drawn},
-                {"first", {{"p50", Values(first.p50Us)}, {"p99", Values(first.p99Us)}, {"period", first.periodLatency}}},
+                {"first",
+                 {{"p50", Values(first.p50Us)}, {"p99", Values(first.p99Us)}, {"period", first.periodLatency}}},
                 {"other", other}};
 }
 
@@ -61,7 +65,7 @@ json Latency(int p50, int p99)
 }
 
 // Writers w0..w<count-1> in one period at `t`: samples grow with the index,
-// w5 has missing ids, w7 is a restart of w2; `leave` are absent.
+// w3 has missing ids, w7 is a restart of w2; `leave` are absent.
 std::vector<json> Crowd(int count, double t, const std::vector<int>& leave = {})
 {
     std::vector<json> records;
@@ -73,7 +77,7 @@ std::vector<json> Crowd(int count, double t, const std::vector<int>& leave = {})
         records.push_back(Writer(guid, t,
                                  {{"samples", 10 * (i + 1)},
                                   {"rate_hz", 100 + i},
-                                  {"missing_ids", i == 5 ? 3 : 0},
+                                  {"missing_ids", i == 3 ? 3 : 0},
                                   {"publisher_skipped", i == 1 ? 4 : i * t},
                                   {"restart_of", i == 7 ? json("w2") : json(nullptr)},
                                   {"latency_ns", Latency(1000 * (i + 1), 10000 * (i + 1) + 1000 * t)}}));
@@ -116,20 +120,20 @@ TEST(ReportSeries, LatencyInMicrosecondsAndCrowdedReadersFolded)
          {{"drawn", {"w0", "w1", "w2", "w3", "w4", "w5", "w6", "w7", "w8"}},
           {"first", {{"p50", json::array({1.0})}, {"p99", json::array({11.0})}, {"period", false}}},
           {"other", notFolded}}},
-        // Ranked: w5 (missing ids), w2 and w7 (a restart), then by samples:
-        // w10, w9, w8, w6, w4. Folded: w0, w1, w3; w1 leaves after period 1
+        // Ranked: w3 (missing ids), w7 and w2 (a restart), then by samples:
+        // w10, w9, w8, w6, w5. Folded: w0, w1, w4; w1 leaves after period 1
         // and its skips still count.
         {"eleven writers: eight drawn, three folded",
-         Join(Crowd(11, 1), Crowd(11, 2, {1, 2, 4, 5, 6, 7, 8, 9, 10})),
-         {{"drawn", {"w2", "w4", "w5", "w6", "w7", "w8", "w9", "w10"}},
+         Join(Crowd(11, 1), Crowd(11, 2, {1, 2, 3, 5, 6, 7, 8, 9, 10})),
+         {{"drawn", {"w2", "w3", "w5", "w6", "w7", "w8", "w9", "w10"}},
           {"first", {{"p50", {1.0, 1.0}}, {"p99", {11.0, 12.0}}, {"period", false}}},
           {"other",
            {{"count", 3},
             {"t", {1.0, 2.0}},
-            {"rate", {304.0, 203.0}},
+            {"rate", {305.0, 204.0}},
             {"missing", {0.0, 0.0}},
-            {"skipped", {0.0 + 4 + 3, 0.0 + 4 + 6}},
-            {"p99", {41.0, 42.0}}}}}},
+            {"skipped", {0.0 + 4 + 4, 0.0 + 4 + 8}},
+            {"p99", {51.0, 52.0}}}}}},
     };
     for (const auto& c : cases) {
         std::stringstream report;
