@@ -173,9 +173,12 @@
       ctx.save();
       ctx.lineWidth = 1;
       ctx.setLineDash([3, 3]);
+      // One line per pixel column and colour: thousands of events draw as fast as a few.
+      const drawn = new Set();
       for (const mark of options.marks || []) {
-        const px = x.getPixelForValue(mark.t);
-        if (px < area.left || px > area.right) continue;
+        const px = Math.round(x.getPixelForValue(mark.t));
+        if (px < area.left || px > area.right || drawn.has(`${px} ${mark.colour}`)) continue;
+        drawn.add(`${px} ${mark.colour}`);
         ctx.strokeStyle = mark.colour;
         ctx.beginPath();
         ctx.moveTo(px, area.top);
@@ -276,13 +279,15 @@
     ['publisher_skipped', 'publisher skipped'], ['undecodable', 'undecodable'],
   ];
 
-  function totalsTable(writers, names) {
-    const head = el('tr', {}, el('th', {}, '#'), el('th', {}, 'writer'), el('th', {}, 'drawn as'), el('th', {}, 'presence'),
-      el('th', {}, 'restart of'), ...TOTAL_COLUMNS.map(([, label]) => el('th', {}, label)),
+  // The rows of the writers that `include` picks, numbered among all of them.
+  function totalsTable(writers, names, include) {
+    const head = el('tr', {}, el('th', {}, '#'), el('th', {}, 'writer'), el('th', {}, 'drawn as'),
+      el('th', {}, 'presence'), el('th', {}, 'restart of'), ...TOTAL_COLUMNS.map(([, label]) => el('th', {}, label)),
       el('th', {}, 'latency p50 (µs)'), el('th', {}, 'latency p99 (µs)'), el('th', {}, 'latency max (µs)'),
       el('th', {}, 'checks passed'), el('th', {}, 'checks failed'), el('th', {}, 'record'));
     const body = el('tbody');
     writers.forEach((writer, index) => {
+      if (!include(writer)) return;
       const record = writer.latest;
       const latency = record.latency_ns;
       const check = record.payload_check || {};
@@ -312,15 +317,26 @@
     return el('table', { className: 'writers' }, el('thead', {}, head), body);
   }
 
+  // A closed <details> whose content is made when it is first opened: a reader of thousands of writers or events
+  // opens as fast as one of a few.
+  function lazyDetails(className, summary, make) {
+    const details = el('details', { className }, el('summary', {}, summary));
+    details.addEventListener('toggle', () => {
+      if (details.open && details.children.length === 1) details.append(make());
+    });
+    return details;
+  }
+
   function eventTable(events, writerNames) {
-    const body = el('tbody');
-    for (const event of events) {
-      body.append(el('tr', {}, el('td', { className: 'number' }, Number(event.t).toFixed(3)),
-        el('td', {}, event.event), el('td', {}, eventDetail(event, writerNames))));
-    }
-    return el('details', {}, el('summary', {}, `Events (${events.length})`),
-      el('table', { className: 'events' }, el('thead', {}, el('tr', {}, el('th', {}, 't (s)'),
-        el('th', {}, 'event'), el('th', {}, 'details'))), body));
+    return lazyDetails('', `Events (${events.length})`, () => {
+      const body = el('tbody');
+      for (const event of events) {
+        body.append(el('tr', {}, el('td', { className: 'number' }, Number(event.t).toFixed(3)),
+          el('td', {}, event.event), el('td', {}, eventDetail(event, writerNames))));
+      }
+      return el('table', { className: 'events' }, el('thead', {}, el('tr', {}, el('th', {}, 't (s)'),
+        el('th', {}, 'event'), el('th', {}, 'details'))), body);
+    });
   }
 
   function renderReader(reader) {
@@ -372,8 +388,12 @@
         series(d, 'p99', d.writer.p99, [6, 3]),
       ]), marks);
     eventChart(grid, reader.events, names);
-    section.append(el('h3', {}, 'Writers'), el('div', { className: 'wide' }, totalsTable(w, names)),
-      eventTable(reader.events, names));
+    section.append(el('h3', {}, 'Writers'), el('div', { className: 'wide' }, totalsTable(w, names, (x) => x.t)));
+    if (reader.other) {
+      section.append(lazyDetails('folded', `The ${reader.other.count} writers drawn as "other writers"`,
+        () => el('div', { className: 'wide' }, totalsTable(w, names, (x) => !x.t))));
+    }
+    section.append(eventTable(reader.events, names));
   }
 
   Chart.defaults.font.size = 11;
