@@ -13,6 +13,7 @@
   const WRITER_COLOURS = ['#1f77b4', '#d62728', '#2ca02c', '#9467bd', '#ff7f0e', '#17becf', '#8c564b', '#e377c2',
     '#bcbd22'];
   const OTHER_COLOUR = '#7f7f7f';
+  const MAX_EVENT_LINES = 50;
   const EVENT_KINDS = [
     ['subscription_matched', 'matched', '#2ca02c'],
     ['subscription_unmatched', 'unmatched', '#7f7f7f'],
@@ -173,12 +174,16 @@
       ctx.save();
       ctx.lineWidth = 1;
       ctx.setLineDash([3, 3]);
-      // One line per pixel column and colour: thousands of events draw as fast as a few.
-      const drawn = new Set();
-      for (const mark of options.marks || []) {
-        const px = Math.round(x.getPixelForValue(mark.t));
-        if (px < area.left || px > area.right || drawn.has(`${px} ${mark.colour}`)) continue;
-        drawn.add(`${px} ${mark.colour}`);
+      // Lines only while they are few enough to tell apart (zoom in for more): writers that come and go by the
+      // thousand would cover the plot; the Events chart shows every one.
+      const marks = (options.marks || []).filter((mark) => mark.t >= x.min && mark.t <= x.max);
+      if (marks.length > MAX_EVENT_LINES) {
+        ctx.restore();
+        return;
+      }
+      for (const mark of marks) {
+        const px = x.getPixelForValue(mark.t);
+        if (px < area.left || px > area.right) continue;
         ctx.strokeStyle = mark.colour;
         ctx.beginPath();
         ctx.moveTo(px, area.top);
@@ -301,7 +306,7 @@
       const row = el('tr', { className: restartOf ? 'restart' : '' },
         cell('index', index + 1),
         cell('writer', record.writer, 'guid'),
-        cell('drawn_as', writer.t ? names.get(record.writer) : 'other writers', ''),
+        cell('drawn_as', writer.t ? names.get(record.writer) : 'other writers', 'name'),
         cell('presence', record.presence, ''),
         cell('restart_of', restartOf ? `restart of writer ${restartIndex + 1}: ${restartOf}` : '', 'guid'),
         ...TOTAL_COLUMNS.map(([field]) => cell(field, record[field])),

@@ -132,8 +132,10 @@ std::tuple<double, bool, double> Rank(const WriterSeries& writer, const std::set
     return {faults, restart, Count(latest, "samples")};
 }
 
-// Rates and cumulative counts summed over `folded`, period by period (the
-// records of one period share their `t`); latency the worst of them.
+// Over `folded`, period by period (the records of one period share their
+// `t`): the mean rate of those there, so that it compares with a drawn
+// writer's; cumulative counts summed, those of writers gone included;
+// latency the worst.
 WriterSeries FoldedSeries(const std::vector<const WriterSeries*>& folded)
 {
     struct Point
@@ -159,6 +161,7 @@ WriterSeries FoldedSeries(const std::vector<const WriterSeries*>& folded)
     std::array<double, 3> sums{0.0, 0.0, 0.0};
     for (std::size_t from = 0; from < points.size();) {
         double rate = none;
+        double rates = 0.0;
         double p50 = none;
         double p99 = none;
         std::size_t to = from;
@@ -171,6 +174,7 @@ WriterSeries FoldedSeries(const std::vector<const WriterSeries*>& folded)
             };
             if (std::isfinite(writer.rateHz[at])) {
                 add(rate, writer.rateHz[at]);
+                ++rates;
             }
             if (std::isfinite(writer.p50Us[at])) {
                 worst(p50, writer.p50Us[at]);
@@ -188,7 +192,7 @@ WriterSeries FoldedSeries(const std::vector<const WriterSeries*>& folded)
             }
         }
         other.t.push_back(points[from].t);
-        other.rateHz.push_back(rate);
+        other.rateHz.push_back(rate / rates);
         other.missingIds.push_back(sums[0]);
         other.middlewareLost.push_back(sums[1]);
         other.publisherSkipped.push_back(sums[2]);

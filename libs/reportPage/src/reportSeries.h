@@ -45,8 +45,9 @@ struct ReaderSeries
     std::string topic;
     unsigned reader = 0;
     std::vector<WriterSeries> writers;
-    // The writers not drawn, period by period: rates and cumulative counts
-    // summed, latency the worst of them; `writer` is empty when none is folded.
+    // The writers not drawn, period by period: their mean rate, their
+    // cumulative counts summed, their worst latency; `writer` is empty when
+    // none is folded.
     WriterSeries other;
     std::size_t folded = 0;
     std::vector<nlohmann::json> events;
