@@ -2,14 +2,17 @@
 // skipped, a writer killed), opened in headless Chromium with no network:
 // nothing but the file is requested, no console error, one chart set per
 // reader, the verdict, and per-writer totals equal to the final records.
-// Then the inputs a page must survive: hostile names, a cut last line, and
-// files that are no report.
+// Then the inputs a page must survive (hostile names, a cut last line, a
+// reader of a hundred writers) and those it must refuse with nothing changed
+// beside them: files that are no report, the report as its own page, a page
+// that cannot be written.
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -180,7 +183,39 @@ TEST(ReportPage, ARealRunWithSkipsAndAKilledWriterReadsInChromiumFromTheFileAlon
     EXPECT_EQ(rows[finals[0]["writer"].get<std::string>()]["missing_ids"], "23");
 }
 
-TEST(ReportPage, HostileNamesACutLastLineAndFilesThatAreNoReport)
+namespace {
+
+// A writer record of topic `topic`, reader 0, at `t`.
+json WriterRecord(const std::string& topic, const std::string& guid, double t, json fields)
+{
+    fields.update(json{{"schema", 1},
+                       {"record", "writer"},
+                       {"time", "2026-12-08T10:00:01.000Z"},
+                       {"t", t},
+                       {"topic", topic},
+                       {"reader", 0},
+                       {"writer", guid},
+                       {"restart_of", nullptr},
+                       {"presence", "alive"},
+                       {"rate_hz", 10.0},
+                       {"final", false}});
+    return fields;
+}
+
+// Every file of `dir` and its content (a link's: its file's).
+std::map<std::string, std::string> Files(const std::string& dir)
+{
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        std::ifstream in(entry.path());
+        files[entry.path().filename()] = (std::stringstream() << in.rdbuf()).str();
+    }
+    return files;
+}
+
+} // namespace
+
+TEST(ReportPage, InputsMadeIntoAPageOrRefusedWithNothingLeftBehind)
 {
     const std::string hostileTopic = "<script>alert(1)</script>";
     const std::string hostileWriter = "</script><script>alert(2)</script>|<!--";
@@ -193,20 +228,39 @@ TEST(ReportPage, HostileNamesACutLastLineAndFilesThatAreNoReport)
         record("start", 0, {{"options", options}, {"fast_dds", "2.9.1"}}),
         record("event", 0.2,
                {{"topic", hostileTopic}, {"reader", 0}, {"event", "subscription_matched"}, {"writer", hostileWriter}}),
-        record("writer", 1,
-               {{"topic", hostileTopic},
-                {"reader", 0},
-                {"writer", hostileWriter},
-                {"restart_of", nullptr},
-                {"presence", "alive"},
-                {"samples", 10},
-                {"missing_ids", 0},
-                {"rate_hz", 10.0},
-                {"final", false}}),
+        WriterRecord(hostileTopic, hostileWriter, 1, {{"samples", 10}, {"missing_ids", 0}}),
         record("reader", 1, {{"topic", hostileTopic}, {"reader", 0}, {"samples", 10}, {"final", false}}),
     };
     const std::string whole = Lines(run);
     const std::string cut = whole + R"({"schema":1,"record":"writer","time":"2026-12-08T10:00:02.000Z","t":2,"top)";
+    // "<!--<script" in the data would hold the rest of the page in the
+    // script element; "</title " in the title would end it. Brackets in a
+    // string are no nesting.
+    const std::string commentTopic = "<!--<script x" + std::string(70, '{');
+    json titleStart = run[0];
+    titleStart["time"] = "x</title <!--";
+    const std::string commentRun = Lines({titleStart, WriterRecord(commentTopic, "w", 1, {{"samples", 1}})});
+    // 64 steady writers, and 40 more that each stay one period of four;
+    // writer 40 loses ids. Drawn: writer 40, then the 7 with most samples
+    // (writers 58 to 64); the 96 others are one series.
+    std::vector<json> crowd{run[0]};
+    for (int period = 1; period <= 4; ++period) {
+        for (int i = 0; i < 64 + 10 * period; ++i) {
+            if (i < 64 || i >= 64 + 10 * (period - 1)) {
+                crowd.push_back(
+                    WriterRecord("Crowd", "writer-" + std::to_string(i), period,
+                                 {{"samples", i < 64 ? 100 * period + i : 50},
+                                  {"missing_ids", i == 39 ? period : 0},
+                                  {"latency_ns", {{"p50", 1000 * i}, {"p99", 2000 * i}, {"max", 3000 * i}}}}));
+            }
+        }
+    }
+    // An event of a reader, kept whole for the page.
+    const std::string nested = whole + R"({"schema":1,"record":"event","t":2,"topic":"x","reader":0,"event":)" +
+                               std::string(100000, '[') + std::string(100000, ']') + "}\n";
+    json badReader = WriterRecord(hostileTopic, "w", 1, {{"samples", 1}});
+    badReader["reader"] = "zero";
+    const std::string wrongType = Lines({run[0], badReader});
 
     struct Case
     {
@@ -214,7 +268,9 @@ TEST(ReportPage, HostileNamesACutLastLineAndFilesThatAreNoReport)
         std::string content;
         int status;
         std::vector<std::string> messages; // "LEVEL message", @ for the report's path
-        std::string check;                 // an expression the page must make true; empty: no page
+        std::string check; // an expression the page must make true; empty: no page, the directory unchanged
+        std::function<void(const std::string& report, const std::string& page)> before = nullptr;
+        std::vector<std::string> wrapper = {}; // runs the tool
     };
     const std::vector<Case> cases{
         {"hostile",
@@ -225,6 +281,31 @@ TEST(ReportPage, HostileNamesACutLastLineAndFilesThatAreNoReport)
          "document.querySelector('[data-field=writer]').textContent === '</script><script>alert(2)</script>|<!--' && "
          "document.querySelectorAll('section.reader').length === 1 && !document.getElementById('cut-note') && "
          "document.getElementById('no-final-note') !== null"},
+        {"comment and title",
+         commentRun,
+         0,
+         {"INFO  Wrote '@.html' from 2 records of '@'"},
+         "document.title === 'lumoQuillmon report x</title <!--' && "
+         "[...document.querySelectorAll('section.reader .topic')].map((t) => t.textContent).join() === '" +
+             commentTopic + "'"},
+        {"crowded reader",
+         Lines(crowd),
+         0,
+         {"INFO  Wrote '@.html' from " + std::to_string(crowd.size()) + " records of '@'"},
+         // One legend of 9 entries above the charts; none in a line chart,
+         // whose plot keeps most of its box; the drawn writers in the table,
+         // the other 96 in a second one when it is opened.
+         "(async () => [...document.querySelectorAll('.legend .entry')].map((e) => e.textContent).join() === "
+         "'writer 40,writer 58,writer 59,writer 60,writer 61,writer 62,writer 63,writer 64,other writers (96)' && "
+         "Object.values(Chart.instances).filter((c) => c.config.type === 'line').every((c) => "
+         "c.data.datasets.length <= 27 && c.chartArea.bottom - c.chartArea.top > 0.6 * c.height) && "
+         "document.querySelectorAll('table.writers tbody tr').length === 8 && await new Promise((done) => {"
+         "  const folded = document.querySelector('details.folded');"
+         "  folded.addEventListener('toggle', () => done(JSON.stringify([...folded.querySelectorAll("
+         "    'tbody tr')].map((r) => r.querySelector('[data-field=index]').textContent + ' ' +"
+         "    r.querySelector('[data-field=drawn_as]').textContent).filter((_, i) => i % 40 === 0))));"
+         "  folded.open = true;"
+         "}) === '[\"1 other writers\",\"42 other writers\",\"89 other writers\"]')()"},
         {"cut",
          cut,
          0,
@@ -255,15 +336,50 @@ TEST(ReportPage, HostileNamesACutLastLineAndFilesThatAreNoReport)
          1,
          {"ERROR ERROR: '@' is not a lumoQuillmon report: line 2 is not a JSON record"},
          ""},
+        {"nested 100,000 deep",
+         nested,
+         1,
+         {"ERROR ERROR: '@' is not a lumoQuillmon report: line 5 is nested deeper than 64 levels"},
+         ""},
+        {"a field of the wrong type",
+         wrongType,
+         1,
+         {"ERROR ERROR: '@' is not a lumoQuillmon report: line 2: \"reader\" is of type string, not an unsigned "
+          "integer"},
+         ""},
+        {"the page is the report",
+         whole,
+         1,
+         {"ERROR ERROR: the page '@.html' is the report '@' itself: give the page a path of its own"},
+         "",
+         [](const std::string& report, const std::string& page) { std::filesystem::create_symlink(report, page); }},
+        // Past the file size limit a write fails (SIGXFSZ ignored): the
+        // earlier page stays as it was, and no other file is left.
+        {"the page cannot be written",
+         whole,
+         1,
+         {"ERROR ERROR: cannot write the page '@.html': File too large"},
+         "",
+         [](const std::string&, const std::string& page) { std::ofstream(page) << "the earlier page"; },
+         {"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 8; exec \"$0\" \"$@\""}},
     };
-    lumo::test::ScratchDir dir;
+    lumo::test::ScratchDir scratch;
     HeadlessChromium browser;
     int n = 0;
     for (const auto& c : cases) {
-        const std::string report = dir.File("case" + std::to_string(n++) + ".jsonl");
+        const std::string dir = scratch.File("case" + std::to_string(n++));
+        std::filesystem::create_directory(dir);
+        const std::string report = dir + "/report.jsonl";
+        const std::string page = report + ".html";
         std::ofstream(report, std::ios::binary) << c.content;
-        const auto tool = RunQuillreport(report, report + ".html");
-        EXPECT_EQ(tool->Wait(EXIT_TIMEOUT), c.status) << c.name;
+        if (c.before) {
+            c.before(report, page);
+        }
+        const auto files = Files(dir);
+        std::vector<std::string> command = c.wrapper;
+        command.insert(command.end(), {LUMO_QUILLREPORT_PATH, report, "-o", page});
+        ProcessRunner tool(command[0], std::vector<std::string>(command.begin() + 1, command.end()));
+        EXPECT_EQ(tool.Wait(EXIT_TIMEOUT), c.status) << c.name << tool.Output();
         std::vector<std::string> expected;
         for (auto message : c.messages) {
             for (auto at = message.find('@'); at != std::string::npos; at = message.find('@', at + report.size())) {
@@ -271,15 +387,15 @@ TEST(ReportPage, HostileNamesACutLastLineAndFilesThatAreNoReport)
             }
             expected.push_back(message);
         }
-        EXPECT_EQ(tool->Messages(), expected) << c.name;
+        EXPECT_EQ(tool.Messages(), expected) << c.name;
         if (c.check.empty()) {
-            EXPECT_FALSE(std::filesystem::exists(report + ".html")) << c.name;
+            EXPECT_EQ(Files(dir), files) << c.name;
             continue;
         }
-        const auto visit = browser.Open(report + ".html");
+        const auto visit = browser.Open(page);
         EXPECT_THAT(visit.consoleErrors, IsEmpty()) << c.name;
         EXPECT_THAT(visit.dialogs, IsEmpty()) << c.name;
-        EXPECT_THAT(visit.requests, ElementsAre("file://" + report + ".html")) << c.name;
+        EXPECT_THAT(visit.requests, ElementsAre("file://" + page)) << c.name;
         EXPECT_EQ(browser.Evaluate(c.check), true) << c.name;
     }
 }

@@ -9,8 +9,11 @@
   // Whole seconds, so that the last tick is a round number too.
   const fullRange = { min: 0, max: Math.max(Math.ceil(data.endT), 1) };
 
+  // One colour per drawn writer (at most 8, the rest are folded into "other writers", drawn in grey).
   const WRITER_COLOURS = ['#1f77b4', '#d62728', '#2ca02c', '#9467bd', '#ff7f0e', '#17becf', '#8c564b', '#e377c2',
-    '#7f7f7f', '#bcbd22'];
+    '#bcbd22'];
+  const OTHER_COLOUR = '#7f7f7f';
+  const MAX_EVENT_LINES = 50;
   const EVENT_KINDS = [
     ['subscription_matched', 'matched', '#2ca02c'],
     ['subscription_unmatched', 'unmatched', '#7f7f7f'],
@@ -55,7 +58,8 @@
   }
 
   function list(values) {
-    return values && values.length ? values.join(', ') : 'none';
+    if (!Array.isArray(values)) return values === null || values === undefined ? 'none' : JSON.stringify(values);
+    return values.length ? values.join(', ') : 'none';
   }
 
   // Which event kind a record is; liveliness changes split by direction.
@@ -170,7 +174,14 @@
       ctx.save();
       ctx.lineWidth = 1;
       ctx.setLineDash([3, 3]);
-      for (const mark of options.marks || []) {
+      // Lines only while they are few enough to tell apart (zoom in for more): writers that come and go by the
+      // thousand would cover the plot; the Events chart shows every one.
+      const marks = (options.marks || []).filter((mark) => mark.t >= x.min && mark.t <= x.max);
+      if (marks.length > MAX_EVENT_LINES) {
+        ctx.restore();
+        return;
+      }
+      for (const mark of marks) {
         const px = x.getPixelForValue(mark.t);
         if (px < area.left || px > area.right) continue;
         ctx.strokeStyle = mark.colour;
@@ -196,6 +207,7 @@
       title: { display: true, text: 'seconds since the report started' } };
   }
 
+  // The writers' colours are told once per reader, above its charts (legend), not by each chart.
   function lineChart(container, title, yTitle, datasets, marks) {
     const { canvas, box, selection } = chartBox(container, 'chart');
     const chart = new Chart(canvas, {
@@ -207,7 +219,7 @@
         interaction: { mode: 'nearest', axis: 'x', intersect: false },
         plugins: {
           title: { display: true, text: title },
-          legend: { labels: { boxWidth: 12 } },
+          legend: { display: false },
           decimation: { enabled: true, algorithm: 'min-max' },
           eventLines: { marks },
         },
@@ -272,13 +284,15 @@
     ['publisher_skipped', 'publisher skipped'], ['undecodable', 'undecodable'],
   ];
 
-  function totalsTable(writers, names) {
-    const head = el('tr', {}, el('th', {}, '#'), el('th', {}, 'writer'), el('th', {}, 'presence'),
-      el('th', {}, 'restart of'), ...TOTAL_COLUMNS.map(([, label]) => el('th', {}, label)),
+  // The rows of the writers that `include` picks, numbered among all of them.
+  function totalsTable(writers, names, include) {
+    const head = el('tr', {}, el('th', {}, '#'), el('th', {}, 'writer'), el('th', {}, 'drawn as'),
+      el('th', {}, 'presence'), el('th', {}, 'restart of'), ...TOTAL_COLUMNS.map(([, label]) => el('th', {}, label)),
       el('th', {}, 'latency p50 (µs)'), el('th', {}, 'latency p99 (µs)'), el('th', {}, 'latency max (µs)'),
       el('th', {}, 'checks passed'), el('th', {}, 'checks failed'), el('th', {}, 'record'));
     const body = el('tbody');
     writers.forEach((writer, index) => {
+      if (!include(writer)) return;
       const record = writer.latest;
       const latency = record.latency_ns;
       const check = record.payload_check || {};
@@ -292,6 +306,7 @@
       const row = el('tr', { className: restartOf ? 'restart' : '' },
         cell('index', index + 1),
         cell('writer', record.writer, 'guid'),
+        cell('drawn_as', writer.t ? names.get(record.writer) : 'other writers', 'name'),
         cell('presence', record.presence, ''),
         cell('restart_of', restartOf ? `restart of writer ${restartIndex + 1}: ${restartOf}` : '', 'guid'),
         ...TOTAL_COLUMNS.map(([field]) => cell(field, record[field])),
@@ -307,15 +322,26 @@
     return el('table', { className: 'writers' }, el('thead', {}, head), body);
   }
 
+  // A closed <details> whose content is made when it is first opened: a reader of thousands of writers or events
+  // opens as fast as one of a few.
+  function lazyDetails(className, summary, make) {
+    const details = el('details', { className }, el('summary', {}, summary));
+    details.addEventListener('toggle', () => {
+      if (details.open && details.children.length === 1) details.append(make());
+    });
+    return details;
+  }
+
   function eventTable(events, writerNames) {
-    const body = el('tbody');
-    for (const event of events) {
-      body.append(el('tr', {}, el('td', { className: 'number' }, Number(event.t).toFixed(3)),
-        el('td', {}, event.event), el('td', {}, eventDetail(event, writerNames))));
-    }
-    return el('details', {}, el('summary', {}, `Events (${events.length})`),
-      el('table', { className: 'events' }, el('thead', {}, el('tr', {}, el('th', {}, 't (s)'),
-        el('th', {}, 'event'), el('th', {}, 'details'))), body));
+    return lazyDetails('', `Events (${events.length})`, () => {
+      const body = el('tbody');
+      for (const event of events) {
+        body.append(el('tr', {}, el('td', { className: 'number' }, Number(event.t).toFixed(3)),
+          el('td', {}, event.event), el('td', {}, eventDetail(event, writerNames))));
+      }
+      return el('table', { className: 'events' }, el('thead', {}, el('tr', {}, el('th', {}, 't (s)'),
+        el('th', {}, 'event'), el('th', {}, 'details'))), body);
+    });
   }
 
   function renderReader(reader) {
@@ -332,31 +358,47 @@
     const marks = reader.events.map((event) => ({
       t: event.t, colour: (EVENT_KINDS.find(([kind]) => kind === eventKind(event)) || [0, 0, '#000'])[2],
     }));
-    const colour = (i) => WRITER_COLOURS[i % WRITER_COLOURS.length];
-    const series = (writer, i, label, values, dash) => ({
-      label, borderColor: colour(i), backgroundColor: colour(i), borderDash: dash || [],
-      data: points(writer.t, values),
+    // Drawn writers keep their number; the folded ones are one more series, in grey.
+    const w = reader.writers;
+    const drawn = w.filter((writer) => writer.t).map((writer, i) => ({
+      writer, name: names.get(writer.writer), colour: WRITER_COLOURS[i % WRITER_COLOURS.length],
+    }));
+    if (reader.other) {
+      drawn.push({ writer: reader.other, name: `other writers (${reader.other.count})`, colour: OTHER_COLOUR });
+    }
+    const series = ({ writer, name, colour }, suffix, values, dash) => ({
+      label: suffix ? `${name} ${suffix}` : name, borderColor: colour, backgroundColor: colour,
+      borderDash: dash || [], data: points(writer.t, values),
     });
+    section.append(el('div', { className: 'legend' }, ...drawn.map(({ name, colour }) => {
+      const swatch = el('span', { className: 'swatch' });
+      swatch.style.background = colour;
+      return el('span', { className: 'entry' }, swatch, name);
+    })));
     const grid = el('div', { className: 'charts' });
     section.append(grid);
     root.append(section);
-    const w = reader.writers;
-    lineChart(grid, 'Rate', 'samples/s', w.map((writer, i) => series(writer, i, names.get(writer.writer), writer.rate)),
-      marks);
-    lineChart(grid, 'Missing ids, middleware loss, publisher skips (cumulative)', 'samples', w.flatMap((writer, i) => [
-      series(writer, i, `${names.get(writer.writer)} missing`, writer.missing),
-      series(writer, i, `${names.get(writer.writer)} middleware lost`, writer.middleware, [6, 3]),
-      series(writer, i, `${names.get(writer.writer)} publisher skipped`, writer.skipped, [2, 2]),
-    ]), marks);
-    const perPeriod = w.some((writer) => writer.periodLatency);
-    lineChart(grid, perPeriod ? 'Latency per period' : 'Latency (since the stream started)', 'µs',
-      w.flatMap((writer, i) => [
-        series(writer, i, `${names.get(writer.writer)} p50`, writer.p50),
-        series(writer, i, `${names.get(writer.writer)} p99`, writer.p99, [6, 3]),
+    lineChart(grid, 'Rate', 'samples/s', drawn.map((d) => series(d, '', d.writer.rate)), marks);
+    lineChart(grid, 'Missing ids (solid), middleware loss (dashed), publisher skips (dotted), cumulative', 'samples',
+      drawn.flatMap((d) => [
+        series(d, 'missing', d.writer.missing),
+        series(d, 'middleware lost', d.writer.middleware, [6, 3]),
+        series(d, 'publisher skipped', d.writer.skipped, [2, 2]),
+      ]), marks);
+    const perPeriod = drawn.some((d) => d.writer.periodLatency);
+    lineChart(grid, `${perPeriod ? 'Latency per period' : 'Latency (since the stream started)'}: p50 (solid), ` +
+      `p99 (dashed)${reader.other ? '; other writers: the worst of them' : ''}`, 'µs',
+      drawn.flatMap((d) => [
+        series(d, 'p50', d.writer.p50),
+        series(d, 'p99', d.writer.p99, [6, 3]),
       ]), marks);
     eventChart(grid, reader.events, names);
-    section.append(el('h3', {}, 'Writers'), el('div', { className: 'wide' }, totalsTable(w, names)),
-      eventTable(reader.events, names));
+    section.append(el('h3', {}, 'Writers'), el('div', { className: 'wide' }, totalsTable(w, names, (x) => x.t)));
+    if (reader.other) {
+      section.append(lazyDetails('folded', `The ${reader.other.count} writers drawn as "other writers"`,
+        () => el('div', { className: 'wide' }, totalsTable(w, names, (x) => !x.t))));
+    }
+    section.append(eventTable(reader.events, names));
   }
 
   Chart.defaults.font.size = 11;

@@ -1,6 +1,7 @@
 #include "pageText.h"
 
 #include <cmath>
+#include <initializer_list>
 #include <stdexcept>
 #include <vector>
 
@@ -35,15 +36,53 @@ json Column(const std::vector<double>& values, double step)
     return column;
 }
 
+// `record`'s fields named in `keys`.
+json Pick(const json& record, std::initializer_list<const char*> keys)
+{
+    json picked = json::object();
+    for (const char* key : keys) {
+        const auto found = record.find(key);
+        if (found != record.end()) {
+            picked[key] = *found;
+        }
+    }
+    return picked;
+}
+
+// What the totals table shows of a writer's last record: a reader of
+// thousands of writers gives a page of a few megabytes.
+json TableFields(const json& latest)
+{
+    if (!latest.is_object()) {
+        return latest;
+    }
+    json fields = Pick(latest, {"writer", "restart_of", "presence", "samples", "payload_bytes", "first_id", "last_id",
+                                "missing_ids", "gaps", "duplicates", "backward_jumps", "middleware_lost",
+                                "publisher_skipped", "undecodable", "final"});
+    for (const auto& [key, parts] :
+         {std::pair<const char*, std::initializer_list<const char*>>{"latency_ns", {"p50", "p99", "max"}},
+          {"payload_check", {"passed", "failed"}}}) {
+        const auto found = latest.find(key);
+        if (found != latest.end()) {
+            fields[key] = found->is_object() ? Pick(*found, parts) : *found;
+        }
+    }
+    return fields;
+}
+
+// A writer's series; a folded writer only has its row of the totals table.
 json WriterData(const WriterSeries& writer)
 {
+    if (!writer.drawn) {
+        return json{{"writer", writer.writer}, {"latest", TableFields(writer.latest)}};
+    }
     constexpr double MILLISECOND = 0.001;
     constexpr double CENTI = 0.01;
     constexpr double TENTH = 0.1;
     constexpr double ONE = 1.0;
     return json{{"writer", writer.writer},
                 {"periodLatency", writer.periodLatency},
-                {"latest", writer.latest},
+                {"latest", TableFields(writer.latest)},
                 {"t", Column(writer.t, MILLISECOND)},
                 {"rate", Column(writer.rateHz, CENTI)},
                 {"missing", Column(writer.missingIds, ONE)},
@@ -110,11 +149,17 @@ std::string PageData(const ReportSeries& series)
         for (const auto& writer : reader.writers) {
             writers.push_back(WriterData(writer));
         }
+        json other = nullptr;
+        if (reader.folded > 0) {
+            other = WriterData(reader.other);
+            other["count"] = reader.folded;
+        }
         readers.push_back(json{{"topic", reader.topic},
                                {"reader", reader.reader},
                                {"latest", reader.latest},
                                {"events", reader.events},
-                               {"writers", std::move(writers)}});
+                               {"writers", std::move(writers)},
+                               {"other", std::move(other)}});
     }
     const json data{{"start", series.start},
                     {"final", series.final},

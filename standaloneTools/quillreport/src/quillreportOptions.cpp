@@ -30,7 +30,8 @@ const char* QuillreportUsageNotes()
     return "Exit status:\n"
            "  0  the page was written (from the whole records of a report whose last line was cut, too)\n"
            "  1  an error (\"ERROR: ...\"): bad command line, a file that is not a lumoQuillmon report or\n"
-           "     has another schema, a report or page that cannot be read or written\n";
+           "     has another schema, a report or page that cannot be read or written, a page path that is\n"
+           "     the report itself\n";
 }
 
 ReportToolSettings ReportToolSettingsFrom(const po::variables_map& vm)

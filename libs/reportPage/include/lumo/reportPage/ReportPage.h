@@ -27,12 +27,15 @@ struct PageSummary
     bool hasFinal = false;    // the report ends with its final record
 };
 
-// Reads the report at `reportPath` and writes the page to `pagePath`
-// (created or emptied). Throws ReportPageError.
+// Reads the report at `reportPath` and writes the page to `pagePath`, which
+// must not be the report itself. The page is written whole beside its place
+// and renamed into it: a failed write leaves no page, nor a page half made.
+// Throws ReportPageError.
 PageSummary WriteReportPage(const std::string& reportPath, const std::string& pagePath);
 
 // The same from records already at hand (a report that went to a pipe):
-// `reportName` names the report in errors and on the page.
+// `reportName` names the report in errors and on the page. The page is
+// written as above.
 PageSummary WriteReportPage(std::istream& report, const std::string& reportName, const std::string& pagePath);
 
 } // namespace lumo::reportPage
