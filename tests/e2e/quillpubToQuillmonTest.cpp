@@ -16,6 +16,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "CountedMonitor.h"
 #include "ExpectedLines.h"
 #include "ProcessRunner.h"
 #include "TestNames.h"
@@ -35,21 +36,19 @@ namespace {
 // Publishing plus the publisher's wait for acknowledgements (a heartbeat
 // period or two) on a busy machine.
 constexpr auto PUBLISH_TIMEOUT = 60s;
-// An acknowledged sample has reached the reader's history; this leaves the
-// listener time to finish the call that takes it.
-constexpr auto SETTLE = 500ms;
 
 // Waits for the publisher's summary of `topic`, then for the monitor to take
 // the last samples, then stops the monitor while the writer still lingers
 // (an unmatch would reset the monitor's counters) and then the publisher.
-void FinishLingeringRun(ProcessRunner& monitor, ProcessRunner& publisher, const std::string& lastSummary)
+void FinishLingeringRun(const CountedMonitor& monitor, ProcessRunner& publisher, const std::string& lastSummary,
+                        const std::vector<Taken>& taken)
 {
     ASSERT_TRUE(publisher.WaitForText(lastSummary, PUBLISH_TIMEOUT)) << publisher.Output();
-    std::this_thread::sleep_for(SETTLE);
-    EXPECT_EQ(StopWith(monitor, SIGINT), 0);
+    ASSERT_TRUE(monitor.WaitForTaken(taken, PUBLISH_TIMEOUT)) << monitor->Output();
+    EXPECT_EQ(StopWith(*monitor, SIGINT), 0);
     EXPECT_EQ(StopWith(publisher, SIGINT), 0);
     EXPECT_THAT(MessagesAt(publisher, "WARN"), IsEmpty()) << "unacknowledged samples";
-    EXPECT_THAT(MessagesAt(monitor, "ERROR"), IsEmpty());
+    EXPECT_THAT(MessagesAt(*monitor, "ERROR"), IsEmpty());
 }
 
 size_t CountContaining(const std::vector<std::string>& lines, const std::string& text)
@@ -152,9 +151,9 @@ void SignalStorm(const ProcessRunner& process, int signals, std::chrono::microse
 TEST(ReliableCounts, EverySampleIsCountedOnceWithTheMatchedResetAndNoError)
 {
     const auto topic = UniqueTopic("Counts");
-    auto monitor = StartReadyMonitor({"-d", "-t", topic});
+    const CountedMonitor monitor({"-d", "-t", topic});
     auto publisher = StartConfinedPublisher({"-t", topic, "-n", "3000", "-r", "0", "--linger", "60"});
-    FinishLingeringRun(*monitor, *publisher, Summary(topic, 0, 3000));
+    FinishLingeringRun(monitor, *publisher, Summary(topic, 0, 3000), {{topic, 3000}});
 
     const auto info = MessagesAt(*monitor, "INFO");
     EXPECT_THAT(info, Contains(Prefix(topic, 0)));
@@ -175,11 +174,15 @@ TEST(ReliableCounts, FifteenTopicsAndADuplicateTopicAreEachCountedByTheirOwnRead
     }
     std::vector<std::string> monitorArgs{"-d", "-t"};
     monitorArgs.insert(monitorArgs.end(), topics.begin(), topics.end());
-    auto monitor = StartReadyMonitor(monitorArgs);
+    const CountedMonitor monitor(monitorArgs);
     std::vector<std::string> publisherArgs{"-n", "400", "-r", "2000", "--linger", "60", "-t"};
     publisherArgs.insert(publisherArgs.end(), topics.begin(), topics.end());
     auto publisher = StartConfinedPublisher(publisherArgs);
-    FinishLingeringRun(*monitor, *publisher, Summary(topics[14], 14, 400));
+    std::vector<Taken> taken;
+    for (const auto& topic : topics) {
+        taken.push_back({topic, 400});
+    }
+    FinishLingeringRun(monitor, *publisher, Summary(topics[14], 14, 400), taken);
 
     const auto info = MessagesAt(*monitor, "INFO");
     for (uint32_t i = 0; i < 15; ++i) {
@@ -189,10 +192,10 @@ TEST(ReliableCounts, FifteenTopicsAndADuplicateTopicAreEachCountedByTheirOwnRead
 
     // One topic read twice: both readers match the one writer and see it all.
     const auto shared = UniqueTopic("Twice");
-    auto twice = StartReadyMonitor({"-d", "-t", shared, shared});
+    const CountedMonitor twice({"-d", "-t", shared, shared});
     auto writer = StartConfinedPublisher(
         {"-t", shared, "-n", "500", "-r", "0", "--wait-readers", "2", "--linger", "60"});
-    FinishLingeringRun(*twice, *writer, Summary(shared, 0, 500));
+    FinishLingeringRun(twice, *writer, Summary(shared, 0, 500), {{shared, 500, 0}, {shared, 500, 1}});
     const auto twiceInfo = MessagesAt(*twice, "INFO");
     for (uint32_t i = 0; i < 2; ++i) {
         const auto count = CountSinceLastReset(twiceInfo, Prefix(shared, i), IdsFromZero(500));
@@ -215,7 +218,7 @@ TEST(SharedMemory, MonitorStartingNextToThreePublishersLogsNoTransportWarning)
     const std::vector<std::string> sharedMemoryOnly{"-d", "--qos-profile", "Lumo_SharedMemory_Profile", "-t"};
     auto monitorArgs = sharedMemoryOnly;
     monitorArgs.insert(monitorArgs.end(), topics.begin(), topics.end());
-    auto monitor = StartReadyMonitor(monitorArgs);
+    const CountedMonitor monitor(monitorArgs);
     std::vector<std::unique_ptr<ProcessRunner>> publishers;
     for (size_t p = 0; p < 3; ++p) {
         auto args = sharedMemoryOnly;
@@ -228,7 +231,11 @@ TEST(SharedMemory, MonitorStartingNextToThreePublishersLogsNoTransportWarning)
         ASSERT_TRUE(publishers[p]->WaitForText(Summary(topics[5 * p + 4], 4, 100), PUBLISH_TIMEOUT))
             << publishers[p]->Output();
     }
-    std::this_thread::sleep_for(SETTLE);
+    std::vector<Taken> taken;
+    for (const auto& topic : topics) {
+        taken.push_back({topic, 100});
+    }
+    ASSERT_TRUE(monitor.WaitForTaken(taken, PUBLISH_TIMEOUT)) << monitor->Output();
     EXPECT_EQ(StopWith(*monitor, SIGINT), 0);
     for (auto& publisher : publishers) {
         EXPECT_EQ(StopWith(*publisher, SIGINT), 0);
@@ -255,13 +262,13 @@ TEST(SampleIdGaps, EachInjectedGapAndRepeatIsOneMismatchLineAndOneLostSample)
     for (const Case c : {Case{0, 1, 10, 55}, Case{4294966900u, 3, 7, 100}}) {
         constexpr uint32_t COUNT = 300;
         const auto topic = UniqueTopic("Gaps");
-        auto monitor = StartReadyMonitor({"-d", "-t", topic, "-i", std::to_string(c.increment)});
+        const CountedMonitor monitor({"-d", "-t", topic, "-i", std::to_string(c.increment)});
         auto publisher = StartConfinedPublisher({"-t", topic, "-n", std::to_string(COUNT), "-r", "0", "--start-id",
                                                  std::to_string(c.start), "--id-increment", std::to_string(c.increment),
                                                  "--skip-every", std::to_string(c.skipEvery), "--repeat-id",
                                                  std::to_string(c.repeat), "--linger", "60"});
         const uint64_t skipped = (COUNT - 1) / c.skipEvery;
-        FinishLingeringRun(*monitor, *publisher, Summary(topic, 0, COUNT, skipped, 1));
+        FinishLingeringRun(monitor, *publisher, Summary(topic, 0, COUNT, skipped, 1), {{topic, COUNT}});
 
         const auto ids = PublishedIds(COUNT, c.start, c.increment, c.skipEvery, c.repeat);
         std::vector<std::string> expected;
@@ -288,22 +295,23 @@ TEST(SampleIdGaps, EachInjectedGapAndRepeatIsOneMismatchLineAndOneLostSample)
 TEST(PayloadChecks, RampAndPatternHoldOnEverySampleOfEveryTopic)
 {
     const auto ramp = UniqueTopic("Ramp");
-    auto rampMonitor = StartReadyMonitor({"-d", "-c", "-t", ramp});
+    const CountedMonitor rampMonitor({"-d", "-c", "-t", ramp});
     auto rampPublisher = StartConfinedPublisher({"-t", ramp, "-n", "200", "-r", "0", "--payload", "ramp",
                                                  "--payload-size", "1024", "--ramp-start", "0.5", "--linger", "60"});
-    FinishLingeringRun(*rampMonitor, *rampPublisher, Summary(ramp, 0, 200));
+    FinishLingeringRun(rampMonitor, *rampPublisher, Summary(ramp, 0, 200), {{ramp, 200}});
     const auto rampInfo = MessagesAt(*rampMonitor, "INFO");
     EXPECT_EQ(CountContaining(rampInfo, ". CheckRamp length: 1024 [0.5 0.501 0.502 0.755]"), 200u);
     EXPECT_THAT(rampInfo, Contains(Prefix(ramp, 0) + " SampleId: 199. CheckRamp length: 1024 [0.5 0.501 0.502 0.755]"));
 
     // Each topic's pattern starts at its reader index, so the topics differ.
     const std::vector<std::string> topics{UniqueTopic("PatA"), UniqueTopic("PatB"), UniqueTopic("PatC")};
-    auto monitor = StartReadyMonitor(
+    const CountedMonitor monitor(
         {"-d", "--expected-payload-pattern", "alternating_float_ramp", "-t", topics[0], topics[1], topics[2]});
     auto publisher = StartConfinedPublisher({"-n", "150", "-r", "0", "--payload", "alternating_float_ramp",
                                              "--payload-size", "4096", "--linger", "60", "-t", topics[0], topics[1],
                                              topics[2]});
-    FinishLingeringRun(*monitor, *publisher, Summary(topics[2], 2, 150));
+    FinishLingeringRun(monitor, *publisher, Summary(topics[2], 2, 150),
+                       {{topics[0], 150}, {topics[1], 150}, {topics[2], 150}});
     const auto info = MessagesAt(*monitor, "INFO");
     EXPECT_EQ(CountContaining(info, ". Payload pattern verified: alternating_float_ramp length: 4096"), 450u);
     for (uint32_t i = 0; i < 3; ++i) {
@@ -356,7 +364,7 @@ TEST(WriterLiveliness, KilledPublisherIsReportedLostThenUnmatchedAndARestartedOn
     const auto topic = UniqueTopic("Killed");
     const auto prefix = Prefix(topic, 0);
     // The profile whose reader watches writer liveliness (3 s lease).
-    auto monitor = StartReadyMonitor({"-d", "-t", topic, "--qos-profile", "Lumo_Liveliness_Profile"});
+    const CountedMonitor monitor({"-d", "-t", topic, "--qos-profile", "Lumo_Liveliness_Profile"});
     auto victim = StartConfinedPublisher({"-t", topic, "-r", "100", "--duration", "120"});
     ASSERT_TRUE(WaitForMessage(*monitor,
                                "INFO  " + prefix +
@@ -408,7 +416,9 @@ TEST(WriterLiveliness, KilledPublisherIsReportedLostThenUnmatchedAndARestartedOn
               << *(lostLine + 1) << "\n";
 
     auto successor = StartConfinedPublisher({"-t", topic, "-n", "300", "-r", "500", "--linger", "60"});
-    FinishLingeringRun(*monitor, *successor, Summary(topic, 0, 300));
+    // The successor is the report's second writer.
+    ASSERT_TRUE(WaitForWriterSamples(monitor.Report(), 1, 300, PUBLISH_TIMEOUT)) << monitor->Output();
+    FinishLingeringRun(monitor, *successor, Summary(topic, 0, 300), {});
     const auto after = MessagesAt(*monitor, "INFO");
     EXPECT_EQ(std::count(after.begin(), after.end(), prefix), 3) << "match, unmatch, match again";
     EXPECT_THAT(after, Contains(ExitReport(topic, 0, CountSinceLastReset(after, prefix, IdsFromZero(300)), 0)));
@@ -497,14 +507,11 @@ TEST(OtherFastDdsVersion, PublisherAndMonitorOfEitherVersionExchangeEverySample)
     for (const bool peerPublishes : {true, false}) {
         SCOPED_TRACE(peerPublishes ? "peer publisher into this monitor" : "this publisher into the peer monitor");
         const auto topic = UniqueTopic("Peer");
-        const auto monitorArgs = Confined({"-d", "-t", topic});
-        auto monitor = peerPublishes ? lumo::test::StartMonitor(monitorArgs)
-                                     : std::make_unique<ProcessRunner>(peer + "/lumoQuillmon", monitorArgs);
-        ASSERT_TRUE(monitor->WaitForText(lumo::test::MONITOR_READY_LINE, START_TIMEOUT)) << monitor->Output();
+        const CountedMonitor monitor({"-d", "-t", topic}, peerPublishes ? "" : peer + "/lumoQuillmon");
         const auto publisherArgs = Confined({"-t", topic, "-n", "2000", "-r", "0", "--linger", "60"});
         auto publisher = peerPublishes ? std::make_unique<ProcessRunner>(peer + "/lumoQuillpub", publisherArgs)
                                        : lumo::test::StartPublisher(publisherArgs);
-        FinishLingeringRun(*monitor, *publisher, Summary(topic, 0, 2000));
+        FinishLingeringRun(monitor, *publisher, Summary(topic, 0, 2000), {{topic, 2000}});
 
         const auto info = MessagesAt(*monitor, "INFO");
         EXPECT_THAT(info, Contains(Prefix(topic, 0) + " SampleId: 0 Payload size: 64"));

@@ -286,24 +286,7 @@ TEST_P(ReportRestart, AKilledAndRestartedWriterIsARestartNotALoss)
     auto successor = StartConfinedPublisher({"-t", topic, "-n", "300", "-r", "500", "--linger", "60"});
     ASSERT_TRUE(successor->WaitForText(Summary(topic, 300), PUBLISH_TIMEOUT)) << successor->Output();
     // The successor's stream, the second writer, holds all of its samples.
-    ASSERT_TRUE(lumo::test::WaitForReport(
-        report.Path(),
-        [](const std::vector<json>& records) {
-            std::vector<std::string> writers;
-            uint64_t successorSamples = 0;
-            for (const auto& record : RecordsOf(records, "writer")) {
-                const auto writer = record.value("writer", "");
-                if (std::find(writers.begin(), writers.end(), writer) == writers.end()) {
-                    writers.push_back(writer);
-                }
-                if (writers.size() == 2 && writer == writers[1]) {
-                    successorSamples = record.value("samples", uint64_t{0});
-                }
-            }
-            return successorSamples >= 300;
-        },
-        PUBLISH_TIMEOUT))
-        << monitor->Output();
+    ASSERT_TRUE(lumo::test::WaitForWriterSamples(report.Path(), 1, 300, PUBLISH_TIMEOUT)) << monitor->Output();
     EXPECT_EQ(StopWith(*monitor), 2);
     EXPECT_EQ(StopWith(*successor), 0);
 

@@ -1,5 +1,6 @@
 #include "ReportSchema.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <fstream>
@@ -111,14 +112,37 @@ bool WaitForReport(const std::string& path, const std::function<bool(const std::
 }
 
 bool WaitForReportedSamples(const std::string& path, const std::string& topic, uint64_t samples,
-                            std::chrono::milliseconds timeout)
+                            std::chrono::milliseconds timeout, int reader)
 {
     return WaitForReport(
         path,
         [&](const std::vector<json>& records) {
             uint64_t counted = 0;
             for (const auto& record : records) {
-                if (record.value("record", "") == "reader" && record.value("topic", "") == topic) {
+                if (record.value("record", "") == "reader" && record.value("topic", "") == topic &&
+                    (reader < 0 || record.value("reader", -1) == reader)) {
+                    counted = record.value("samples", uint64_t{0});
+                }
+            }
+            return counted >= samples;
+        },
+        timeout);
+}
+
+bool WaitForWriterSamples(const std::string& path, size_t ordinal, uint64_t samples, std::chrono::milliseconds timeout)
+{
+    return WaitForReport(
+        path,
+        [&](const std::vector<json>& records) {
+            std::vector<std::string> writers;
+            uint64_t counted = 0;
+            for (const auto& record : RecordsOf(records, "writer")) {
+                const auto writer = record.value("writer", "");
+                const auto at = std::find(writers.begin(), writers.end(), writer);
+                if (at == writers.end()) {
+                    writers.push_back(writer);
+                }
+                if (writers.size() > ordinal && writer == writers[ordinal]) {
                     counted = record.value("samples", uint64_t{0});
                 }
             }

@@ -28,11 +28,17 @@ std::vector<nlohmann::json> RecordsOf(const std::vector<nlohmann::json>& records
 bool WaitForReport(const std::string& path, const std::function<bool(const std::vector<nlohmann::json>&)>& done,
                    std::chrono::milliseconds timeout);
 
-// Waits until the newest reader record of `topic` in the report at `path`
-// counts at least `samples`; false when `timeout` passed first. The run's
-// last samples have then been taken, which a fixed pause cannot tell: a
-// monitor given "--report-period 0.1" is never stopped too early.
+// Waits until the newest reader record of `topic` (of its reader `reader`,
+// when a topic is read twice) in the report at `path` counts at least
+// `samples`; false when `timeout` passed first. The run's last samples have
+// then been taken, which a fixed pause cannot tell: a monitor given
+// "--report-period 0.1" is never stopped too early.
 bool WaitForReportedSamples(const std::string& path, const std::string& topic, uint64_t samples,
-                            std::chrono::milliseconds timeout);
+                            std::chrono::milliseconds timeout, int reader = -1);
+
+// Waits until the report's `ordinal`-th writer (0 for the first one its
+// writer records name) counts at least `samples`: a restarted writer's
+// successor, whose reader also counted its predecessor's samples.
+bool WaitForWriterSamples(const std::string& path, size_t ordinal, uint64_t samples, std::chrono::milliseconds timeout);
 
 } // namespace lumo::test
