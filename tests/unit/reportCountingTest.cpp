@@ -480,7 +480,6 @@ TEST(ReaderTally, WritersThatComeGoAndRestartAreCountedAndLinkedAsTheyShould)
     for (const auto& w : std::vector<Window>{
              {"30 s after a departed writer", 10, 50, 30'000, true, true},
              {"just past 30 s after a departed writer", 10, 50, 30'001, true, false},
-             {"5 minutes after a departed writer: the next run", 10, 50, 300'000, true, false},
              {"5 minutes after a writer that went quiet on the same host", 10, 50, 300'000, false, false},
              {"ten intervals of a slow writer", 10'000, 5, 100'000, true, true},
              {"just past ten intervals of a slow writer", 10'000, 5, 100'001, true, false},
