@@ -358,7 +358,7 @@ public:
     void ParticipantDiscovered(const DiscoveredParticipant& participant) override
     {
         std::lock_guard lock(mutex_);
-        participants_[participant.guidPrefix] = participant.name;
+        participants_[participant.guidPrefix] = participant;
     }
     void ParticipantChanged(const DiscoveredParticipant& participant) override { ParticipantDiscovered(participant); }
     void ParticipantRemoved(const std::string& guidPrefix) override
@@ -387,7 +387,7 @@ public:
         }
         return std::nullopt;
     }
-    std::optional<std::string> ParticipantName(const std::string& guidPrefix) const
+    std::optional<DiscoveredParticipant> Participant(const std::string& guidPrefix) const
     {
         std::lock_guard lock(mutex_);
         const auto found = participants_.find(guidPrefix);
@@ -396,7 +396,7 @@ public:
 
 private:
     mutable std::mutex mutex_;
-    std::map<std::string, std::string> participants_;
+    std::map<std::string, DiscoveredParticipant> participants_;
     std::map<std::string, DiscoveredWriter> writers_;
 };
 
@@ -425,8 +425,22 @@ TEST(DiscoveryHook, DeliversOtherParticipantsWritersInTheTermsOfAProfilesReaderQ
     ASSERT_TRUE(WaitUntil([&] { return observer->WriterOn(topic).has_value(); }));
     const auto writer = *observer->WriterOn(topic);
     EXPECT_THAT(writer.guid, StartsWith(writer.participantPrefix + "|"));
-    EXPECT_EQ(observer->ParticipantName(writer.participantPrefix), "Lumo_BestEffort_Profile");
+    const auto participant = observer->Participant(writer.participantPrefix);
+    ASSERT_TRUE(participant.has_value());
+    EXPECT_EQ(participant->name, "Lumo_BestEffort_Profile");
     EXPECT_EQ(writer.hostAddress, lumo::test::LOOPBACK);
+    // Of one of this host with shared memory, Fast DDS 2.x keeps the
+    // shared-memory locators alone; one of UDP alone says its address, for
+    // discovery and for data: once.
+    const auto udpTopic = lumo::test::UniqueTopic("HookUdp");
+    DdsPub udp(LUMO_TEST_QOS_FILE, "Test_Reliable", lumo::test::TestDomain(), "facadeTest");
+    udp.CreateParticipant();
+    udp.CreatePublisher();
+    udp.CreateManyDataWriters({udpTopic});
+    ASSERT_TRUE(WaitUntil([&] { return observer->WriterOn(udpTopic).has_value(); }));
+    const auto udpParticipant = observer->Participant(observer->WriterOn(udpTopic)->participantPrefix);
+    ASSERT_TRUE(udpParticipant.has_value());
+    EXPECT_EQ(udpParticipant->addresses, std::vector<std::string>{lumo::test::LOOPBACK});
 
     const auto bestEffort = sub.ProfileReaderQos("Lumo_BestEffort_Profile");
     const auto inUse = sub.ProfileReaderQos("Lumo_Default_Profile");
@@ -439,7 +453,6 @@ TEST(DiscoveryHook, DeliversOtherParticipantsWritersInTheTermsOfAProfilesReaderQ
     EXPECT_FALSE(sub.ProfileReaderQos("No_Such_Profile").has_value());
 
     pub.reset();
-    EXPECT_TRUE(WaitUntil([&] {
-        return !observer->WriterOn(topic).has_value() && !observer->ParticipantName(writer.participantPrefix);
-    }));
+    EXPECT_TRUE(WaitUntil(
+        [&] { return !observer->WriterOn(topic).has_value() && !observer->Participant(writer.participantPrefix); }));
 }

@@ -1,6 +1,6 @@
 // lumoQuillmon reading writers of another DDS implementation: lumoCyclonePub
 // (Cyclone DDS) into the monitor, both confined to loopback, checked by the
-// monitor's log lines and exit status.
+// monitor's log lines, exit status and report.
 #include <chrono>
 #include <csignal>
 #include <regex>
@@ -13,6 +13,8 @@
 
 #include "ExpectedLines.h"
 #include "ProcessRunner.h"
+#include "ReportSchema.h"
+#include "ScratchDir.h"
 #include "TestEnclaves.h"
 #include "TestNames.h"
 #include "ToolRuns.h"
@@ -21,6 +23,7 @@
 using namespace std::chrono_literals;
 using namespace lumo::test;
 using ::testing::Contains;
+using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
@@ -33,15 +36,22 @@ constexpr auto SETTLE = 500ms;
 // lumoCyclonePub on this test's domain, on loopback only (no multicast,
 // unicast discovery on 127.0.0.1), lingering so that the monitor is stopped
 // before the writer leaves and its unmatch resets the counts. With an
-// enclave, Cyclone DDS's own security plugins use it.
-std::unique_ptr<ProcessRunner> CyclonePublisher(std::vector<std::string> args, const std::string& enclave = {})
+// enclave, Cyclone DDS's own security plugins use it; `configuration`, an
+// XML fragment, adds to Cyclone DDS's configuration.
+std::unique_ptr<ProcessRunner> CyclonePublisher(std::vector<std::string> args, const std::string& enclave = {},
+                                                const std::string& configuration = {})
 {
     args.insert(args.end(), {"-d", std::to_string(lumo::test::TestDomain()), "-L", "60"});
-    std::vector<std::string> env{"CYCLONEDDS_URI=file://" LUMO_CYCLONE_CONFIG};
+    std::string uri = "CYCLONEDDS_URI=file://" LUMO_CYCLONE_CONFIG;
+    std::vector<std::string> env;
     if (!enclave.empty()) {
-        env = {"CYCLONEDDS_URI=file://" LUMO_CYCLONE_CONFIG ",file://" LUMO_CYCLONE_SECURITY_CONFIG,
-               "LUMO_CYCLONE_PLUGINS=" LUMO_CYCLONE_PLUGINS, "LUMO_ENCLAVE=" + enclave};
+        uri += ",file://" LUMO_CYCLONE_SECURITY_CONFIG;
+        env = {"LUMO_CYCLONE_PLUGINS=" LUMO_CYCLONE_PLUGINS, "LUMO_ENCLAVE=" + enclave};
     }
+    if (!configuration.empty()) {
+        uri += "," + configuration;
+    }
+    env.push_back(uri);
     return std::make_unique<ProcessRunner>(LUMO_CYCLONEPUB_PATH, args, env);
 }
 
@@ -99,6 +109,59 @@ TEST(ForeignWriter, ReliableWriterAtFullSpeedLosesNothing)
     FinishRun(*monitor, *publisher, "20000");
     EXPECT_THAT(MessagesAt(*monitor, "INFO"), Contains(" " + Prefix(topic, 0) + " #samples: 19999 #lost samples: 0"));
     EXPECT_THAT(MessagesAt(*monitor, "ERROR"), IsEmpty());
+}
+
+// A Cyclone DDS publisher killed and started again at once: its successor
+// writes before the killed one's lease ends (five minutes here, longer than
+// the test). Cyclone DDS's GUIDs say nothing of the host; the address both
+// participants announced does.
+TEST(ForeignWriter, AKilledAndRestartedWriterIsARestartBeforeItsLeaseEnds)
+{
+    const auto topic = UniqueTopic("ForeignRestart");
+    const ScratchDir dir;
+    const auto report = dir.File("report.jsonl");
+    // The ramp check logs every sample.
+    auto monitor = StartReadyMonitor({"-d", "-c", "-t", topic, "--report", report, "--fail-on", "restart"});
+    auto victim = CyclonePublisher({"-t", topic, "-n", "0", "-r", "100", "-k", "ramp", "-s", "12"}, {},
+                                   "<Discovery><LeaseDuration>300s</LeaseDuration></Discovery>");
+    const auto checked = [prefix = Prefix(topic, 0)](const std::string& line, uint32_t id) {
+        return line.find(prefix + " SampleId: " + std::to_string(id) + ". CheckRamp length: 12 ") != line.npos;
+    };
+    ASSERT_TRUE(monitor->WaitForLine([&](const std::string& line) { return checked(line, 20); }, 30s))
+        << monitor->Output();
+    victim->Signal(SIGKILL);
+    ASSERT_EQ(victim->Wait(EXIT_TIMEOUT), -SIGKILL);
+
+    auto successor = CyclonePublisher({"-t", topic, "-n", "100", "-r", "200", "-k", "ramp", "-s", "12"});
+    // The successor's last sample: id 99 after the second id 0.
+    int starts = 0;
+    ASSERT_TRUE(monitor->WaitForLine(
+        [&](const std::string& line) {
+            starts += checked(line, 0) ? 1 : 0;
+            return starts == 2 && checked(line, 99);
+        },
+        60s))
+        << monitor->Output();
+    EXPECT_EQ(StopWith(*monitor, SIGINT), 2) << monitor->Output();
+    EXPECT_THAT(MessagesAt(*monitor, "ERROR"),
+                ElementsAre("ERROR: --fail-on conditions happened: restart; exit status 2"));
+
+    const auto records = ReadReport(report);
+    const auto writers = RecordsOf(records, "writer", true);
+    ASSERT_EQ(writers.size(), 2u) << "one stream per writer";
+    const auto& killed = writers[0];
+    const auto& restarted = writers[1];
+    EXPECT_EQ(killed["presence"], "alive") << "not reported gone";
+    EXPECT_EQ(restarted["restart_of"], killed["writer"]);
+    EXPECT_EQ(restarted["first_id"], 0);
+    EXPECT_EQ(restarted["samples"], 100);
+    EXPECT_EQ(restarted["missing_ids"], 0);
+    const auto readers = RecordsOf(records, "reader", true);
+    ASSERT_EQ(readers.size(), 1u);
+    EXPECT_EQ(readers[0]["restarts"], 1);
+    const auto finals = RecordsOf(records, "final");
+    ASSERT_EQ(finals.size(), 1u);
+    EXPECT_EQ(finals[0]["verdict"]["failed"], nlohmann::json::array({"restart"}));
 }
 
 TEST(ForeignWriter, BestEffortWriterIsReadByTheBestEffortProfile)

@@ -12,6 +12,7 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <unistd.h>
@@ -80,20 +81,44 @@ fdds::InstanceHandle_t Handle(uint8_t writer)
     return Info(writer, 1).publication_handle;
 }
 
-constexpr uint8_t HOST = 7;
+constexpr uint16_t HOST = 0x0207;
+constexpr uint8_t FAST_DDS = 0x0f;
+constexpr uint8_t CYCLONE_DDS = 0x10;
 
-// A sample info of a Fast DDS writer (vendor 01.0f) on host `host`, received
-// at `ms` milliseconds.
-fdds::SampleInfo FastDdsInfo(uint8_t writer, uint8_t host, uint64_t sequence, int64_t ms)
+// A writer of a process of its own: its GUID begins with vendor 01.`vendor`,
+// then, for Fast DDS, the host id (little-endian), then the process.
+struct Writer
 {
-    fdds::SampleInfo info = Info(writer, sequence);
+    uint8_t id;
+    uint16_t host = HOST;
+    uint8_t vendor = FAST_DDS;
+};
+
+// A sample info of the writer, received at `ms` milliseconds.
+fdds::SampleInfo WriterInfo(const Writer& writer, uint64_t sequence, int64_t ms)
+{
+    fdds::SampleInfo info = Info(writer.id, sequence);
     info.publication_handle.value[0] = 0x01;
-    info.publication_handle.value[1] = 0x0f;
-    info.publication_handle.value[2] = host;
-    info.publication_handle.value[3] = 0;
+    info.publication_handle.value[1] = writer.vendor;
+    info.publication_handle.value[2] = static_cast<uint8_t>(writer.host & 0xff);
+    info.publication_handle.value[3] = static_cast<uint8_t>(writer.host >> 8);
+    info.publication_handle.value[4] = writer.id;
     info.reception_timestamp.seconds(static_cast<int32_t>(100 + ms / 1000));
     info.reception_timestamp.nanosec(static_cast<uint32_t>(ms % 1000) * 1000000u);
     return info;
+}
+
+// What discovery heard of the writers' participants' addresses.
+HostLookup Announced(const std::vector<std::pair<Writer, std::vector<std::string>>>& announced)
+{
+    std::map<std::string, std::vector<std::string>> byPrefix;
+    for (const auto& [writer, addresses] : announced) {
+        byPrefix[PrefixText(KeyOf(WriterInfo(writer, 1, 0).publication_handle))] = addresses;
+    }
+    return [byPrefix](const std::string& prefix) {
+        const auto found = byPrefix.find(prefix);
+        return found == byPrefix.end() ? std::vector<std::string>{} : found->second;
+    };
 }
 
 std::string GuidOf(const fdds::SampleInfo& info)
@@ -293,7 +318,7 @@ TEST(ReaderTally, WritersThatComeGoAndRestartAreCountedAndLinkedAsTheyShould)
 {
     struct Case
     {
-        const char* name;
+        std::string name;
         std::function<void(ReaderTally&)> steps;
         std::function<void(const ReaderSnapshot&)> expect;
     };
@@ -303,14 +328,25 @@ TEST(ReaderTally, WritersThatComeGoAndRestartAreCountedAndLinkedAsTheyShould)
         status.last_publication_handle = info.publication_handle;
         tally.OnSubscriptionMatched(status);
     };
-    // Writer w of HOST sends ids first..first+count-1, 10 ms apart from `ms`.
-    const auto send = [](ReaderTally& tally, uint8_t w, uint32_t first, uint32_t count, int64_t ms,
-                         uint8_t host = HOST) {
+    // The writer sends ids first..first+count-1, `every` ms apart from `ms`.
+    const auto send = [](ReaderTally& tally, const Writer& w, uint32_t first, uint32_t count, int64_t ms,
+                         int64_t every = 10) {
         for (uint32_t i = 0; i < count; ++i) {
-            tally.Observe(FastDdsInfo(w, host, i + 1, ms + 10 * i), Sample(first + i), PayloadVerdict::NotChecked);
+            tally.Observe(WriterInfo(w, i + 1, ms + every * i), Sample(first + i), PayloadVerdict::NotChecked);
         }
     };
-    const std::vector<Case> cases{
+    const auto restartOfFirst = [](const ReaderSnapshot& r) {
+        EXPECT_EQ(r.streams.at(1).restartOf, r.streams.at(0).writer);
+        EXPECT_EQ(r.restarts, 1u);
+        EXPECT_EQ(r.streams.at(1).missingIds, 0u);
+    };
+    const auto noRestart = [](const ReaderSnapshot& r) {
+        for (const auto& stream : r.streams) {
+            EXPECT_EQ(stream.restartOf, "") << stream.writer;
+        }
+        EXPECT_EQ(r.restarts, 0u);
+    };
+    std::vector<Case> cases{
         {"an undecodable first sample, then a hole in the sequence numbers",
          [](ReaderTally& t) {
              t.ObserveUndecodable(Info(1, 5));
@@ -339,38 +375,52 @@ TEST(ReaderTally, WritersThatComeGoAndRestartAreCountedAndLinkedAsTheyShould)
              EXPECT_EQ(r.streams.at(1).restartOf, r.streams.at(0).writer);
              EXPECT_EQ(r.restarts, 1u);
          }},
-        {"a restart on the same host before the old writer's unmatch",
+        // Another process of the host: another process id in its GUID.
+        {"a restart on the same host (the GUID's host id) before the old writer's unmatch",
          [&](ReaderTally& t) {
-             send(t, 1, 0, 485, 0);
-             send(t, 2, 0, 3, 4840 + 500);
+             send(t, {1}, 0, 485, 0);
+             send(t, {2}, 0, 3, 4840 + 500);
          },
-         [](const ReaderSnapshot& r) {
-             EXPECT_EQ(r.streams.at(1).restartOf, r.streams.at(0).writer);
-             EXPECT_EQ(r.restarts, 1u);
-             EXPECT_EQ(r.streams.at(1).missingIds, 0u);
-         }},
+         restartOfFirst},
+        // Cyclone DDS's GUIDs say nothing of the host; its announced address does.
+        {"a Cyclone DDS restart on the same address before the old writer's unmatch",
+         [&](ReaderTally& t) {
+             const Writer killed{1, HOST, CYCLONE_DDS};
+             const Writer restarted{2, HOST + 1, CYCLONE_DDS};
+             t.SetHostLookup(Announced({{killed, {"127.0.0.1"}}, {restarted, {"127.0.0.1"}}}));
+             send(t, killed, 0, 485, 0);
+             send(t, restarted, 0, 3, 4840 + 300);
+         },
+         restartOfFirst},
         {"a writer taken for restarted that sends again was not",
          [&](ReaderTally& t) {
-             send(t, 1, 0, 50, 0);
-             send(t, 2, 0, 1, 1000);
-             t.Observe(FastDdsInfo(1, HOST, 51, 1010), Sample(50), PayloadVerdict::NotChecked);
+             send(t, {1}, 0, 50, 0);
+             send(t, {2}, 0, 1, 1000);
+             t.Observe(WriterInfo({1}, 51, 1010), Sample(50), PayloadVerdict::NotChecked);
          },
-         [](const ReaderSnapshot& r) {
-             EXPECT_EQ(r.streams.at(1).restartOf, "");
-             EXPECT_EQ(r.restarts, 0u);
-         }},
+         noRestart},
+        // Every new one long enough after writer 1's and 2's last samples
+        // that theirs would be a restart on their host.
         {"a second writer beside a running one, or from another host, is no restart",
          [&](ReaderTally& t) {
-             send(t, 1, 0, 50, 0);
-             send(t, 2, 0, 1, 495);
-             send(t, 3, 0, 1, 2000, HOST + 1);
+             const Writer foreign{5, HOST, CYCLONE_DDS}; // Fast DDS's host id bytes, by chance
+             const Writer elsewhere{6, HOST, CYCLONE_DDS};
+             t.SetHostLookup(Announced({{{1}, {"10.1.0.5", "127.0.0.1"}}, {elsewhere, {"127.0.0.1", "10.1.0.6"}}}));
+             send(t, {1}, 0, 50, 0);
+             send(t, {2}, 0, 1, 495);
+             send(t, {3, HOST + 1}, 0, 1, 2000);
+             send(t, {4, HOST + 0x100}, 0, 1, 2000);
+             send(t, foreign, 0, 1, 2000);
+             send(t, elsewhere, 0, 1, 2000);
          },
-         [](const ReaderSnapshot& r) {
-             for (const auto& stream : r.streams) {
-                 EXPECT_EQ(stream.restartOf, "") << stream.writer;
-             }
-             EXPECT_EQ(r.restarts, 0u);
-         }},
+         noRestart},
+        // Three of its intervals are 300 ms: 250 ms is between two samples.
+        {"a second writer while a slow one is between samples is no restart",
+         [&](ReaderTally& t) {
+             send(t, {1}, 0, 10, 0, 100);
+             send(t, {2}, 0, 1, 900 + 250);
+         },
+         noRestart},
         {"a 65th writer with a gap and a failed check",
          [](ReaderTally& t) {
              for (uint8_t w = 1; w <= ReaderTally::MAX_STREAMS; ++w) {
@@ -389,25 +439,66 @@ TEST(ReaderTally, WritersThatComeGoAndRestartAreCountedAndLinkedAsTheyShould)
              const auto verdict = Judge({r}, {Condition::Missing, Condition::Pattern}, 0);
              EXPECT_EQ(verdict.failed, (std::vector<Condition>{Condition::Missing, Condition::Pattern}));
          }},
-        {"a departed writer's slot goes to a new one, its counts stay",
+        // Writers 3 and 5 depart, 5 last heard later; writer 201 came
+        // while all 64 were present.
+        {"the slot of the writer departed longest ago goes to a new one, its counts stay, an unlisted one stays",
          [&](ReaderTally& t) {
              for (uint8_t w = 1; w <= ReaderTally::MAX_STREAMS; ++w) {
                  t.Observe(Info(w, 1), Sample(0), PayloadVerdict::NotChecked);
              }
              t.Observe(Info(3, 3), Sample(5), PayloadVerdict::NotChecked);
+             t.Observe(Info(5, 2, 101), Sample(1), PayloadVerdict::NotChecked);
+             t.Observe(Info(201, 1, 101), Sample(0), PayloadVerdict::NotChecked);
+             unmatch(t, Info(5, 1));
              unmatch(t, Info(3, 1));
-             t.Observe(Info(200, 1), Sample(100), PayloadVerdict::NotChecked);
+             t.Observe(Info(201, 2, 102), Sample(1), PayloadVerdict::NotChecked);
+             t.Observe(Info(200, 1, 102), Sample(100), PayloadVerdict::NotChecked);
          },
          [](const ReaderSnapshot& r) {
              EXPECT_EQ(r.streams.size(), ReaderTally::MAX_STREAMS);
              EXPECT_EQ(r.streams.at(2).writer, GuidOf(Info(200, 1)));
-             EXPECT_EQ(r.unlistedWriters, 1u);
-             EXPECT_EQ(r.unlisted.samples, 2u);
+             EXPECT_EQ(r.streams.at(4).writer, GuidOf(Info(5, 1)));
+             EXPECT_EQ(r.unlistedWriters, 2u);
+             EXPECT_EQ(r.unlisted.samples, 4u);
              EXPECT_EQ(r.unlisted.missingIds, 4u);
              EXPECT_EQ(r.unlisted.middlewareLost, 1u);
-             EXPECT_EQ(r.Samples(), ReaderTally::MAX_STREAMS + 2);
+             EXPECT_EQ(r.Samples(), ReaderTally::MAX_STREAMS + 5);
          }},
     };
+    // How long after writer 1's last sample writer 2 may start over and be
+    // its restart: 30 s, ten of writer 1's mean intervals when longer, never
+    // past 10 minutes. Writer 1 departed, or went quiet on the same host.
+    struct Window
+    {
+        const char* name;
+        int64_t everyMs;
+        uint32_t samples;
+        int64_t afterMs;
+        bool departed;
+        bool restart;
+    };
+    for (const auto& w : std::vector<Window>{
+             {"30 s after a departed writer", 10, 50, 30'000, true, true},
+             {"just past 30 s after a departed writer", 10, 50, 30'001, true, false},
+             {"5 minutes after a writer that went quiet on the same host", 10, 50, 300'000, false, false},
+             {"ten intervals of a slow writer", 10'000, 5, 100'000, true, true},
+             {"just past ten intervals of a slow writer", 10'000, 5, 100'001, true, false},
+             {"10 minutes after a writer of longer intervals", 100'000, 2, 600'000, true, true},
+             {"just past 10 minutes after a writer of longer intervals", 100'000, 2, 600'001, true, false},
+         }) {
+        cases.push_back({w.name,
+                         [&, w](ReaderTally& t) {
+                             send(t, {1}, 0, w.samples, 0, w.everyMs);
+                             if (w.departed) {
+                                 unmatch(t, WriterInfo({1}, 1, 0));
+                             }
+                             send(t, {2}, 0, 2, (w.samples - 1) * w.everyMs + w.afterMs);
+                         },
+                         [w](const ReaderSnapshot& r) {
+                             EXPECT_EQ(r.restarts, w.restart ? 1u : 0u);
+                             EXPECT_EQ(r.streams.at(1).restartOf, w.restart ? r.streams.at(0).writer : "");
+                         }});
+    }
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ReaderTally tally("T", 0, 1);

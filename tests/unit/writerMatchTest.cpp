@@ -374,7 +374,7 @@ TEST_F(WatchTest, AFloodOfParticipantsIsCountedTrueAndPushesOutOnlyTheOldestName
     const size_t flood = DiscoveryWatch::MAX_REMEMBERED + 100;
     for (size_t i = 0; i < flood; ++i) {
         watch_.ParticipantDiscovered({"flood." + std::to_string(i), "flooder"});
-        watch_.ParticipantChanged({"flood." + std::to_string(i), "flooder"});
+        watch_.ParticipantChanged({"flood." + std::to_string(i), "flooder", {"10.0.0.1", "127.0.0.1"}});
     }
     EXPECT_EQ(watch_.KnownParticipants(), flood + 1);
     // Some of the oldest (no longer named) and some of the newest leave.
@@ -383,6 +383,10 @@ TEST_F(WatchTest, AFloodOfParticipantsIsCountedTrueAndPushesOutOnlyTheOldestName
         watch_.ParticipantRemoved("flood." + std::to_string(flood - 1 - i));
     }
     EXPECT_EQ(watch_.KnownParticipants(), flood + 1 - 20);
+    // Their addresses as the last announcement gave them, while remembered.
+    EXPECT_THAT(watch_.ParticipantAddresses("flood.4000"), ElementsAre("10.0.0.1", "127.0.0.1"));
+    EXPECT_THAT(watch_.ParticipantAddresses("flood.50"), IsEmpty());
+    EXPECT_THAT(watch_.ParticipantAddresses("flood." + std::to_string(flood - 1)), IsEmpty());
 
     // A recent participant is still named in an explanation.
     watch_.Activate();

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 #include <fastdds/dds/subscriber/qos/DataReaderQos.hpp>
 #include <fastdds/dds/subscriber/qos/SubscriberQos.hpp>
@@ -71,6 +73,25 @@ std::string ParticipantHost(const rtps::RemoteLocatorList& metatraffic, const rt
     return sharedMemory ? "this host (shared memory)" : "";
 }
 
+// Every unicast IPv4 address a participant announced, in the order given.
+std::vector<std::string> UnicastAddresses(const rtps::RemoteLocatorList& metatraffic,
+                                          const rtps::RemoteLocatorList& user)
+{
+    std::vector<std::string> addresses;
+    for (const auto* locators : {&metatraffic, &user}) {
+        for (const auto& locator : locators->unicast) {
+            if (locator.kind != LOCATOR_KIND_UDPv4 && locator.kind != LOCATOR_KIND_TCPv4) {
+                continue;
+            }
+            auto address = rtps::IPLocator::toIPv4string(locator);
+            if (std::find(addresses.begin(), addresses.end(), address) == addresses.end()) {
+                addresses.push_back(std::move(address));
+            }
+        }
+    }
+    return addresses;
+}
+
 std::string VendorText(const rtps::VendorId_t& vendor)
 {
     char text[8];
@@ -118,7 +139,8 @@ std::string GuidText(const rtps::GUID_t& guid)
 void DiscoveryListener::on_participant_discovery(dds::DomainParticipant*, rtps::ParticipantDiscoveryStatus reason,
                                                  const dds::ParticipantBuiltinTopicData& info, bool&)
 {
-    const DiscoveredParticipant record{PrefixText(info.guid.guidPrefix), info.participant_name.to_string()};
+    const DiscoveredParticipant record{PrefixText(info.guid.guidPrefix), info.participant_name.to_string(),
+                                       UnicastAddresses(info.metatraffic_locators, info.default_locators)};
     switch (reason) {
     case rtps::ParticipantDiscoveryStatus::DISCOVERED_PARTICIPANT:
     case rtps::ParticipantDiscoveryStatus::CHANGED_QOS_PARTICIPANT:
@@ -179,8 +201,8 @@ void DiscoveryListener::on_data_writer_discovery(dds::DomainParticipant*, rtps::
 
 void DiscoveryListener::on_participant_discovery(dds::DomainParticipant*, rtps::ParticipantDiscoveryInfo&& info)
 {
-    const DiscoveredParticipant record{PrefixText(info.info.m_guid.guidPrefix),
-                                       info.info.m_participantName.to_string()};
+    const DiscoveredParticipant record{PrefixText(info.info.m_guid.guidPrefix), info.info.m_participantName.to_string(),
+                                       UnicastAddresses(info.info.metatraffic_locators, info.info.default_locators)};
     switch (info.status) {
     case rtps::ParticipantDiscoveryInfo::DISCOVERED_PARTICIPANT:
     case rtps::ParticipantDiscoveryInfo::CHANGED_QOS_PARTICIPANT:

@@ -81,7 +81,7 @@ void DiscoveryWatch::Deactivate()
 void DiscoveryWatch::ParticipantDiscovered(const componentFramework::DiscoveredParticipant& participant)
 {
     std::lock_guard lock(mutex_);
-    if (participantNames_.Put(participant.guidPrefix, participant.name)) {
+    if (participants_.Put(participant.guidPrefix, participant)) {
         ++unnamedParticipants_;
     }
 }
@@ -90,15 +90,15 @@ void DiscoveryWatch::ParticipantChanged(const componentFramework::DiscoveredPart
 {
     // One that was pushed out stays counted among the unnamed.
     std::lock_guard lock(mutex_);
-    if (participantNames_.Contains(participant.guidPrefix)) {
-        participantNames_.Put(participant.guidPrefix, participant.name);
+    if (participants_.Contains(participant.guidPrefix)) {
+        participants_.Put(participant.guidPrefix, participant);
     }
 }
 
 void DiscoveryWatch::ParticipantRemoved(const std::string& guidPrefix)
 {
     std::lock_guard lock(mutex_);
-    if (!participantNames_.Erase(guidPrefix) && unnamedParticipants_ > 0) {
+    if (!participants_.Erase(guidPrefix) && unnamedParticipants_ > 0) {
         --unnamedParticipants_;
     }
 }
@@ -106,7 +106,14 @@ void DiscoveryWatch::ParticipantRemoved(const std::string& guidPrefix)
 size_t DiscoveryWatch::KnownParticipants() const
 {
     std::lock_guard lock(mutex_);
-    return participantNames_.Size() + unnamedParticipants_;
+    return participants_.Size() + unnamedParticipants_;
+}
+
+std::vector<std::string> DiscoveryWatch::ParticipantAddresses(const std::string& guidPrefix) const
+{
+    std::lock_guard lock(mutex_);
+    const auto* participant = participants_.Find(guidPrefix);
+    return participant == nullptr ? std::vector<std::string>{} : participant->addresses;
 }
 
 void DiscoveryWatch::WriterDiscovered(const DiscoveredWriter& discovered)
@@ -120,8 +127,8 @@ void DiscoveryWatch::WriterDiscovered(const DiscoveredWriter& discovered)
         return;
     }
     DiscoveredWriter writer = discovered;
-    if (const auto* name = participantNames_.Find(writer.participantPrefix); name != nullptr) {
-        writer.participantName = *name;
+    if (const auto* participant = participants_.Find(writer.participantPrefix); participant != nullptr) {
+        writer.participantName = participant->name;
     }
     if (active_) {
         ExplainLocked(writer, true);

@@ -130,10 +130,16 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     std::vector<DdsReaderParams> readers;
     std::vector<std::shared_ptr<quillReport::ReaderTally>> tallies;
     uint16_t readerIndex = 0;
+    // Weak: the diagnosis's security hook holds the tallies.
+    const auto hostLookup = [watched = std::weak_ptr(diagnosis)](const std::string& guidPrefix) {
+        const auto alive = watched.lock();
+        return alive ? alive->ParticipantAddresses(guidPrefix) : std::vector<std::string>{};
+    };
     for (const auto& topic : topics) {
         auto listener = std::make_shared<DiagnosedReaderListener>(topic.c_str(), readerIndex, diagnosis);
         if (reportRun) {
             tallies.push_back(reportRun->TallyFor(topic, readerIndex));
+            tallies.back()->SetHostLookup(hostLookup);
             listener->AttachTally(tallies.back());
         }
         ++readerIndex;

@@ -114,6 +114,7 @@ struct ReaderTally::Stream
     std::atomic<int64_t> latencyMaxNs{std::numeric_limits<int64_t>::min()};
     LatencyHistogram latency;
     // Set before the stream is published; only `restarted` changes later.
+    std::vector<std::string> hostAddresses; // sorted
     WriterKey predecessor;
     std::atomic<bool> restarted{false};
 
@@ -145,12 +146,39 @@ int64_t ReceptionNs(const fdds::SampleInfo& info)
 // Fast DDS writes its vendor id, then a host id shared by every process of
 // a host, into the first four bytes of a GUID prefix. Other vendors' GUIDs
 // say nothing reliable about the host.
-bool SameHost(const WriterKey& a, const WriterKey& b)
+bool SameFastDdsHostId(const WriterKey& a, const WriterKey& b)
 {
     const auto eprosima = [](const WriterKey& key) {
         return key.bytes[0] == EPROSIMA_VENDOR[0] && key.bytes[1] == EPROSIMA_VENDOR[1];
     };
     return eprosima(a) && eprosima(b) && a.bytes[2] == b.bytes[2] && a.bytes[3] == b.bytes[3];
+}
+
+bool Loopback(const std::string& address)
+{
+    return address.rfind("127.", 0) == 0;
+}
+
+bool ShareAnAddress(const std::vector<std::string>& a, const std::vector<std::string>& b)
+{
+    auto i = a.begin();
+    auto j = b.begin();
+    while (i != a.end() && j != b.end()) {
+        if (*i == *j) {
+            return true;
+        }
+        if (*i < *j) {
+            ++i;
+        } else {
+            ++j;
+        }
+    }
+    return false;
+}
+
+int64_t MeanIntervalNs(int64_t firstNs, int64_t lastNs, uint64_t samples)
+{
+    return samples > 1 ? (lastNs - firstNs) / static_cast<int64_t>(samples - 1) : 0;
 }
 
 uint64_t Positive(int32_t change)
@@ -168,13 +196,19 @@ WriterKey KeyOf(const fdds::InstanceHandle_t& handle)
     return key;
 }
 
-std::string GuidText(const WriterKey& key)
+std::string PrefixText(const WriterKey& key)
 {
     std::string text;
     for (size_t i = 0; i < 12; ++i) {
         text += i == 0 ? "" : ".";
         text += lumo::format("{:02x}", key.bytes[i]);
     }
+    return text;
+}
+
+std::string GuidText(const WriterKey& key)
+{
+    std::string text = PrefixText(key);
     text += '|';
     for (size_t i = 12; i < 16; ++i) {
         text += i == 12 ? "" : ".";
@@ -245,6 +279,7 @@ ReaderTally::Stream* ReaderTally::StreamOf(const fdds::SampleInfo& info, const u
     if (unlistedContinuity_.count(key) != 0) {
         return nullptr; // unlisted it came, unlisted it stays
     }
+    auto hostAddresses = HostAddresses(key);
     std::lock_guard lock(slotsMutex_);
     const size_t slot = SlotForNewStream();
     if (slot == MAX_STREAMS) {
@@ -252,6 +287,7 @@ ReaderTally::Stream* ReaderTally::StreamOf(const fdds::SampleInfo& info, const u
     }
     auto* stream = new Stream(key);
     stream->firstReceptionNs = ReceptionNs(info);
+    stream->hostAddresses = std::move(hostAddresses);
     if (const auto early = earlyPresence_.find(key); early != earlyPresence_.end()) {
         stream->presence.store(early->second);
         stream->departed.store(true);
@@ -306,29 +342,57 @@ size_t ReaderTally::SlotForNewStream()
     return oldest;
 }
 
+std::vector<std::string> ReaderTally::HostAddresses(const WriterKey& key) const
+{
+    if (!hostLookup_) {
+        return {};
+    }
+    auto addresses = hostLookup_(PrefixText(key));
+    if (addresses.size() > MAX_HOST_ADDRESSES) {
+        addresses.resize(MAX_HOST_ADDRESSES);
+    }
+    // Loopback is every host's: it tells a host only of a participant that
+    // announced nothing else, which this host's loopback alone reaches.
+    if (!std::all_of(addresses.begin(), addresses.end(), Loopback)) {
+        addresses.erase(std::remove_if(addresses.begin(), addresses.end(), Loopback), addresses.end());
+    }
+    std::sort(addresses.begin(), addresses.end());
+    return addresses;
+}
+
 // A writer whose first id lies at or behind the last id of a stream that is
-// gone is taken for the same publisher started over. Gone: reported
+// gone is taken for the same publisher started over, if its first sample
+// comes within the restart window of that stream's last one. Gone: reported
 // departed, or, for a writer of the same host, silent for RESTART_QUIET_NS
 // and three of its mean intervals when the new one's first sample came (a
-// publisher killed and restarted before its lease ran out). Of several, the
-// one that delivered last.
+// publisher killed and restarted before its lease ran out). Same host: the
+// participants announced a common address, or, both Fast DDS's, their GUIDs
+// carry one host id (a participant of shared memory alone announces no
+// address). Of several, the one that delivered last.
 void ReaderTally::LinkRestart(Stream& stream, uint32_t firstId)
 {
+    if (stream.firstReceptionNs < 0) {
+        return;
+    }
     const size_t count = streamCount_.load(RELAXED);
     Stream* candidate = nullptr;
     for (size_t i = 0; i < count; ++i) {
         Stream& earlier = *streams_[i].load(RELAXED);
-        if (earlier.successor != nullptr || !earlier.continuity.Started()) {
+        if (earlier.successor != nullptr || !earlier.continuity.Started() || earlier.lastReceptionNs < 0) {
+            continue;
+        }
+        const int64_t silence = stream.firstReceptionNs - earlier.lastReceptionNs;
+        const int64_t meanInterval = MeanIntervalNs(earlier.firstReceptionNs, earlier.lastReceptionNs,
+                                                    earlier.counts.samples.Load());
+        const int64_t window = std::clamp(RESTART_WITHIN_INTERVALS * std::min(meanInterval, RESTART_WITHIN_MAX_NS),
+                                          RESTART_WITHIN_NS, RESTART_WITHIN_MAX_NS);
+        if (silence > window) {
             continue;
         }
         bool gone = earlier.departed.load();
-        if (!gone && SameHost(earlier.key, stream.key) && stream.firstReceptionNs >= 0 &&
-            earlier.lastReceptionNs >= 0) {
-            const uint64_t samples = earlier.counts.samples.Load();
-            const int64_t meanInterval = samples > 1 ? (earlier.lastReceptionNs - earlier.firstReceptionNs) /
-                                                           static_cast<int64_t>(samples - 1)
-                                                     : 0;
-            gone = stream.firstReceptionNs - earlier.lastReceptionNs >= std::max(RESTART_QUIET_NS, 3 * meanInterval);
+        if (!gone && (ShareAnAddress(earlier.hostAddresses, stream.hostAddresses) ||
+                      SameFastDdsHostId(earlier.key, stream.key))) {
+            gone = silence >= std::max(RESTART_QUIET_NS, 3 * meanInterval);
         }
         if (gone && (candidate == nullptr || earlier.lastReceptionNs > candidate->lastReceptionNs)) {
             candidate = &earlier;

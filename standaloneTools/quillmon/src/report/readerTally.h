@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -55,6 +56,12 @@ struct WriterKey
 WriterKey KeyOf(const eprosima::fastdds::dds::InstanceHandle_t& handle);
 // "01.0f.92.14.bf.4e.38.6a.de.26.0d.58|0.0.1.3": GUID prefix, then entity id.
 std::string GuidText(const WriterKey& key);
+// The participant's GUID prefix alone, as discovery names it: "01.0f...0d.58".
+std::string PrefixText(const WriterKey& key);
+
+// The unicast IPv4 addresses that the participant with this GUID prefix
+// announced; empty when none is known.
+using HostLookup = std::function<std::vector<std::string>(const std::string& guidPrefix)>;
 
 // What the reader's status events last said of a writer.
 enum class Presence : uint8_t
@@ -149,12 +156,26 @@ public:
     // stream that stopped delivering at least this long ago (and for three
     // of its mean intervals) is that publisher started over.
     static constexpr int64_t RESTART_QUIET_NS = 200'000'000;
+    // A new writer restarts one that departed only if its first sample
+    // comes within this long of that writer's last one, or within
+    // RESTART_WITHIN_INTERVALS of that writer's mean intervals when longer,
+    // but never later than RESTART_WITHIN_MAX_NS. Later, it is another run.
+    static constexpr int64_t RESTART_WITHIN_NS = 30'000'000'000;
+    static constexpr int64_t RESTART_WITHIN_INTERVALS = 10;
+    static constexpr int64_t RESTART_WITHIN_MAX_NS = 600'000'000'000;
+    // Addresses kept of a writer's participant.
+    static constexpr size_t MAX_HOST_ADDRESSES = 16;
 
     ReaderTally(std::string topic, uint32_t readerIndex, uint32_t expectedIncrement);
     ~ReaderTally();
 
     ReaderTally(const ReaderTally&) = delete;
     ReaderTally& operator=(const ReaderTally&) = delete;
+
+    // Where a new writer's participant is, asked on the writer's first
+    // sample. Before the readers are enabled. Without it, only Fast DDS's
+    // GUIDs tell two writers of one host.
+    void SetHostLookup(HostLookup lookup) { hostLookup_ = std::move(lookup); }
 
     // Data callback only.
     void Observe(const eprosima::fastdds::dds::SampleInfo& info, const lumo::componentFramework::AgnosticTopic& sample,
@@ -192,6 +213,8 @@ private:
     // MAX_STREAMS when every slot holds a present writer. Under slotsMutex_.
     size_t SlotForNewStream();
     void LinkRestart(Stream& stream, uint32_t firstId);
+    // The addresses by which a writer's host is told, sorted.
+    std::vector<std::string> HostAddresses(const WriterKey& key) const;
     // A stream taken for restarted sends again: it was not gone after all.
     void Unlink(Stream& predecessor);
     void ObserveUnlisted(const eprosima::fastdds::dds::SampleInfo& info,
@@ -202,6 +225,7 @@ private:
     const std::string topic_;
     const uint32_t readerIndex_;
     const uint32_t increment_;
+    HostLookup hostLookup_;
 
     std::array<std::atomic<Stream*>, MAX_STREAMS> streams_{};
     std::atomic<size_t> streamCount_{0};

@@ -96,6 +96,11 @@ struct DiscoveredParticipant
 {
     std::string guidPrefix; // "01.0f.2a..."
     std::string name;       // empty when it sent none
+    // The unicast IPv4 addresses it announced (UDP or TCP, for discovery or
+    // for data), without repeats; empty when it offered none (shared memory
+    // alone, or IPv6 only). Its initialiser lets a record be written as
+    // {prefix, name}.
+    std::vector<std::string> addresses{};
 };
 
 struct DiscoveredWriter

@@ -82,6 +82,9 @@ public:
     void IncompatibleQosReported(uint32_t readerIndex);
     // Remote participants known now (a discovery server included).
     size_t KnownParticipants() const;
+    // The unicast IPv4 addresses a known participant announced; empty when
+    // it announced none or is not known (left, or pushed out by newer ones).
+    std::vector<std::string> ParticipantAddresses(const std::string& guidPrefix) const;
 
 private:
     struct Reader
@@ -135,9 +138,9 @@ private:
         std::vector<DiscoveredWriter> candidates;
     };
     std::map<uint32_t, Refusal> refusals_;
-    RecentMap<std::string, std::string> participantNames_{MAX_REMEMBERED};
-    // Participants pushed out of participantNames_ and not yet removed:
-    // still counted, no longer named.
+    RecentMap<std::string, componentFramework::DiscoveredParticipant> participants_{MAX_REMEMBERED};
+    // Participants pushed out of participants_ and not yet removed: still
+    // counted, no longer named.
     size_t unnamedParticipants_ = 0;
     RecentMap<std::string, DiscoveredWriter> writers_{MAX_REMEMBERED};
     // (writer GUID, reader index) pairs already explained: a writer that

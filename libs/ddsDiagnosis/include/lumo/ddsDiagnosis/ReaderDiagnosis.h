@@ -48,6 +48,12 @@ public:
     // Before the readers are deleted: no line after this returns.
     void Stop();
 
+    // What discovery said of a participant's addresses (DiscoveryWatch).
+    std::vector<std::string> ParticipantAddresses(const std::string& guidPrefix) const
+    {
+        return watch_->ParticipantAddresses(guidPrefix);
+    }
+
     // A reader's events, after its listener has logged its own line.
     void SubscriptionMatched(uint32_t readerIndex, int32_t currentCount);
     void IncompatibleQos(uint32_t readerIndex);
