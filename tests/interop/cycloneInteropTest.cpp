@@ -11,6 +11,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "CountedMonitor.h"
 #include "ExpectedLines.h"
 #include "ProcessRunner.h"
 #include "ReportSchema.h"
@@ -31,7 +32,6 @@ namespace {
 
 // The writer's acknowledgements (or, best effort, its last write) come after
 // the reader has every sample; this leaves the listener time to finish.
-constexpr auto SETTLE = 500ms;
 
 // lumoCyclonePub on this test's domain, on loopback only (no multicast,
 // unicast discovery on 127.0.0.1), lingering so that the monitor is stopped
@@ -57,11 +57,11 @@ std::unique_ptr<ProcessRunner> CyclonePublisher(std::vector<std::string> args, c
 
 // Waits for the publisher to have written (and, reliable, had acknowledged)
 // everything, then stops the monitor and expects a clean exit.
-void FinishRun(ProcessRunner& monitor, ProcessRunner& publisher, const std::string& written)
+void FinishRun(const CountedMonitor& monitor, ProcessRunner& publisher, const std::string& topic, uint64_t written)
 {
-    ASSERT_TRUE(publisher.WaitForText("written: " + written, 60s)) << publisher.Output();
-    std::this_thread::sleep_for(SETTLE);
-    EXPECT_EQ(StopWith(monitor, SIGINT), 0) << monitor.Output();
+    ASSERT_TRUE(publisher.WaitForText("written: " + std::to_string(written), 60s)) << publisher.Output();
+    ASSERT_TRUE(monitor.WaitForTaken({{topic, written}}, 60s)) << monitor->Output();
+    EXPECT_EQ(StopWith(*monitor, SIGINT), 0) << monitor->Output();
 }
 
 // The explanation line of a writer of participant `name` on `prefix`'s
@@ -78,10 +78,10 @@ std::regex Explanation(const std::string& prefix, const std::string& name, const
 TEST(ForeignWriter, DefaultQosReliableWriterIsReadByTheDefaultProfileWithExactCountsAndGaps)
 {
     const auto topic = UniqueTopic("Foreign");
-    auto monitor = StartReadyMonitor({"-d", "-t", topic});
+    const CountedMonitor monitor({"-d", "-t", topic});
     // Ids 0 to 299 without every tenth one (9, 19, ... 299): 270 samples.
     auto publisher = CyclonePublisher({"-t", topic, "-n", "300", "-r", "300", "-e", "10", "-N", "interop"});
-    FinishRun(*monitor, *publisher, "270");
+    FinishRun(monitor, *publisher, topic, 270);
 
     const auto info = MessagesAt(*monitor, "INFO");
     EXPECT_THAT(info, Contains(Prefix(topic, 0) + " SampleId: 0 Payload size: 64"));
@@ -104,9 +104,9 @@ TEST(ForeignWriter, DefaultQosReliableWriterIsReadByTheDefaultProfileWithExactCo
 TEST(ForeignWriter, ReliableWriterAtFullSpeedLosesNothing)
 {
     const auto topic = UniqueTopic("ForeignFast");
-    auto monitor = StartReadyMonitor({"-d", "-t", topic});
+    const CountedMonitor monitor({"-d", "-t", topic});
     auto publisher = CyclonePublisher({"-t", topic, "-n", "20000", "-r", "0", "-a"});
-    FinishRun(*monitor, *publisher, "20000");
+    FinishRun(monitor, *publisher, topic, 20000);
     EXPECT_THAT(MessagesAt(*monitor, "INFO"), Contains(" " + Prefix(topic, 0) + " #samples: 19999 #lost samples: 0"));
     EXPECT_THAT(MessagesAt(*monitor, "ERROR"), IsEmpty());
 }
@@ -167,9 +167,9 @@ TEST(ForeignWriter, AKilledAndRestartedWriterIsARestartBeforeItsLeaseEnds)
 TEST(ForeignWriter, BestEffortWriterIsReadByTheBestEffortProfile)
 {
     const auto topic = UniqueTopic("ForeignBE");
-    auto monitor = StartReadyMonitor({"-d", "-t", topic, "--qos-profile", "Lumo_BestEffort_Profile"});
+    const CountedMonitor monitor({"-d", "-t", topic, "--qos-profile", "Lumo_BestEffort_Profile"});
     auto publisher = CyclonePublisher({"-t", topic, "-n", "200", "-r", "200", "-b"});
-    FinishRun(*monitor, *publisher, "200");
+    FinishRun(monitor, *publisher, topic, 200);
     const auto info = MessagesAt(*monitor, "INFO");
     EXPECT_THAT(info, Contains(" " + Prefix(topic, 0) + " #samples: 199 #lost samples: 0"));
     EXPECT_THAT(MessagesAt(*monitor, "ERROR"), IsEmpty());
@@ -260,7 +260,7 @@ TEST(ForeignWriter, PayloadChecksHoldOnSamplesOfAnotherImplementation)
     }
     std::vector<std::string> rampArgs{"-d", "-c", "-t"};
     rampArgs.insert(rampArgs.end(), rampTopics.begin(), rampTopics.end());
-    auto rampMonitor = StartReadyMonitor(rampArgs);
+    const CountedMonitor rampMonitor(rampArgs);
 
     // The pattern follows each topic's position in the monitor's list.
     const std::vector<std::string> sizes{"8", "4096", "0"};
@@ -270,7 +270,7 @@ TEST(ForeignWriter, PayloadChecksHoldOnSamplesOfAnotherImplementation)
     }
     std::vector<std::string> patternArgs{"-d", "--expected-payload-pattern", "alternating_float_ramp", "-t"};
     patternArgs.insert(patternArgs.end(), patternTopics.begin(), patternTopics.end());
-    auto patternMonitor = StartReadyMonitor(patternArgs);
+    const CountedMonitor patternMonitor(patternArgs);
 
     std::vector<std::unique_ptr<ProcessRunner>> publishers;
     for (size_t i = 0; i < ramps.size(); ++i) {
@@ -284,8 +284,17 @@ TEST(ForeignWriter, PayloadChecksHoldOnSamplesOfAnotherImplementation)
     for (auto& publisher : publishers) {
         ASSERT_TRUE(publisher->WaitForText("written: 50", 60s)) << publisher->Output();
     }
-    std::this_thread::sleep_for(SETTLE);
-    for (auto* monitor : {rampMonitor.get(), patternMonitor.get()}) {
+    std::vector<Taken> rampsTaken;
+    std::vector<Taken> patternsTaken;
+    for (const auto& topic : rampTopics) {
+        rampsTaken.push_back({topic, 50});
+    }
+    for (const auto& topic : patternTopics) {
+        patternsTaken.push_back({topic, 50});
+    }
+    ASSERT_TRUE(rampMonitor.WaitForTaken(rampsTaken, 60s)) << rampMonitor->Output();
+    ASSERT_TRUE(patternMonitor.WaitForTaken(patternsTaken, 60s)) << patternMonitor->Output();
+    for (auto* monitor : {&*rampMonitor, &*patternMonitor}) {
         EXPECT_EQ(StopWith(*monitor, SIGINT), 0) << monitor->Output();
         EXPECT_THAT(MessagesAt(*monitor, "ERROR"), IsEmpty()) << monitor->Output();
     }
@@ -317,10 +326,10 @@ TEST(ForeignWriter, Xcdr2WriterIsReadWhereTheReaderCanSaySo)
         GTEST_SKIP() << "this Fast DDS cannot announce that its reader takes XCDR2 (the refusal is explained above)";
     }
     const auto topic = UniqueTopic("ForeignXcdr2");
-    auto monitor = StartReadyMonitor({"-d", "-c", "-t", topic});
+    const CountedMonitor monitor({"-d", "-c", "-t", topic});
     auto publisher = CyclonePublisher(
         {"-t", topic, "-n", "100", "-r", "200", "-a", "-x", "2", "-k", "ramp", "-s", "12"});
-    FinishRun(*monitor, *publisher, "100");
+    FinishRun(monitor, *publisher, topic, 100);
     const auto info = MessagesAt(*monitor, "INFO");
     EXPECT_THAT(info, Contains(Prefix(topic, 0) + " SampleId: 99. CheckRamp length: 12 [0 0.001 0.002 0.002]"));
     EXPECT_THAT(info, Contains(" " + Prefix(topic, 0) + " #samples: 99 #lost samples: 0"));
@@ -375,7 +384,7 @@ TEST(ForeignWriter, SecuredWriterIsReadWhenItBeginsTheHandshakeAndTheRefusalExpl
         topics.push_back(UniqueTopic("SecuredForeign"));
         monitorArgs.push_back(topics[i]);
     }
-    auto monitor = StartReadyMonitor(monitorArgs);
+    const CountedMonitor monitor(monitorArgs);
     std::vector<std::unique_ptr<ProcessRunner>> publishers;
     for (size_t i = 0; i < cases.size(); ++i) {
         publishers.push_back(CyclonePublisher({"-t", topics[i], "-n", "30", "-r", "100", "-N", cases[i].identity},
@@ -392,7 +401,13 @@ TEST(ForeignWriter, SecuredWriterIsReadWhenItBeginsTheHandshakeAndTheRefusalExpl
                 << monitor->Output();
         }
     }
-    std::this_thread::sleep_for(SETTLE);
+    std::vector<Taken> taken;
+    for (size_t i = 0; i < cases.size(); ++i) {
+        if (cases[i].refusal.empty()) {
+            taken.push_back({topics[i], 30});
+        }
+    }
+    ASSERT_TRUE(monitor.WaitForTaken(taken, 60s)) << monitor->Output();
     EXPECT_EQ(StopWith(*monitor, SIGINT), 0) << monitor->Output();
 
     const auto info = MessagesAt(*monitor, "INFO");
