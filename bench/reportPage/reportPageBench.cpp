@@ -36,6 +36,18 @@ std::string Time(int second)
     return text;
 }
 
+// A latency object whose percentiles follow `wave` (-1 to 1).
+json Latency(uint64_t count, double wave, const char* basis)
+{
+    return json{{"count", count},
+                {"negative", 0},
+                {"min", 40000},
+                {"p50", static_cast<int64_t>(80000 + 20000 * wave)},
+                {"p99", static_cast<int64_t>(400000 + 300000 * wave)},
+                {"max", 5000000},
+                {"basis", basis}};
+}
+
 json Record(const char* kind, int second, double t, json fields)
 {
     fields.update(json{{"schema", 1}, {"record", kind}, {"time", Time(second)}, {"t", t}});
@@ -91,15 +103,9 @@ std::size_t WriteSyntheticReport(const std::string& path, int topics, int second
                                 {"alive_count_change", s == 1 ? 1 : -1},
                                 {"not_alive_count_change", 0}}));
             }
-            const double wave = std::sin(s / 60.0 + i);
-            const json latency{{"count", samples[index]},
-                               {"negative", 0},
-                               {"min", 40000},
-                               {"p50", static_cast<int64_t>(80000 + 20000 * wave)},
-                               {"p99", static_cast<int64_t>(400000 + 300000 * wave)},
-                               {"max", 5000000},
-                               {"basis", "source timestamp to reception timestamp; valid on one host or with "
-                                         "synchronised clocks"}};
+            const json latency = Latency(samples[index], std::sin(s / 60.0 + i),
+                                         "source timestamp to reception timestamp; valid on one host or with "
+                                         "synchronised clocks");
             const bool final = s == seconds;
             put(Record("writer", s, t,
                        json{{"topic", topic},
@@ -214,14 +220,7 @@ std::size_t WriteChurnReport(const std::string& path)
             missing[w] += gap;
             readerSamples += period - gap;
             ++live;
-            const double wave = std::sin(t / 60.0 + w);
-            const json latency{{"count", samples[w]},
-                               {"negative", 0},
-                               {"min", 40000},
-                               {"p50", static_cast<int64_t>(80000 + 20000 * wave)},
-                               {"p99", static_cast<int64_t>(400000 + 300000 * wave)},
-                               {"max", 5000000},
-                               {"basis", "source timestamp to reception timestamp"}};
+            const json latency = Latency(samples[w], std::sin(t / 60.0 + w), "source timestamp to reception timestamp");
             const bool gone = to <= t;
             put(Record("writer", s, t,
                        json{{"topic", topic},
