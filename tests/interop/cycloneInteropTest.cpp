@@ -121,7 +121,8 @@ TEST(ForeignWriter, AKilledAndRestartedWriterIsARestartBeforeItsLeaseEnds)
     const ScratchDir dir;
     const auto report = dir.File("report.jsonl");
     // The ramp check logs every sample.
-    auto monitor = StartReadyMonitor({"-d", "-c", "-t", topic, "--report", report, "--fail-on", "restart"});
+    auto monitor = StartReadyMonitor(
+        {"-d", "-c", "-t", topic, "--report", report, "--report-period", "0.1", "--fail-on", "restart"});
     auto victim = CyclonePublisher({"-t", topic, "-n", "0", "-r", "100", "-k", "ramp", "-s", "12"}, {},
                                    "<Discovery><LeaseDuration>300s</LeaseDuration></Discovery>");
     const auto checked = [prefix = Prefix(topic, 0)](const std::string& line, uint32_t id) {
@@ -133,15 +134,9 @@ TEST(ForeignWriter, AKilledAndRestartedWriterIsARestartBeforeItsLeaseEnds)
     ASSERT_EQ(victim->Wait(EXIT_TIMEOUT), -SIGKILL);
 
     auto successor = CyclonePublisher({"-t", topic, "-n", "100", "-r", "200", "-k", "ramp", "-s", "12"});
-    // The successor's last sample: id 99 after the second id 0.
-    int starts = 0;
-    ASSERT_TRUE(monitor->WaitForLine(
-        [&](const std::string& line) {
-            starts += checked(line, 0) ? 1 : 0;
-            return starts == 2 && checked(line, 99);
-        },
-        60s))
-        << monitor->Output();
+    // Every sample of the successor, the report's second writer, taken: its
+    // check's line comes before the sample is counted.
+    ASSERT_TRUE(WaitForWriterSamples(report, 1, 100, 60s)) << monitor->Output();
     EXPECT_EQ(StopWith(*monitor, SIGINT), 2) << monitor->Output();
     EXPECT_THAT(MessagesAt(*monitor, "ERROR"),
                 ElementsAre("ERROR: --fail-on conditions happened: restart; exit status 2"));

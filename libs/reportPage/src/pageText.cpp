@@ -1,8 +1,8 @@
 #include "pageText.h"
 
 #include <cmath>
-#include <initializer_list>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 using nlohmann::json;
@@ -37,7 +37,7 @@ json Column(const std::vector<double>& values, double step)
 }
 
 // `record`'s fields named in `keys`.
-json Pick(const json& record, std::initializer_list<const char*> keys)
+json Pick(const json& record, const std::vector<const char*>& keys)
 {
     json picked = json::object();
     for (const char* key : keys) {
@@ -59,9 +59,13 @@ json TableFields(const json& latest)
     json fields = Pick(latest, {"writer", "restart_of", "presence", "samples", "payload_bytes", "first_id", "last_id",
                                 "missing_ids", "gaps", "duplicates", "backward_jumps", "middleware_lost",
                                 "publisher_skipped", "undecodable", "final"});
-    for (const auto& [key, parts] :
-         {std::pair<const char*, std::initializer_list<const char*>>{"latency_ns", {"p50", "p99", "max"}},
-          {"payload_check", {"passed", "failed"}}}) {
+    // Vectors, not nested initializer lists: an inner list's array would end
+    // with the statement that made it.
+    static const std::vector<std::pair<const char*, std::vector<const char*>>> PARTS{{"latency_ns",
+                                                                                      {"p50", "p99", "max"}},
+                                                                                     {"payload_check",
+                                                                                      {"passed", "failed"}}};
+    for (const auto& [key, parts] : PARTS) {
         const auto found = latest.find(key);
         if (found != latest.end()) {
             fields[key] = found->is_object() ? Pick(*found, parts) : *found;
