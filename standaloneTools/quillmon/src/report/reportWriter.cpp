@@ -137,9 +137,18 @@ void ReportWriter::StartCopy()
     const char* dir = std::getenv("TMPDIR");
     copyFd_ = open(dir != nullptr && *dir != '\0' ? dir : "/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (copyFd_ < 0) {
-        QUILL_LOG_TO(logger_, log4cplus::ERROR_LOG_LEVEL,
-                     "ERROR: cannot keep a copy of the report file '{}' for the page: {}; no page will be written",
-                     run_.reportPath, std::strerror(errno));
+        CopyFailed(errno);
+    }
+}
+
+void ReportWriter::CopyFailed(int error)
+{
+    QUILL_LOG_TO(logger_, log4cplus::ERROR_LOG_LEVEL,
+                 "ERROR: cannot keep a copy of the report file '{}' for the page: {}; no page will be written",
+                 run_.reportPath, std::strerror(error));
+    if (copyFd_ >= 0) {
+        close(copyFd_);
+        copyFd_ = -1;
     }
 }
 
@@ -344,11 +353,7 @@ void ReportWriter::Copy(const std::string& text)
             continue;
         }
         if (n <= 0) {
-            QUILL_LOG_TO(logger_, log4cplus::ERROR_LOG_LEVEL,
-                         "ERROR: cannot keep a copy of the report file '{}' for the page: {}; no page will be written",
-                         run_.reportPath, std::strerror(n < 0 ? errno : ENOSPC));
-            close(copyFd_);
-            copyFd_ = -1;
+            CopyFailed(n < 0 ? errno : ENOSPC);
             return;
         }
         done += static_cast<size_t>(n);

@@ -90,6 +90,8 @@ private:
     void StartCopy();
     // Appends records the file took whole to the copy.
     void Copy(const std::string& text);
+    // One ERROR line; no page comes from a copy after it.
+    void CopyFailed(int error);
 
     const RunDescription run_;
     const std::vector<std::shared_ptr<ReaderTally>> tallies_;
