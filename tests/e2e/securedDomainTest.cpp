@@ -261,7 +261,7 @@ TEST_F(SecuredDomain, SamplesCrossTheWireOnlyEncryptedWhereAnOpenRunShowsThemInC
     }
 }
 
-// Each fault's text is enclaveTest's; here, that the tools print it as their
+// Each fault's text is EnclaveTest's; here, that the tools print it as their
 // one ERROR line and stop before joining: a grant out of its dates (which
 // Fast DDS would refuse only after joining), and a FIFO as the key (which
 // would hold the tool).
