@@ -356,6 +356,12 @@ TEST(ReportRun, DurationEndsTheRunAsSigintWouldAndFailOnDecidesTheStatus)
     EXPECT_EQ(RecordsOf(records, "final").at(0)["verdict"]["happened"], json::parse(R"(["no-data"])"));
     EXPECT_EQ(RecordsOf(records, "final").at(0)["verdict"]["exit_status"], 0);
 
+    // The time limit is the run's, not the report's: alone, it ends the run
+    // just the same.
+    auto limited = lumo::test::StartMonitor(Confined({"-d", "-t", quiet, "--duration", "1"}));
+    ASSERT_EQ(limited->Wait(EXIT_TIMEOUT), 0) << limited->Output();
+    EXPECT_THAT(MessagesAt(*limited, "INFO"), Contains(" [" + quiet + "][0] #samples: 0 #lost samples: 0"));
+
     auto failing = lumo::test::StartMonitor(Confined({"-t", quiet, "--duration", "1", "--fail-on", "no-data"}));
     ASSERT_EQ(failing->Wait(EXIT_TIMEOUT), 2) << failing->Output();
     EXPECT_THAT(MessagesAt(*failing, "ERROR"),

@@ -12,14 +12,14 @@
 #include "TestNames.h"
 #include "lumo/componentFramework/DdsPub.h"
 #include "lumo/componentFramework/DdsSub.h"
+#include "model/readerTally.h"
 #include "quillReaderListener.h"
-#include "report/readerTally.h"
 
 using namespace std::chrono_literals;
 using lumo::componentFramework::AgnosticTopic;
 using lumo::componentFramework::DdsPub;
 using lumo::componentFramework::DdsSub;
-using quillReport::ReaderTally;
+using quillModel::ReaderTally;
 
 namespace {
 

@@ -22,15 +22,16 @@
 #include <nlohmann/json.hpp>
 
 #include "metrics/tallyMetrics.h"
-#include "report/failOn.h"
-#include "report/latencyHistogram.h"
-#include "report/readerTally.h"
+#include "model/failOn.h"
+#include "model/latencyHistogram.h"
+#include "model/monitorRun.h"
+#include "model/readerTally.h"
+#include "model/streamContinuity.h"
 #include "report/reportRecords.h"
 #include "report/reportRun.h"
-#include "report/streamContinuity.h"
 
 namespace fdds = eprosima::fastdds::dds;
-using lumo::componentFramework::AgnosticTopic;
+using namespace quillModel;
 using namespace quillReport;
 
 namespace {
@@ -68,12 +69,9 @@ fdds::SampleInfo Info(uint8_t writer, uint64_t sequence, int32_t sentSec = 100, 
     return info;
 }
 
-AgnosticTopic Sample(uint32_t id, size_t bytes = 8)
+SampleFacts Sample(uint32_t id, size_t bytes = 8)
 {
-    AgnosticTopic sample;
-    sample.sampleId(id);
-    sample.payload(std::vector<uint8_t>(bytes, 0));
-    return sample;
+    return SampleFacts{id, bytes};
 }
 
 fdds::InstanceHandle_t Handle(uint8_t writer)
@@ -543,16 +541,14 @@ TEST(ReportRun, PeriodSamplesAddUpToTheFinalCountAndNoFinalRecordFallsBehind)
     log4cplus::Logger logger = log4cplus::Logger::getInstance("reportRunTest");
     const std::string path = "/tmp/lumo-report-unit-" + std::to_string(getpid()) + ".jsonl";
     for (int iteration = 0; iteration < 200; ++iteration) {
-        ReportSettings settings;
-        settings.path = path;
-        settings.periodSec = 0.001;
-        settings.durationSec = 0.005;
         RunDescription run;
-        run.reportPath = path;
-        run.reportPeriodSec = settings.periodSec;
-        run.durationSec = settings.durationSec;
-        ReportRun report(settings, run, logger);
-        const auto tally = report.TallyFor("T", 0);
+        run.report.path = path;
+        run.report.periodSec = 0.001;
+        run.model.durationSec = 0.005;
+        run.model.viewed = true;
+        MonitorRun model(run.model, logger);
+        ReportRun report(run, model, logger);
+        const auto tally = model.TallyFor("T", 0);
         std::atomic<bool> done{false};
         std::thread reader([&] {
             for (uint32_t id = 0; !done.load(); ++id) {
@@ -563,9 +559,11 @@ TEST(ReportRun, PeriodSamplesAddUpToTheFinalCountAndNoFinalRecordFallsBehind)
             std::this_thread::yield();
         }
         std::atomic<bool> stop{false};
+        model.Start();
         report.Start();
-        report.WaitForStop(stop);
-        report.Conclude(0);
+        model.WaitForStop(stop);
+        report.StopPeriodic();
+        model.Conclude(0);
         report.WriteFinal();
         done.store(true);
         reader.join();

@@ -13,15 +13,15 @@ void AddSecurityOption(po::options_description& options)
                           "cert.pem, key.pem, permissions_ca.cert.pem, governance.p7s, permissions.p7s");
 }
 
-std::vector<componentFramework::EndpointSecurity> ApplySecurityOption(const po::variables_map& vm,
+std::vector<componentFramework::EndpointSecurity> ApplySecurityOption(const SecuritySettings& settings,
                                                                       componentFramework::Dds& dds, uint32_t domainId,
                                                                       const std::vector<std::string>& topics,
                                                                       Access access, log4cplus::Logger& logger,
                                                                       KeptAwayHook keptAway)
 {
     std::vector<componentFramework::EndpointSecurity> security;
-    if (vm.count("security") != 0) {
-        const Enclave enclave = EnclaveIn(vm["security"].as<std::string>());
+    if (settings.enclave) {
+        const Enclave enclave = EnclaveIn(*settings.enclave);
         security = CheckEnclave(enclave, domainId, topics, access);
         dds.SetParticipantProperties(PluginProperties(enclave));
     }

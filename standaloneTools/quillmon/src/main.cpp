@@ -6,7 +6,7 @@
 //   1    an error ended the run ("ERROR: ..." is logged): bad command line,
 //        QoS file or profile, network interface, DDS set-up
 //   254  too many topics (16 or more)
-//   2    with --fail-on: a named condition happened (see report/failOn.h)
+//   2    with --fail-on: a named condition happened (see model/failOn.h)
 //
 // Teardown is bounded: once the exit report is logged, deleting the readers
 // and the facade must end within TEARDOWN_BOUND (5 s). If Fast DDS hangs
@@ -21,8 +21,6 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include <boost/program_options.hpp>
 
 #include "diagnosedReaderListener.h"
@@ -33,8 +31,8 @@
 #include "lumo/toolsCommon/ExitStatus.h"
 #include "lumo/toolsCommon/TeardownDeadline.h"
 #include "lumo/toolsCommon/ToolMain.h"
-#include "metrics/metricsOptions.h"
 #include "metrics/metricsServer.h"
+#include "model/monitorRun.h"
 #include "quillLog.h"
 #include "quillReaderListener.h"
 #include "quillmonOptions.h"
@@ -60,20 +58,16 @@ constexpr std::chrono::seconds PAGE_BOUND{60};
 // exception ends it in main's handlers.
 int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::TeardownDeadline& teardownDeadline)
 {
-    bool checkRamp = false;
-    std::string expectedPattern;
-    po::options_description options = MakeQuillmonOptions(checkRamp, expectedPattern);
-    quillReport::AddReportOptions(options);
-    quillMetrics::AddMetricsOptions(options);
-    tools::AddVersionOption(options);
-    lumo::ddsSecurity::AddSecurityOption(options);
+    po::options_description options = MakeQuillmonOptions();
     po::variables_map vm;
     if (!tools::ParseCommandLine(argc, argv, options, vm, TOOL_NAME)) {
         return tools::STATUS_OK;
     }
     tools::ApplyDebugOption(vm, logger);
+    const QuillmonSettings settings = QuillmonSettingsFrom(vm);
+    const GeneralSettings& general = settings.general;
 
-    const auto& topics = vm["topic"].as<std::vector<std::string>>();
+    const auto& topics = general.topics;
     if (topics.size() >= MAX_TOPICS) {
         QUILL_LOG_TO(logger, log4cplus::ERROR_LOG_LEVEL, "ERROR: number of topics (readers) must be less than {}",
                      MAX_TOPICS);
@@ -81,27 +75,31 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     }
 
     // Stored bit for bit: the listeners read them as signed values.
-    gSleepPeriod.store(static_cast<int>(vm["sleep-period-in-msec"].as<Unsigned32>().value));
+    gSleepPeriod.store(static_cast<int>(general.sleepPeriodMs));
     QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "sleep-period-in-msec: {}", gSleepPeriod.load());
-    gCheckRamp.store(checkRamp);
-    QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "check ramp is: {}", checkRamp);
-    gExpectedPayloadPattern = expectedPattern;
+    gCheckRamp.store(settings.payloadChecks.checkRamp);
+    QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "check ramp is: {}", settings.payloadChecks.checkRamp);
+    gExpectedPayloadPattern = settings.payloadChecks.expectedPattern;
     QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "expected payload pattern: {}", gExpectedPayloadPattern);
-    gExpectedSampleIdIncrement.store(static_cast<int>(vm["expected-sample-id-increment"].as<Unsigned32>().value));
+    gExpectedSampleIdIncrement.store(static_cast<int>(settings.run.expectedIncrement));
     QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "expected-sample-id-increment: {}",
                  gExpectedSampleIdIncrement.load());
 
-    // Only when --report, --duration, --fail-on or --metrics was given.
-    const auto reportRun = quillReport::ReportRun::FromOptions(vm, checkRamp, expectedPattern, logger);
+    quillReport::CheckReportSettings(settings.report);
+    // The model keeps tallies only when a view or --fail-on reads them.
+    quillModel::MonitorRun run(settings.run, logger);
+    std::unique_ptr<quillReport::ReportRun> report;
+    if (settings.report.path) {
+        report = std::make_unique<quillReport::ReportRun>(DescribeRun(settings), run, logger);
+    }
     // Listening before the domain is joined: an address that cannot be served ends the run here.
     std::unique_ptr<quillMetrics::MetricsServer> metrics;
-    if (const auto address = quillMetrics::MetricsAddressFrom(vm)) {
-        metrics = std::make_unique<quillMetrics::MetricsServer>(*address, logger);
+    if (settings.metrics.address) {
+        metrics = std::make_unique<quillMetrics::MetricsServer>(*settings.metrics.address, logger);
     }
 
-    std::string multicastAddress;
-    if (vm.count("multicast") != 0) {
-        multicastAddress = vm["multicast"].as<std::string>();
+    const std::string multicastAddress = general.multicastAddress.value_or("");
+    if (general.multicastAddress) {
         QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "Multicast address: {}", multicastAddress);
     }
 
@@ -109,18 +107,17 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "Going to create {} topic(s) and reader(s): {}",
                  static_cast<uint64_t>(topics.size()), topicList);
 
-    DdsSub dds(vm["qos-file"].as<std::string>(), vm["qos-profile"].as<std::string>(),
-               vm["domain-id"].as<Unsigned32>().value, TOOL_NAME);
-    if (vm.count("allow-interfaces") != 0) {
-        dds.SetInterfaceWhiteList(vm["allow-interfaces"].as<std::vector<std::string>>());
+    DdsSub dds(general.qosFile, general.qosProfile, general.domainId, TOOL_NAME);
+    if (general.allowInterfaces) {
+        dds.SetInterfaceWhiteList(*general.allowInterfaces);
     }
     lumo::ddsSecurity::KeptAwayHook keptAway;
-    if (reportRun) {
-        keptAway = [events = reportRun->KeptAwayParticipants()](const auto& participant) { events->Add(participant); };
+    if (report) {
+        keptAway = [events = run.KeptAwayParticipants()](const auto& participant) { events->Add(participant); };
     }
-    const auto readerSecurity = lumo::ddsSecurity::ApplySecurityOption(vm, dds, vm["domain-id"].as<Unsigned32>().value,
-                                                                       topics, lumo::ddsSecurity::Access::Subscribe,
-                                                                       logger, std::move(keptAway));
+    const auto readerSecurity = lumo::ddsSecurity::ApplySecurityOption(settings.security, dds, general.domainId, topics,
+                                                                       lumo::ddsSecurity::Access::Subscribe, logger,
+                                                                       std::move(keptAway));
     auto diagnosis = std::make_shared<lumo::ddsDiagnosis::ReaderDiagnosis>(logger, dds);
     dds.CreateParticipant();
     dds.CreateSubscriber();
@@ -128,7 +125,7 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     // Declared after the facade, so released before it on every path; the
     // facade holds its own references until it has deleted the readers.
     std::vector<DdsReaderParams> readers;
-    std::vector<std::shared_ptr<quillReport::ReaderTally>> tallies;
+    std::vector<std::shared_ptr<quillModel::ReaderTally>> tallies;
     uint16_t readerIndex = 0;
     // Weak: the diagnosis's security hook holds the tallies.
     const auto hostLookup = [watched = std::weak_ptr(diagnosis)](const std::string& guidPrefix) {
@@ -137,23 +134,23 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     };
     for (const auto& topic : topics) {
         auto listener = std::make_shared<DiagnosedReaderListener>(topic.c_str(), readerIndex, diagnosis);
-        if (reportRun) {
-            tallies.push_back(reportRun->TallyFor(topic, readerIndex));
-            tallies.back()->SetHostLookup(hostLookup);
-            listener->AttachTally(tallies.back());
+        if (auto tally = run.TallyFor(topic, readerIndex)) {
+            tally->SetHostLookup(hostLookup);
+            listener->AttachTally(tally);
+            tallies.push_back(std::move(tally));
         }
         ++readerIndex;
         readers.push_back(DdsReaderParams{topic, std::move(listener), multicastAddress});
     }
     dds.CreateManyDataReaders(readers);
     diagnosis->AddReaders(dds, topics, readerSecurity);
-    if (reportRun) {
+    if (!tallies.empty()) {
         diagnosis->SetSecurityRefusalHook(
             [tallies](uint32_t index, const lumo::componentFramework::DiscoveredWriter& writer,
                       const std::string& reason) { tallies.at(index)->OnWriterRefused(writer.guid, reason); });
     }
     if (metrics) {
-        metrics->Serve(reportRun->Tallies());
+        metrics->Serve(run.Tallies());
     }
     for (const auto& record : readers) {
         static_cast<QuillReaderListener&>(*record.listener).ready_.store(true, std::memory_order_release);
@@ -162,14 +159,11 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     diagnosis->Start();
     std::cout << "==> Ctrl-C to exit <=.\n" << std::flush;
 
-    if (reportRun) {
-        reportRun->Start();
-        reportRun->WaitForStop(gExitRequested);
-    } else {
-        while (!gExitRequested.load()) {
-            sleep(2);
-        }
+    run.Start();
+    if (report) {
+        report->Start();
     }
+    run.WaitForStop(gExitRequested);
 
     QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "Exiting ....");
     QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "Statistics: ");
@@ -179,16 +173,19 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
                      listener.topicName_.c_str(), listener.readerIndex_, listener.TotalSamplesReceived(),
                      listener.TotalSampleErrors());
     }
-    // --fail-on may turn the status to 2 (quillReport::FAIL_ON_EXIT_STATUS).
-    const int status = reportRun ? reportRun->Conclude(tools::STATUS_OK) : tools::STATUS_OK;
+    if (report) {
+        report->StopPeriodic();
+    }
+    // --fail-on may turn the status to 2 (quillModel::FAIL_ON_EXIT_STATUS).
+    const int status = run.Conclude(tools::STATUS_OK);
     // Armed before the report's last write: a file that blocks is bounded too.
     teardownDeadline.Arm(TEARDOWN_BOUND, status);
     diagnosis->Stop();
-    if (reportRun) {
-        reportRun->WriteFinal();
+    if (report) {
+        report->WriteFinal();
         teardownDeadline.Disarm();
         teardownDeadline.Arm(PAGE_BOUND, status);
-        reportRun->WritePage();
+        report->WritePage();
         teardownDeadline.Disarm();
         teardownDeadline.Arm(TEARDOWN_BOUND, status);
     }

@@ -166,7 +166,8 @@ void QuillReaderListener::on_data_available(fdds::DataReader* reader)
             currentSampleId_ = sample.sampleId();
             const auto verdict = RunPayloadCheck(sample);
             if (tally_) {
-                tally_->Observe(infoSeq_[i], sample, verdict);
+                tally_->Observe(infoSeq_[i], quillModel::SampleFacts{sample.sampleId(), sample.payload().size()},
+                                verdict);
             }
             IntakeSample(sample);
         }
@@ -218,9 +219,9 @@ void QuillReaderListener::UpdateRate()
     lastCallTime_ = clock_();
 }
 
-quillReport::PayloadVerdict QuillReaderListener::RunPayloadCheck(AgnosticTopic& sample)
+quillModel::PayloadVerdict QuillReaderListener::RunPayloadCheck(AgnosticTopic& sample)
 {
-    using quillReport::PayloadVerdict;
+    using quillModel::PayloadVerdict;
     if (!gExpectedPayloadPattern.empty()) {
         return PatternHolds(sample) ? PayloadVerdict::Passed : PayloadVerdict::Failed;
     }

@@ -18,7 +18,7 @@
 
 #include "lumo/Format.h"
 #include "lumo/componentFramework/AgnosticTopic.h"
-#include "report/readerTally.h"
+#include "model/readerTally.h"
 
 // Run settings, written once by the driver before any reader exists.
 extern std::atomic<int> gSleepPeriod;               // microseconds slept after each take; 0: none
@@ -63,7 +63,7 @@ public:
 
     // Per-writer tallies for the report and --fail-on; set before the reader
     // is enabled, never otherwise. Without one the data path is unchanged.
-    void AttachTally(std::shared_ptr<quillReport::ReaderTally> tally) { tally_ = std::move(tally); }
+    void AttachTally(std::shared_ptr<quillModel::ReaderTally> tally) { tally_ = std::move(tally); }
 
     // Consistent reads of the counters while callbacks may still run.
     int64_t TotalSamplesReceived() const;
@@ -94,7 +94,7 @@ public:
 private:
     void UpdateRate();
     void IntakeSample(const lumo::componentFramework::AgnosticTopic& sample);
-    quillReport::PayloadVerdict RunPayloadCheck(lumo::componentFramework::AgnosticTopic& sample);
+    quillModel::PayloadVerdict RunPayloadCheck(lumo::componentFramework::AgnosticTopic& sample);
     // The checks proper: false when the sample failed (logged, stop flag set).
     bool RampHolds(lumo::componentFramework::AgnosticTopic& sample);
     bool PatternHolds(lumo::componentFramework::AgnosticTopic& sample);
@@ -103,7 +103,7 @@ private:
     void Throttle();
 
     Clock clock_;
-    std::shared_ptr<quillReport::ReaderTally> tally_;
+    std::shared_ptr<quillModel::ReaderTally> tally_;
     mutable std::mutex statsMutex_;
     std::mutex intakeMutex_;
 };

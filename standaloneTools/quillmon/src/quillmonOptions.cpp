@@ -1,11 +1,18 @@
 #include "quillmonOptions.h"
 
+#include "lumo/componentFramework/FastDdsCompat.h"
 #include "lumo/toolsCommon/CommonOptions.h"
+#include "report/reportOptions.h"
 
 namespace po = boost::program_options;
 namespace tools = lumo::toolsCommon;
 
-po::options_description MakeQuillmonOptions(bool& checkRamp, std::string& expectedPattern)
+std::string PayloadCheckSettings::Name() const
+{
+    return !expectedPattern.empty() ? expectedPattern : (checkRamp ? "ramp" : "none");
+}
+
+po::options_description MakeQuillmonOptions()
 {
     po::options_description options("lumoQuillmon Usage");
     tools::AddHelpOption(options);
@@ -13,9 +20,9 @@ po::options_description MakeQuillmonOptions(bool& checkRamp, std::string& expect
     options.add_options()
         ("sleep-period-in-msec,s", po::value<Unsigned32>()->default_value(Unsigned32{0}, "0"),
             "Sleep period in msec")
-        ("check-ramp,c", po::bool_switch(&checkRamp),
+        ("check-ramp,c", po::bool_switch(),
             "Check contents of packet contains floating point ramp")
-        ("expected-payload-pattern", po::value<std::string>(&expectedPattern),
+        ("expected-payload-pattern", po::value<std::string>(),
             "Expected payload pattern to validate. Supported: alternating_float_ramp");
     // clang-format on
     tools::AddDebugOption(options, "debugging");
@@ -25,5 +32,74 @@ po::options_description MakeQuillmonOptions(bool& checkRamp, std::string& expect
     tools::AddAllowInterfacesOption(options);
     options.add_options()("expected-sample-id-increment,i", po::value<Unsigned32>()->default_value(Unsigned32{1}, "1"),
                           "Expected sample id increment");
+    quillReport::AddReportOptions(options);
+    quillMetrics::AddMetricsOptions(options);
+    tools::AddVersionOption(options);
+    lumo::ddsSecurity::AddSecurityOption(options);
     return options;
+}
+
+QuillmonSettings QuillmonSettingsFrom(const po::variables_map& vm)
+{
+    QuillmonSettings settings;
+
+    GeneralSettings& general = settings.general;
+    general.topics = vm["topic"].as<std::vector<std::string>>();
+    general.domainId = vm["domain-id"].as<Unsigned32>().value;
+    general.qosFile = vm["qos-file"].as<std::string>();
+    general.qosProfile = vm["qos-profile"].as<std::string>();
+    if (vm.count("multicast") != 0) {
+        general.multicastAddress = vm["multicast"].as<std::string>();
+    }
+    if (vm.count("allow-interfaces") != 0) {
+        general.allowInterfaces = vm["allow-interfaces"].as<std::vector<std::string>>();
+    }
+    general.sleepPeriodMs = vm["sleep-period-in-msec"].as<Unsigned32>().value;
+
+    settings.payloadChecks.checkRamp = vm["check-ramp"].as<bool>();
+    if (vm.count("expected-payload-pattern") != 0) {
+        settings.payloadChecks.expectedPattern = vm["expected-payload-pattern"].as<std::string>();
+    }
+
+    quillReport::ReportSettings& report = settings.report;
+    if (vm.count("report") != 0) {
+        report.path = vm["report"].as<std::string>();
+    }
+    if (vm.count("report-html") != 0) {
+        report.htmlPath = vm["report-html"].as<std::string>();
+    }
+    report.periodSec = vm["report-period"].as<quillReport::PeriodSeconds>().value;
+
+    if (vm.count("metrics") != 0) {
+        settings.metrics.address = vm["metrics"].as<quillMetrics::MetricsAddress>();
+    }
+
+    if (vm.count("security") != 0) {
+        settings.security.enclave = vm["security"].as<std::string>();
+    }
+
+    quillModel::RunSettings& run = settings.run;
+    run.expectedIncrement = vm["expected-sample-id-increment"].as<Unsigned32>().value;
+    if (vm.count("duration") != 0) {
+        run.durationSec = vm["duration"].as<quillReport::DurationSeconds>().value;
+    }
+    if (vm.count("fail-on") != 0) {
+        run.failOn = vm["fail-on"].as<quillReport::ConditionList>().conditions;
+    }
+    run.viewed = report.path.has_value() || settings.metrics.address.has_value();
+    return settings;
+}
+
+quillReport::RunDescription DescribeRun(const QuillmonSettings& settings)
+{
+    quillReport::RunDescription run;
+    run.topics = settings.general.topics;
+    run.domainId = settings.general.domainId;
+    run.qosProfile = settings.general.qosProfile;
+    run.qosFile = settings.general.qosFile;
+    run.payloadCheck = settings.payloadChecks.Name();
+    run.fastDdsVersion = lumo::componentFramework::compat::FastDdsVersion();
+    run.model = settings.run;
+    run.report = settings.report;
+    return run;
 }

@@ -90,7 +90,7 @@ int RunPublisherTool(int argc, char** argv, log4cplus::Logger& logger, tools::Te
     if (!settings.allowInterfaces.empty()) {
         dds.SetInterfaceWhiteList(settings.allowInterfaces);
     }
-    lumo::ddsSecurity::ApplySecurityOption(vm, dds, settings.domainId, settings.topics,
+    lumo::ddsSecurity::ApplySecurityOption(settings.security, dds, settings.domainId, settings.topics,
                                            lumo::ddsSecurity::Access::Publish, logger);
     dds.CreateParticipant();
     dds.CreatePublisher();

@@ -156,6 +156,9 @@ PubSettings SettingsFrom(const po::variables_map& vm)
     if (vm.count("multicast") != 0) {
         settings.multicastAddress = vm["multicast"].as<std::string>();
     }
+    if (vm.count("security") != 0) {
+        settings.security.enclave = vm["security"].as<std::string>();
+    }
 
     settings.rate = vm["rate"].as<NonNegativeReal>().value;
     settings.count = U32(vm, "count");

@@ -11,6 +11,7 @@
 #include <boost/any.hpp>
 #include <boost/program_options.hpp>
 
+#include "lumo/ddsSecurity/SecurityOption.h"
 #include "lumo/toolsCommon/Unsigned32.h"
 #include "payloadPatterns.h"
 #include "sampleIds.h"
@@ -70,6 +71,8 @@ struct PubSettings
     double waitTimeoutSec = 0.0; // 0: no limit
     double ackTimeoutSec = 0.0;  // 0: no wait
     double lingerSec = 0.0;      // writers kept after the summary; 0: none
+
+    lumo::ddsSecurity::SecuritySettings security;
 };
 
 // The option table, in usage order.

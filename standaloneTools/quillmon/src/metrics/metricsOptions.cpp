@@ -85,12 +85,4 @@ void AddMetricsOptions(po::options_description& options)
     // clang-format on
 }
 
-std::optional<MetricsAddress> MetricsAddressFrom(const po::variables_map& vm)
-{
-    if (vm.count("metrics") == 0) {
-        return std::nullopt;
-    }
-    return vm["metrics"].as<MetricsAddress>();
-}
-
 } // namespace quillMetrics

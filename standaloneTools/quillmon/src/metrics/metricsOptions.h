@@ -32,7 +32,10 @@ void validate(boost::any& target, const std::vector<std::string>& values, Metric
 
 void AddMetricsOptions(boost::program_options::options_description& options);
 
-// The address of --metrics, when given.
-std::optional<MetricsAddress> MetricsAddressFrom(const boost::program_options::variables_map& vm);
+// The metrics' part of the settings.
+struct MetricsSettings
+{
+    std::optional<MetricsAddress> address; // --metrics; nothing serves without it
+};
 
 } // namespace quillMetrics

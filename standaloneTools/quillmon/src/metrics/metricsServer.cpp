@@ -375,7 +375,7 @@ MetricsServer::~MetricsServer()
     }
 }
 
-void MetricsServer::Serve(const std::vector<std::shared_ptr<quillReport::ReaderTally>>& tallies)
+void MetricsServer::Serve(const std::vector<std::shared_ptr<quillModel::ReaderTally>>& tallies)
 {
     std::lock_guard lock(mutex_);
     tallies_ = std::make_shared<TallyMetrics>(tallies);

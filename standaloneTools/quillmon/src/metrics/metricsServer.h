@@ -21,8 +21,8 @@
 #include <log4cplus/logger.h>
 
 #include "metricsOptions.h"
+#include "model/readerTally.h"
 #include "processMetrics.h"
-#include "report/readerTally.h"
 
 namespace httplib {
 class Server;
@@ -63,7 +63,7 @@ public:
     MetricsServer& operator=(const MetricsServer&) = delete;
 
     // From now on the readers' metrics too.
-    void Serve(const std::vector<std::shared_ptr<quillReport::ReaderTally>>& tallies);
+    void Serve(const std::vector<std::shared_ptr<quillModel::ReaderTally>>& tallies);
 
 private:
     // The exposition; `shown`: a client reads it (not a HEAD request).

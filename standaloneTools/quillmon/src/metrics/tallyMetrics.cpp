@@ -1,14 +1,15 @@
 #include "tallyMetrics.h"
 
+#include <nlohmann/json.hpp>
+
 #include "metricFamilies.h"
-#include "report/latencyHistogram.h"
-#include "report/reportRecords.h"
+#include "model/latencyHistogram.h"
 
 using prometheus::ClientMetric;
 using prometheus::MetricFamily;
 using prometheus::MetricType;
-using quillReport::ReaderSnapshot;
-using quillReport::StreamSnapshot;
+using quillModel::ReaderSnapshot;
+using quillModel::StreamSnapshot;
 
 namespace quillMetrics {
 
@@ -17,6 +18,15 @@ namespace {
 constexpr int FIRST_BOUND_EXPONENT = 10; // 2^10 - 1 ns: about 1 us
 constexpr int LAST_BOUND_EXPONENT = 34;  // 2^34 - 1 ns: about 17 s
 constexpr double NS_PER_S = 1e9;
+
+// `text` with each byte sequence that is not well-formed UTF-8 replaced by
+// U+FFFD, as the report's records write it: a label value must be UTF-8.
+std::string WellFormedUtf8(const std::string& text)
+{
+    const nlohmann::json quoted = text;
+    return nlohmann::json::parse(quoted.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace))
+        .get<std::string>();
+}
 
 struct WriterCount
 {
@@ -44,18 +54,18 @@ const WriterCount WRITER_COUNTS[] = {
 struct ReaderEvent
 {
     const char* name;
-    uint64_t quillReport::EventCounts::*count;
+    uint64_t quillModel::EventCounts::*count;
 };
 
 // As the report's reader record names them.
 const ReaderEvent READER_EVENTS[] = {
-    {"matched", &quillReport::EventCounts::matched},
-    {"unmatched", &quillReport::EventCounts::unmatched},
-    {"deadlines_missed", &quillReport::EventCounts::deadlinesMissed},
-    {"incompatible_qos", &quillReport::EventCounts::incompatibleQos},
-    {"samples_lost", &quillReport::EventCounts::samplesLost},
-    {"samples_rejected", &quillReport::EventCounts::samplesRejected},
-    {"liveliness_changes", &quillReport::EventCounts::livelinessChanges},
+    {"matched", &quillModel::EventCounts::matched},
+    {"unmatched", &quillModel::EventCounts::unmatched},
+    {"deadlines_missed", &quillModel::EventCounts::deadlinesMissed},
+    {"incompatible_qos", &quillModel::EventCounts::incompatibleQos},
+    {"samples_lost", &quillModel::EventCounts::samplesLost},
+    {"samples_rejected", &quillModel::EventCounts::samplesRejected},
+    {"liveliness_changes", &quillModel::EventCounts::livelinessChanges},
 };
 
 Labels With(Labels labels, const char* name, std::string value)
@@ -80,7 +90,7 @@ const std::vector<std::pair<size_t, double>>& Bounds()
         std::vector<std::pair<size_t, double>> made;
         for (int exponent = FIRST_BOUND_EXPONENT; exponent <= LAST_BOUND_EXPONENT; ++exponent) {
             const uint64_t ns = (uint64_t{1} << exponent) - 1;
-            made.emplace_back(quillReport::latencyBuckets::IndexOf(ns), static_cast<double>(ns) / NS_PER_S);
+            made.emplace_back(quillModel::latencyBuckets::IndexOf(ns), static_cast<double>(ns) / NS_PER_S);
         }
         return made;
     }();
@@ -173,7 +183,7 @@ std::vector<double> LatencyBoundsSeconds()
     return seconds;
 }
 
-TallyMetrics::TallyMetrics(std::vector<std::shared_ptr<quillReport::ReaderTally>> tallies, Clock::duration grace)
+TallyMetrics::TallyMetrics(std::vector<std::shared_ptr<quillModel::ReaderTally>> tallies, Clock::duration grace)
     : tallies_(std::move(tallies))
     , grace_(grace)
 {
@@ -206,7 +216,7 @@ bool TallyMetrics::Folded(const WriterId& id, const StreamSnapshot& stream, Cloc
     if (folded_.count(id) != 0) {
         return true; // for good: its series must not come back below its last value
     }
-    if (stream.presence == quillReport::Presence::Alive) {
+    if (stream.presence == quillModel::Presence::Alive) {
         departed_.erase(id); // back: a later departure starts over
         return false;
     }
@@ -250,8 +260,7 @@ std::vector<MetricFamily> TallyMetrics::Collect(const std::vector<ReaderSnapshot
     std::set<WriterId> present;
     for (size_t r = 0; r < readers.size(); ++r) {
         const ReaderSnapshot& reader = readers[r];
-        const Labels labels{{"topic", quillReport::WellFormedUtf8(reader.topic)},
-                            {"reader", std::to_string(reader.readerIndex)}};
+        const Labels labels{{"topic", WellFormedUtf8(reader.topic)}, {"reader", std::to_string(reader.readerIndex)}};
         StreamSnapshot unlisted = reader.unlisted;
         uint64_t unlistedWriters = reader.unlistedWriters;
         for (const auto& stream : reader.streams) {

@@ -23,7 +23,7 @@
 
 #include <prometheus/metric_family.h>
 
-#include "report/readerTally.h"
+#include "model/readerTally.h"
 
 namespace quillMetrics {
 
@@ -41,7 +41,7 @@ public:
     using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::seconds DEPARTED_GRACE{300};
 
-    explicit TallyMetrics(std::vector<std::shared_ptr<quillReport::ReaderTally>> tallies,
+    explicit TallyMetrics(std::vector<std::shared_ptr<quillModel::ReaderTally>> tallies,
                           Clock::duration grace = DEPARTED_GRACE);
 
     // A scrape's families, from the tallies' snapshots now; `shown`: the
@@ -51,9 +51,9 @@ public:
     void Track();
 
     // The same on given snapshots, at `now`.
-    std::vector<prometheus::MetricFamily> Collect(const std::vector<quillReport::ReaderSnapshot>& readers,
+    std::vector<prometheus::MetricFamily> Collect(const std::vector<quillModel::ReaderSnapshot>& readers,
                                                   Clock::time_point now, bool shown = true);
-    void Track(const std::vector<quillReport::ReaderSnapshot>& readers, Clock::time_point now);
+    void Track(const std::vector<quillModel::ReaderSnapshot>& readers, Clock::time_point now);
 
     Clock::duration Grace() const { return grace_; }
 
@@ -67,14 +67,14 @@ private:
         bool shown = false;
     };
 
-    std::vector<quillReport::ReaderSnapshot> Snapshots() const;
+    std::vector<quillModel::ReaderSnapshot> Snapshots() const;
     // Whether the stream's counts belong to the unlisted ones now; `shown`:
     // whether a client reads the result.
-    bool Folded(const WriterId& id, const quillReport::StreamSnapshot& stream, Clock::time_point now, bool shown);
+    bool Folded(const WriterId& id, const quillModel::StreamSnapshot& stream, Clock::time_point now, bool shown);
     // Forgets the writers whose slot the tally gave to another.
     void Forget(const std::set<WriterId>& present);
 
-    const std::vector<std::shared_ptr<quillReport::ReaderTally>> tallies_;
+    const std::vector<std::shared_ptr<quillModel::ReaderTally>> tallies_;
     const Clock::duration grace_;
     // Scrapes come on several server threads, tracking on another; each
     // uses its snapshots before a later one is taken.

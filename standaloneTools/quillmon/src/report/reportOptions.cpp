@@ -26,7 +26,7 @@ public:
     explicit InvalidConditions(const std::string& value)
         : po::invalid_option_value(value)
     {
-        m_error_template += "; conditions: " + ConditionNames();
+        m_error_template += "; conditions: " + quillModel::ConditionNames();
     }
 };
 
@@ -133,7 +133,7 @@ void validate(boost::any& target, const std::vector<std::string>& values, Condit
 {
     po::validators::check_first_occurrence(target);
     const std::string& text = po::validators::get_single_string(values);
-    const auto conditions = ParseConditions(text);
+    const auto conditions = quillModel::ParseConditions(text);
     if (!conditions) {
         throw InvalidConditions(text);
     }
@@ -157,33 +157,15 @@ void AddReportOptions(po::options_description& options)
     // clang-format on
 }
 
-bool ReportSettings::Requested() const
+void CheckReportSettings(const ReportSettings& settings)
 {
-    return path.has_value() || durationSec.has_value() || !failOn.empty() || metrics;
-}
-
-ReportSettings ReportSettingsFrom(const po::variables_map& vm)
-{
-    ReportSettings settings;
-    if (vm.count("report") != 0) {
-        settings.path = vm["report"].as<std::string>();
+    if (!settings.htmlPath) {
+        return;
     }
-    if (vm.count("report-html") != 0) {
-        if (!settings.path) {
-            throw po::error("--report-html needs --report");
-        }
-        settings.htmlPath = vm["report-html"].as<std::string>();
-        CheckPagePath(*settings.path, *settings.htmlPath);
+    if (!settings.path) {
+        throw po::error("--report-html needs --report");
     }
-    settings.periodSec = vm["report-period"].as<PeriodSeconds>().value;
-    if (vm.count("duration") != 0) {
-        settings.durationSec = vm["duration"].as<DurationSeconds>().value;
-    }
-    if (vm.count("fail-on") != 0) {
-        settings.failOn = vm["fail-on"].as<ConditionList>().conditions;
-    }
-    settings.metrics = vm.count("metrics") != 0;
-    return settings;
+    CheckPagePath(*settings.path, *settings.htmlPath);
 }
 
 } // namespace quillReport

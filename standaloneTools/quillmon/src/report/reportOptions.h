@@ -1,5 +1,7 @@
 // The report's command-line options (--report, --report-period, --duration,
-// --fail-on), added after the monitor's own, and the settings they give.
+// --fail-on, --report-html), added after the monitor's own, their value
+// types, and the report's part of the settings. --duration and --fail-on
+// give the model's part (quillModel::RunSettings); quillmonOptions reads them.
 #pragma once
 
 #include <iosfwd>
@@ -10,7 +12,8 @@
 #include <boost/any.hpp>
 #include <boost/program_options.hpp>
 
-#include "failOn.h"
+#include "model/failOn.h"
+#include "reportSettings.h"
 
 namespace quillReport {
 
@@ -32,7 +35,7 @@ struct DurationSeconds
 // The value of --fail-on: comma-separated condition names.
 struct ConditionList
 {
-    std::vector<Condition> conditions;
+    std::vector<quillModel::Condition> conditions;
 };
 
 std::ostream& operator<<(std::ostream& out, const PeriodSeconds& seconds);
@@ -45,21 +48,8 @@ void validate(boost::any& target, const std::vector<std::string>& values, Condit
 
 void AddReportOptions(boost::program_options::options_description& options);
 
-struct ReportSettings
-{
-    std::optional<std::string> path;
-    std::optional<std::string> htmlPath; // the report as a page, written at exit
-    double periodSec = 1.0;
-    std::optional<double> durationSec;
-    std::vector<Condition> failOn;
-    bool metrics = false; // --metrics (quillMetrics) reads the tallies too
-
-    // Whether any of the options was given.
-    bool Requested() const;
-    // Whether the readers must keep per-writer tallies.
-    bool NeedsTallies() const { return path.has_value() || !failOn.empty() || metrics; }
-};
-
-ReportSettings ReportSettingsFrom(const boost::program_options::variables_map& vm);
+// The page replaces its file at exit: refused (a program_options error)
+// without a report, when it is the report itself, or not a regular file.
+void CheckReportSettings(const ReportSettings& settings);
 
 } // namespace quillReport

@@ -10,6 +10,15 @@
 
 namespace quillReport {
 
+using quillModel::Condition;
+using quillModel::ParticipantEvent;
+using quillModel::Quantile;
+using quillModel::ReaderSnapshot;
+using quillModel::StatusEvent;
+using quillModel::StreamSnapshot;
+using quillModel::Verdict;
+namespace latencyBuckets = quillModel::latencyBuckets;
+
 namespace {
 
 // In the order the fields are written.
@@ -108,21 +117,15 @@ Json Options(const RunDescription& run)
                 {"domain_id", run.domainId},
                 {"qos_profile", run.qosProfile},
                 {"qos_file", run.qosFile},
-                {"expected_sample_id_increment", run.expectedIncrement},
+                {"expected_sample_id_increment", run.model.expectedIncrement},
                 {"payload_check", run.payloadCheck},
-                {"report", run.reportPath},
-                {"report_period_s", run.reportPeriodSec},
-                {"duration_s", run.durationSec ? Json(*run.durationSec) : Json(nullptr)},
-                {"fail_on", ConditionArray(run.failOn)}};
+                {"report", run.report.path.value_or("")},
+                {"report_period_s", run.report.periodSec},
+                {"duration_s", run.model.durationSec ? Json(*run.model.durationSec) : Json(nullptr)},
+                {"fail_on", ConditionArray(run.model.failOn)}};
 }
 
 } // namespace
-
-std::string WellFormedUtf8(const std::string& text)
-{
-    // The records' own replacement, undone of its JSON escapes.
-    return Json::parse(Line(text)).get<std::string>();
-}
 
 std::string IsoTime(std::chrono::system_clock::time_point time)
 {
@@ -290,7 +293,7 @@ std::string FinalRecord(const RunDescription& run, const std::vector<ReaderSnaps
                             {"samples_lost", lost},
                             {"samples_rejected", rejected}};
     record["verdict"] = Json{{"result", verdict.failed.empty() ? "pass" : "fail"},
-                             {"fail_on", ConditionArray(run.failOn)},
+                             {"fail_on", ConditionArray(run.model.failOn)},
                              {"happened", ConditionArray(verdict.happened)},
                              {"failed", ConditionArray(verdict.failed)},
                              {"exit_status", verdict.exitStatus}};

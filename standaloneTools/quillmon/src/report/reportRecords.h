@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "failOn.h"
-#include "participantEvents.h"
-#include "readerTally.h"
+#include "model/failOn.h"
+#include "model/participantEvents.h"
+#include "model/readerTally.h"
+#include "model/runSettings.h"
+#include "reportSettings.h"
 
 namespace quillReport {
 
@@ -24,13 +26,10 @@ struct RunDescription
     uint32_t domainId = 0;
     std::string qosProfile;
     std::string qosFile;
-    uint32_t expectedIncrement = 1;
     std::string payloadCheck; // "none", "ramp" or the pattern's name
-    std::string reportPath;
-    double reportPeriodSec = 1.0;
-    std::optional<double> durationSec;
-    std::vector<Condition> failOn;
     std::string fastDdsVersion;
+    quillModel::RunSettings model; // the expected increment, --duration, --fail-on
+    ReportSettings report;         // where the records go, how often
 };
 
 // When a record is written: the wall clock and the seconds since the start.
@@ -40,27 +39,23 @@ struct RecordTime
     double sinceStart = 0.0;
 };
 
-// `text` with each byte sequence that is not well-formed UTF-8 replaced by
-// U+FFFD, as the records write it.
-std::string WellFormedUtf8(const std::string& text);
-
 // "2026-12-08T04:05:06.789Z"
 std::string IsoTime(std::chrono::system_clock::time_point time);
 
 std::string StartRecord(const RunDescription& run, const RecordTime& time);
-std::string EventRecord(const std::string& topic, uint32_t readerIndex, const StatusEvent& event,
+std::string EventRecord(const std::string& topic, uint32_t readerIndex, const quillModel::StatusEvent& event,
                         const RecordTime& time);
 // A participant kept away: "participant_refused" or "security_required".
-std::string ParticipantEventRecord(const ParticipantEvent& event, const RecordTime& time);
+std::string ParticipantEventRecord(const quillModel::ParticipantEvent& event, const RecordTime& time);
 // `periodSamples`: samples since the previous record of the stream, over
 // `periodSec` seconds; `periodLatency`: the latency bucket counts of those
 // samples.
-std::string WriterRecord(const ReaderSnapshot& reader, size_t stream, const std::string& payloadCheck,
+std::string WriterRecord(const quillModel::ReaderSnapshot& reader, size_t stream, const std::string& payloadCheck,
                          uint64_t periodSamples, const std::vector<uint64_t>& periodLatency, double periodSec,
                          bool final, const RecordTime& time);
-std::string ReaderRecord(const ReaderSnapshot& reader, uint64_t periodSamples, double periodSec, bool final,
+std::string ReaderRecord(const quillModel::ReaderSnapshot& reader, uint64_t periodSamples, double periodSec, bool final,
                          const RecordTime& time);
-std::string FinalRecord(const RunDescription& run, const std::vector<ReaderSnapshot>& readers, const Verdict& verdict,
-                        const RecordTime& time);
+std::string FinalRecord(const RunDescription& run, const std::vector<quillModel::ReaderSnapshot>& readers,
+                        const quillModel::Verdict& verdict, const RecordTime& time);
 
 } // namespace quillReport

@@ -18,6 +18,11 @@
 
 namespace quillReport {
 
+using quillModel::ParticipantEvents;
+using quillModel::ReaderSnapshot;
+using quillModel::ReaderTally;
+using quillModel::Verdict;
+
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
@@ -63,6 +68,7 @@ ReportWriter::ReportWriter(RunDescription run, std::vector<std::shared_ptr<Reade
                            std::shared_ptr<ParticipantEvents> participantEvents, log4cplus::Logger& logger,
                            bool keepCopy)
     : run_(std::move(run))
+    , path_(run_.report.path.value_or(""))
     , tallies_(std::move(tallies))
     , participantEvents_(std::move(participantEvents))
     , logger_(logger)
@@ -91,7 +97,7 @@ int ReportWriter::OpenFile() const
 {
     // Without O_NONBLOCK, opening a FIFO waits for a reader, and with it the
     // whole monitor. Regular files ignore the flag.
-    return open(run_.reportPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0644);
+    return open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0644);
 }
 
 bool ReportWriter::Open()
@@ -101,7 +107,7 @@ bool ReportWriter::Open()
     }
     if (awaitingReader_) {
         QUILL_LOG_TO(logger_, log4cplus::INFO_LOG_LEVEL,
-                     "the report file '{}' has no reader yet; its records start when one opens it", run_.reportPath);
+                     "the report file '{}' has no reader yet; its records start when one opens it", path_);
     }
     return awaitingReader_;
 }
@@ -115,8 +121,8 @@ bool ReportWriter::TryOpen()
     }
     if (fd_ < 0) {
         QUILL_LOG_TO(logger_, log4cplus::ERROR_LOG_LEVEL,
-                     "ERROR: cannot open the report file '{}': {}; monitoring goes on without a report",
-                     run_.reportPath, std::strerror(errno));
+                     "ERROR: cannot open the report file '{}': {}; monitoring goes on without a report", path_,
+                     std::strerror(errno));
         return false;
     }
     StartCopy();
@@ -144,8 +150,8 @@ void ReportWriter::StartCopy()
 void ReportWriter::CopyFailed(int error)
 {
     QUILL_LOG_TO(logger_, log4cplus::ERROR_LOG_LEVEL,
-                 "ERROR: cannot keep a copy of the report file '{}' for the page: {}; no page will be written",
-                 run_.reportPath, std::strerror(error));
+                 "ERROR: cannot keep a copy of the report file '{}' for the page: {}; no page will be written", path_,
+                 std::strerror(error));
     if (copyFd_ >= 0) {
         close(copyFd_);
         copyFd_ = -1;
@@ -187,7 +193,7 @@ void ReportWriter::Start()
 void ReportWriter::Run()
 {
     const auto period = std::chrono::duration_cast<SteadyClock::duration>(
-        std::chrono::duration<double>(run_.reportPeriodSec));
+        std::chrono::duration<double>(run_.report.periodSec));
     auto next = start_ + period;
     std::unique_lock lock(mutex_);
     while (!stop_) {
@@ -286,7 +292,7 @@ void ReportWriter::WriteFinal(const std::vector<ReaderSnapshot>& readers, const 
         QUILL_LOG_TO(logger_, log4cplus::ERROR_LOG_LEVEL,
                      "ERROR: cannot open the report file '{}': no reader opened it before the run ended; "
                      "no record was written",
-                     run_.reportPath);
+                     path_);
     }
     if (fd_ < 0) {
         return;
@@ -364,7 +370,7 @@ void ReportWriter::Fail(const char* what, const std::string& reason)
 {
     QUILL_LOG_TO(logger_, log4cplus::ERROR_LOG_LEVEL,
                  "ERROR: cannot {} the report file '{}': {}; monitoring goes on, no more records are written", what,
-                 run_.reportPath, reason);
+                 path_, reason);
     // What was written stays whole records: a part of one is cut off.
     if (ftruncate(fd_, static_cast<off_t>(written_)) != 0) {
         // A pipe or a device such as /dev/full cannot be cut; nothing more to do.

@@ -29,9 +29,9 @@
 
 #include <log4cplus/logger.h>
 
-#include "failOn.h"
-#include "participantEvents.h"
-#include "readerTally.h"
+#include "model/failOn.h"
+#include "model/participantEvents.h"
+#include "model/readerTally.h"
 #include "reportRecords.h"
 
 namespace quillReport {
@@ -43,8 +43,8 @@ public:
     static constexpr std::chrono::seconds GIVE_UP{2};
 
     // `keepCopy`: a page is wanted at exit (see KeptRecords()).
-    ReportWriter(RunDescription run, std::vector<std::shared_ptr<ReaderTally>> tallies,
-                 std::shared_ptr<ParticipantEvents> participantEvents, log4cplus::Logger& logger,
+    ReportWriter(RunDescription run, std::vector<std::shared_ptr<quillModel::ReaderTally>> tallies,
+                 std::shared_ptr<quillModel::ParticipantEvents> participantEvents, log4cplus::Logger& logger,
                  bool keepCopy = false);
     ~ReportWriter();
 
@@ -62,7 +62,7 @@ public:
     void StopPeriodic();
     // The last events, the final writer and reader records and the final
     // record, from snapshots taken after StopPeriodic.
-    void WriteFinal(const std::vector<ReaderSnapshot>& readers, const Verdict& verdict);
+    void WriteFinal(const std::vector<quillModel::ReaderSnapshot>& readers, const quillModel::Verdict& verdict);
 
     // Once the final records are written: whether the report is a regular
     // file, which can be read back whole.
@@ -80,7 +80,7 @@ private:
     bool TryOpen();
     void WriteStart();
     // The records of one period (or the final ones) for these snapshots.
-    std::string Records(const std::vector<ReaderSnapshot>& readers, bool final, const RecordTime& time);
+    std::string Records(const std::vector<quillModel::ReaderSnapshot>& readers, bool final, const RecordTime& time);
     RecordTime Now() const;
     void Write(const std::string& text);
     // Waits until the file takes more; false once the run's end gave up.
@@ -94,8 +94,9 @@ private:
     void CopyFailed(int error);
 
     const RunDescription run_;
-    const std::vector<std::shared_ptr<ReaderTally>> tallies_;
-    const std::shared_ptr<ParticipantEvents> participantEvents_;
+    const std::string path_; // the report file
+    const std::vector<std::shared_ptr<quillModel::ReaderTally>> tallies_;
+    const std::shared_ptr<quillModel::ParticipantEvents> participantEvents_;
     log4cplus::Logger& logger_;
     const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 

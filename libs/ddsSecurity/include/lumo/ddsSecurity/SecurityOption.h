@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,13 +17,19 @@ namespace lumo::ddsSecurity {
 
 void AddSecurityOption(boost::program_options::options_description& options);
 
-// Before the participant exists. With --security: checks the enclave (an
+// What --security gave: a tool reads it from its command line.
+struct SecuritySettings
+{
+    std::optional<std::string> enclave; // the enclave's directory
+};
+
+// Before the participant exists. With an enclave: checks it (an
 // EnclaveError on a fault) and hands its files to the participant. With or
 // without it, every participant that DDS Security keeps away is explained
 // on `logger`, and handed to `keptAway` when given. Returns the security
 // attributes of its endpoint on each topic (see CheckEnclave); none without
 // --security.
-std::vector<componentFramework::EndpointSecurity> ApplySecurityOption(const boost::program_options::variables_map& vm,
+std::vector<componentFramework::EndpointSecurity> ApplySecurityOption(const SecuritySettings& settings,
                                                                       componentFramework::Dds& dds, uint32_t domainId,
                                                                       const std::vector<std::string>& topics,
                                                                       Access access, log4cplus::Logger& logger,

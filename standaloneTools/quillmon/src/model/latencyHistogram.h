@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace quillReport {
+namespace quillModel {
 
 // A count written by one thread and read by others: an add is a plain load
 // and store, not a locked read-modify-write.
@@ -53,4 +53,4 @@ private:
 // bound of the bucket that holds it, kept within [min, max]. 0 when empty.
 uint64_t Quantile(const std::vector<uint64_t>& counts, double q, uint64_t min, uint64_t max);
 
-} // namespace quillReport
+} // namespace quillModel

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-namespace quillReport {
+namespace quillModel {
 
 enum class Continuity : uint8_t
 {
@@ -58,4 +58,4 @@ private:
 // Whether id `later` lies at or behind `earlier`, modulo 2^32.
 bool AtOrBehind(uint32_t later, uint32_t earlier);
 
-} // namespace quillReport
+} // namespace quillModel

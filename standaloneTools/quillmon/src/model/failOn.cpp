@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace quillReport {
+namespace quillModel {
 
 std::string_view ConditionName(Condition condition)
 {
@@ -123,4 +123,4 @@ Verdict Judge(const std::vector<ReaderSnapshot>& readers, const std::vector<Cond
     return verdict;
 }
 
-} // namespace quillReport
+} // namespace quillModel

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace quillReport {
+namespace quillModel {
 
 void ParticipantEvents::Add(const lumo::componentFramework::ParticipantAuthentication& participant)
 {
@@ -19,4 +19,4 @@ std::vector<ParticipantEvent> ParticipantEvents::Take()
     return std::exchange(events_, {});
 }
 
-} // namespace quillReport
+} // namespace quillModel

@@ -9,7 +9,7 @@
 
 #include "lumo/componentFramework/Dds.h"
 
-namespace quillReport {
+namespace quillModel {
 
 struct ParticipantEvent
 {
@@ -32,4 +32,4 @@ private:
     std::vector<ParticipantEvent> events_;
 };
 
-} // namespace quillReport
+} // namespace quillModel

@@ -1,6 +1,6 @@
 #include "streamContinuity.h"
 
-namespace quillReport {
+namespace quillModel {
 
 namespace {
 
@@ -60,4 +60,4 @@ uint64_t StreamContinuity::SkipSequence(uint64_t sequence)
     return hole;
 }
 
-} // namespace quillReport
+} // namespace quillModel

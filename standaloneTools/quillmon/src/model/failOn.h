@@ -8,7 +8,7 @@
 
 #include "readerTally.h"
 
-namespace quillReport {
+namespace quillModel {
 
 enum class Condition
 {
@@ -52,4 +52,4 @@ inline constexpr int FAIL_ON_EXIT_STATUS = 2;
 
 Verdict Judge(const std::vector<ReaderSnapshot>& readers, const std::vector<Condition>& failOn, int runStatus);
 
-} // namespace quillReport
+} // namespace quillModel

@@ -9,7 +9,7 @@
 
 namespace fdds = eprosima::fastdds::dds;
 
-namespace quillReport {
+namespace quillModel {
 
 // The summable counts of a stream, or of the unlisted writers together.
 // Written by the data callback only.
@@ -413,10 +413,9 @@ void ReaderTally::Unlink(Stream& predecessor)
     restarts_.fetch_sub(1);
 }
 
-void ReaderTally::Observe(const fdds::SampleInfo& info, const lumo::componentFramework::AgnosticTopic& sample,
-                          PayloadVerdict verdict)
+void ReaderTally::Observe(const fdds::SampleInfo& info, const SampleFacts& sample, PayloadVerdict verdict)
 {
-    const uint32_t id = sample.sampleId();
+    const uint32_t id = sample.id;
     Stream* stream = StreamOf(info, &id);
     if (stream == nullptr) {
         ObserveUnlisted(info, &sample, verdict);
@@ -433,7 +432,7 @@ void ReaderTally::Observe(const fdds::SampleInfo& info, const lumo::componentFra
     s.lastReceptionNs = reception;
     const uint64_t sequence = SequenceOf(info);
     const ContinuityStep step = s.continuity.Observe(id, sequence, increment_);
-    s.counts.Sample(step, sample.payload().size(), verdict);
+    s.counts.Sample(step, sample.payloadBytes, verdict);
     if (step.kind == Continuity::First) {
         s.firstId.store(id, RELAXED);
     }
@@ -482,8 +481,7 @@ void ReaderTally::ObserveUndecodable(const fdds::SampleInfo& info)
 
 // A writer without a stream of its own: its ids are still checked (up to
 // MAX_UNLISTED_CHECKED writers), and every count goes to the unlisted ones.
-void ReaderTally::ObserveUnlisted(const fdds::SampleInfo& info, const lumo::componentFramework::AgnosticTopic* sample,
-                                  PayloadVerdict verdict)
+void ReaderTally::ObserveUnlisted(const fdds::SampleInfo& info, const SampleFacts* sample, PayloadVerdict verdict)
 {
     const WriterKey key = KeyOf(info.publication_handle);
     auto known = unlistedContinuity_.find(key);
@@ -502,7 +500,7 @@ void ReaderTally::ObserveUnlisted(const fdds::SampleInfo& info, const lumo::comp
         unlisted_->undecodable.Add(1);
         return;
     }
-    unlisted_->Sample(continuity.Observe(sample->sampleId(), sequence, increment_), sample->payload().size(), verdict);
+    unlisted_->Sample(continuity.Observe(sample->id, sequence, increment_), sample->payloadBytes, verdict);
 }
 
 // ---------------------------------------------------------------- status events
@@ -691,4 +689,4 @@ std::vector<StatusEvent> ReaderTally::TakeEvents()
     return taken;
 }
 
-} // namespace quillReport
+} // namespace quillModel

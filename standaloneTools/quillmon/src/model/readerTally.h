@@ -1,9 +1,11 @@
-// What one reader saw, per writer stream, kept for the report and for the
-// --fail-on verdict. The data callback (serialised per reader by the
+// What one reader saw, per writer stream, kept for the views (the report,
+// the metrics) and for the --fail-on verdict. Fed by a reader's listener
+// with plain sample facts (id, payload size) and Fast DDS's sample info,
+// whatever the sample's type. The data callback (serialised per reader by the
 // listener) is the only writer of the streams' counters: it updates them
-// with relaxed single-writer stores, so the report thread reads them without
+// with relaxed single-writer stores, so the views' threads read them without
 // a lock. A stream's slot changes hands (a new writer, a departed one's slot
-// reused) under a mutex that the report's snapshots and the status
+// reused) under a mutex that the views' snapshots and the status
 // callbacks take too; the data callback takes it only then. Status
 // callbacks, which Fast DDS runs on other threads and concurrently, share
 // only atomics, that mutex and a small event queue.
@@ -12,6 +14,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -32,10 +35,9 @@
 #include <fastdds/dds/subscriber/SampleInfo.hpp>
 
 #include "latencyHistogram.h"
-#include "lumo/componentFramework/AgnosticTopic.h"
 #include "streamContinuity.h"
 
-namespace quillReport {
+namespace quillModel {
 
 // The outcome of the payload check run on a sample.
 enum class PayloadVerdict : uint8_t
@@ -43,6 +45,14 @@ enum class PayloadVerdict : uint8_t
     NotChecked,
     Passed,
     Failed
+};
+
+// What the tally needs of a sample's data, whatever its type: the id the
+// publisher gave it and its payload's size.
+struct SampleFacts
+{
+    uint32_t id = 0;
+    size_t payloadBytes = 0;
 };
 
 // A writer, by its publication handle (its GUID's 16 bytes).
@@ -178,8 +188,7 @@ public:
     void SetHostLookup(HostLookup lookup) { hostLookup_ = std::move(lookup); }
 
     // Data callback only.
-    void Observe(const eprosima::fastdds::dds::SampleInfo& info, const lumo::componentFramework::AgnosticTopic& sample,
-                 PayloadVerdict verdict);
+    void Observe(const eprosima::fastdds::dds::SampleInfo& info, const SampleFacts& sample, PayloadVerdict verdict);
     // A sample with valid data whose bytes could not be decoded.
     void ObserveUndecodable(const eprosima::fastdds::dds::SampleInfo& info);
 
@@ -217,8 +226,8 @@ private:
     std::vector<std::string> HostAddresses(const WriterKey& key) const;
     // A stream taken for restarted sends again: it was not gone after all.
     void Unlink(Stream& predecessor);
-    void ObserveUnlisted(const eprosima::fastdds::dds::SampleInfo& info,
-                         const lumo::componentFramework::AgnosticTopic* sample, PayloadVerdict verdict);
+    void ObserveUnlisted(const eprosima::fastdds::dds::SampleInfo& info, const SampleFacts* sample,
+                         PayloadVerdict verdict);
     void SetPresence(const eprosima::fastdds::dds::InstanceHandle_t& handle, Presence presence);
     void Queue(StatusEvent event);
 
@@ -251,4 +260,4 @@ private:
     uint64_t eventsDropped_ = 0;
 };
 
-} // namespace quillReport
+} // namespace quillModel

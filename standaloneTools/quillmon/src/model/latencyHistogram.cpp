@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace quillReport {
+namespace quillModel {
 
 namespace latencyBuckets {
 
@@ -76,4 +76,4 @@ uint64_t Quantile(const std::vector<uint64_t>& counts, double q, uint64_t min, u
     return max;
 }
 
-} // namespace quillReport
+} // namespace quillModel
