@@ -735,7 +735,7 @@ ReaderSnapshot CraftedReader()
     return reader;
 }
 
-std::function<void(ReaderSnapshot&)> SetA(quillReport::Presence presence, uint64_t samples, uint64_t failed)
+std::function<void(ReaderSnapshot&)> SetA(quillModel::Presence presence, uint64_t samples, uint64_t failed)
 {
     return [=](ReaderSnapshot& reader) {
         reader.streams[0].presence = presence;
@@ -751,7 +751,7 @@ std::function<void(ReaderSnapshot&)> SetA(quillReport::Presence presence, uint64
 // counter a client has read goes back.
 TEST(TallyMetrics, DepartedWritersFoldOnceShownOrAfterTheGraceAndEverySeriesSaysItsCount)
 {
-    using quillReport::Presence;
+    using quillModel::Presence;
     const auto keep = [](ReaderSnapshot&) {};
     // The tally gives A's slot to another writer and sums A itself.
     const auto slotTaken = [](ReaderSnapshot& reader) {
