@@ -101,14 +101,6 @@ void Dds::SetParticipantProperties(std::vector<std::pair<std::string, std::strin
     properties_ = std::move(properties);
 }
 
-void Dds::SetAuthenticationHook(AuthenticationHook hook)
-{
-    if (participant_ != nullptr) {
-        throw DdsError("the authentication hook must be set before the participant is created");
-    }
-    authenticationHook_ = std::move(hook);
-}
-
 void Dds::CreateParticipant()
 {
     if (participant_ != nullptr) {
@@ -141,15 +133,15 @@ void Dds::CreateParticipant()
     }
     // The listener only hears discovery: with no status in its mask, every
     // reader status and data-available call stays with the reader's listener.
-    // Secured by these properties or by the profile's own.
-    const auto& set = qos.properties().properties();
-    const bool secured = std::any_of(set.begin(), set.end(),
-                                     [](const auto& property) { return property.name() == "dds.sec.auth.plugin"; });
-    if (secured && authenticationHook_) {
-        KeepSecurityComplaints();
+    if (participantObserver_ != nullptr) {
+        // By these properties or by the profile's own.
+        const auto& set = qos.properties().properties();
+        participantObserver_->Joining(std::any_of(set.begin(), set.end(), [](const auto& property) {
+            return property.name() == "dds.sec.auth.plugin";
+        }));
     }
-    if (discoveryObserver_ != nullptr || authenticationHook_) {
-        discoveryListener_ = std::make_unique<DiscoveryListener>(discoveryObserver_, authenticationHook_, secured);
+    if (discoveryObserver_ != nullptr || participantObserver_ != nullptr) {
+        discoveryListener_ = std::make_unique<DiscoveryListener>(discoveryObserver_, participantObserver_);
     }
     sharedMemory_ = compat::UsesSharedMemory(qos);
     if (sharedMemory_) {
@@ -174,6 +166,14 @@ void Dds::SetDiscoveryObserver(std::shared_ptr<DiscoveryObserver> observer)
         throw DdsError("the discovery observer must be set before the participant is created");
     }
     discoveryObserver_ = std::move(observer);
+}
+
+void Dds::SetParticipantObserver(std::shared_ptr<ParticipantObserver> observer)
+{
+    if (participant_ != nullptr) {
+        throw DdsError("the participant observer must be set before the participant is created");
+    }
+    participantObserver_ = std::move(observer);
 }
 
 DiscoverySettings Dds::Discovery() const

@@ -144,9 +144,14 @@ void DiscoveryListener::on_participant_discovery(dds::DomainParticipant*, rtps::
     switch (reason) {
     case rtps::ParticipantDiscoveryStatus::DISCOVERED_PARTICIPANT:
     case rtps::ParticipantDiscoveryStatus::CHANGED_QOS_PARTICIPANT:
-        // 3.x keeps the identity token a participant announces to itself.
-        authentication_.Announced(record.guidPrefix, ParticipantHost(info.metatraffic_locators, info.default_locators),
-                                  VendorText(info.vendor_id), record.name, {});
+        if (participants_ != nullptr) {
+            // 3.x keeps the identity token a participant announces to itself.
+            participants_->Announced({record.guidPrefix,
+                                      ParticipantHost(info.metatraffic_locators, info.default_locators),
+                                      VendorText(info.vendor_id),
+                                      record.name,
+                                      {}});
+        }
         if (observer_ == nullptr) {
             break;
         }
@@ -158,7 +163,9 @@ void DiscoveryListener::on_participant_discovery(dds::DomainParticipant*, rtps::
         break;
     case rtps::ParticipantDiscoveryStatus::REMOVED_PARTICIPANT:
     case rtps::ParticipantDiscoveryStatus::DROPPED_PARTICIPANT:
-        authentication_.Removed(record.guidPrefix);
+        if (participants_ != nullptr) {
+            participants_->Removed(record.guidPrefix);
+        }
         if (observer_ != nullptr) {
             observer_->ParticipantRemoved(record.guidPrefix);
         }
@@ -206,9 +213,11 @@ void DiscoveryListener::on_participant_discovery(dds::DomainParticipant*, rtps::
     switch (info.status) {
     case rtps::ParticipantDiscoveryInfo::DISCOVERED_PARTICIPANT:
     case rtps::ParticipantDiscoveryInfo::CHANGED_QOS_PARTICIPANT:
-        authentication_.Announced(record.guidPrefix,
-                                  ParticipantHost(info.info.metatraffic_locators, info.info.default_locators),
-                                  VendorText(info.info.m_VendorId), record.name, IdentityClass(info.info));
+        if (participants_ != nullptr) {
+            participants_->Announced({record.guidPrefix,
+                                      ParticipantHost(info.info.metatraffic_locators, info.info.default_locators),
+                                      VendorText(info.info.m_VendorId), record.name, IdentityClass(info.info)});
+        }
         if (observer_ == nullptr) {
             break;
         }
@@ -220,7 +229,9 @@ void DiscoveryListener::on_participant_discovery(dds::DomainParticipant*, rtps::
         break;
     case rtps::ParticipantDiscoveryInfo::REMOVED_PARTICIPANT:
     case rtps::ParticipantDiscoveryInfo::DROPPED_PARTICIPANT:
-        authentication_.Removed(record.guidPrefix);
+        if (participants_ != nullptr) {
+            participants_->Removed(record.guidPrefix);
+        }
         if (observer_ != nullptr) {
             observer_->ParticipantRemoved(record.guidPrefix);
         }
@@ -266,8 +277,10 @@ void DiscoveryListener::on_publisher_discovery(dds::DomainParticipant*, rtps::Wr
 #if HAVE_SECURITY
 void DiscoveryListener::onParticipantAuthentication(dds::DomainParticipant*, rtps::ParticipantAuthenticationInfo&& info)
 {
-    authentication_.Authenticated(PrefixText(info.guid.guidPrefix),
-                                  info.status == rtps::ParticipantAuthenticationInfo::AUTHORIZED_PARTICIPANT);
+    if (participants_ != nullptr) {
+        participants_->Authenticated(PrefixText(info.guid.guidPrefix),
+                                     info.status == rtps::ParticipantAuthenticationInfo::AUTHORIZED_PARTICIPANT);
+    }
 }
 #endif
 

@@ -1,5 +1,7 @@
 // The participant's listener: hands discovery of remote participants and
-// writers to the caller's DiscoveryObserver, in the facade's version-neutral
+// writers to the caller's DiscoveryObserver, and remote participants'
+// announcements and authentications to its ParticipantObserver, in the
+// facade's version-neutral
 // records (Fast DDS 2.x and 3.x report discovery through different callbacks
 // and records). It is attached with an empty status mask, so that every reader
 // status and every data-available call stays with the readers' own
@@ -11,7 +13,6 @@
 
 #include <fastdds/dds/domain/DomainParticipantListener.hpp>
 
-#include "AuthenticationWatch.h"
 #include "lumo/componentFramework/DiscoveryRecords.h"
 #include "lumo/componentFramework/FastDdsCompat.h"
 
@@ -25,15 +26,10 @@ namespace lumo::componentFramework {
 class DiscoveryListener : public eprosima::fastdds::dds::DomainParticipantListener
 {
 public:
-    // `observer`: may be null (nothing but authentication heard); `secured`:
-    // the participant authenticates its peers.
-    DiscoveryListener(std::shared_ptr<DiscoveryObserver> observer, AuthenticationHook authenticationHook, bool secured)
+    // Either may be null.
+    DiscoveryListener(std::shared_ptr<DiscoveryObserver> observer, std::shared_ptr<ParticipantObserver> participants)
         : observer_(std::move(observer))
-        , authentication_(std::move(authenticationHook), secured, [this](const std::string& reader) {
-            if (observer_ != nullptr) {
-                observer_->PairingRefused(reader);
-            }
-        })
+        , participants_(std::move(participants))
     {
     }
 
@@ -59,7 +55,7 @@ public:
 
 private:
     std::shared_ptr<DiscoveryObserver> observer_;
-    AuthenticationWatch authentication_;
+    std::shared_ptr<ParticipantObserver> participants_;
 };
 
 // "01.0f...|0.0.1.4", as discovery records and Fast DDS's log show GUIDs.

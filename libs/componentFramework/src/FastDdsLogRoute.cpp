@@ -2,13 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <deque>
-#include <map>
 #include <memory>
 #include <mutex>
-#include <regex>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -51,76 +47,14 @@ struct RouteState
     // At most one per participant above: a participant deleted before its
     // first send takes its expected warning with it.
     unsigned startUpWarningsDue = 0;
-    // Warnings let through only for the security complaints.
+    // Warnings produced only for the hooks.
     bool hideWarnings = false;
-    bool keepComplaints = false;
-    std::deque<std::string> complaints;
-    // Access control's refusals of an authenticated peer, by its GUID
-    // prefix: Fast DDS names the peer, and reports the refusal nowhere else.
-    std::map<std::string, std::string> accessComplaints;
-    std::deque<std::string> accessComplaintOrder;
-    // Local readers that DDS Security would not pair with a writer.
-    std::deque<std::string> refusedPairings;
+    std::vector<FastDdsLogHook> hooks;
 };
 
-constexpr size_t KEPT_COMPLAINTS = 3;
-constexpr size_t KEPT_ACCESS_COMPLAINTS = 64;
+} // namespace
 
-// "Error validating remote permissions for <prefix>|<entity> (<cause>)." and
-// its kin, as Fast DDS 2.9 and 3.6 word them.
-const std::regex& AccessRefusal()
-{
-    static const std::regex pattern(
-        R"(^(?:Error validating remote permissions for|Error checking remote participant|)"
-        R"(Not receive remote permissions of participant) +((?:[0-9a-f]{2}\.){11}[0-9a-f]{2})\|\S* *)"
-        R"((?:\((.*)\))?\.?$)");
-    return pattern;
-}
-
-// Pairing refused by the security manager: Fast DDS names only the local
-// reader, "<prefix>|<entity>".
-const std::regex& PairingRefusal()
-{
-    static const std::regex pattern(R"(^Security manager returns an error for reader (\S+)$)");
-    return pattern;
-}
-
-// The plugins' causes end in their source position: "... (./src/cpp/
-// security/accesscontrol/Permissions.cpp:945)".
-std::string WithoutSourcePosition(const std::string& text)
-{
-    static const std::regex position(R"( *\([^()]*\.cpp:[0-9]+\))");
-    return std::regex_replace(text, position, "");
-}
-
-bool IsSecurityComplaint(const Log::Entry& entry)
-{
-    if (entry.kind == Log::Kind::Info || entry.context.category == nullptr) {
-        return false;
-    }
-    const std::string_view category(entry.context.category);
-    return category == "SECURITY" || category == "SECURITY_AUTHENTICATION";
-}
-
-// Fast DDS's texts sometimes carry doubled or trailing blanks.
-std::string Tidied(const std::string& text)
-{
-    std::string tidy;
-    for (const char c : text) {
-        if (c != ' ' || (!tidy.empty() && tidy.back() != ' ')) {
-            tidy += c;
-        }
-    }
-    while (!tidy.empty() && tidy.back() == ' ') {
-        tidy.pop_back();
-    }
-    return tidy;
-}
-
-// Fast DDS passes on what peers send (Cyclone DDS's signature algorithm
-// name comes with its terminating NUL) and ends some messages with a line
-// break: each message becomes one printable line.
-std::string Printable(const std::string& message)
+std::string PrintableLogMessage(const std::string& message)
 {
     static constexpr char HEX[] = "0123456789abcdef";
     size_t end = message.size();
@@ -140,6 +74,8 @@ std::string Printable(const std::string& message)
     }
     return text;
 }
+
+namespace {
 
 RouteState& State()
 {
@@ -194,8 +130,7 @@ public:
         text += ' ';
         text += kind;
         text += "] ";
-        const std::string message = Printable(entry.message);
-        text += message;
+        text += PrintableLogMessage(entry.message);
         if (entry.context.function != nullptr) {
             text += " -> Function ";
             text += entry.context.function;
@@ -203,21 +138,15 @@ public:
 
         std::lock_guard lock(State().mutex);
         auto& state = State();
-        std::smatch access;
-        if (state.keepComplaints && IsSecurityComplaint(entry) && std::regex_match(message, access, AccessRefusal())) {
-            KeepAccessComplaint(state, access[1].str(), message, access[2].str());
-        } else if (state.keepComplaints && entry.kind == Log::Kind::Error &&
-                   std::regex_match(message, access, PairingRefusal())) {
-            if (state.refusedPairings.size() < KEPT_ACCESS_COMPLAINTS) {
-                state.refusedPairings.push_back(access[1].str());
-            }
-        } else if (state.keepComplaints && IsSecurityComplaint(entry)) {
-            auto complaint = Tidied(message);
-            auto& kept = state.complaints;
-            kept.erase(std::remove(kept.begin(), kept.end(), complaint), kept.end());
-            kept.push_back(std::move(complaint));
-            if (kept.size() > KEPT_COMPLAINTS) {
-                kept.pop_front();
+        if (!state.hooks.empty()) {
+            FastDdsLogEntry given;
+            given.category = entry.context.category != nullptr ? entry.context.category : "";
+            given.kind = entry.kind == Log::Kind::Warning ? FastDdsLogEntry::Kind::Warning
+                         : entry.kind == Log::Kind::Info  ? FastDdsLogEntry::Kind::Info
+                                                          : FastDdsLogEntry::Kind::Error;
+            given.message = entry.message;
+            for (const auto& hook : state.hooks) {
+                hook(given);
             }
         }
         if (entry.kind == Log::Kind::Warning && state.hideWarnings) {
@@ -238,27 +167,6 @@ public:
     }
 
 private:
-    // The cause was logged a moment before on its own: it belongs to this
-    // refusal, not to the next handshake's.
-    static void KeepAccessComplaint(RouteState& state, const std::string& prefix, const std::string& message,
-                                    const std::string& cause)
-    {
-        auto& kept = state.complaints;
-        kept.erase(std::remove_if(kept.begin(), kept.end(),
-                                  [&message](const std::string& complaint) {
-                                      return message.find(complaint) != std::string::npos;
-                                  }),
-                   kept.end());
-        if (state.accessComplaints.count(prefix) == 0) {
-            state.accessComplaintOrder.push_back(prefix);
-            if (state.accessComplaintOrder.size() > KEPT_ACCESS_COMPLAINTS) {
-                state.accessComplaints.erase(state.accessComplaintOrder.front());
-                state.accessComplaintOrder.pop_front();
-            }
-        }
-        state.accessComplaints[prefix] = Tidied(WithoutSourcePosition(cause));
-    }
-
     static bool IsDueStartUpWarning(const Log::Entry& entry)
     {
         if (entry.kind != Log::Kind::Warning || entry.context.category == nullptr ||
@@ -278,44 +186,20 @@ private:
 
 } // namespace
 
-void KeepSecurityComplaints()
+void AddFastDdsLogHook(FastDdsLogHook hook)
 {
     std::lock_guard lock(State().mutex);
     auto& state = State();
-    if (state.keepComplaints) {
-        return;
-    }
-    state.keepComplaints = true;
-    if (Log::GetVerbosity() == Log::Kind::Error) {
+    if (state.hooks.empty() && Log::GetVerbosity() == Log::Kind::Error) {
         state.hideWarnings = true;
         Log::SetVerbosity(Log::Kind::Warning);
     }
+    state.hooks.push_back(std::move(hook));
 }
 
-std::string TakeSecurityComplaints()
+void FlushFastDdsLog()
 {
-    std::lock_guard lock(State().mutex);
-    std::string text;
-    for (const auto& complaint : State().complaints) {
-        text += (text.empty() ? "" : "; ") + complaint;
-    }
-    State().complaints.clear();
-    return text;
-}
-
-std::map<std::string, std::string> TakeAccessComplaints()
-{
-    std::lock_guard lock(State().mutex);
-    State().accessComplaintOrder.clear();
-    return std::exchange(State().accessComplaints, {});
-}
-
-std::vector<std::string> TakeRefusedPairings()
-{
-    std::lock_guard lock(State().mutex);
-    std::vector<std::string> readers(State().refusedPairings.begin(), State().refusedPairings.end());
-    State().refusedPairings.clear();
-    return readers;
+    Log::Flush();
 }
 
 void RouteFastDdsLog()

@@ -1,10 +1,6 @@
 // Fast DDS's own log, written through log4cplus (see Logging.h).
 #pragma once
 
-#include <map>
-#include <string>
-#include <vector>
-
 namespace lumo::componentFramework {
 
 // Replaces Fast DDS's log consumers (its standard-output one) by one that
@@ -19,24 +15,5 @@ void RouteFastDdsLog();
 // while it is created), the second once it is deleted or failed to be.
 void SharedMemoryParticipantComing();
 void SharedMemoryParticipantGone();
-
-// Keeps what Fast DDS's security plugins say about remote participants (its
-// SECURITY and SECURITY_AUTHENTICATION warnings and errors) for
-// TakeSecurityComplaints. Fast DDS rates the cause of a failed handshake a
-// warning, so its log is opened to warnings; those it would not have
-// produced before reach the route but not the log.
-void KeepSecurityComplaints();
-
-// What the security plugins said since the last call, oldest first, each
-// once, joined by "; " (at most the last few); empty when they said nothing.
-std::string TakeSecurityComplaints();
-// The authenticated peers that access control refused since the last call,
-// by GUID prefix, with the cause Fast DDS gave (may be empty). It logs them,
-// and reports them nowhere else.
-std::map<std::string, std::string> TakeAccessComplaints();
-// The local readers (GUIDs) that the security manager refused to pair with a
-// discovered writer since the last call; Fast DDS logs that, naming neither
-// the writer nor the cause.
-std::vector<std::string> TakeRefusedPairings();
 
 } // namespace lumo::componentFramework

@@ -7,8 +7,6 @@ namespace lumo::ddsSecurity {
 
 namespace {
 
-using componentFramework::ParticipantAuthentication;
-
 // Vendor ids of the RTPS vendor table that a DDS Security peer is likely to
 // have.
 std::string VendorName(const std::string& vendorId)

@@ -1,5 +1,8 @@
 #include "lumo/ddsSecurity/SecurityOption.h"
 
+#include <memory>
+
+#include "lumo/ddsSecurity/AuthenticationWatch.h"
 #include "lumo/ddsSecurity/RefusalReport.h"
 
 namespace po = boost::program_options;
@@ -25,7 +28,7 @@ std::vector<componentFramework::EndpointSecurity> ApplySecurityOption(const Secu
         security = CheckEnclave(enclave, domainId, topics, access);
         dds.SetParticipantProperties(PluginProperties(enclave));
     }
-    dds.SetAuthenticationHook(RefusalReport(logger, std::move(keptAway)));
+    dds.SetParticipantObserver(std::make_shared<AuthenticationWatch>(RefusalReport(logger, std::move(keptAway))));
     return security;
 }
 

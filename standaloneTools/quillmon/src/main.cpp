@@ -26,6 +26,7 @@
 #include "diagnosedReaderListener.h"
 #include "lumo/componentFramework/DdsSub.h"
 #include "lumo/ddsDiagnosis/ReaderDiagnosis.h"
+#include "lumo/ddsSecurity/AuthenticationWatch.h"
 #include "lumo/ddsSecurity/SecurityOption.h"
 #include "lumo/toolsCommon/CommonOptions.h"
 #include "lumo/toolsCommon/ExitStatus.h"
@@ -119,6 +120,11 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
                                                                        lumo::ddsSecurity::Access::Subscribe, logger,
                                                                        std::move(keptAway));
     auto diagnosis = std::make_shared<lumo::ddsDiagnosis::ReaderDiagnosis>(logger, dds);
+    lumo::ddsSecurity::OnRefusedPairings(dds, [watched = std::weak_ptr(diagnosis)](const std::string& reader) {
+        if (const auto alive = watched.lock()) {
+            alive->PairingRefused(reader);
+        }
+    });
     dds.CreateParticipant();
     dds.CreateSubscriber();
 

@@ -4,7 +4,7 @@
 
 namespace quillModel {
 
-void ParticipantEvents::Add(const lumo::componentFramework::ParticipantAuthentication& participant)
+void ParticipantEvents::Add(const lumo::ddsSecurity::ParticipantAuthentication& participant)
 {
     const auto now = std::chrono::system_clock::now();
     std::lock_guard lock(mutex_);

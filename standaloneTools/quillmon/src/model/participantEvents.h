@@ -7,14 +7,14 @@
 #include <mutex>
 #include <vector>
 
-#include "lumo/componentFramework/Dds.h"
+#include "lumo/ddsSecurity/ParticipantAuthentication.h"
 
 namespace quillModel {
 
 struct ParticipantEvent
 {
     // With the reason as the log line gives it.
-    lumo::componentFramework::ParticipantAuthentication participant;
+    lumo::ddsSecurity::ParticipantAuthentication participant;
     std::chrono::system_clock::time_point time;
 };
 
@@ -24,7 +24,7 @@ public:
     // Each participant comes once; this many are kept between two periods.
     static constexpr size_t CAPACITY = 4096;
 
-    void Add(const lumo::componentFramework::ParticipantAuthentication& participant);
+    void Add(const lumo::ddsSecurity::ParticipantAuthentication& participant);
     std::vector<ParticipantEvent> Take();
 
 private:

@@ -179,7 +179,7 @@ std::string EventRecord(const std::string& topic, uint32_t readerIndex, const St
 
 std::string ParticipantEventRecord(const ParticipantEvent& event, const RecordTime& time)
 {
-    using Outcome = lumo::componentFramework::ParticipantAuthentication::Outcome;
+    using Outcome = lumo::ddsSecurity::ParticipantAuthentication::Outcome;
     const auto& who = event.participant;
     const auto textOrNull = [](const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); };
     const double before = std::chrono::duration<double>(time.wall - event.time).count();

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -19,33 +18,6 @@ class Topic;
 namespace lumo::componentFramework {
 
 class DiscoveryListener;
-
-// A remote participant's authentication, as Fast DDS reports it.
-struct ParticipantAuthentication
-{
-    enum class Outcome
-    {
-        Authorized,
-        Refused,
-        // Authenticated, then refused by access control (its permissions).
-        PermissionsRefused,
-        // It asks its peers to authenticate (identityClass) and this
-        // participant joined without DDS Security: they never meet.
-        Unsecured,
-    };
-    std::string guidPrefix; // dotted hex, as in the "does not match" lines
-    Outcome outcome = Outcome::Refused;
-    // From its discovery announcement, when one was heard: its IPv4 address,
-    // its vendor id ("01.0f") and its name. Empty when unknown.
-    std::string host;
-    std::string vendorId;
-    std::string name;
-    std::string identityClass;
-    // What Fast DDS logged as the cause of a refusal; empty when it gave none
-    // (a handshake left unanswered).
-    std::string reason;
-};
-using AuthenticationHook = std::function<void(const ParticipantAuthentication&)>;
 
 // Every failure of the facade is reported as this exception; its text names
 // what failed (file, profile, interface, topic ...).
@@ -78,12 +50,6 @@ public:
     // e.g. the DDS Security plugins' settings. Call before CreateParticipant.
     void SetParticipantProperties(std::vector<std::pair<std::string, std::string>> properties);
 
-    // Called on Fast DDS's threads for every remote participant whose
-    // authentication succeeds or fails, and, on a participant without DDS
-    // Security, for each one that asks its peers to authenticate (as far as
-    // this Fast DDS tells). Call before CreateParticipant.
-    void SetAuthenticationHook(AuthenticationHook hook);
-
     // Loads the QoS file and creates the participant from its <participant>
     // profile named qosProfile, and registers AgnosticTopic.
     void CreateParticipant();
@@ -98,6 +64,13 @@ public:
     // How the participant looks for its peers; a DdsError before
     // CreateParticipant.
     DiscoverySettings Discovery() const;
+
+    // Who hears of remote participants' announcements, authentications and
+    // departures, from the participant's creation on; call before
+    // CreateParticipant. Kept as long as the participant may call it. None by
+    // default.
+    void SetParticipantObserver(std::shared_ptr<ParticipantObserver> observer);
+    const std::shared_ptr<ParticipantObserver>& GetParticipantObserver() const { return participantObserver_; }
 
 protected:
     // The largest shared-memory segment this participant needs, in bytes; 0
@@ -128,8 +101,8 @@ private:
     bool whiteListSet_ = false;
     bool sharedMemory_ = false;
     std::vector<std::pair<std::string, std::string>> properties_;
-    AuthenticationHook authenticationHook_;
     std::shared_ptr<DiscoveryObserver> discoveryObserver_;
+    std::shared_ptr<ParticipantObserver> participantObserver_;
     // Declared before the participant: it outlives its last callback.
     std::unique_ptr<DiscoveryListener> discoveryListener_;
     eprosima::fastdds::dds::DomainParticipant* participant_ = nullptr;

@@ -127,10 +127,39 @@ public:
     // A new writer, or a known one's new QoS.
     virtual void WriterDiscovered(const DiscoveredWriter& writer) = 0;
     virtual void WriterRemoved(const std::string& guid) = 0;
-    // DDS Security would not pair one of this participant's readers (its
-    // GUID) with a writer discovery reported; Fast DDS names neither the
-    // writer nor the cause. Told up to a second later.
-    virtual void PairingRefused(const std::string& /*readerGuid*/) {}
+};
+
+// A remote participant's announcement, as its discovery data gives it.
+struct ParticipantAnnouncement
+{
+    std::string guidPrefix; // dotted hex, as in DiscoveredParticipant
+    // An IPv4 address it announced, or "this host (shared memory)" when it
+    // offers shared memory alone; empty when neither.
+    std::string host;
+    std::string vendorId; // "01.0f"
+    std::string name;     // empty when it sent none
+    // The authentication it asks of its peers ("DDS:Auth:PKI-DH:1.0"); empty
+    // when it asks none, or when this Fast DDS does not tell (3.x).
+    std::string identityClass;
+};
+
+// Told of remote participants on Fast DDS's threads, from the participant's
+// creation until its deletion; it must not block.
+class ParticipantObserver
+{
+public:
+    virtual ~ParticipantObserver() = default;
+    // Once, right before the participant is created: whether it
+    // authenticates its peers (its QoS names an authentication plugin).
+    virtual void Joining(bool authenticatesPeers) = 0;
+    // Its announcement, first heard or changed; with Fast DDS 2.x before its
+    // authentication too, with 3.x only once it is authorized.
+    virtual void Announced(const ParticipantAnnouncement& participant) = 0;
+    // Fast DDS's on_participant_authentication: its handshake ended, on the
+    // thread that ran it. Only on a participant that authenticates its peers.
+    virtual void Authenticated(const std::string& guidPrefix, bool authorized) = 0;
+    // Gone, by its own word or by its lease.
+    virtual void Removed(const std::string& guidPrefix) = 0;
 };
 
 // How a participant finds its peers, as Fast DDS will: the QoS's discovery

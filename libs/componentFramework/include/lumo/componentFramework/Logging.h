@@ -1,6 +1,7 @@
 // Logging set-up of the toolkit's tools, on log4cplus.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include <log4cplus/logger.h>
@@ -37,5 +38,38 @@ void LogConfigureTool(const std::string& toolName, int logLevel, bool logToFile)
 
 // The logger of that name. The reference stays valid for the whole process.
 log4cplus::Logger& GetLogger(const std::string& name);
+
+// One of Fast DDS's log entries, as Fast DDS gives it.
+struct FastDdsLogEntry
+{
+    enum class Kind
+    {
+        Error,
+        Warning,
+        Info,
+    };
+    std::string category; // "RTPS_TRANSPORT_SHM", ...; empty when it named none
+    Kind kind = Kind::Error;
+    std::string message;
+};
+using FastDdsLogHook = std::function<void(const FastDdsLogEntry&)>;
+
+// Hands each entry of Fast DDS's log to `hook`, on Fast DDS's logging
+// thread, one entry at a time, before FAST_DDS_LOGGER gets it (a left-out
+// start-up warning, see FastDdsLogRoute.cpp, excepted); it must not block. Fast DDS produces errors only unless its
+// verbosity is raised: then this raises it to warnings, and the warnings it
+// would not have produced before reach the hooks but not the log. Hooks stay
+// until the process ends (that thread outlives main).
+void AddFastDdsLogHook(FastDdsLogHook hook);
+
+// Returns once every entry Fast DDS has logged so far has gone through the
+// hooks and the log.
+void FlushFastDdsLog();
+
+// A message of Fast DDS's log as one printable line: without its trailing
+// line breaks and blanks, each control character written "\xNN". Fast DDS
+// passes on what peers send (Cyclone DDS's signature algorithm name comes
+// with its terminating NUL).
+std::string PrintableLogMessage(const std::string& message);
 
 } // namespace lumo::componentFramework

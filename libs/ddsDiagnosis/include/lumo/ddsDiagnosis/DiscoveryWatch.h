@@ -73,10 +73,12 @@ public:
     void ParticipantRemoved(const std::string& guidPrefix) override;
     void WriterDiscovered(const DiscoveredWriter& writer) override;
     void WriterRemoved(const std::string& guid) override;
-    // Fast DDS names only the reader: the writers on its topic known then,
-    // unexplained and unmatched, that are still unmatched once PAIRING_GRACE
-    // has passed (or the readers go) are the refused ones.
-    void PairingRefused(const std::string& readerGuid) override;
+    // DDS Security would not pair one of this participant's readers (its
+    // GUID) with a writer (ddsSecurity's AuthenticationWatch tells it, from
+    // Fast DDS's log). Fast DDS names only the reader: the writers on its
+    // topic known then, unexplained and unmatched, that are still unmatched
+    // once PAIRING_GRACE has passed (or the readers go) are the refused ones.
+    void PairingRefused(const std::string& readerGuid);
     // The reader's listener has just reported an incompatible QoS: the
     // explanations waiting for that line follow it now.
     void IncompatibleQosReported(uint32_t readerIndex);

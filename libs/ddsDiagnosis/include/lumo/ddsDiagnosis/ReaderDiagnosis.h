@@ -54,6 +54,9 @@ public:
         return watch_->ParticipantAddresses(guidPrefix);
     }
 
+    // A reader (GUID) whose pairing DDS Security refused (DiscoveryWatch).
+    void PairingRefused(const std::string& readerGuid) { watch_->PairingRefused(readerGuid); }
+
     // A reader's events, after its listener has logged its own line.
     void SubscriptionMatched(uint32_t readerIndex, int32_t currentCount);
     void IncompatibleQos(uint32_t readerIndex);

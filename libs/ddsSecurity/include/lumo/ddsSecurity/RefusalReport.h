@@ -10,25 +10,25 @@
 
 #include <log4cplus/logger.h>
 
-#include "lumo/componentFramework/Dds.h"
+#include "lumo/ddsSecurity/ParticipantAuthentication.h"
 
 namespace lumo::ddsSecurity {
 
 // The line for a refused or unreachable participant; empty for an
 // authorized one.
-std::string RefusalText(const componentFramework::ParticipantAuthentication& record);
+std::string RefusalText(const ParticipantAuthentication& record);
 
 // Told of each participant RefusalReport logs; a refusal's reason is what
 // its line says after "is refused by DDS Security: ".
-using KeptAwayHook = std::function<void(const componentFramework::ParticipantAuthentication&)>;
+using KeptAwayHook = std::function<void(const ParticipantAuthentication&)>;
 
-// The facade's authentication hook: logs RefusalText once per participant.
+// The authentication watch's hook: logs RefusalText once per participant.
 class RefusalReport
 {
 public:
     explicit RefusalReport(log4cplus::Logger& logger, KeptAwayHook keptAway = {});
 
-    void operator()(const componentFramework::ParticipantAuthentication& record) const;
+    void operator()(const ParticipantAuthentication& record) const;
 
 private:
     struct State
