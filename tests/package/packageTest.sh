@@ -138,6 +138,9 @@ for tool in lumoQuillmon lumoQuillpub lumoQuillreport; do
     [ ! -s "$tool.warnings" ] || { cat "$tool.warnings"; fail "man --warnings on $tool.1"; }
     for option in $("$tool" --help | sed -n 's/^  \(-. \[ \)\{0,1\}\(--[a-z0-9-]*\).*/\2/p'); do
         grep -qF -- "$option" "$tool.txt" || fail "$tool(1) lacks $option"
+        # The README's option table is the monitor's.
+        [ "$tool" != lumoQuillmon ] || grep -q -- "^| .*\`$option[\` ]" "$source_dir/README.md" ||
+            fail "README.md's option table lacks $option"
     done
     grep -q '^EXIT STATUS' "$tool.txt" || fail "$tool(1) has no EXIT STATUS"
 done
