@@ -6,7 +6,9 @@
 #   man         @OPTIONS@ (a line of its own) becomes one .TP entry per option;
 #   completion  @OPTIONS@ every option name, @VALUED@ those that take a
 #               value, @CHOICES@ case branches for the options whose help
-#               lists their values ("Supported: a, b", "Payload: a, b");
+#               lists their values ("Supported: a, b", "Payload: a, b"),
+#               @OPERAND@ "file" when the usage line names an operand
+#               ("Usage: lumoQuillreport REPORT.jsonl ..."), else empty;
 # and in both @TOOL@, @VERSION@ (the first line of --version), @DATE@
 # (SOURCE_DATE_EPOCH or today, UTC) and @QOS_DIR@.
 set -eu
@@ -89,7 +91,9 @@ completion)
             list = substr($4, RSTART, RLENGTH); sub(/^[A-Za-z]+: /, "", list); gsub(/,/, "", list)
             printf "    --%s%s) words=\"%s\" ;;\n", $2, ($1 != "" ? " | -" $1 : ""), list
         }')
-    export VALUED CHOICES
+    # The usage line's word after the tool's name, when it is no option.
+    OPERAND=$(printf '%s\n' "$help" | awk 'NR == 1 && match($0, /Usage: [^ ]+ [^- ]/) { print "file" }')
+    export VALUED CHOICES OPERAND
     ;;
 *)
     echo "fromHelp.sh: unknown mode $mode" >&2
@@ -102,7 +106,7 @@ MODE=$mode awk '
     $0 == "@OPTIONS@" && ENVIRON["MODE"] == "man" { print ENVIRON["OPTIONS"]; next }
     $0 == "@CHOICES@" { if (ENVIRON["CHOICES"] != "") print ENVIRON["CHOICES"]; next }
     {
-        n = split("OPTIONS VALUED TOOL VERSION DATE QOS_DIR", keys, " ")
+        n = split("OPTIONS VALUED OPERAND TOOL VERSION DATE QOS_DIR", keys, " ")
         for (i = 1; i <= n; i++) {
             key = "@" keys[i] "@"
             while ((at = index($0, key)) > 0)

@@ -218,7 +218,7 @@ TEST_F(DiscoveryServer, RestartedServerLetsTheMonitorDiscoverANewPublisher)
     server = Server("ds", SERVER_A, "0", "11811", true);
     const auto restarted = Clock::now();
     auto publisherB = Publisher("pubB", topicB_, SERVER_A + ":11811", {"-r", "100", "--duration", "120"});
-    // Generous: the bound itself is printed below, and stated in the README.
+    // Generous: the bound itself is printed below, and stated in docs/discovery-server.md.
     ASSERT_TRUE(monitor->WaitForText(prefixB_ + " SampleId: 0 Payload size: 64", 60s)) << monitor->Output();
     const double discovered = SecondsSince(restarted);
     std::this_thread::sleep_for(1s);

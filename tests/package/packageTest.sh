@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # packageTest.sh BUILD_DIR SOURCE_DIR: the Debian package as its users meet
-# it. Built by cpack from the build tree and checked by lintian; installed by
+# it. Built by cpack from the build tree and checked by lintian; its files,
+# and those of cmake --install, are those docs/layout.md lists; installed by
 # dpkg into a scratch root; from a directory with no build tree, the installed
 # monitor reads the installed publisher on loopback with the installed QoS
-# file; the manual pages render without a warning and list every option of
+# file, and the installed lumoQuillreport makes its report's page; the manual pages render without a warning and list every option of
 # --help; the completion offers options, profiles and patterns; then purged,
 # leaving no file behind.
 set -euo pipefail
@@ -38,6 +39,42 @@ done
 echo "--- lintian"
 lintian --fail-on error "$deb" || fail "lintian reports an error"
 
+echo "--- installed files against docs/layout.md"
+# The rows of the table whose header starts with $1, one file a line; in a
+# row of several files the later ones are relative to the first one's
+# directory.
+listed() {
+    awk -v head="$1" '
+        index($0, head) == 1 { on = 1; next }
+        on && /^\|---/ { next }
+        on && !/^\|/ { exit }
+        on {
+            split($0, cells, "|")
+            names = cells[2]
+            n = 0
+            while (match(names, /`[^`]+`/)) {
+                name = substr(names, RSTART + 1, RLENGTH - 2)
+                names = substr(names, RSTART + RLENGTH)
+                if (n++ == 0) { dir = name; sub(/[^\/]*$/, "", dir); print name } else print dir name
+            }
+        }' "$source_dir/docs/layout.md"
+}
+# Both ways, naming every file on one side only.
+same_files() {
+    local missing extra
+    missing=$(comm -23 <(printf '%s\n' "$2" | sort) <(printf '%s\n' "$3" | sort))
+    extra=$(comm -13 <(printf '%s\n' "$2" | sort) <(printf '%s\n' "$3" | sort))
+    [ -z "$missing$extra" ] || fail "$1 and docs/layout.md differ:${missing:+ not installed: $(echo $missing)}${extra:+ not listed: $(echo $extra)}"
+}
+package_listed=$(listed '| file (install component `tools`, the Debian package) |')
+only_installed=$(listed '| file (`cmake --install` only) |')
+[ -n "$package_listed" ] && [ -n "$only_installed" ] || fail "docs/layout.md has no tables of installed files"
+same_files "the package" "$package_listed" "$(dpkg-deb -c "$deb" | awk '$1 ~ /^-/ { sub(/^\.\/usr\//, "", $NF); print $NF }')"
+cmake --install "$build" --prefix "$work/prefix" >"$work/install.log" 2>&1 || { cat "$work/install.log"; fail "cmake --install failed"; }
+# The library directory may carry the multiarch triplet, as the list says.
+same_files "cmake --install" "$package_listed
+$only_installed" "$(find "$work/prefix" -type f -printf '%P\n' | sed 's|^lib/[^/]*-linux-gnu/|lib/|')"
+
 echo "--- dpkg --root"
 root="$work/root"
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
@@ -69,7 +106,8 @@ for i in $(seq 0 199); do
     exec {domain_lock}>&-
 done
 topic="PackageTopic_$$"
-lumoQuillmon -t "$topic" -a 127.0.0.1 --domain-id "$domain" -d --fail-on missing,no-data >monitor.log 2>&1 &
+lumoQuillmon -t "$topic" -a 127.0.0.1 --domain-id "$domain" -d --fail-on missing,no-data --report report.jsonl \
+    >monitor.log 2>&1 &
 monitor=$!
 pids+=("$monitor")
 lumoQuillpub -t "$topic" -a 127.0.0.1 --domain-id "$domain" -n 100 -r 200 --linger 60 >publisher.log 2>&1 &
@@ -89,14 +127,20 @@ kill -INT "$publisher"
 wait "$publisher" || true
 [ $status -eq 0 ] || { cat monitor.log; fail "the monitor ended with status $status"; }
 grep -qF "INFO  [$topic][0] SampleId: 0 Payload size: 64" monitor.log || { cat monitor.log; fail "no first sample"; }
+lumoQuillreport report.jsonl -o report.html >report.log 2>&1 || { cat report.log; fail "lumoQuillreport failed"; }
+grep -qE "INFO  Wrote 'report.html' from [0-9]+ records of 'report.jsonl'$" report.log || { cat report.log; fail "no page written"; }
+grep -qF "$topic" report.html || fail "the page does not name $topic"
 
 echo "--- manual pages"
-for tool in lumoQuillmon lumoQuillpub; do
+for tool in lumoQuillmon lumoQuillpub lumoQuillreport; do
     page="$root/usr/share/man/man1/$tool.1.gz"
     LC_ALL=C MANWIDTH=80 man --warnings -l "$page" >"$tool.txt" 2>"$tool.warnings" || fail "man -l $page failed"
     [ ! -s "$tool.warnings" ] || { cat "$tool.warnings"; fail "man --warnings on $tool.1"; }
     for option in $("$tool" --help | sed -n 's/^  \(-. \[ \)\{0,1\}\(--[a-z0-9-]*\).*/\2/p'); do
         grep -qF -- "$option" "$tool.txt" || fail "$tool(1) lacks $option"
+        # The README's option table is the monitor's.
+        [ "$tool" != lumoQuillmon ] || grep -q -- "^| .*\`$option[\` ]" "$source_dir/README.md" ||
+            fail "README.md's option table lacks $option"
     done
     grep -q '^EXIT STATUS' "$tool.txt" || fail "$tool(1) has no EXIT STATUS"
 done
@@ -115,6 +159,10 @@ lumoQuillmon|-t A --expected-payload-pattern a|alternating_float_ramp
 lumoQuillmon|--domain-id -|
 lumoQuillpub|--payload r|ramp
 lumoQuillpub|--vers|--version
+lumoQuillmon|-t A monitor.l|
+lumoQuillreport|--ou|--output
+lumoQuillreport|monitor.l|monitor.log
+lumoQuillreport|report.jsonl -o publisher.l|publisher.log
 CASES
 
 echo "--- dpkg --purge"
