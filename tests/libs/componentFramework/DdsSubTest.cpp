@@ -1,6 +1,6 @@
 // The DDS facade stand-in against real Fast DDS: QoS file and profile
-// handling, the interface white list, reader creation and listener lifetime,
-// and every shipped profile carrying samples. All on loopback.
+// handling, reader creation and listener lifetime, every shipped profile
+// carrying samples, and the discovery hook. All on loopback.
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -90,32 +90,6 @@ uintmax_t NewSegmentSize(const std::set<std::string>& before)
         }
     }
     return added.size() == 1 ? std::filesystem::file_size(added.front()) : 0;
-}
-
-TEST(Interfaces, NamesAndAddressesResolveToLocalIPv4Addresses)
-{
-    EXPECT_THAT(ResolveIPv4Interfaces({"lo"}), ElementsAre("127.0.0.1"));
-    EXPECT_THAT(ResolveIPv4Interfaces({"127.0.0.1", "lo"}), ElementsAre("127.0.0.1"));
-    EXPECT_EQ(ErrorOf([] { ResolveIPv4Interfaces({"lo", "nosuchif9"}); }), "unknown network interface 'nosuchif9'");
-    EXPECT_EQ(ErrorOf([] { ResolveIPv4Interfaces({"192.0.2.1"}); }),
-              "interface address '192.0.2.1' is not an address of this host");
-    EXPECT_EQ(ErrorOf([] { ResolveIPv4Interfaces({}); }), "the interface white list is empty");
-
-    EXPECT_TRUE(IsIPv4MulticastAddress("239.255.0.1"));
-    EXPECT_TRUE(IsIPv4MulticastAddress("224.0.0.0"));
-    EXPECT_FALSE(IsIPv4MulticastAddress("240.0.0.1"));
-    EXPECT_FALSE(IsIPv4MulticastAddress("223.255.255.255"));
-    EXPECT_FALSE(IsIPv4MulticastAddress("239.1"));
-    EXPECT_FALSE(IsIPv4MulticastAddress("ff02::1"));
-}
-
-TEST(Retcode, NamesFastDdsReturnCodes)
-{
-    EXPECT_EQ(RetcodeToString(0), "RETCODE_OK");
-    EXPECT_EQ(RetcodeToString(4), "RETCODE_PRECONDITION_NOT_MET");
-    EXPECT_EQ(RetcodeToString(11), "RETCODE_NO_DATA");
-    EXPECT_EQ(RetcodeToString(14), "RETCODE_UNKNOWN(14)");
-    EXPECT_EQ(RetcodeToString(-1), "RETCODE_UNKNOWN(-1)");
 }
 
 TEST(QosFile, RelativeNameIsFoundBesideTheExecutableWhenNotInTheWorkingDirectory)
