@@ -28,8 +28,6 @@
 
 using namespace std::chrono_literals;
 using namespace lumo::componentFramework;
-using ::testing::ElementsAre;
-using ::testing::StartsWith;
 namespace fdds = eprosima::fastdds::dds;
 
 TEST(Retcode, NamesFastDdsReturnCodes)

@@ -20,8 +20,6 @@ using namespace lumo::componentFramework;
 using namespace lumo::ddsDiagnosis;
 using namespace endpointQos;
 using namespace std::chrono_literals;
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 
 namespace {
 
