@@ -131,7 +131,6 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     // Declared after the facade, so released before it on every path; the
     // facade holds its own references until it has deleted the readers.
     std::vector<DdsReaderParams> readers;
-    std::vector<std::shared_ptr<quillModel::ReaderTally>> tallies;
     uint16_t readerIndex = 0;
     // Weak: the diagnosis's security hook holds the tallies.
     const auto hostLookup = [watched = std::weak_ptr(diagnosis)](const std::string& guidPrefix) {
@@ -143,17 +142,18 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
         if (auto tally = run.TallyFor(topic, readerIndex)) {
             tally->SetHostLookup(hostLookup);
             listener->AttachTally(tally);
-            tallies.push_back(std::move(tally));
         }
         ++readerIndex;
         readers.push_back(DdsReaderParams{topic, std::move(listener), multicastAddress});
     }
     dds.CreateManyDataReaders(readers);
     diagnosis->AddReaders(dds, topics, readerSecurity);
-    if (!tallies.empty()) {
+    if (!run.Tallies().empty()) {
         diagnosis->SetSecurityRefusalHook(
-            [tallies](uint32_t index, const lumo::componentFramework::DiscoveredWriter& writer,
-                      const std::string& reason) { tallies.at(index)->OnWriterRefused(writer.guid, reason); });
+            [tallies = run.Tallies()](uint32_t index, const lumo::componentFramework::DiscoveredWriter& writer,
+                                      const std::string& reason) {
+                tallies.at(index)->OnWriterRefused(writer.guid, reason);
+            });
     }
     if (metrics) {
         metrics->Serve(run.Tallies());
