@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <set>
 
 #include <log4cplus/loggingmacros.h>
 
@@ -23,6 +24,41 @@ void DiscoveryWatch::AddReader(uint32_t index, const std::string& topicName, con
 {
     std::lock_guard lock(mutex_);
     readers_.push_back({index, topicName, qos, guid});
+}
+
+void DiscoveryWatch::AddLateReader(uint32_t index, const std::string& topicName, const EndpointQos& qos,
+                                   const std::string& guid)
+{
+    std::lock_guard lock(mutex_);
+    readers_.push_back({index, topicName, qos, guid});
+    if (!active_) {
+        return;
+    }
+    writers_.ForEach([this, &topicName](const std::string&, const DiscoveredWriter& writer) {
+        if (writer.topicName == topicName) {
+            ExplainLocked(writer, false);
+        }
+    });
+}
+
+std::vector<DiscoveredWriter> DiscoveryWatch::WritersOn(const std::string& topicName) const
+{
+    std::vector<DiscoveredWriter> writers;
+    std::lock_guard lock(mutex_);
+    writers_.ForEach([&](const std::string&, const DiscoveredWriter& writer) {
+        if (writer.topicName == topicName) {
+            writers.push_back(writer);
+        }
+    });
+    return writers;
+}
+
+std::vector<std::string> DiscoveryWatch::TopicsWithWriters() const
+{
+    std::set<std::string> topics;
+    std::lock_guard lock(mutex_);
+    writers_.ForEach([&](const std::string&, const DiscoveredWriter& writer) { topics.insert(writer.topicName); });
+    return {topics.begin(), topics.end()};
 }
 
 void DiscoveryWatch::SetMatchedWriters(MatchedWriters matched)

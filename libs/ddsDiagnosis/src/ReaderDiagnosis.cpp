@@ -39,7 +39,16 @@ void ReaderDiagnosis::AddReaders(const componentFramework::DdsSub& dds, const st
     watch_->SetSuggestedProfiles(std::move(suggested));
     // The facade outlives the diagnosis's work: Stop comes before the
     // readers are deleted.
-    watch_->SetMatchedWriters([&dds](uint32_t index) { return dds.MatchedWriters(index); });
+    watch_->SetMatchedWriters([&dds, map = indexMap_](uint32_t index) {
+        size_t ddsIndex = index;
+        {
+            std::lock_guard lock(map->mutex);
+            if (const auto found = map->ddsIndex.find(index); found != map->ddsIndex.end()) {
+                ddsIndex = found->second;
+            }
+        }
+        return dds.MatchedWriters(ddsIndex);
+    });
 
     const auto readerQos = dds.ProfileReaderQos(dds.QosProfile()).value_or(EndpointQos{});
     const std::string discovery = DiscoveryDescription(dds.Discovery());
@@ -59,6 +68,16 @@ void ReaderDiagnosis::AddReaders(const componentFramework::DdsSub& dds, const st
         watch_->AddReader(index, topics[index], qos, dds.ReaderGuid(index));
         noMatch_->AddReader();
     }
+}
+
+void ReaderDiagnosis::AddLateReader(const componentFramework::DdsSub& dds, uint32_t readerIndex, size_t ddsIndex,
+                                    const std::string& topic, const EndpointQos& qos)
+{
+    {
+        std::lock_guard lock(indexMap_->mutex);
+        indexMap_->ddsIndex[readerIndex] = ddsIndex;
+    }
+    watch_->AddLateReader(readerIndex, topic, qos, dds.ReaderGuid(ddsIndex));
 }
 
 void ReaderDiagnosis::SetSecurityRefusalHook(DiscoveryWatch::SecurityRefusalHook hook)

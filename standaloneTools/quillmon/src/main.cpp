@@ -23,6 +23,7 @@
 
 #include <boost/program_options.hpp>
 
+#include "anyTopic/topicAdoption.h"
 #include "diagnosedReaderListener.h"
 #include "lumo/componentFramework/DdsSub.h"
 #include "lumo/ddsDiagnosis/ReaderDiagnosis.h"
@@ -137,26 +138,45 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
         const auto alive = watched.lock();
         return alive ? alive->ParticipantAddresses(guidPrefix) : std::vector<std::string>{};
     };
-    for (const auto& topic : topics) {
-        auto listener = std::make_shared<DiagnosedReaderListener>(topic.c_str(), readerIndex, diagnosis);
-        if (auto tally = run.TallyFor(topic, readerIndex)) {
-            tally->SetHostLookup(hostLookup);
-            listener->AttachTally(tally);
+    // With --any-type or --all-topics the readers are made as their writers
+    // appear, on this thread; otherwise all of them now.
+    std::unique_ptr<anyTopic::TopicAdoption> adoption;
+    if (settings.anyTopic.Active()) {
+        diagnosis->AddReaders(dds, {});
+        if (settings.anyTopic.allTopicsGlob) {
+            QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "Reading every topic whose name matches '{}'",
+                         *settings.anyTopic.allTopicsGlob);
         }
-        ++readerIndex;
-        readers.push_back(DdsReaderParams{topic, std::move(listener), multicastAddress});
+        adoption = std::make_unique<anyTopic::TopicAdoption>(settings.anyTopic, topics,
+                                                             anyTopic::TopicAdoption::Context{dds, *diagnosis,
+                                                                                              diagnosis, run,
+                                                                                              hostLookup,
+                                                                                              multicastAddress,
+                                                                                              logger});
+    } else {
+        for (const auto& topic : topics) {
+            auto listener = std::make_shared<DiagnosedReaderListener>(topic.c_str(), readerIndex, diagnosis);
+            if (auto tally = run.TallyFor(topic, readerIndex)) {
+                tally->SetHostLookup(hostLookup);
+                listener->AttachTally(tally);
+            }
+            ++readerIndex;
+            readers.push_back(DdsReaderParams{topic, std::move(listener), multicastAddress});
+        }
+        dds.CreateManyDataReaders(readers);
+        diagnosis->AddReaders(dds, topics, readerSecurity);
     }
-    dds.CreateManyDataReaders(readers);
-    diagnosis->AddReaders(dds, topics, readerSecurity);
-    if (!run.Tallies().empty()) {
+    if (run.Settings().NeedsTallies()) {
         diagnosis->SetSecurityRefusalHook(
-            [tallies = run.Tallies()](uint32_t index, const lumo::componentFramework::DiscoveredWriter& writer,
-                                      const std::string& reason) {
-                tallies.at(index)->OnWriterRefused(writer.guid, reason);
+            [tallies = run.SharedTallies()](uint32_t index, const lumo::componentFramework::DiscoveredWriter& writer,
+                                            const std::string& reason) {
+                if (const auto tally = tallies->OfReader(index)) {
+                    tally->OnWriterRefused(writer.guid, reason);
+                }
             });
     }
     if (metrics) {
-        metrics->Serve(run.Tallies());
+        metrics->Serve(run.SharedTallies());
     }
     for (const auto& record : readers) {
         static_cast<QuillReaderListener&>(*record.listener).ready_.store(true, std::memory_order_release);
@@ -169,15 +189,25 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     if (report) {
         report->Start();
     }
-    run.WaitForStop(gExitRequested);
+    if (adoption) {
+        run.WaitForStop(gExitRequested, [&adoption] { adoption->Poll(); });
+    } else {
+        run.WaitForStop(gExitRequested);
+    }
 
     QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "Exiting ....");
     QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "Statistics: ");
+    std::vector<std::shared_ptr<QuillReaderListener>> listeners;
     for (const auto& record : readers) {
-        const auto& listener = static_cast<const QuillReaderListener&>(*record.listener);
+        listeners.push_back(std::static_pointer_cast<QuillReaderListener>(record.listener));
+    }
+    if (adoption) {
+        listeners = adoption->Listeners();
+    }
+    for (const auto& listener : listeners) {
         QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, " [{}][{}] #samples: {} #lost samples: {}",
-                     listener.topicName_.c_str(), listener.readerIndex_, listener.TotalSamplesReceived(),
-                     listener.TotalSampleErrors());
+                     listener->topicName_.c_str(), listener->readerIndex_, listener->TotalSamplesReceived(),
+                     listener->TotalSampleErrors());
     }
     if (report) {
         report->StopPeriodic();

@@ -169,7 +169,7 @@ void QuillReaderListener::on_data_available(fdds::DataReader* reader)
                 tally_->Observe(infoSeq_[i], quillModel::SampleFacts{sample.sampleId(), sample.payload().size()},
                                 verdict);
             }
-            IntakeSample(sample);
+            IntakeSample(sample.payload().size());
         }
         ReturnLoan(reader);
         Throttle();
@@ -231,7 +231,7 @@ quillModel::PayloadVerdict QuillReaderListener::RunPayloadCheck(AgnosticTopic& s
     return PayloadVerdict::NotChecked;
 }
 
-void QuillReaderListener::IntakeSample(const AgnosticTopic& sample)
+void QuillReaderListener::IntakeSample(uint64_t payloadBytes)
 {
     bool first = false;
     bool mismatch = false;
@@ -253,10 +253,27 @@ void QuillReaderListener::IntakeSample(const AgnosticTopic& sample)
     }
     if (first) {
         QUILL_LOG(log4cplus::INFO_LOG_LEVEL, "[{}][{}] SampleId: {} Payload size: {}", topicName_, readerIndex_,
-                  currentSampleId_, static_cast<uint64_t>(sample.payload().size()));
+                  currentSampleId_, payloadBytes);
     } else if (mismatch) {
         QUILL_LOG(log4cplus::INFO_LOG_LEVEL, "[{}][{}] sample id mismatch last: {} current: {}", topicName_,
                   readerIndex_, last, currentSampleId_);
+    }
+}
+
+void QuillReaderListener::IntakeUnnumbered(uint64_t payloadBytes, uint64_t lostBefore)
+{
+    bool first = false;
+    {
+        std::lock_guard lock(statsMutex_);
+        first = firstSample_;
+        // Without ids, the samples the middleware lost are the lost ones.
+        totalSampleErrors_ += lostBefore;
+        ++totalSamplesReceived_;
+        firstSample_ = false;
+    }
+    if (first) {
+        QUILL_LOG(log4cplus::INFO_LOG_LEVEL, "[{}][{}] First sample without a sample id, payload size: {}", topicName_,
+                  readerIndex_, payloadBytes);
     }
 }
 

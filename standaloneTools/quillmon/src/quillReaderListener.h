@@ -91,21 +91,29 @@ public:
     // data stays in the reader.
     std::atomic<bool> ready_;
 
-private:
+protected:
+    // For listeners of other sample types: the reader's rate, the counters
+    // and the first-sample and mismatch lines, for a sample whose id is
+    // currentSampleId_; then the same without an id to check.
     void UpdateRate();
-    void IntakeSample(const lumo::componentFramework::AgnosticTopic& sample);
+    void IntakeSample(uint64_t payloadBytes);
+    void IntakeUnnumbered(uint64_t payloadBytes, uint64_t lostBefore);
+    void Throttle();
+    const std::shared_ptr<quillModel::ReaderTally>& Tally() const { return tally_; }
+    // Serialises one reader's data callbacks.
+    std::mutex intakeMutex_;
+
+private:
     quillModel::PayloadVerdict RunPayloadCheck(lumo::componentFramework::AgnosticTopic& sample);
     // The checks proper: false when the sample failed (logged, stop flag set).
     bool RampHolds(lumo::componentFramework::AgnosticTopic& sample);
     bool PatternHolds(lumo::componentFramework::AgnosticTopic& sample);
     void ReturnLoan(eprosima::fastdds::dds::DataReader* reader);
     void ReturnLoanIfLoaned(eprosima::fastdds::dds::DataReader* reader);
-    void Throttle();
 
     Clock clock_;
     std::shared_ptr<quillModel::ReaderTally> tally_;
     mutable std::mutex statsMutex_;
-    std::mutex intakeMutex_;
 };
 
 // Name of a sample-rejected reason, formatted like a string (fill, align,

@@ -1,5 +1,7 @@
 #include "quillmonOptions.h"
 
+#include <stdexcept>
+
 #include "lumo/componentFramework/FastDdsCompat.h"
 #include "lumo/toolsCommon/CommonOptions.h"
 #include "report/reportOptions.h"
@@ -32,6 +34,15 @@ po::options_description MakeQuillmonOptions()
     tools::AddAllowInterfacesOption(options);
     options.add_options()("expected-sample-id-increment,i", po::value<Unsigned32>()->default_value(Unsigned32{1}, "1"),
                           "Expected sample id increment");
+    // clang-format off
+    options.add_options()
+        ("any-type", po::bool_switch(),
+            "Read each topic with the type its writers announce (other types as raw bytes)")
+        ("all-topics", po::value<std::string>()->implicit_value("*"),
+            "Also read every discovered topic whose name matches GLOB (default: all), as --any-type does")
+        ("seq-field", po::value<std::string>(),
+            "OFFSET:WIDTH[:le|be] of the sample id in a raw sample's bytes, from its encapsulation header");
+    // clang-format on
     quillReport::AddReportOptions(options);
     quillMetrics::AddMetricsOptions(options);
     tools::AddVersionOption(options);
@@ -78,6 +89,22 @@ QuillmonSettings QuillmonSettingsFrom(const po::variables_map& vm)
         settings.security.enclave = vm["security"].as<std::string>();
     }
 
+    anyTopic::AnyTopicSettings& anyTopic = settings.anyTopic;
+    anyTopic.anyType = vm["any-type"].as<bool>();
+    if (vm.count("all-topics") != 0) {
+        anyTopic.allTopicsGlob = vm["all-topics"].as<std::string>();
+        // Without -t, only the topics discovery finds are read.
+        if (vm["topic"].defaulted()) {
+            general.topics.clear();
+        }
+    }
+    if (vm.count("seq-field") != 0) {
+        if (!anyTopic.Active()) {
+            throw std::invalid_argument("--seq-field reads raw samples: give it with --any-type or --all-topics");
+        }
+        anyTopic.seqField = anyTopic::SeqField::Parse(vm["seq-field"].as<std::string>());
+    }
+
     quillModel::RunSettings& run = settings.run;
     run.expectedIncrement = vm["expected-sample-id-increment"].as<Unsigned32>().value;
     if (vm.count("duration") != 0) {
@@ -87,6 +114,8 @@ QuillmonSettings QuillmonSettingsFrom(const po::variables_map& vm)
         run.failOn = vm["fail-on"].as<quillReport::ConditionList>().conditions;
     }
     run.viewed = report.path.has_value() || settings.metrics.address.has_value();
+    // A raw reader without ids counts its lost samples from the tallies.
+    run.rawReaders = anyTopic.Active();
     return settings;
 }
 

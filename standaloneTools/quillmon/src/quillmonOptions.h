@@ -10,6 +10,7 @@
 
 #include <boost/program_options.hpp>
 
+#include "anyTopic/anyTopicSettings.h"
 #include "lumo/ddsSecurity/SecurityOption.h"
 #include "lumo/toolsCommon/Unsigned32.h"
 #include "metrics/metricsOptions.h"
@@ -49,13 +50,15 @@ struct QuillmonSettings
     quillReport::ReportSettings report;
     quillMetrics::MetricsSettings metrics;
     lumo::ddsSecurity::SecuritySettings security;
+    anyTopic::AnyTopicSettings anyTopic;
 };
 
 // The option table, in usage order: the monitor's own, the report's, the
 // metrics', --version and --security.
 boost::program_options::options_description MakeQuillmonOptions();
 
-// The settings of a parsed command line. Not checked: the report's part is
+// The settings of a parsed command line; std::invalid_argument for options
+// that contradict each other or a malformed --seq-field. Not checked: the report's part is
 // checked by quillReport::CheckReportSettings where the run needs it.
 QuillmonSettings QuillmonSettingsFrom(const boost::program_options::variables_map& vm);
 

@@ -36,6 +36,12 @@ inline SampleFacts Sample(uint32_t id, size_t bytes = 8)
     return SampleFacts{id, bytes};
 }
 
+// A sample read as raw bytes, with no id known.
+inline SampleFacts Unnumbered(size_t bytes = 8)
+{
+    return SampleFacts{0, bytes, false};
+}
+
 inline fdds::InstanceHandle_t Handle(uint8_t writer)
 {
     return Info(writer, 1).publication_handle;

@@ -375,10 +375,10 @@ MetricsServer::~MetricsServer()
     }
 }
 
-void MetricsServer::Serve(const std::vector<std::shared_ptr<quillModel::ReaderTally>>& tallies)
+void MetricsServer::Serve(std::shared_ptr<const quillModel::TallyList> tallies)
 {
     std::lock_guard lock(mutex_);
-    tallies_ = std::make_shared<TallyMetrics>(tallies);
+    tallies_ = std::make_shared<TallyMetrics>(std::move(tallies));
     tracking_ = std::thread([this] { TrackDepartures(); });
 }
 

@@ -22,6 +22,7 @@
 
 #include "metricsOptions.h"
 #include "model/readerTally.h"
+#include "model/tallyList.h"
 #include "processMetrics.h"
 
 namespace httplib {
@@ -63,7 +64,7 @@ public:
     MetricsServer& operator=(const MetricsServer&) = delete;
 
     // From now on the readers' metrics too.
-    void Serve(const std::vector<std::shared_ptr<quillModel::ReaderTally>>& tallies);
+    void Serve(std::shared_ptr<const quillModel::TallyList> tallies);
 
 private:
     // The exposition; `shown`: a client reads it (not a HEAD request).

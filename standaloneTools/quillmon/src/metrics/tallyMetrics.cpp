@@ -183,7 +183,7 @@ std::vector<double> LatencyBoundsSeconds()
     return seconds;
 }
 
-TallyMetrics::TallyMetrics(std::vector<std::shared_ptr<quillModel::ReaderTally>> tallies, Clock::duration grace)
+TallyMetrics::TallyMetrics(std::shared_ptr<const quillModel::TallyList> tallies, Clock::duration grace)
     : tallies_(std::move(tallies))
     , grace_(grace)
 {
@@ -191,9 +191,10 @@ TallyMetrics::TallyMetrics(std::vector<std::shared_ptr<quillModel::ReaderTally>>
 
 std::vector<ReaderSnapshot> TallyMetrics::Snapshots() const
 {
+    const auto tallies = tallies_->All();
     std::vector<ReaderSnapshot> readers;
-    readers.reserve(tallies_.size());
-    for (const auto& tally : tallies_) {
+    readers.reserve(tallies.size());
+    for (const auto& tally : tallies) {
         readers.push_back(tally->Snapshot());
     }
     return readers;

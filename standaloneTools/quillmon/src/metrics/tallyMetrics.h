@@ -24,6 +24,7 @@
 #include <prometheus/metric_family.h>
 
 #include "model/readerTally.h"
+#include "model/tallyList.h"
 
 namespace quillMetrics {
 
@@ -41,8 +42,7 @@ public:
     using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::seconds DEPARTED_GRACE{300};
 
-    explicit TallyMetrics(std::vector<std::shared_ptr<quillModel::ReaderTally>> tallies,
-                          Clock::duration grace = DEPARTED_GRACE);
+    explicit TallyMetrics(std::shared_ptr<const quillModel::TallyList> tallies, Clock::duration grace = DEPARTED_GRACE);
 
     // A scrape's families, from the tallies' snapshots now; `shown`: the
     // client reads them (a HEAD request does not).
@@ -74,7 +74,7 @@ private:
     // Forgets the writers whose slot the tally gave to another.
     void Forget(const std::set<WriterId>& present);
 
-    const std::vector<std::shared_ptr<quillModel::ReaderTally>> tallies_;
+    const std::shared_ptr<const quillModel::TallyList> tallies_;
     const Clock::duration grace_;
     // Scrapes come on several server threads, tracking on another; each
     // uses its snapshots before a later one is taken.

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <ctime>
 
-#include <unistd.h>
-
 #include "quillLog.h"
 
 namespace quillModel {
@@ -21,7 +19,7 @@ std::shared_ptr<ReaderTally> MonitorRun::TallyFor(const std::string& topic, uint
         return nullptr;
     }
     auto tally = std::make_shared<ReaderTally>(topic, readerIndex, settings_.expectedIncrement);
-    tallies_.push_back(tally);
+    tallies_->Add(tally);
     return tally;
 }
 
@@ -33,12 +31,19 @@ void MonitorRun::Start()
     }
 }
 
-void MonitorRun::WaitForStop(std::atomic<bool>& stop)
+void MonitorRun::WaitForStop(std::atomic<bool>& stop, const std::function<void()>& tick)
 {
-    constexpr auto POLL = std::chrono::seconds(2);
+    const std::chrono::steady_clock::duration POLL = tick ? std::chrono::steady_clock::duration(TICK_PERIOD)
+                                                          : std::chrono::seconds(2);
     while (!stop.load()) {
+        if (tick) {
+            tick();
+        }
         if (!settings_.durationSec) {
-            sleep(2);
+            const auto nap = std::chrono::duration_cast<std::chrono::nanoseconds>(POLL);
+            timespec request{static_cast<time_t>(nap.count() / 1000000000),
+                             static_cast<long>(nap.count() % 1000000000)};
+            nanosleep(&request, nullptr);
             continue;
         }
         const auto left = deadline_ - std::chrono::steady_clock::now();
@@ -55,7 +60,7 @@ void MonitorRun::WaitForStop(std::atomic<bool>& stop)
 
 int MonitorRun::Conclude(int runStatus)
 {
-    for (const auto& tally : tallies_) {
+    for (const auto& tally : tallies_->All()) {
         finalReaders_.push_back(tally->Snapshot());
     }
     verdict_ = Judge(finalReaders_, settings_.failOn, runStatus);

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "participantEvents.h"
 #include "readerTally.h"
 #include "runSettings.h"
+#include "tallyList.h"
 
 namespace quillModel {
 
@@ -26,11 +28,13 @@ public:
 
     const RunSettings& Settings() const { return settings_; }
 
-    // Before the readers are enabled: the tally for a reader's listener, or
-    // nothing when the settings need none.
+    // Before its reader is enabled: the tally for a reader's listener, or
+    // nothing when the settings need none. The main thread only.
     std::shared_ptr<ReaderTally> TallyFor(const std::string& topic, uint32_t readerIndex);
     // Every tally made so far.
-    const std::vector<std::shared_ptr<ReaderTally>>& Tallies() const { return tallies_; }
+    std::vector<std::shared_ptr<ReaderTally>> Tallies() const { return tallies_->All(); }
+    // The same list, which the views keep: it grows as readers are made.
+    const std::shared_ptr<TallyList>& SharedTallies() const { return tallies_; }
     // Where participants that DDS Security keeps away go, from any thread.
     // Shared: a participant the facade could not delete may still report
     // one after the run.
@@ -38,8 +42,10 @@ public:
 
     // Once the readers are enabled: the time limit starts.
     void Start();
-    // Until `stop` is set or the time limit passes (which sets it).
-    void WaitForStop(std::atomic<bool>& stop);
+    // Until `stop` is set or the time limit passes (which sets it). `tick`,
+    // when given, runs on this thread at least every TICK_PERIOD meanwhile.
+    void WaitForStop(std::atomic<bool>& stop, const std::function<void()>& tick = {});
+    static constexpr std::chrono::milliseconds TICK_PERIOD{200};
     // After the exit report (and after the report's periodic records ended):
     // judges the run on what the readers took until then and logs the
     // verdict; the exit status.
@@ -51,7 +57,7 @@ public:
 private:
     const RunSettings settings_;
     log4cplus::Logger& logger_;
-    std::vector<std::shared_ptr<ReaderTally>> tallies_;
+    const std::shared_ptr<TallyList> tallies_ = std::make_shared<TallyList>();
     const std::shared_ptr<ParticipantEvents> participantEvents_ = std::make_shared<ParticipantEvents>();
     std::chrono::steady_clock::time_point deadline_;
     std::vector<ReaderSnapshot> finalReaders_;

@@ -181,6 +181,11 @@ int64_t MeanIntervalNs(int64_t firstNs, int64_t lastNs, uint64_t samples)
     return samples > 1 ? (lastNs - firstNs) / static_cast<int64_t>(samples - 1) : 0;
 }
 
+ContinuityStep Step(StreamContinuity& continuity, const SampleFacts& sample, uint64_t sequence, uint32_t increment)
+{
+    return sample.idKnown ? continuity.Observe(sample.id, sequence, increment) : continuity.ObserveUnnumbered(sequence);
+}
+
 uint64_t Positive(int32_t change)
 {
     return change > 0 ? static_cast<uint64_t>(change) : 0;
@@ -266,7 +271,7 @@ ReaderTally::Stream* ReaderTally::Find(const WriterKey& key) const
     return nullptr;
 }
 
-ReaderTally::Stream* ReaderTally::StreamOf(const fdds::SampleInfo& info, const uint32_t* firstId)
+ReaderTally::Stream* ReaderTally::StreamOf(const fdds::SampleInfo& info, const SampleFacts* first)
 {
     const WriterKey key = KeyOf(info.publication_handle);
     if (lastStream_ != nullptr && lastStream_->key == key) {
@@ -293,8 +298,8 @@ ReaderTally::Stream* ReaderTally::StreamOf(const fdds::SampleInfo& info, const u
         stream->departed.store(true);
         earlyPresence_.erase(early);
     }
-    if (firstId != nullptr) {
-        LinkRestart(*stream, *firstId);
+    if (first != nullptr) {
+        LinkRestart(*stream, *first, SequenceOf(info));
     }
     const size_t count = streamCount_.load(RELAXED);
     if (slot < count) {
@@ -361,7 +366,8 @@ std::vector<std::string> ReaderTally::HostAddresses(const WriterKey& key) const
 }
 
 // A writer whose first id lies at or behind the last id of a stream that is
-// gone is taken for the same publisher started over, if its first sample
+// gone (without ids: whose first sequence number lies at or behind that
+// stream's last one) is taken for the same publisher started over, if its first sample
 // comes within the restart window of that stream's last one. Gone: reported
 // departed, or, for a writer of the same host, silent for RESTART_QUIET_NS
 // and three of its mean intervals when the new one's first sample came (a
@@ -369,7 +375,7 @@ std::vector<std::string> ReaderTally::HostAddresses(const WriterKey& key) const
 // participants announced a common address, or, both Fast DDS's, their GUIDs
 // carry one host id (a participant of shared memory alone announces no
 // address). Of several, the one that delivered last.
-void ReaderTally::LinkRestart(Stream& stream, uint32_t firstId)
+void ReaderTally::LinkRestart(Stream& stream, const SampleFacts& first, uint64_t firstSequence)
 {
     if (stream.firstReceptionNs < 0) {
         return;
@@ -398,7 +404,13 @@ void ReaderTally::LinkRestart(Stream& stream, uint32_t firstId)
             candidate = &earlier;
         }
     }
-    if (candidate != nullptr && AtOrBehind(firstId, candidate->continuity.LastId())) {
+    if (candidate == nullptr) {
+        return;
+    }
+    const bool startedOver = first.idKnown ? AtOrBehind(first.id, candidate->continuity.LastId())
+                                           : firstSequence != UNKNOWN_SEQUENCE &&
+                                                 firstSequence <= candidate->lastSequence.load(RELAXED);
+    if (startedOver) {
         candidate->successor = &stream;
         stream.predecessor = candidate->key;
         stream.restarted.store(true, RELAXED);
@@ -413,13 +425,11 @@ void ReaderTally::Unlink(Stream& predecessor)
     restarts_.fetch_sub(1);
 }
 
-void ReaderTally::Observe(const fdds::SampleInfo& info, const SampleFacts& sample, PayloadVerdict verdict)
+ContinuityStep ReaderTally::Observe(const fdds::SampleInfo& info, const SampleFacts& sample, PayloadVerdict verdict)
 {
-    const uint32_t id = sample.id;
-    Stream* stream = StreamOf(info, &id);
+    Stream* stream = StreamOf(info, &sample);
     if (stream == nullptr) {
-        ObserveUnlisted(info, &sample, verdict);
-        return;
+        return ObserveUnlisted(info, &sample, verdict);
     }
     Stream& s = *stream;
     const int64_t reception = ReceptionNs(info);
@@ -431,12 +441,14 @@ void ReaderTally::Observe(const fdds::SampleInfo& info, const SampleFacts& sampl
     }
     s.lastReceptionNs = reception;
     const uint64_t sequence = SequenceOf(info);
-    const ContinuityStep step = s.continuity.Observe(id, sequence, increment_);
+    const ContinuityStep step = Step(s.continuity, sample, sequence, increment_);
     s.counts.Sample(step, sample.payloadBytes, verdict);
-    if (step.kind == Continuity::First) {
-        s.firstId.store(id, RELAXED);
+    if (sample.idKnown) {
+        if (step.kind == Continuity::First) {
+            s.firstId.store(sample.id, RELAXED);
+        }
+        s.lastId.store(sample.id, RELAXED);
     }
-    s.lastId.store(id, RELAXED);
     if (sequence != UNKNOWN_SEQUENCE) {
         s.lastSequence.store(sequence, RELAXED);
     }
@@ -457,6 +469,7 @@ void ReaderTally::Observe(const fdds::SampleInfo& info, const SampleFacts& sampl
         // Last, so that a snapshot that counts this sample sees its extremes.
         s.latencySamples.AddRelease(1);
     }
+    return step;
 }
 
 void ReaderTally::ObserveUndecodable(const fdds::SampleInfo& info)
@@ -479,9 +492,32 @@ void ReaderTally::ObserveUndecodable(const fdds::SampleInfo& info)
     stream->counts.undecodable.Add(1);
 }
 
+void ReaderTally::ObserveNoData(const fdds::SampleInfo& info)
+{
+    const WriterKey key = KeyOf(info.publication_handle);
+    Stream* stream = lastStream_ != nullptr && lastStream_->key == key ? lastStream_ : Find(key);
+    if (stream == nullptr) {
+        // Before its first sample there is no baseline to keep; an unlisted
+        // writer's holes are summed with the others'.
+        if (const auto known = unlistedContinuity_.find(key); known != unlistedContinuity_.end()) {
+            known->second.SkipSequence(SequenceOf(info));
+        }
+        return;
+    }
+    const uint64_t sequence = SequenceOf(info);
+    const uint64_t lost = stream->continuity.SkipSequence(sequence);
+    if (lost != 0) {
+        stream->counts.middlewareLost.Add(lost);
+    }
+    if (sequence != UNKNOWN_SEQUENCE) {
+        stream->lastSequence.store(sequence, RELAXED);
+    }
+}
+
 // A writer without a stream of its own: its ids are still checked (up to
 // MAX_UNLISTED_CHECKED writers), and every count goes to the unlisted ones.
-void ReaderTally::ObserveUnlisted(const fdds::SampleInfo& info, const SampleFacts* sample, PayloadVerdict verdict)
+ContinuityStep ReaderTally::ObserveUnlisted(const fdds::SampleInfo& info, const SampleFacts* sample,
+                                            PayloadVerdict verdict)
 {
     const WriterKey key = KeyOf(info.publication_handle);
     auto known = unlistedContinuity_.find(key);
@@ -498,9 +534,11 @@ void ReaderTally::ObserveUnlisted(const fdds::SampleInfo& info, const SampleFact
             unlisted_->middlewareLost.Add(lost);
         }
         unlisted_->undecodable.Add(1);
-        return;
+        return {};
     }
-    unlisted_->Sample(continuity.Observe(sample->id, sequence, increment_), sample->payloadBytes, verdict);
+    const ContinuityStep step = Step(continuity, *sample, sequence, increment_);
+    unlisted_->Sample(step, sample->payloadBytes, verdict);
+    return step;
 }
 
 // ---------------------------------------------------------------- status events

@@ -48,11 +48,14 @@ enum class PayloadVerdict : uint8_t
 };
 
 // What the tally needs of a sample's data, whatever its type: the id the
-// publisher gave it and its payload's size.
+// publisher gave it and its payload's size. A sample of a type read as raw
+// bytes may carry no id this monitor knows of: its stream is then judged by
+// its RTPS sequence numbers alone.
 struct SampleFacts
 {
     uint32_t id = 0;
     size_t payloadBytes = 0;
+    bool idKnown = true;
 };
 
 // A writer, by its publication handle (its GUID's 16 bytes).
@@ -187,10 +190,15 @@ public:
     // GUIDs tell two writers of one host.
     void SetHostLookup(HostLookup lookup) { hostLookup_ = std::move(lookup); }
 
-    // Data callback only.
-    void Observe(const eprosima::fastdds::dds::SampleInfo& info, const SampleFacts& sample, PayloadVerdict verdict);
+    // Data callback only. What the sample's arrival says of its writer's
+    // stream (a writer past every bound: a step of its own, not checked).
+    ContinuityStep Observe(const eprosima::fastdds::dds::SampleInfo& info, const SampleFacts& sample,
+                           PayloadVerdict verdict);
     // A sample with valid data whose bytes could not be decoded.
     void ObserveUndecodable(const eprosima::fastdds::dds::SampleInfo& info);
+    // A change without data (a dispose or an unregistration) of a writer
+    // already seen: its sequence number was delivered, not lost.
+    void ObserveNoData(const eprosima::fastdds::dds::SampleInfo& info);
 
     // Status callbacks, any thread.
     void OnSubscriptionMatched(const eprosima::fastdds::dds::SubscriptionMatchedStatus& status);
@@ -215,19 +223,19 @@ private:
 
     // The writer's stream, made on its first sample; nullptr when it has none
     // (the writer is unlisted).
-    Stream* StreamOf(const eprosima::fastdds::dds::SampleInfo& info, const uint32_t* firstId);
+    Stream* StreamOf(const eprosima::fastdds::dds::SampleInfo& info, const SampleFacts* first);
     Stream* Find(const WriterKey& key) const;
     // A slot for a new stream: a free one, else the one of the writer that
     // departed longest ago, whose counts move to the unlisted ones.
     // MAX_STREAMS when every slot holds a present writer. Under slotsMutex_.
     size_t SlotForNewStream();
-    void LinkRestart(Stream& stream, uint32_t firstId);
+    void LinkRestart(Stream& stream, const SampleFacts& first, uint64_t firstSequence);
     // The addresses by which a writer's host is told, sorted.
     std::vector<std::string> HostAddresses(const WriterKey& key) const;
     // A stream taken for restarted sends again: it was not gone after all.
     void Unlink(Stream& predecessor);
-    void ObserveUnlisted(const eprosima::fastdds::dds::SampleInfo& info, const SampleFacts* sample,
-                         PayloadVerdict verdict);
+    ContinuityStep ObserveUnlisted(const eprosima::fastdds::dds::SampleInfo& info, const SampleFacts* sample,
+                                   PayloadVerdict verdict);
     void SetPresence(const eprosima::fastdds::dds::InstanceHandle_t& handle, Presence presence);
     void Queue(StatusEvent event);
 

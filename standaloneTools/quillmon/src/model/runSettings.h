@@ -17,9 +17,11 @@ struct RunSettings
     std::vector<Condition> failOn;
     // A view reads the tallies: the report or the metrics.
     bool viewed = false;
+    // Readers of any type take raw samples, whose losses the tallies count.
+    bool rawReaders = false;
 
     // Whether the readers must keep per-writer tallies.
-    bool NeedsTallies() const { return viewed || !failOn.empty(); }
+    bool NeedsTallies() const { return viewed || rawReaders || !failOn.empty(); }
 };
 
 } // namespace quillModel

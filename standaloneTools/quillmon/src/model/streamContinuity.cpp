@@ -51,6 +51,15 @@ ContinuityStep StreamContinuity::Observe(uint32_t id, uint64_t sequence, uint32_
     return step;
 }
 
+ContinuityStep StreamContinuity::ObserveUnnumbered(uint64_t sequence)
+{
+    ContinuityStep step;
+    step.kind = started_ ? Continuity::InOrder : Continuity::First;
+    step.middlewareLost = SkipSequence(sequence);
+    started_ = true;
+    return step;
+}
+
 uint64_t StreamContinuity::SkipSequence(uint64_t sequence)
 {
     const uint64_t hole = SequenceHole(sequence);

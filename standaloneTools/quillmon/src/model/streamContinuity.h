@@ -38,6 +38,10 @@ public:
     // behind. With an increment of 0 every id change is a gap of 0 ids.
     ContinuityStep Observe(uint32_t id, uint64_t sequence, uint32_t increment);
 
+    // A sample that carries no id: only its sequence number is judged, and
+    // it is never a gap, a duplicate or a backward jump.
+    ContinuityStep ObserveUnnumbered(uint64_t sequence);
+
     // A sample whose id could not be read: its sequence number counts as
     // delivered, and the id check goes on from the sample before it. Returns
     // the sequence numbers jumped over to reach it.

@@ -16,7 +16,7 @@ ReportRun::ReportRun(RunDescription run, const quillModel::MonitorRun& model, lo
 
 void ReportRun::Start()
 {
-    writer_ = std::make_unique<ReportWriter>(run_, model_.Tallies(), model_.KeptAwayParticipants(), logger_,
+    writer_ = std::make_unique<ReportWriter>(run_, model_.SharedTallies(), model_.KeptAwayParticipants(), logger_,
                                              run_.report.htmlPath.has_value());
     if (writer_->Open()) {
         writer_->Start();

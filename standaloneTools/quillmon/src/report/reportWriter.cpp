@@ -64,7 +64,7 @@ private:
 
 } // namespace
 
-ReportWriter::ReportWriter(RunDescription run, std::vector<std::shared_ptr<ReaderTally>> tallies,
+ReportWriter::ReportWriter(RunDescription run, std::shared_ptr<const quillModel::TallyList> tallies,
                            std::shared_ptr<ParticipantEvents> participantEvents, log4cplus::Logger& logger,
                            bool keepCopy)
     : run_(std::move(run))
@@ -213,7 +213,7 @@ void ReportWriter::Run()
             }
             if (fd_ >= 0) {
                 std::vector<ReaderSnapshot> readers;
-                for (const auto& tally : tallies_) {
+                for (const auto& tally : tallies_->All()) {
                     readers.push_back(tally->Snapshot());
                 }
                 Write(Records(readers, false, Now()));
@@ -249,9 +249,9 @@ std::string ReportWriter::Records(const std::vector<ReaderSnapshot>& readers, bo
     for (const auto& event : participantEvents_->Take()) {
         text += ParticipantEventRecord(event, time) + "\n";
     }
-    for (size_t r = 0; r < tallies_.size(); ++r) {
-        for (const auto& event : tallies_[r]->TakeEvents()) {
-            text += EventRecord(tallies_[r]->Topic(), tallies_[r]->ReaderIndex(), event, time) + "\n";
+    for (const auto& tally : tallies_->All()) {
+        for (const auto& event : tally->TakeEvents()) {
+            text += EventRecord(tally->Topic(), tally->ReaderIndex(), event, time) + "\n";
         }
     }
     // By writer, not by slot: a departed writer's slot may hold another one now.

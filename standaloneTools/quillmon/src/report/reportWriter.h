@@ -32,6 +32,7 @@
 #include "model/failOn.h"
 #include "model/participantEvents.h"
 #include "model/readerTally.h"
+#include "model/tallyList.h"
 #include "reportRecords.h"
 
 namespace quillReport {
@@ -43,7 +44,7 @@ public:
     static constexpr std::chrono::seconds GIVE_UP{2};
 
     // `keepCopy`: a page is wanted at exit (see KeptRecords()).
-    ReportWriter(RunDescription run, std::vector<std::shared_ptr<quillModel::ReaderTally>> tallies,
+    ReportWriter(RunDescription run, std::shared_ptr<const quillModel::TallyList> tallies,
                  std::shared_ptr<quillModel::ParticipantEvents> participantEvents, log4cplus::Logger& logger,
                  bool keepCopy = false);
     ~ReportWriter();
@@ -95,7 +96,7 @@ private:
 
     const RunDescription run_;
     const std::string path_; // the report file
-    const std::vector<std::shared_ptr<quillModel::ReaderTally>> tallies_;
+    const std::shared_ptr<const quillModel::TallyList> tallies_;
     const std::shared_ptr<quillModel::ParticipantEvents> participantEvents_;
     log4cplus::Logger& logger_;
     const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();

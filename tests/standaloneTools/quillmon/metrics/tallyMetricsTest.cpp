@@ -51,6 +51,11 @@ double Value(const std::vector<prometheus::MetricFamily>& families, const std::s
     return -1.0;
 }
 
+std::shared_ptr<const TallyList> Listed(std::vector<std::shared_ptr<ReaderTally>> tallies)
+{
+    return std::make_shared<TallyList>(std::move(tallies));
+}
+
 } // namespace
 
 // A departed writer keeps its series for the grace time, then its counts
@@ -68,8 +73,8 @@ TEST(TallyMetrics, ADepartedWriterMovesIntoTheUnlistedSeriesAfterItsGraceAndLate
         matched.last_publication_handle = Handle(writer);
         tally->OnSubscriptionMatched(matched);
     }
-    quillMetrics::TallyMetrics patient({tally}, std::chrono::hours(1));
-    quillMetrics::TallyMetrics hasty({tally}, std::chrono::seconds(0));
+    quillMetrics::TallyMetrics patient(Listed({tally}), std::chrono::hours(1));
+    quillMetrics::TallyMetrics hasty(Listed({tally}), std::chrono::seconds(0));
     const std::string one = "10.11.12.13.14.15.16.17.18.19.1a.1b|1c.1d.1e.1";
     const std::string two = "10.11.12.13.14.15.16.17.18.19.1a.1b|1c.1d.1e.2";
 
@@ -228,7 +233,7 @@ TEST(TallyMetrics, DepartedWritersFoldOnceShownOrAfterTheGraceAndEverySeriesSays
     };
     const auto start = quillMetrics::TallyMetrics::Clock::now();
     for (const auto& [name, steps] : rows) {
-        quillMetrics::TallyMetrics metrics({}, std::chrono::seconds(100));
+        quillMetrics::TallyMetrics metrics(Listed({}), std::chrono::seconds(100));
         std::vector<ReaderSnapshot> readers{CraftedReader()};
         for (const auto& step : steps) {
             step.change(readers[0]);

@@ -222,6 +222,42 @@ TEST(ReaderTally, WritersThatComeGoAndRestartAreCountedAndLinkedAsTheyShould)
              const auto verdict = Judge({r}, {Condition::Missing, Condition::Pattern}, 0);
              EXPECT_EQ(verdict.failed, (std::vector<Condition>{Condition::Missing, Condition::Pattern}));
          }},
+        // Raw samples without ids: RTPS sequence numbers alone judge them.
+        {"without ids, a late first sequence number is no loss, a dispose's is delivered, a hole is lost",
+         [](ReaderTally& t) {
+             t.Observe(Info(1, 21), Unnumbered(100), PayloadVerdict::NotChecked);
+             auto dispose = Info(1, 22);
+             dispose.valid_data = false;
+             t.ObserveNoData(dispose);
+             t.Observe(Info(1, 23), Unnumbered(100), PayloadVerdict::NotChecked);
+             t.Observe(Info(1, 26), Unnumbered(50), PayloadVerdict::NotChecked);
+         },
+         [](const ReaderSnapshot& r) {
+             const auto& s = r.streams.at(0);
+             EXPECT_EQ(s.samples, 3u);
+             EXPECT_EQ(s.payloadBytes, 250u);
+             EXPECT_EQ(s.middlewareLost, 2u);
+             EXPECT_EQ(s.lastSequence, 26u);
+             EXPECT_EQ(s.missingIds + s.gaps + s.duplicates + s.backwardJumps + s.publisherSkipped, 0u);
+         }},
+        {"without ids, a writer of the same host whose sequence numbers start over is a restart",
+         [&](ReaderTally& t) {
+             for (uint32_t i = 1; i <= 50; ++i) {
+                 t.Observe(WriterInfo({1}, i, 10 * i), Unnumbered(), PayloadVerdict::NotChecked);
+             }
+             unmatch(t, WriterInfo({1}, 1, 0));
+             t.Observe(WriterInfo({2}, 1, 1000), Unnumbered(), PayloadVerdict::NotChecked);
+         },
+         restartOfFirst},
+        {"without ids, a new writer whose sequence numbers run past the departed one's is no restart",
+         [&](ReaderTally& t) {
+             for (uint32_t i = 1; i <= 50; ++i) {
+                 t.Observe(WriterInfo({1}, i, 10 * i), Unnumbered(), PayloadVerdict::NotChecked);
+             }
+             unmatch(t, WriterInfo({1}, 1, 0));
+             t.Observe(WriterInfo({2}, 51, 1000), Unnumbered(), PayloadVerdict::NotChecked);
+         },
+         noRestart},
         // Writers 3 and 5 depart, 5 last heard later; writer 201 came
         // while all 64 were present.
         {"the slot of the writer departed longest ago goes to a new one, its counts stay, an unlisted one stays",

@@ -82,6 +82,13 @@ public:
     // The reader's listener has just reported an incompatible QoS: the
     // explanations waiting for that line follow it now.
     void IncompatibleQosReported(uint32_t readerIndex);
+    // A reader made after Activate: the writers already known on its topic
+    // are explained at once.
+    void AddLateReader(uint32_t index, const std::string& topicName, const EndpointQos& qos, const std::string& guid);
+    // The writers known now on a topic, by GUID, and the topics that have
+    // any, sorted (at most MAX_REMEMBERED writers are known).
+    std::vector<DiscoveredWriter> WritersOn(const std::string& topicName) const;
+    std::vector<std::string> TopicsWithWriters() const;
     // Remote participants known now (a discovery server included).
     size_t KnownParticipants() const;
     // The unicast IPv4 addresses a known participant announced; empty when

@@ -7,7 +7,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -41,6 +43,18 @@ public:
     // makes reader i announce (none when empty). After CreateSubscriber.
     void AddReaders(const componentFramework::DdsSub& dds, const std::vector<std::string>& topics,
                     const std::vector<componentFramework::EndpointSecurity>& security = {});
+    // A reader made while the run goes on: `readerIndex` is its listener's,
+    // `ddsIndex` the facade's (they differ once readers are made in the
+    // order their writers appear). `qos`: what it requests.
+    void AddLateReader(const componentFramework::DdsSub& dds, uint32_t readerIndex, size_t ddsIndex,
+                       const std::string& topic, const EndpointQos& qos);
+    // What discovery says now of the writers on a topic, and the topics
+    // that have writers (DiscoveryWatch).
+    std::vector<componentFramework::DiscoveredWriter> WritersOn(const std::string& topic) const
+    {
+        return watch_->WritersOn(topic);
+    }
+    std::vector<std::string> TopicsWithWriters() const { return watch_->TopicsWithWriters(); }
     // Told of each writer DDS Security keeps from a reader. Before Start.
     void SetSecurityRefusalHook(DiscoveryWatch::SecurityRefusalHook hook);
     // The readers are enabled.
@@ -63,6 +77,14 @@ public:
 
 private:
     std::shared_ptr<DiscoveryWatch> watch_;
+    // Listener index to the facade's, for readers made late; the others
+    // have the same index in both.
+    struct IndexMap
+    {
+        std::mutex mutex;
+        std::map<uint32_t, size_t> ddsIndex;
+    };
+    std::shared_ptr<IndexMap> indexMap_ = std::make_shared<IndexMap>();
     std::unique_ptr<NoMatchWarning> noMatch_;
     log4cplus::Logger& logger_;
     NoMatchWarning::Clock::duration quietPeriod_;
