@@ -228,7 +228,7 @@ void TopicAdoption::SayMixedTypes(const std::string& topic, const std::vector<cf
 void TopicAdoption::SayUnreadableWriters(const std::string& topic, const Adopted& adopted,
                                          const std::vector<cf::DiscoveredWriter>& writers)
 {
-    if (cf::compat::READER_REPRESENTATION_ANNOUNCED) {
+    if (cf::compat::READS_XCDR2_ONLY_WRITERS) {
         return;
     }
     for (const auto& writer : writers) {
