@@ -7,13 +7,17 @@
 //                [-k zeros|ramp|alternating_float_ramp] [-o READER_INDEX]
 //                [-i FIRST_ID] [-e SKIP_EVERY] [-b] [-a] [-l LEASE_S] [-x 1|2]
 //                [-p PARTITION] [-y TYPE_NAME] [-N PARTICIPANT_NAME] [-L LINGER_S]
-//                [-D DURATION_S] [-w READERS]
+//                [-D DURATION_S] [-w READERS] [--partition NAME]
+//                [--type agnostic|final|appendable]
 //
 //   -b best effort; -a KEEP_ALL history (Cyclone DDS keeps the last 1 by
 //   default); -e K leaves out every K-th id; -x the data representation;
 //   -r 0 writes as fast as the writer takes samples; -D S writes for S seconds
 //   (at most COUNT samples, -n 0: no limit), for the benchmarks; -w N waits for
-//   N matched readers instead of one.
+//   N matched readers instead of one. --partition is -p; --type writes the
+//   tests' own keyed type lumo::interop::FinalReading (@final, XCDR1) or
+//   AppendableReading (@appendable, XCDR2 only) instead of AgnosticTopic: key 1,
+//   the id as its sequence number, no payload options.
 // It waits for a matched reader (-w; 10 s) and half a second more, writes, waits for acknowledgements,
 // prints "written: N", lingers, and exits 0 (1 on any failure).
 #include <chrono>
@@ -23,11 +27,13 @@
 #include <thread>
 #include <vector>
 
+#include <getopt.h>
 #include <unistd.h>
 
 #include <dds/dds.h>
 
 #include "AgnosticTopic.h"
+#include "Reading.h"
 #include "payloadPatterns.h"
 
 namespace {
@@ -52,6 +58,7 @@ struct Options
     double lingerSec = 0.0;
     double durationSec = 0.0; // 0: COUNT samples
     uint32_t waitReaders = 1;
+    std::string type = "agnostic";
 };
 
 [[noreturn]] void Fail(const std::string& what)
@@ -63,8 +70,12 @@ struct Options
 Options Parse(int argc, char** argv)
 {
     Options o;
+    constexpr int TYPE_OPTION = 1000;
+    const option longOptions[] = {{"partition", required_argument, nullptr, 'p'},
+                                  {"type", required_argument, nullptr, TYPE_OPTION},
+                                  {nullptr, 0, nullptr, 0}};
     int c;
-    while ((c = getopt(argc, argv, "t:d:n:r:s:k:o:i:e:bal:x:p:y:N:L:D:w:")) != -1) {
+    while ((c = getopt_long(argc, argv, "t:d:n:r:s:k:o:i:e:bal:x:p:y:N:L:D:w:", longOptions, nullptr)) != -1) {
         const std::string arg = optarg != nullptr ? optarg : "";
         // One option a line.
         // clang-format off
@@ -92,6 +103,12 @@ Options Parse(int argc, char** argv)
         case 'L': o.lingerSec = std::stod(arg); break;
         case 'D': o.durationSec = std::stod(arg); break;
         case 'w': o.waitReaders = static_cast<uint32_t>(std::stoul(arg)); break;
+        case TYPE_OPTION:
+            if (arg != "agnostic" && arg != "final" && arg != "appendable") {
+                Fail("unknown type " + arg);
+            }
+            o.type = arg;
+            break;
         default: Fail("bad option");
         }
         // clang-format on
@@ -124,7 +141,9 @@ int main(int argc, char** argv)
     dds_delete_qos(participantQos);
 
     // Another type name on the wire: the same layout under a name of its own.
-    dds_topic_descriptor_t descriptor = lumo_componentFramework_AgnosticTopic_desc;
+    dds_topic_descriptor_t descriptor = o.type == "final"        ? lumo_interop_FinalReading_desc
+                                        : o.type == "appendable" ? lumo_interop_AppendableReading_desc
+                                                                 : lumo_componentFramework_AgnosticTopic_desc;
     if (!o.typeName.empty()) {
         descriptor.m_typename = o.typeName.c_str();
     }
@@ -174,6 +193,10 @@ int main(int argc, char** argv)
 
     std::vector<uint8_t> payload(o.size);
     lumo_componentFramework_AgnosticTopic sample{};
+    // Both variants have one layout.
+    lumo_interop_FinalReading reading{};
+    static_assert(sizeof(lumo_interop_FinalReading) == sizeof(lumo_interop_AppendableReading));
+    const void* writtenSample = o.type == "agnostic" ? static_cast<const void*>(&sample) : &reading;
     const auto period = o.rate > 0 ? std::chrono::nanoseconds(1000000000LL / o.rate) : std::chrono::nanoseconds(0);
     const auto start = std::chrono::steady_clock::now();
     const auto stop = start + std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -195,10 +218,13 @@ int main(int argc, char** argv)
         sample.payload._maximum = static_cast<uint32_t>(payload.size());
         sample.payload._buffer = payload.data();
         sample.payload._release = false;
+        reading.id = 1;
+        reading.seq = id;
+        reading.value = id * 0.5;
         // A reliable writer whose history stays full for its blocking time
         // (100 ms) refuses the sample: it is written again, not skipped.
         dds_return_t rc;
-        while ((rc = dds_write(writer, &sample)) == DDS_RETCODE_TIMEOUT) {
+        while ((rc = dds_write(writer, writtenSample)) == DDS_RETCODE_TIMEOUT) {
             ++retries;
         }
         if (rc < 0) {

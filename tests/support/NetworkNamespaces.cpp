@@ -342,6 +342,12 @@ void NetworkNamespaces::SetLinkUp(const std::string& host, const std::string& if
     RunIp({"-n", Namespace(host), "link", "set", ifname, up ? "up" : "down"});
 }
 
+void NetworkNamespaces::LoopbackMulticast(const std::string& host)
+{
+    RunIp({"-n", Namespace(host), "link", "set", "lo", "multicast", "on"});
+    RouteMulticast(host, "lo");
+}
+
 void NetworkNamespaces::DropOutgoing(const std::string& host, const std::string& ifname, int percent)
 {
     const std::string table = std::string("inet ") + LOSS_TABLE;

@@ -49,6 +49,10 @@ public:
     // multicast data need a route to 224.0.0.0/4).
     void RouteMulticast(const std::string& host, const std::string& ifname);
     void SetLinkUp(const std::string& host, const std::string& ifname, bool up);
+    // Multicast on the host's loopback, routed there: DDS discovery among
+    // the host's own processes then goes by multicast, as on a real network
+    // (some implementations find each other only that way).
+    void LoopbackMulticast(const std::string& host);
     // Drops about `percent` % of the UDP datagrams the host sends through the
     // interface (nft numgen). Dropped on the way out, so that a capture on
     // the receiving side sees exactly what crossed the link.

@@ -192,6 +192,22 @@ DomainParticipant* Dds::Participant() const
 
 Topic* Dds::FindOrCreateTopic(const std::string& name)
 {
+    return FindOrCreateTopic(name, AgnosticTopicPubSubType::TYPE_NAME);
+}
+
+void Dds::CheckTopicType(const std::string& name, const std::string& typeName) const
+{
+    for (const Topic* topic : topics_) {
+        if (topic->get_name() == name && topic->get_type_name() != typeName) {
+            throw DdsError("topic '" + name + "' is already read with type '" + topic->get_type_name() + "', not '" +
+                           typeName + "'");
+        }
+    }
+}
+
+Topic* Dds::FindOrCreateTopic(const std::string& name, const std::string& typeName)
+{
+    CheckTopicType(name, typeName);
     auto found = std::find_if(topics_.begin(), topics_.end(),
                               [&name](const Topic* t) { return t->get_name() == name; });
     if (found != topics_.end()) {
@@ -200,7 +216,7 @@ Topic* Dds::FindOrCreateTopic(const std::string& name)
     auto* participant = Participant();
     TopicQos qos = participant->get_default_topic_qos();
     participant->get_topic_qos_from_profile(qosProfile_, qos);
-    Topic* topic = participant->create_topic(name, AgnosticTopicPubSubType::TYPE_NAME, qos);
+    Topic* topic = participant->create_topic(name, typeName, qos);
     if (topic == nullptr) {
         throw DdsError("cannot create topic '" + name + "'");
     }

@@ -1,6 +1,7 @@
 #include "lumo/componentFramework/DdsSub.h"
 
 #include <algorithm>
+#include <limits>
 #include <mutex>
 
 #include <fastdds/dds/domain/DomainParticipant.hpp>
@@ -10,12 +11,14 @@
 #include <fastdds/dds/subscriber/qos/DataReaderQos.hpp>
 #include <fastdds/dds/subscriber/qos/SubscriberQos.hpp>
 #include <fastdds/dds/topic/Topic.hpp>
+#include <fastdds/dds/topic/TypeSupport.hpp>
 
 #include "DiscoveryListener.h"
 #include "lumo/componentFramework/AgnosticTopic.h"
 #include "lumo/componentFramework/FastDdsCompat.h"
 #include "lumo/componentFramework/Interfaces.h"
 #include "lumo/componentFramework/Logging.h"
+#include "lumo/componentFramework/RawTopicType.h"
 #include "lumo/componentFramework/Retcode.h"
 
 namespace lumo::componentFramework {
@@ -109,13 +112,106 @@ void DdsSub::CreateManyDataReaders(const std::vector<DdsReaderParams>& params)
             qos.endpoint().multicast_locator_list.push_back(
                 MulticastLocator(record.multicastAddress, record.topicName));
         }
+        if (dynamic_cast<compat::RawTopicType*>(Participant()->find_type(AgnosticTopicPubSubType::TYPE_NAME).get()) !=
+            nullptr) {
+            throw DdsError(std::string("type '") + AgnosticTopicPubSubType::TYPE_NAME +
+                           "' is read as raw bytes: no AgnosticTopic reader on topic '" + record.topicName + "'");
+        }
         Topic* topic = FindOrCreateTopic(record.topicName);
         DataReader* reader = subscriber_->create_datareader(topic, qos, record.listener.get(), ReaderListenerMask());
         if (reader == nullptr) {
             throw DdsError("cannot create a data reader on topic '" + record.topicName + "' (profile '" + QosProfile() +
                            "')");
         }
-        readers_.push_back({reader, record.listener});
+        readers_.push_back({reader, record.listener, subscriber_, AgnosticTopicPubSubType::TYPE_NAME, false});
+    }
+}
+
+size_t DdsSub::CreateRawDataReader(const RawReaderParams& params)
+{
+    if (subscriber_ == nullptr) {
+        throw DdsError("CreateSubscriber must come before CreateRawDataReader");
+    }
+    if (params.topicName.empty()) {
+        throw DdsError("empty topic name");
+    }
+    if (params.typeName.empty()) {
+        throw DdsError("empty type name for topic '" + params.topicName + "'");
+    }
+    DataReaderQos qos = ReaderQos(QosProfile());
+    // Every sample kept: all of a keyed topic's samples fall in one instance
+    // (the key is never decoded), which a KEEP_LAST depth would cut short.
+    qos.history().kind = KEEP_ALL_HISTORY_QOS;
+    if (params.keyed) {
+        // That one instance may hold the profile's whole history. Room for
+        // a second: a writer's key-only dispose carries no key hash, and 2.x
+        // makes an instance of its own from the raw key bytes; with no room
+        // the reader would reject it. Later ones replace it once empty.
+        auto& limits = qos.resource_limits();
+        limits.max_samples_per_instance = limits.max_samples;
+        limits.max_instances = 2;
+        if (limits.max_samples > 0) {
+            limits.max_samples = 2 * std::min(limits.max_samples, std::numeric_limits<int32_t>::max() / 2);
+        }
+    }
+    // A writer then sends key hashes and inline QoS, which Cyclone DDS never
+    // does: it sends nothing at all to a reader that expects them.
+    qos.expects_inline_qos(false);
+    if (!params.multicastAddress.empty()) {
+        qos.endpoint().multicast_locator_list.push_back(MulticastLocator(params.multicastAddress, params.topicName));
+    }
+    CheckTopicType(params.topicName, params.typeName);
+    RegisterRawType(params.typeName, params.keyed);
+    Topic* topic = FindOrCreateTopic(params.topicName, params.typeName);
+    auto* subscriber = RawSubscriber();
+    DataReader* reader = subscriber->create_datareader(topic, qos, params.listener.get(), ReaderListenerMask());
+    if (reader == nullptr) {
+        throw DdsError("cannot create a data reader of type '" + params.typeName + "' on topic '" + params.topicName +
+                       "' (profile '" + QosProfile() + "')");
+    }
+    readers_.push_back({reader, params.listener, subscriber, params.typeName, params.keyed});
+    return readers_.size() - 1;
+}
+
+Subscriber* DdsSub::RawSubscriber()
+{
+    if (rawSubscriber_ != nullptr) {
+        return rawSubscriber_;
+    }
+    auto* participant = Participant();
+    SubscriberQos qos = participant->get_default_subscriber_qos();
+    participant->get_subscriber_qos_from_profile(QosProfile(), qos);
+    qos.entity_factory().autoenable_created_entities = false;
+    // Writers in any partition, and in none, are read alike.
+    qos.partition().clear();
+    for (const auto& name : compat::EveryPartition()) {
+        qos.partition().push_back(name.c_str());
+    }
+    rawSubscriber_ = participant->create_subscriber(qos, nullptr, StatusMask::none());
+    if (rawSubscriber_ == nullptr) {
+        throw DdsError("cannot create the DDS subscriber of any partition (profile '" + QosProfile() + "')");
+    }
+    return rawSubscriber_;
+}
+
+void DdsSub::RegisterRawType(const std::string& typeName, bool keyed)
+{
+    auto* participant = Participant();
+    const TypeSupport existing = participant->find_type(typeName);
+    if (const auto* raw = dynamic_cast<const compat::RawTopicType*>(existing.get())) {
+        if (raw->Keyed() != keyed) {
+            const auto kind = [](bool isKeyed) { return std::string(isKeyed ? "keyed" : "keyless"); };
+            throw DdsError("type '" + typeName + "' is already read " + kind(raw->Keyed()) + ", not " + kind(keyed));
+        }
+        return;
+    }
+    // The toolkit's own type of that name gives way while no topic uses it.
+    if (existing.get() != nullptr && !compat::IsOk(participant->unregister_type(typeName))) {
+        throw DdsError("type '" + typeName + "' is in use as the toolkit's own, not as raw bytes");
+    }
+    TypeSupport type(new compat::RawTopicType(typeName, keyed));
+    if (!compat::IsOk(type.register_type(participant))) {
+        throw DdsError("cannot register the type '" + typeName + "'");
     }
 }
 
@@ -141,20 +237,32 @@ std::vector<std::string> DdsSub::MatchedWriters(size_t index) const
 
 void DdsSub::EnableAllDataReaders()
 {
-    for (const auto& entry : readers_) {
-        const auto rc = entry.reader->enable();
-        if (!compat::IsOk(rc)) {
-            throw DdsError("cannot enable the data reader on topic '" +
-                           entry.reader->get_topicdescription()->get_name() + "'");
-        }
+    for (size_t index = 0; index < readers_.size(); ++index) {
+        EnableDataReader(index);
     }
+}
+
+void DdsSub::EnableDataReader(size_t index)
+{
+    auto* reader = Reader(index);
+    if (!compat::IsOk(reader->enable())) {
+        throw DdsError("cannot enable the data reader on topic '" + reader->get_topicdescription()->get_name() + "'");
+    }
+}
+
+EndpointQos DdsSub::ReaderRequest(size_t index) const
+{
+    const auto& entry = readers_.at(index);
+    EndpointQos request = ReaderEndpointQos(entry.reader->get_qos(), entry.subscriber->get_qos(), entry.typeName);
+    request.keyed = entry.keyed;
+    return request;
 }
 
 void DdsSub::DestroyAllDataReaders()
 {
     for (auto& entry : readers_) {
-        if (entry.reader != nullptr && subscriber_ != nullptr) {
-            const auto rc = subscriber_->delete_datareader(entry.reader);
+        if (entry.reader != nullptr && entry.subscriber != nullptr) {
+            const auto rc = entry.subscriber->delete_datareader(entry.reader);
             if (!compat::IsOk(rc)) {
                 // The reader lives on and may still call its listener (a loan
                 // left outstanding refuses the delete, for instance).
@@ -209,9 +317,11 @@ std::optional<EndpointQos> DdsSub::ProfileReaderQos(const std::string& profile) 
 void DdsSub::DeleteEntities() noexcept
 {
     DestroyAllDataReaders();
-    if (subscriber_ != nullptr) {
-        ParticipantOrNull()->delete_subscriber(subscriber_);
-        subscriber_ = nullptr;
+    for (auto** subscriber : {&subscriber_, &rawSubscriber_}) {
+        if (*subscriber != nullptr) {
+            ParticipantOrNull()->delete_subscriber(*subscriber);
+            *subscriber = nullptr;
+        }
     }
 }
 

@@ -4,7 +4,8 @@
 
 namespace lumo::componentFramework::compat {
 namespace {
-constexpr uint32_t kInitialSize = 4096;
+// Payload buffers start this large and grow as samples need.
+constexpr uint32_t INITIAL_SIZE = 4096;
 
 bool CopyIn(const rtps::SerializedPayload_t& payload, void* data)
 {
@@ -26,14 +27,15 @@ bool CopyOut(const void* data, rtps::SerializedPayload_t& payload)
 } // namespace
 
 RawTopicType::RawTopicType(const std::string& typeName, bool keyed)
+    : keyed_(keyed)
 {
 #if LUMO_FASTDDS_MAJOR >= 3
     set_name(typeName.c_str());
-    max_serialized_type_size = kInitialSize;
+    max_serialized_type_size = INITIAL_SIZE;
     is_compute_key_provided = keyed;
 #else
     setName(typeName.c_str());
-    m_typeSize = kInitialSize;
+    m_typeSize = INITIAL_SIZE;
     m_isGetKeyDefined = keyed;
     // Type objects would be built from a type we do not know; a remote with
     // type lookup then refuses to match.
@@ -44,7 +46,9 @@ RawTopicType::RawTopicType(const std::string& typeName, bool keyed)
 
 void RawTopicType::FixedHandle(rtps::InstanceHandle_t& handle) const
 {
-    // All samples share one instance: the key's value is not decoded.
+    // All samples share one instance: the key is never decoded. Non-zero,
+    // since a zero handle counts as none (2.x then leaves the sample
+    // unread in the history).
     handle = rtps::InstanceHandle_t();
     handle.value[15] = 1;
 }
@@ -110,13 +114,5 @@ bool RawTopicType::getKey(void* /*data*/, rtps::InstanceHandle_t* handle, bool /
     return true;
 }
 #endif
-
-eprosima::fastdds::dds::DataReaderQos RawReaderQos()
-{
-    eprosima::fastdds::dds::DataReaderQos qos = eprosima::fastdds::dds::DATAREADER_QOS_DEFAULT;
-    qos.history().kind = eprosima::fastdds::dds::KEEP_ALL_HISTORY_QOS;
-    qos.expects_inline_qos(false);
-    return qos;
-}
 
 } // namespace lumo::componentFramework::compat

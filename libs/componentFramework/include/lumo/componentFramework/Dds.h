@@ -83,6 +83,11 @@ protected:
     // The AgnosticTopic topic of that name, created from the <topic> profile
     // on first use; readers and writers of one name share it.
     eprosima::fastdds::dds::Topic* FindOrCreateTopic(const std::string& name);
+    // The same for a topic of another registered type.
+    eprosima::fastdds::dds::Topic* FindOrCreateTopic(const std::string& name, const std::string& typeName);
+    // A DdsError naming both types when topic `name` exists with another
+    // type than typeName (one participant has one Topic per name).
+    void CheckTopicType(const std::string& name, const std::string& typeName) const;
     // Deletes the topics, then the participant; derived classes delete their
     // readers or writers first.
     void DeleteParticipant() noexcept;

@@ -28,6 +28,17 @@ struct DdsReaderParams
     std::string multicastAddress;
 };
 
+// A reader of any type: its samples arrive as compat::RawSample, whatever
+// type its writers announce.
+struct RawReaderParams
+{
+    std::string topicName;
+    std::string typeName; // as the topic's writers announce it
+    bool keyed = false;   // as the writers' entity ids say (0x02 keyed, 0x03 keyless)
+    std::shared_ptr<eprosima::fastdds::dds::DataReaderListener> listener;
+    std::string multicastAddress;
+};
+
 class DdsSub : public Dds
 {
 public:
@@ -45,7 +56,15 @@ public:
     // Readers on the same topic name share one Topic.
     void CreateManyDataReaders(const std::vector<DdsReaderParams>& params);
 
+    // A disabled reader of typeName on its own subscriber, which reads
+    // every partition, the default one included; the profile's reader QoS
+    // keeping every sample, without inline QoS. Returns its index. Readers of
+    // one topic name must share its type; a type name keeps its kind. Usable
+    // after EnableAllDataReaders too.
+    size_t CreateRawDataReader(const RawReaderParams& params);
+
     void EnableAllDataReaders();
+    void EnableDataReader(size_t index);
 
     // Deletes every reader; once it returns no listener callback runs. A reader
     // that Fast DDS refuses to delete (one with samples still on loan, for
@@ -65,6 +84,9 @@ public:
     // as discovery records write GUIDs.
     std::string ReaderGuid(size_t index) const;
     std::vector<std::string> MatchedWriters(size_t index) const;
+    // What reader `index` requests: its QoS, its subscriber's partitions,
+    // its type name and kind.
+    EndpointQos ReaderRequest(size_t index) const;
 
 protected:
     // Readers only send acknowledgements and discovery: a small segment will
@@ -78,13 +100,21 @@ private:
     {
         eprosima::fastdds::dds::DataReader* reader = nullptr;
         std::shared_ptr<eprosima::fastdds::dds::DataReaderListener> listener;
+        eprosima::fastdds::dds::Subscriber* subscriber = nullptr;
+        std::string typeName;
+        bool keyed = false;
     };
 
     void DeleteEntities() noexcept;
     // The reader QoS of a profile, as the facade creates its readers.
     eprosima::fastdds::dds::DataReaderQos ReaderQos(const std::string& profile) const;
+    eprosima::fastdds::dds::Subscriber* RawSubscriber();
+    // Registers the raw type typeName once; a DdsError when the name is
+    // registered with the other kind, or as a type still in use.
+    void RegisterRawType(const std::string& typeName, bool keyed);
 
     eprosima::fastdds::dds::Subscriber* subscriber_ = nullptr;
+    eprosima::fastdds::dds::Subscriber* rawSubscriber_ = nullptr;
     std::vector<ReaderEntry> readers_;
 };
 

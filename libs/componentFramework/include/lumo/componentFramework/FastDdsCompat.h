@@ -168,4 +168,24 @@ inline const auto& ReaderRepresentation(const eprosima::fastdds::dds::DataReader
 }
 #endif
 
+// Whether this Fast DDS reader can take samples of a writer whose only
+// representation is XCDR2 (a Cyclone DDS writer of an @appendable type): a
+// 2.x reader matches such a writer, which then sends it nothing.
+inline constexpr bool READS_XCDR2_ONLY_WRITERS = READER_REPRESENTATION_ANNOUNCED;
+
+// The partitions of a subscriber whose readers read every writer, named
+// partition or none: in 2.x "*" matches every name but not the default
+// (empty) partition.
+#if LUMO_FASTDDS_MAJOR >= 3
+inline std::vector<std::string> EveryPartition()
+{
+    return {"*"};
+}
+#else
+inline std::vector<std::string> EveryPartition()
+{
+    return {"", "*"};
+}
+#endif
+
 } // namespace lumo::componentFramework::compat

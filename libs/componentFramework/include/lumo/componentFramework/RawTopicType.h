@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include <fastdds/dds/subscriber/qos/DataReaderQos.hpp>
 #include <fastdds/dds/topic/TopicDataType.hpp>
 
 #include "lumo/componentFramework/FastDdsCompat.h"
@@ -22,6 +21,8 @@
 
 namespace lumo::componentFramework::compat {
 
+// A sample as it came: the serialized payload, its 4-byte encapsulation
+// header included.
 struct RawSample
 {
     std::vector<uint8_t> bytes;
@@ -30,9 +31,11 @@ struct RawSample
 class RawTopicType : public eprosima::fastdds::dds::TopicDataType
 {
 public:
-    // keyed: whether the remote type has a key; the reader must match the
-    // writer's keyed-ness or discovery does not pair them.
+    // keyed: whether the writers' type has a key; discovery pairs a reader
+    // only with writers of its own kind.
     RawTopicType(const std::string& typeName, bool keyed);
+
+    bool Keyed() const { return keyed_; }
 
 #if LUMO_FASTDDS_MAJOR >= 3
     bool serialize(const void* const data, rtps::SerializedPayload_t& payload,
@@ -55,10 +58,8 @@ public:
 
 private:
     void FixedHandle(rtps::InstanceHandle_t& handle) const;
-};
 
-// Reader QoS that pairs with writers of unknown QoS: keep every sample, no
-// inline QoS, and both the default and any named partition.
-eprosima::fastdds::dds::DataReaderQos RawReaderQos();
+    bool keyed_;
+};
 
 } // namespace lumo::componentFramework::compat
