@@ -26,6 +26,12 @@ void DiscoveryWatch::AddReader(uint32_t index, const std::string& topicName, con
     readers_.push_back({index, topicName, qos, guid});
 }
 
+void DiscoveryWatch::WatchEveryTopic()
+{
+    std::lock_guard lock(mutex_);
+    everyTopic_ = true;
+}
+
 void DiscoveryWatch::AddLateReader(uint32_t index, const std::string& topicName, const EndpointQos& qos,
                                    const std::string& guid)
 {
@@ -159,7 +165,7 @@ void DiscoveryWatch::WriterDiscovered(const DiscoveredWriter& discovered)
     const bool watched = std::any_of(readers_.begin(), readers_.end(), [&discovered](const Reader& reader) {
         return reader.topicName == discovered.topicName;
     });
-    if (!watched && active_) {
+    if (!watched && active_ && !everyTopic_) {
         return;
     }
     DiscoveredWriter writer = discovered;

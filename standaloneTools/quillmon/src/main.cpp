@@ -121,6 +121,9 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
                                                                        lumo::ddsSecurity::Access::Subscribe, logger,
                                                                        std::move(keptAway));
     auto diagnosis = std::make_shared<lumo::ddsDiagnosis::ReaderDiagnosis>(logger, dds);
+    if (settings.anyTopic.Active()) {
+        diagnosis->WatchEveryTopic();
+    }
     lumo::ddsSecurity::OnRefusedPairings(dds, [watched = std::weak_ptr(diagnosis)](const std::string& reader) {
         if (const auto alive = watched.lock()) {
             alive->PairingRefused(reader);

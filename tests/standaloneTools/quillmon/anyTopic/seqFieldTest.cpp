@@ -1,5 +1,6 @@
 // The application sequence field: how its text is read, and where its value
 // is found in a raw sample's bytes.
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -18,8 +19,9 @@ namespace {
 // CDR2_LE 00 07), then the given bytes.
 std::vector<uint8_t> Sample(uint8_t kind, std::vector<uint8_t> body)
 {
-    std::vector<uint8_t> bytes{0x00, kind, 0x00, 0x00};
-    bytes.insert(bytes.end(), body.begin(), body.end());
+    std::vector<uint8_t> bytes(4 + body.size(), 0);
+    bytes[1] = kind;
+    std::copy(body.begin(), body.end(), bytes.begin() + 4);
     return bytes;
 }
 

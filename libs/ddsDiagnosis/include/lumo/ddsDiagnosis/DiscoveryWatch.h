@@ -82,6 +82,9 @@ public:
     // The reader's listener has just reported an incompatible QoS: the
     // explanations waiting for that line follow it now.
     void IncompatibleQosReported(uint32_t readerIndex);
+    // Remember the writers of every topic, not only of those read now:
+    // readers are to be made for them. Before discovery starts.
+    void WatchEveryTopic();
     // A reader made after Activate: the writers already known on its topic
     // are explained at once.
     void AddLateReader(uint32_t index, const std::string& topicName, const EndpointQos& qos, const std::string& guid);
@@ -132,6 +135,7 @@ private:
     const Clock::duration holdBack_;
     mutable std::mutex mutex_;
     bool active_ = false;
+    bool everyTopic_ = false;
     std::vector<Reader> readers_;
     std::vector<std::pair<std::string, EndpointQos>> suggested_;
     SecurityRefusalHook securityRefused_;

@@ -43,6 +43,8 @@ public:
     // makes reader i announce (none when empty). After CreateSubscriber.
     void AddReaders(const componentFramework::DdsSub& dds, const std::vector<std::string>& topics,
                     const std::vector<componentFramework::EndpointSecurity>& security = {});
+    // Keep the writers of every topic (DiscoveryWatch::WatchEveryTopic).
+    void WatchEveryTopic() { watch_->WatchEveryTopic(); }
     // A reader made while the run goes on: `readerIndex` is its listener's,
     // `ddsIndex` the facade's (they differ once readers are made in the
     // order their writers appear). `qos`: what it requests.
