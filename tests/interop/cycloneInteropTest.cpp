@@ -12,7 +12,9 @@
 #include <gtest/gtest.h>
 
 #include "CountedMonitor.h"
+#include "DdsperfRun.h"
 #include "ExpectedLines.h"
+#include "NetworkNamespaces.h"
 #include "ProcessRunner.h"
 #include "ReportSchema.h"
 #include "ScratchDir.h"
@@ -421,4 +423,247 @@ TEST(ForeignWriter, SecuredWriterIsReadWhenItBeginsTheHandshakeAndTheRefusalExpl
         }
     }
     EXPECT_EQ(errors.size(), refusals) << monitor->Output();
+}
+
+// --any-type: each publisher's writer is read with the type it announces,
+// and the report tells per writer what arrived. ddsperf finds Fast DDS peers
+// reliably only where loopback carries multicast: it runs in a test host,
+// the monitor beside it; the others on loopback. A Cyclone DDS writer
+// of AgnosticTopic's layout under another type name carries its ids at
+// offset 4, the tests' Reading types theirs at 8 (after the key).
+TEST(AnyType, EachPublisherIsReadWithTheTypeItsWritersAnnounceAndWhatArrivedPerWriter)
+{
+    using lumo::componentFramework::compat::READS_XCDR2_ONLY_WRITERS;
+    enum class Source
+    {
+        Ddsperf,
+        Cyclone,
+        Quillpub
+    };
+    struct Row
+    {
+        std::string name;
+        Source source;
+        std::vector<std::vector<std::string>> publishers; // Cyclone or lumoQuillpub, each without -t
+        std::vector<std::string> monitorArgs;             // beside -d -t TOPIC --any-type
+        std::string reading;                              // the line after "[TOPIC][0] "
+        uint64_t samples;                                 // taken (at least, of ddsperf) before the stop
+        std::string exitLine;                             // after " [TOPIC][0] "; empty: not checked
+        std::function<void(const nlohmann::json& writer)> expect;
+        std::vector<std::string> warnings{}; // the monitor's own WARN lines
+        std::vector<std::string> errors{};   // its ERROR lines, GUIDs and prefixes as GUID
+        DdsperfRun::Topic ddsperfTopic = DdsperfRun::Topic::KS;
+        bool bestEffort = false;
+    };
+    const auto noLoss = [](const nlohmann::json& w) {
+        EXPECT_EQ(w["missing_ids"], 0);
+        EXPECT_EQ(w["middleware_lost"], 0);
+        EXPECT_EQ(w["publisher_skipped"], 0);
+    };
+    const std::vector<std::string> final300{"-n", "300", "-r", "300", "--type", "final"};
+    std::vector<Row> rows{
+        {"ddsperf KS, reliable, its sequence number as the id",
+         Source::Ddsperf,
+         {},
+         {"--seq-field", "4:4"},
+         "Reading type \"KeyedSeq\" (keyed) as raw bytes",
+         2000,
+         "",
+         [&](const nlohmann::json& w) {
+             noLoss(w);
+             EXPECT_EQ(w["payload_bytes"], w["samples"].get<uint64_t>() * 64);
+             EXPECT_EQ(w["last_id"].get<uint64_t>() - w["first_id"].get<uint64_t>() + 1, w["samples"]);
+         }},
+        {"ddsperf OU, reliable, without ids",
+         Source::Ddsperf,
+         {},
+         {},
+         "Reading type \"OneULong\" (keyless) as raw bytes",
+         2000,
+         "",
+         [&](const nlohmann::json& w) {
+             noLoss(w);
+             EXPECT_EQ(w["payload_bytes"], w["samples"].get<uint64_t>() * 4);
+             EXPECT_EQ(w["gaps"], 0);
+         },
+         {},
+         {},
+         DdsperfRun::Topic::OU},
+        // Whatever the link drops, each missing id is one the middleware lost.
+        {"ddsperf KS, best effort",
+         Source::Ddsperf,
+         {},
+         {"--seq-field", "4:4", "--qos-profile", "Lumo_BestEffort_Profile"},
+         "Reading type \"KeyedSeq\" (keyed) as raw bytes",
+         2000,
+         "",
+         [](const nlohmann::json& w) {
+             EXPECT_EQ(w["missing_ids"], w["middleware_lost"]);
+             EXPECT_EQ(w["publisher_skipped"], 0);
+         },
+         {},
+         {},
+         DdsperfRun::Topic::KS,
+         true},
+        {"Cyclone DDS, an @final type of its own",
+         Source::Cyclone,
+         {final300},
+         {"--seq-field", "8:4"},
+         "Reading type \"lumo::interop::FinalReading\" (keyed) as raw bytes",
+         300,
+         "#samples: 299 #lost samples: 0",
+         [&](const nlohmann::json& w) {
+             noLoss(w);
+             EXPECT_EQ(w["first_id"], 0);
+             EXPECT_EQ(w["last_id"], 299);
+             EXPECT_EQ(w["payload_bytes"], 300 * 16);
+         }},
+        {"Cyclone DDS in a named partition, without ids",
+         Source::Cyclone,
+         {{"-n", "300", "-r", "300", "--type", "final", "-p", "sensors"}},
+         {},
+         "Reading type \"lumo::interop::FinalReading\" (keyed) as raw bytes",
+         300,
+         "#samples: 299 #lost samples: 0",
+         noLoss},
+        {"Cyclone DDS, an @appendable type: XCDR2 only",
+         Source::Cyclone,
+         {{"-n", "300", "-r", "300", "--type", "appendable"}},
+         {"--seq-field", "8:4"},
+         "Reading type \"lumo::interop::AppendableReading\" (keyed) as raw bytes",
+         READS_XCDR2_ONLY_WRITERS ? 300 : 0,
+         "",
+         [](const nlohmann::json& w) { EXPECT_EQ(w["missing_ids"], 0); },
+         {},
+         READS_XCDR2_ONLY_WRITERS ? std::vector<std::string>{}
+                                  : std::vector<std::string>{"writer GUID of participant (unnamed) (GUID prefix GUID, "
+                                                             "host 127.0.0.1) does not match: data representation "
+                                                             "offered XCDR2, requested XCDR1. No shipped profile "
+                                                             "reads it."}},
+        // Ids 0 to 299 without every tenth one: the publisher's skips.
+        {"Cyclone DDS, AgnosticTopic's layout under another name, with skipped ids",
+         Source::Cyclone,
+         {{"-n", "300", "-r", "300", "-e", "10", "-y", "other::AgnosticTopic"}},
+         {"--seq-field", "4:4"},
+         "Reading type \"other::AgnosticTopic\" (keyless) as raw bytes",
+         270,
+         "#samples: 269 #lost samples: 29",
+         [](const nlohmann::json& w) {
+             EXPECT_EQ(w["missing_ids"], 29);
+             EXPECT_EQ(w["publisher_skipped"], 29);
+             EXPECT_EQ(w["middleware_lost"], 0);
+         }},
+        {"Cyclone DDS writers of two types on one topic: the one most announce is read",
+         Source::Cyclone,
+         {final300, final300, {"-n", "300", "-r", "300", "-y", "other::AgnosticTopic"}},
+         {"--seq-field", "8:4"},
+         "Reading type \"lumo::interop::FinalReading\" (keyed) as raw bytes",
+         600,
+         "",
+         [](const nlohmann::json& w) { EXPECT_EQ(w["samples"], 300); },
+         {"Writers of this topic announce different types or data representations: "
+          "\"lumo::interop::FinalReading\" keyed XCDR1+XCDR2 (2 writers), \"other::AgnosticTopic\" keyless "
+          "XCDR1+XCDR2 (1 writer); reading \"lumo::interop::FinalReading\" (keyed)"},
+         {"writer GUID of participant (unnamed) (GUID prefix GUID, host 127.0.0.1) does not match: type name offered "
+          "\"other::AgnosticTopic\", requested \"lumo::interop::FinalReading\"; topic kind offered keyless, "
+          "requested keyed. No shipped profile reads it."}},
+        {"lumoQuillpub: AgnosticTopic, read and checked as without --any-type",
+         Source::Quillpub,
+         {{"-n", "300", "-r", "300", "--skip-every", "100", "--linger", "60"}},
+         {},
+         "Reading type \"lumo::componentFramework::AgnosticTopic\" (keyless)",
+         300,
+         "#samples: 299 #lost samples: 2",
+         [](const nlohmann::json& w) {
+             EXPECT_EQ(w["missing_ids"], 2);
+             EXPECT_EQ(w["publisher_skipped"], 2);
+             EXPECT_EQ(w["last_id"], 301);
+         }},
+    };
+    const bool ddsperf = DdsperfAvailable() && NetworkNamespaces::Unavailable().empty();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.source == Source::Ddsperf && !ddsperf) {
+            ADD_FAILURE() << "ddsperf (cyclonedds-tools) and network namespaces are needed";
+            continue;
+        }
+        const ScratchDir dir;
+        const auto report = dir.File("report.jsonl");
+        std::string topic = UniqueTopic("AnyType");
+        std::vector<std::string> monitorArgs{"-d", "--any-type", "--report", report, "--report-period", "0.1"};
+        monitorArgs.insert(monitorArgs.end(), row.monitorArgs.begin(), row.monitorArgs.end());
+        std::unique_ptr<NetworkNamespaces> hosts;
+        std::unique_ptr<DdsperfRun> perf;
+        std::unique_ptr<ProcessRunner> monitor;
+        std::vector<std::unique_ptr<ProcessRunner>> publishers;
+        if (row.source == Source::Ddsperf) {
+            hosts = std::make_unique<NetworkNamespaces>();
+            perf = std::make_unique<DdsperfRun>(*hosts, "perf", TestDomain(), row.ddsperfTopic, row.bestEffort,
+                                                "20000Hz", 64);
+            topic = DdsperfRun::TopicName(row.ddsperfTopic, row.bestEffort);
+            monitorArgs.insert(monitorArgs.end(), {"-t", topic, "--domain-id", std::to_string(TestDomain())});
+            monitor = hosts->Start("perf", LUMO_QUILLMON_PATH, monitorArgs);
+        } else {
+            monitorArgs.insert(monitorArgs.end(), {"-t", topic});
+            monitor = StartMonitor(Confined(monitorArgs));
+            for (auto args : row.publishers) {
+                args.insert(args.begin(), {"-t", topic});
+                publishers.push_back(row.source == Source::Cyclone ? CyclonePublisher(args)
+                                                                   : StartConfinedPublisher(args));
+            }
+        }
+        ASSERT_TRUE(monitor->WaitForText(MONITOR_READY_LINE, START_TIMEOUT)) << monitor->Output();
+        const auto prefix = Prefix(topic, 0);
+        ASSERT_TRUE(monitor->WaitForText(prefix + " " + row.reading, 60s)) << monitor->Output();
+        if (row.samples > 0) {
+            ASSERT_TRUE(WaitForReportedSamples(report, topic, row.samples, 60s)) << monitor->Output();
+        }
+        if (!row.errors.empty()) {
+            ASSERT_TRUE(monitor->WaitForText(" does not match: ", 60s)) << monitor->Output();
+        }
+        EXPECT_EQ(StopWith(*monitor, SIGINT), 0) << monitor->Output();
+
+        // GUIDs change with every run.
+        const auto ownLines = [&](const std::string& level) {
+            std::vector<std::string> own;
+            for (const auto& message : MessagesAt(*monitor, level)) {
+                if (message.starts_with("[" + topic + "]")) {
+                    own.push_back(std::regex_replace(message,
+                                                     std::regex(R"([0-9a-f]{2}(\.[0-9a-f]{2}){11}(\|[0-9a-f.]+)?)"),
+                                                     "GUID"));
+                }
+            }
+            return own;
+        };
+        std::vector<std::string> warnings;
+        for (const auto& warning : row.warnings) {
+            warnings.push_back("[" + topic + "] " + warning);
+        }
+        std::vector<std::string> errors;
+        for (const auto& error : row.errors) {
+            errors.push_back(prefix + " " + error);
+        }
+        EXPECT_THAT(ownLines("WARN"), ElementsAreArray(warnings));
+        EXPECT_THAT(ownLines("ERROR"), ElementsAreArray(errors));
+        EXPECT_EQ(MessagesAt(*monitor, "ERROR").size(), errors.size()) << "no other ERROR line";
+        if (!row.exitLine.empty()) {
+            EXPECT_THAT(MessagesAt(*monitor, "INFO"), Contains(" " + prefix + " " + row.exitLine));
+        }
+        const auto writers = RecordsOf(ReadReport(report), "writer", true);
+        if (row.samples == 0) {
+            EXPECT_THAT(writers, IsEmpty()) << "a writer that delivers nothing has no stream";
+            continue;
+        }
+        ASSERT_FALSE(writers.empty());
+        uint64_t samples = 0;
+        for (const auto& writer : writers) {
+            samples += writer["samples"].get<uint64_t>();
+        }
+        if (row.source == Source::Ddsperf) {
+            EXPECT_GE(samples, row.samples);
+        } else {
+            EXPECT_EQ(samples, row.samples);
+        }
+        row.expect(writers[0]);
+    }
 }

@@ -72,9 +72,9 @@ void RawReaderListener::Intake(const fdds::SampleInfo& info, const std::vector<u
     }
     const uint64_t payloadBytes = bytes.size() > ENCAPSULATION_BYTES ? bytes.size() - ENCAPSULATION_BYTES : 0;
     if (!seqField_) {
-        const auto step =
-            tally ? tally->Observe(info, quillModel::SampleFacts{0, payloadBytes, false}, quillModel::PayloadVerdict{})
-                  : quillModel::ContinuityStep{};
+        const auto step = tally ? tally->Observe(info, quillModel::SampleFacts{0, payloadBytes, false},
+                                                 quillModel::PayloadVerdict{})
+                                : quillModel::ContinuityStep{};
         IntakeUnnumbered(payloadBytes, step.middlewareLost);
         return;
     }

@@ -24,16 +24,6 @@ std::string KindText(bool keyed)
     return keyed ? "keyed" : "keyless";
 }
 
-// A writer whose every offered representation is XCDR2: a reader that
-// cannot announce XCDR2 is matched with it and never gets a sample.
-bool OffersXcdr2Only(const cf::DiscoveredWriter& writer)
-{
-    const auto& offered = writer.qos.representations;
-    return !offered.empty() && std::all_of(offered.begin(), offered.end(), [](int16_t representation) {
-        return representation == cf::XCDR2_REPRESENTATION;
-    });
-}
-
 std::string RepresentationText(const std::vector<int16_t>& representations)
 {
     if (representations.empty()) {
@@ -114,7 +104,6 @@ void TopicAdoption::Poll()
         }
         found = adopted_.find(topic);
         SayMixedTypes(topic, writers, found->second.type);
-        SayUnreadableWriters(topic, found->second, writers);
     }
     if (!settings_.allTopicsGlob) {
         return;
@@ -142,7 +131,6 @@ void TopicAdoption::Poll()
             found = adopted_.find(topic);
         }
         SayMixedTypes(topic, writers, found->second.type);
-        SayUnreadableWriters(topic, found->second, writers);
     }
     SayOverCap(left);
 }
@@ -194,8 +182,8 @@ void TopicAdoption::Adopt(const std::string& topic, uint32_t readerIndex, const 
     context_.diagnosis.AddLateReader(dds, readerIndex, ddsIndex, topic, dds.ReaderRequest(ddsIndex));
     listener->ready_.store(true, std::memory_order_release);
     adopted_[topic] = Adopted{listener, type, readerIndex};
-    QUILL_LOG_TO(context_.logger, log4cplus::INFO_LOG_LEVEL, "[{}][{}] Reading type \"{}\" ({}){}", topic,
-                 readerIndex, type.typeName, KindText(type.keyed), agnostic ? "" : " as raw bytes");
+    QUILL_LOG_TO(context_.logger, log4cplus::INFO_LOG_LEVEL, "[{}][{}] Reading type \"{}\" ({}){}", topic, readerIndex,
+                 type.typeName, KindText(type.keyed), agnostic ? "" : " as raw bytes");
     dds.EnableDataReader(ddsIndex);
 }
 
@@ -213,8 +201,8 @@ void TopicAdoption::SayMixedTypes(const std::string& topic, const std::vector<cf
     std::string signature; // the kinds without their counts: said once each
     for (const auto& [kind, count] : kinds) {
         text += text.empty() ? "" : ", ";
-        text += lumo::format("\"{}\" {} {} ({} writer{})", kind.first.typeName, KindText(kind.first.keyed),
-                             kind.second, count, count == 1 ? "" : "s");
+        text += lumo::format("\"{}\" {} {} ({} writer{})", kind.first.typeName, KindText(kind.first.keyed), kind.second,
+                             count, count == 1 ? "" : "s");
         signature += kind.first.typeName + (kind.first.keyed ? "/k/" : "/u/") + kind.second + "\n";
     }
     if (!mixedSaid_[topic].insert(signature).second) {
@@ -223,24 +211,6 @@ void TopicAdoption::SayMixedTypes(const std::string& topic, const std::vector<cf
     QUILL_LOG_TO(context_.logger, log4cplus::WARN_LOG_LEVEL,
                  "[{}] Writers of this topic announce different types or data representations: {}; reading \"{}\" ({})",
                  topic, text, read.typeName, KindText(read.keyed));
-}
-
-void TopicAdoption::SayUnreadableWriters(const std::string& topic, const Adopted& adopted,
-                                         const std::vector<cf::DiscoveredWriter>& writers)
-{
-    if (cf::compat::READS_XCDR2_ONLY_WRITERS) {
-        return;
-    }
-    for (const auto& writer : writers) {
-        if (!OffersXcdr2Only(writer) || unreadableSaid_.count(writer.guid) != 0) {
-            continue;
-        }
-        unreadableSaid_.insert(writer.guid);
-        QUILL_LOG_TO(context_.logger, log4cplus::WARN_LOG_LEVEL,
-                     "[{}][{}] Writer {} offers only XCDR2 data, which a Fast DDS {} reader cannot take: it is "
-                     "matched but delivers no sample (a Fast DDS 3 build reads it)",
-                     topic, adopted.readerIndex, writer.guid, cf::compat::FastDdsVersion());
-    }
 }
 
 void TopicAdoption::SayOverCap(const std::vector<std::string>& left)
@@ -259,8 +229,8 @@ void TopicAdoption::SayOverCap(const std::vector<std::string>& left)
         names += names.empty() ? "" : " ";
         names += topic;
     }
-    QUILL_LOG_TO(context_.logger, log4cplus::WARN_LOG_LEVEL,
-                 "--all-topics reads at most {} topics; not read: {}", MAX_READERS, names);
+    QUILL_LOG_TO(context_.logger, log4cplus::WARN_LOG_LEVEL, "--all-topics reads at most {} topics; not read: {}",
+                 MAX_READERS, names);
 }
 
 std::vector<std::shared_ptr<QuillReaderListener>> TopicAdoption::Listeners() const

@@ -8,8 +8,8 @@
 
 #include <cstdint>
 #include <map>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -82,8 +82,6 @@ private:
     void Adopt(const std::string& topic, uint32_t readerIndex, const TopicType& type);
     void SayMixedTypes(const std::string& topic, const std::vector<lumo::componentFramework::DiscoveredWriter>& writers,
                        const TopicType& read);
-    void SayUnreadableWriters(const std::string& topic, const Adopted& adopted,
-                              const std::vector<lumo::componentFramework::DiscoveredWriter>& writers);
     void SayOverCap(const std::vector<std::string>& left);
 
     const AnyTopicSettings settings_;
@@ -93,7 +91,6 @@ private:
     uint32_t nextIndex_;
     std::map<uint32_t, std::shared_ptr<quillModel::ReaderTally>> namedTallies_;
     std::map<std::string, std::set<std::string>> mixedSaid_; // topic: kinds said
-    std::set<std::string> unreadableSaid_; // writer GUIDs
     std::set<std::string> overCapSaid_;
     std::set<std::string> failed_; // topics whose reader could not be made
 };
