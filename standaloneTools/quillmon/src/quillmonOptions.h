@@ -49,10 +49,14 @@ struct QuillmonSettings
     quillReport::ReportSettings report;
     quillMetrics::MetricsSettings metrics;
     lumo::ddsSecurity::SecuritySettings security;
+    // --list: join, wait for discovery (run.durationSec, else
+    // DEFAULT_LIST_SECONDS), print what is on the domain and exit; no reader.
+    bool list = false;
+    static constexpr double DEFAULT_LIST_SECONDS = 3.0;
 };
 
 // The option table, in usage order: the monitor's own, the report's, the
-// metrics', --version and --security.
+// metrics', --version, --security and --list.
 boost::program_options::options_description MakeQuillmonOptions();
 
 // The settings of a parsed command line. Not checked: the report's part is
