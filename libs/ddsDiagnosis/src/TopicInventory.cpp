@@ -1,6 +1,5 @@
 #include "lumo/ddsDiagnosis/TopicInventory.h"
 
-#include <algorithm>
 #include <set>
 
 namespace lumo::ddsDiagnosis {

@@ -69,14 +69,14 @@ constexpr std::chrono::seconds PAGE_BOUND{60};
 
 // --list's report: the start record, then the listing's records.
 void WriteListingReport(const QuillmonSettings& settings, const lumo::ddsDiagnosis::InventorySnapshot& inventory,
-                        const std::vector<quillInventory::TopicListing>& topics, log4cplus::Logger& logger)
+                        const quillInventory::DomainListing& listing, log4cplus::Logger& logger)
 {
     const std::string& path = *settings.report.path;
     quillReport::RunDescription run = DescribeRun(settings);
     run.topics.clear(); // no reader: the -t default names nothing here
     const quillReport::RecordTime time{std::chrono::system_clock::now(), 0.0};
     std::string text = quillReport::StartRecord(run, time) + "\n";
-    for (const auto& record : quillInventory::ListingRecords(inventory, topics, time)) {
+    for (const auto& record : quillInventory::ListingRecords(inventory, listing, time)) {
         text += record + "\n";
     }
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -120,30 +120,31 @@ int ListDomain(const QuillmonSettings& settings, log4cplus::Logger& logger)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 
-    // With --security, each topic is judged with what the enclave makes
-    // this participant's reader announce there, or refused by its grant.
+    // With --security, each topic is judged with what the enclave makes this
+    // participant's reader announce there; one its grant denies is left out
+    // (Fast DDS still tells of its writers).
     const auto readerOf = [&](const std::string& topic) {
-        quillInventory::LocalReader reader{readerQos, {}};
+        quillInventory::LocalReader reader{readerQos};
         if (settings.security.enclave) {
             try {
                 const auto enclave = lumo::ddsSecurity::EnclaveIn(*settings.security.enclave);
                 reader.qos.security = lumo::ddsSecurity::CheckEnclave(enclave, general.domainId, {topic},
                                                                       lumo::ddsSecurity::Access::Subscribe)
                                           .at(0);
-            } catch (const lumo::ddsSecurity::EnclaveError& error) {
-                reader.refusal = error.what();
+            } catch (const lumo::ddsSecurity::EnclaveError&) {
+                reader.allowed = false;
             }
         }
         return reader;
     };
     const auto snapshot = inventory->Snapshot();
-    const auto topics = quillInventory::ListTopics(snapshot, readerOf);
-    for (const auto& line : quillInventory::ListingLines(snapshot, topics, general.domainId)) {
+    const auto listing = quillInventory::ListTopics(snapshot, readerOf);
+    for (const auto& line : quillInventory::ListingLines(snapshot, listing, general.domainId)) {
         std::cout << line << '\n';
     }
     std::cout << std::flush;
     if (settings.report.path) {
-        WriteListingReport(settings, snapshot, topics, logger);
+        WriteListingReport(settings, snapshot, listing, logger);
     }
     return tools::STATUS_OK;
 }

@@ -48,7 +48,7 @@ TEST(QuillmonUsage, HelpPrintsTheOptionTableOnlyAndExitsZero)
         const auto lines = monitor.Lines();
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.front(), "lumoQuillmon Usage:");
-        // The twelve options, in order, then the report's four and --version, then --security.
+        // The twelve options, in order, then the report's four and --version, then --security and --list.
         const std::vector<std::string> expected{"-h [ --help ]", "-s [ --sleep-period-in-msec ] arg (=0)",
                                                 "-c [ --check-ramp ]", "--expected-payload-pattern arg",
                                                 "-d [ --debug ]", "-t [ --topic ] arg (=TestTopic)",
@@ -59,8 +59,8 @@ TEST(QuillmonUsage, HelpPrintsTheOptionTableOnlyAndExitsZero)
                                                 // The report's options, after the twelve.
                                                 "--report arg", "--report-period arg (=1)", "--duration arg",
                                                 "--fail-on arg", "--report-html arg",
-                                                // Then the metrics endpoint's, --version, --security.
-                                                "--metrics arg", "--version", "--security arg"};
+                                                // Then the metrics endpoint's, --version, --security, --list.
+                                                "--metrics arg", "--version", "--security arg", "--list"};
         std::vector<std::string> found;
         for (const auto& line : lines) {
             if (line.rfind("  -", 0) == 0) {

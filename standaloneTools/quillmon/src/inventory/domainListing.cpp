@@ -163,18 +163,14 @@ EndpointQos AnyTypeReader(const EndpointQos& reader, const EndpointQos& writer)
     return anyType;
 }
 
-WriterVerdict JudgeWriter(const EndpointQos& writer, const LocalReader& reader)
+WriterVerdict JudgeWriter(const EndpointQos& writer, const EndpointQos& reader)
 {
     WriterVerdict verdict;
-    if (!reader.refusal.empty()) {
-        verdict.differences.push_back(reader.refusal);
-        return verdict;
-    }
     bool qosIncompatible = false;
-    verdict.differences = diagnosis::MatchDifferences(writer, reader.qos, qosIncompatible);
+    verdict.differences = diagnosis::MatchDifferences(writer, reader, qosIncompatible);
     if (verdict.differences.empty()) {
         verdict.readability = Readability::READABLE;
-    } else if (diagnosis::MatchDifferences(writer, AnyTypeReader(reader.qos, writer), qosIncompatible).empty()) {
+    } else if (diagnosis::MatchDifferences(writer, AnyTypeReader(reader, writer), qosIncompatible).empty()) {
         verdict.readability = Readability::WITH_ANY_TYPE;
     }
     return verdict;
@@ -207,7 +203,7 @@ std::string TopicListing::Verdict() const
     return "not readable";
 }
 
-std::vector<TopicListing> ListTopics(const InventorySnapshot& inventory, const LocalReaderOf& readerOf)
+DomainListing ListTopics(const InventorySnapshot& inventory, const LocalReaderOf& readerOf)
 {
     std::map<std::string, TopicListing> topics;
     for (const auto& writer : inventory.writers) {
@@ -221,29 +217,37 @@ std::vector<TopicListing> ListTopics(const InventorySnapshot& inventory, const L
         topic.name = reader.topicName;
         topic.readers.push_back(reader);
     }
-    std::vector<TopicListing> listed;
+    DomainListing listing;
     for (auto& [name, topic] : topics) {
+        const LocalReader local = readerOf(name);
+        if (!local.allowed) {
+            ++listing.withheld;
+            continue;
+        }
         // Readers' types after the writers': the writers' are what is read.
         for (const auto& reader : topic.readers) {
             AddTypeName(topic, reader.qos);
         }
-        if (!topic.writers.empty()) {
-            const LocalReader local = readerOf(name);
-            for (const auto& writer : topic.writers) {
-                topic.verdicts.push_back(JudgeWriter(writer.qos, local));
-            }
+        for (const auto& writer : topic.writers) {
+            topic.verdicts.push_back(JudgeWriter(writer.qos, local.qos));
         }
-        listed.push_back(std::move(topic));
+        listing.topics.push_back(std::move(topic));
     }
-    return listed;
+    return listing;
 }
 
-std::vector<std::string> ListingLines(const InventorySnapshot& inventory, const std::vector<TopicListing>& topics,
+std::vector<std::string> ListingLines(const InventorySnapshot& inventory, const DomainListing& listing,
                                       uint32_t domainId)
 {
+    const auto& topics = listing.topics;
     std::vector<std::string> lines;
     lines.push_back(lumo::format("Domain {}: {} participant(s), {} topic(s)", domainId, inventory.participants.size(),
                                  topics.size()));
+    if (listing.withheld > 0) {
+        lines.push_back(lumo::format("{} more topic(s) left out: the DDS Security permissions do not allow "
+                                     "subscribing to them",
+                                     listing.withheld));
+    }
     for (const DiscoveredParticipant& participant : inventory.participants) {
         const std::string vendor = VendorName(participant.vendorId);
         lines.push_back(lumo::format("Participant {} (GUID prefix {}, vendor {}{}, host {})",
@@ -270,7 +274,7 @@ std::vector<std::string> ListingLines(const InventorySnapshot& inventory, const 
     return lines;
 }
 
-std::vector<std::string> ListingRecords(const InventorySnapshot& inventory, const std::vector<TopicListing>& topics,
+std::vector<std::string> ListingRecords(const InventorySnapshot& inventory, const DomainListing& listing,
                                         const quillReport::RecordTime& time)
 {
     std::vector<std::string> records;
@@ -283,7 +287,7 @@ std::vector<std::string> ListingRecords(const InventorySnapshot& inventory, cons
         record["addresses"] = Names(participant.addresses);
         records.push_back(Line(record));
     }
-    for (const auto& topic : topics) {
+    for (const auto& topic : listing.topics) {
         Json record = Head("topic", time);
         record["topic"] = topic.name;
         record["type_names"] = Names(topic.typeNames);

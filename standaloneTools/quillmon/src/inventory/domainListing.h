@@ -24,9 +24,9 @@ using lumo::ddsDiagnosis::InventorySnapshot;
 struct LocalReader
 {
     EndpointQos qos;
-    // Why it may not read the topic at all whatever the writers offer (its
-    // DDS Security permissions); empty when it may.
-    std::string refusal;
+    // False when its DDS Security permissions deny it the topic: the topic is
+    // then left out of the listing, named nowhere.
+    bool allowed = true;
 };
 using LocalReaderOf = std::function<LocalReader(const std::string& topic)>;
 
@@ -48,7 +48,7 @@ struct WriterVerdict
 // The reader --any-type makes for this writer: the writer's type name and
 // kind, the partitions "" and "*"; the rest as `reader`.
 EndpointQos AnyTypeReader(const EndpointQos& reader, const EndpointQos& writer);
-WriterVerdict JudgeWriter(const EndpointQos& writer, const LocalReader& reader);
+WriterVerdict JudgeWriter(const EndpointQos& writer, const EndpointQos& reader);
 
 struct TopicListing
 {
@@ -65,15 +65,22 @@ struct TopicListing
     std::string Verdict() const;
 };
 
-// The topics of the snapshot's writers and readers, sorted by name.
-std::vector<TopicListing> ListTopics(const InventorySnapshot& inventory, const LocalReaderOf& readerOf);
+struct DomainListing
+{
+    std::vector<TopicListing> topics; // sorted by name
+    size_t withheld = 0;              // topics left out: not allowed
+};
+
+// The topics of the snapshot's writers and readers.
+DomainListing ListTopics(const InventorySnapshot& inventory, const LocalReaderOf& readerOf);
 
 // The table, a line each.
-std::vector<std::string> ListingLines(const InventorySnapshot& inventory, const std::vector<TopicListing>& topics,
+std::vector<std::string> ListingLines(const InventorySnapshot& inventory, const DomainListing& listing,
                                       uint32_t domainId);
 
-// The report's records: a "participant" record each, then a "topic" record each.
-std::vector<std::string> ListingRecords(const InventorySnapshot& inventory, const std::vector<TopicListing>& topics,
+// The report's records: a "participant" record each, then a "topic" record
+// each.
+std::vector<std::string> ListingRecords(const InventorySnapshot& inventory, const DomainListing& listing,
                                         const quillReport::RecordTime& time);
 
 } // namespace quillInventory
