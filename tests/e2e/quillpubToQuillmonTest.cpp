@@ -587,11 +587,14 @@ TEST(Discovery, ListNamesEachPublishersParticipantTopicAndWriterAndWhetherItIsRe
 
     const ScratchDir scratch;
     const std::string report = scratch.File("list.jsonl");
-    auto monitor = StartMonitor(Confined({"--list", "--duration", "3", "--report", report}));
+    auto monitor = StartMonitor(Confined({"-d", "--list", "--duration", "3", "--report", report}));
     ASSERT_EQ(monitor->Wait(EXIT_TIMEOUT), 0) << monitor->Output();
     EXPECT_EQ(StopWith(*reliable), 0);
     EXPECT_EQ(StopWith(*bestEffort), 0);
 
+    EXPECT_THAT(MessagesAt(*monitor, "INFO"),
+                Contains("Listing domain " + std::to_string(TestDomain()) + ": waiting 3 s for discovery"));
+    EXPECT_THAT(MessagesAt(*monitor, "ERROR"), IsEmpty()) << monitor->Output();
     const auto lines = monitor->Lines();
     EXPECT_THAT(lines, Not(Contains(MONITOR_READY_LINE)));
     EXPECT_THAT(lines, Contains("Domain " + std::to_string(TestDomain()) + ": 2 participant(s), 2 topic(s)"));

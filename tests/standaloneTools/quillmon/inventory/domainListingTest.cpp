@@ -148,6 +148,8 @@ TEST(DomainListing, EachTopicIsJudgedAsTheDoesNotMatchLinesSayAndForAnyType)
     EXPECT_EQ(inventory->TopicsWithWriters(),
               (std::vector<std::string>{"A_Readable", "B_OtherType", "C_Keyed", "D_Partition", "E_BestEffort",
                                         "F_TypeAndXcdr2", "G_Mixed", "SecretPlans"}));
+    // Every event above changed the inventory.
+    EXPECT_EQ(inventory->Generation(), 20u);
     const auto mixed = inventory->WritersOf("G_Mixed");
     ASSERT_EQ(mixed.size(), 2u);
     EXPECT_EQ(mixed[0].guid, PUB + "|0.0.7.3");
