@@ -22,12 +22,14 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <boost/program_options.hpp>
 
@@ -79,18 +81,33 @@ void WriteListingReport(const QuillmonSettings& settings, const lumo::ddsDiagnos
     for (const auto& record : quillInventory::ListingRecords(inventory, listing, time)) {
         text += record + "\n";
     }
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!file) {
+    // Not blocking on a FIFO that nobody reads: the listing is printed all
+    // the same.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        const int error = errno;
         QUILL_LOG_TO(logger, log4cplus::ERROR_LOG_LEVEL,
                      "ERROR: cannot open the report file '{}': {}; the listing is printed without it", path,
-                     std::strerror(errno));
+                     error == ENXIO ? "a FIFO that nobody reads" : std::strerror(error));
         return;
     }
-    if (!file.write(text.data(), static_cast<std::streamsize>(text.size())).flush()) {
-        QUILL_LOG_TO(logger, log4cplus::ERROR_LOG_LEVEL,
-                     "ERROR: cannot write the report file '{}': {}; the listing is printed without it", path,
-                     std::strerror(errno));
+    // Once open, a pipe's reader takes the records at its own pace.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            QUILL_LOG_TO(logger, log4cplus::ERROR_LOG_LEVEL,
+                         "ERROR: cannot write the report file '{}': {}; the listing is printed without it", path,
+                         std::strerror(errno));
+            break;
+        }
+        written += static_cast<size_t>(n);
     }
+    ::close(fd);
 }
 
 // --list: joins the domain as a run does, but creates no reader; waits for

@@ -7,10 +7,13 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "ProcessRunner.h"
+#include "ScratchDir.h"
 #include "TestNames.h"
 #include "ToolRuns.h"
 
@@ -257,6 +260,29 @@ TEST(QuillmonDriver, BadInterfaceOrMulticastAddressIsAnError)
         ProcessRunner monitor(LUMO_QUILLMON_PATH, args);
         EXPECT_EQ(monitor.Wait(EXIT_TIMEOUT), 1);
         EXPECT_THAT(monitor.Messages(), Contains(message)) << monitor.Output();
+    }
+}
+
+// --list whose report cannot be written: one ERROR line, the listing all
+// the same (an empty domain), exit 0; a FIFO that nobody reads holds nothing up.
+TEST(QuillmonDriver, AListReportThatCannotBeWrittenIsOneErrorLineAndTheListingStillExitsZero)
+{
+    const ScratchDir scratch;
+    const std::string fifo = scratch.File("nobody.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string missing = scratch.File("no/such/dir.jsonl");
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {fifo, "a FIFO that nobody reads"},
+        {missing, "No such file or directory"},
+    };
+    for (const auto& [path, reason] : cases) {
+        SCOPED_TRACE(path);
+        auto monitor = Start(Confined({"--list", "--duration", "0.001", "--report", path}));
+        ASSERT_EQ(monitor->Wait(EXIT_TIMEOUT), 0) << monitor->Output();
+        EXPECT_THAT(MessagesAt(*monitor, "ERROR"), ElementsAre("ERROR: cannot open the report file '" + path +
+                                                               "': " + reason + "; the listing is printed without it"));
+        EXPECT_THAT(monitor->Lines(),
+                    Contains("Domain " + std::to_string(TestDomain()) + ": 0 participant(s), 0 topic(s)"));
     }
 }
 
