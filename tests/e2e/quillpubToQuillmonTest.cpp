@@ -19,6 +19,8 @@
 #include "CountedMonitor.h"
 #include "ExpectedLines.h"
 #include "ProcessRunner.h"
+#include "ReportSchema.h"
+#include "ScratchDir.h"
 #include "TestNames.h"
 #include "ToolRuns.h"
 
@@ -564,4 +566,85 @@ TEST(Discovery, AnUnreadableWriterIsExplainedAndTheQuietPeriodIsWarnedOnce)
         RegexEscaped(", host 127.0.0.1) does not match: reliability offered BEST_EFFORT, requested RELIABLE. "
                      "Lumo_BestEffort_Profile would read it."));
     EXPECT_TRUE(std::regex_match(errors[1], explanation)) << errors[1];
+}
+
+// --list beside two publishers: their participants, topics and writers, each
+// writer judged in the "does not match" lines' words, the same in the
+// table and in the report; no reader is made.
+TEST(Discovery, ListNamesEachPublishersParticipantTopicAndWriterAndWhetherItIsReadable)
+{
+    const auto readable = UniqueTopic("Listed");
+    const auto unreadable = UniqueTopic("ListedBestEffort");
+    const auto publishing = [](std::vector<std::string> args) {
+        args.insert(args.end(), {"-n", "5", "-r", "100", "--wait-readers", "0", "--linger", "60"});
+        return args;
+    };
+    auto reliable = StartConfinedPublisher(publishing({"-t", readable}));
+    auto bestEffort = StartConfinedPublisher(
+        publishing({"-t", unreadable, "--qos-profile", "Lumo_BestEffort_Profile"}));
+    ASSERT_TRUE(reliable->WaitForText(Summary(readable, 0, 5), PUBLISH_TIMEOUT)) << reliable->Output();
+    ASSERT_TRUE(bestEffort->WaitForText(Summary(unreadable, 0, 5), PUBLISH_TIMEOUT)) << bestEffort->Output();
+
+    const ScratchDir scratch;
+    const std::string report = scratch.File("list.jsonl");
+    auto monitor = StartMonitor(Confined({"-d", "--list", "--duration", "3", "--report", report}));
+    ASSERT_EQ(monitor->Wait(EXIT_TIMEOUT), 0) << monitor->Output();
+    EXPECT_EQ(StopWith(*reliable), 0);
+    EXPECT_EQ(StopWith(*bestEffort), 0);
+
+    EXPECT_THAT(MessagesAt(*monitor, "INFO"),
+                Contains("Listing domain " + std::to_string(TestDomain()) + ": waiting 3 s for discovery"));
+    EXPECT_THAT(MessagesAt(*monitor, "ERROR"), IsEmpty()) << monitor->Output();
+    const auto lines = monitor->Lines();
+    EXPECT_THAT(lines, Not(Contains(MONITOR_READY_LINE)));
+    EXPECT_THAT(lines, Contains("Domain " + std::to_string(TestDomain()) + ": 2 participant(s), 2 topic(s)"));
+    const std::string prefix = R"(([0-9a-f]{2}\.){11}[0-9a-f]{2})";
+    for (const char* profile : {"Lumo_Default_Profile", "Lumo_BestEffort_Profile"}) {
+        EXPECT_THAT(lines, Contains(::testing::MatchesRegex(
+                               RegexEscaped("Participant \"" + std::string(profile) + "\" (GUID prefix ") + prefix +
+                               RegexEscaped(", vendor 01.0f eProsima Fast DDS, host ") +
+                               "(127\\.0\\.0\\.1|this host \\(shared memory\\))\\)")))
+            << monitor->Output();
+    }
+    const auto topicAndWriter = [&](const std::string& topic) {
+        const auto found = std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.starts_with("Topic \"" + topic + "\"");
+        });
+        return found == lines.end() || found + 1 == lines.end() ? std::vector<std::string>{}
+                                                                : std::vector<std::string>{*found, *(found + 1)};
+    };
+    const std::string type = "(type \"lumo::componentFramework::AgnosticTopic\", keyless): ";
+    const auto writer = [&](const std::string& profile, const std::string& rest) {
+        return ::testing::MatchesRegex(RegexEscaped("  writer ") + prefix + R"(\|0\.0\.1\.3)" +
+                                       RegexEscaped(" of participant \"" + profile + "\" (host 127.0.0.1): " + rest));
+    };
+    EXPECT_THAT(topicAndWriter(readable),
+                ::testing::ElementsAre("Topic \"" + readable + "\" " + type + "readable",
+                                       writer("Lumo_Default_Profile",
+                                              "RELIABLE, VOLATILE, SHARED, the default partition, XCDR1: readable")))
+        << monitor->Output();
+    EXPECT_THAT(topicAndWriter(unreadable),
+                ::testing::ElementsAre("Topic \"" + unreadable + "\" " + type + "not readable",
+                                       writer("Lumo_BestEffort_Profile",
+                                              "BEST_EFFORT, VOLATILE, SHARED, the default partition, XCDR1: does not "
+                                              "match: reliability offered BEST_EFFORT, requested RELIABLE")))
+        << monitor->Output();
+
+    const auto records = ReadReport(report);
+    EXPECT_EQ(RecordsOf(records, "start").size(), 1u);
+    for (const auto& participant : RecordsOf(records, "participant")) {
+        EXPECT_EQ(participant["vendor"], "01.0f");
+    }
+    std::vector<std::string> verdicts;
+    for (const auto& topic : RecordsOf(records, "topic")) {
+        verdicts.push_back(topic["topic"].get<std::string>() + ": " + topic["verdict"].get<std::string>() + ", " +
+                           topic["writers"][0]["readability"].get<std::string>() + " " +
+                           topic["writers"][0]["differences"].dump());
+    }
+    EXPECT_THAT(verdicts,
+                ::testing::UnorderedElementsAre(readable + ": readable, readable []",
+                                                unreadable +
+                                                    ": not readable, not_readable "
+                                                    "[\"reliability offered BEST_EFFORT, requested RELIABLE\"]"));
+    EXPECT_EQ(RecordsOf(records, "participant").size(), 2u);
 }

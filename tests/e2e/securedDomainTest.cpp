@@ -261,6 +261,43 @@ TEST_F(SecuredDomain, SamplesCrossTheWireOnlyEncryptedWhereAnOpenRunShowsThemInC
     }
 }
 
+// --list with the monitor's enclave: the topics its grant lets it read are
+// listed and judged; SecretX, which the grant denies it, is not.
+TEST_F(SecuredDomain, ListShowsWhatTheMonitorsPermissionsLetItSee)
+{
+    const std::string secret = "Secret" + topic_;
+    auto publisher = StartConfinedPublisher({"-t", topic_, secret, "--security", Enclave("publisher"), "-n", "5", "-r",
+                                             "100", "--wait-readers", "0", "--linger", "60"});
+    ASSERT_TRUE(publisher->WaitForText(Summary(secret, 1, 5), 60s)) << publisher->Output();
+    const ScratchDir scratch;
+    const std::string report = scratch.File("list.jsonl");
+    auto monitor = StartMonitor(
+        Confined({"--list", "--duration", "5", "--security", Enclave("monitor"), "--report", report}));
+    ASSERT_EQ(monitor->Wait(EXIT_TIMEOUT), 0) << monitor->Output();
+    EXPECT_EQ(StopWith(*publisher), 0) << publisher->Output();
+
+    // Fast DDS tells of the denied topic's writer all the same.
+    const auto lines = monitor->Lines();
+    const std::regex writer(RegexEscaped("  writer ") + R"([0-9a-f.]{35}\|0\.0\.1\.3)" +
+                            RegexEscaped(" of participant \"Lumo_Default_Profile\" (host 127.0.0.1): RELIABLE, "
+                                         "VOLATILE, SHARED, the default partition, XCDR1: readable"));
+    ASSERT_EQ(lines.size(), 5u) << monitor->Output();
+    EXPECT_EQ(lines[0], "Domain " + std::to_string(TestDomain()) + ": 1 participant(s), 1 topic(s)");
+    EXPECT_EQ(lines[1], "1 more topic(s) left out: the DDS Security permissions do not allow subscribing to them");
+    const std::regex participant(RegexEscaped("Participant \"Lumo_Default_Profile\" (GUID prefix ") +
+                                 R"([0-9a-f.]{35})" + RegexEscaped(", vendor " + FAST_DDS + ", host ") +
+                                 R"((127\.0\.0\.1|this host \(shared memory\))\))");
+    EXPECT_TRUE(std::regex_match(lines[2], participant)) << lines[2];
+    EXPECT_EQ(lines[3],
+              "Topic \"" + topic_ + "\" (type \"lumo::componentFramework::AgnosticTopic\", keyless): readable");
+    EXPECT_TRUE(std::regex_match(lines[4], writer)) << lines[4];
+    std::vector<std::string> listed;
+    for (const auto& record : RecordsOf(ReadReport(report), "topic")) {
+        listed.push_back(record["topic"].get<std::string>() + ": " + record["verdict"].get<std::string>());
+    }
+    EXPECT_THAT(listed, ::testing::ElementsAre(topic_ + ": readable"));
+}
+
 // Each fault's text is EnclaveTest's; here, that the tools print it as their
 // one ERROR line and stop before joining: a grant out of its dates (which
 // Fast DDS would refuse only after joining), and a FIFO as the key (which

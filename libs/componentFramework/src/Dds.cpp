@@ -140,8 +140,13 @@ void Dds::CreateParticipant()
             return property.name() == "dds.sec.auth.plugin";
         }));
     }
-    if (discoveryObserver_ != nullptr || participantObserver_ != nullptr) {
-        discoveryListener_ = std::make_unique<DiscoveryListener>(discoveryObserver_, participantObserver_);
+    std::vector<std::shared_ptr<DiscoveryObserver>> observers;
+    if (discoveryObserver_ != nullptr) {
+        observers.push_back(discoveryObserver_);
+    }
+    observers.insert(observers.end(), addedObservers_.begin(), addedObservers_.end());
+    if (!observers.empty() || participantObserver_ != nullptr) {
+        discoveryListener_ = std::make_unique<DiscoveryListener>(std::move(observers), participantObserver_);
     }
     sharedMemory_ = compat::UsesSharedMemory(qos);
     if (sharedMemory_) {
@@ -166,6 +171,16 @@ void Dds::SetDiscoveryObserver(std::shared_ptr<DiscoveryObserver> observer)
         throw DdsError("the discovery observer must be set before the participant is created");
     }
     discoveryObserver_ = std::move(observer);
+}
+
+void Dds::AddDiscoveryObserver(std::shared_ptr<DiscoveryObserver> observer)
+{
+    if (participant_ != nullptr) {
+        throw DdsError("the discovery observer must be added before the participant is created");
+    }
+    if (observer != nullptr) {
+        addedObservers_.push_back(std::move(observer));
+    }
 }
 
 void Dds::SetParticipantObserver(std::shared_ptr<ParticipantObserver> observer)

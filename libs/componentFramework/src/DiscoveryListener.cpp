@@ -10,11 +10,14 @@
 #if LUMO_FASTDDS_MAJOR >= 3
 #include <fastdds/dds/builtin/topic/ParticipantBuiltinTopicData.hpp>
 #include <fastdds/dds/builtin/topic/PublicationBuiltinTopicData.hpp>
+#include <fastdds/dds/builtin/topic/SubscriptionBuiltinTopicData.hpp>
 #include <fastdds/utils/IPLocator.hpp>
 #else
 #include <fastdds/rtps/builtin/data/ParticipantProxyData.h>
+#include <fastdds/rtps/builtin/data/ReaderProxyData.h>
 #include <fastdds/rtps/builtin/data/WriterProxyData.h>
 #include <fastdds/rtps/participant/ParticipantDiscoveryInfo.h>
+#include <fastdds/rtps/reader/ReaderDiscoveryInfo.h>
 #include <fastdds/rtps/writer/WriterDiscoveryInfo.h>
 #include <fastrtps/utils/IPLocator.h>
 #endif
@@ -140,25 +143,20 @@ void DiscoveryListener::on_participant_discovery(dds::DomainParticipant*, rtps::
                                                  const dds::ParticipantBuiltinTopicData& info, bool&)
 {
     const DiscoveredParticipant record{PrefixText(info.guid.guidPrefix), info.participant_name.to_string(),
-                                       UnicastAddresses(info.metatraffic_locators, info.default_locators)};
+                                       UnicastAddresses(info.metatraffic_locators, info.default_locators),
+                                       VendorText(info.vendor_id),
+                                       ParticipantHost(info.metatraffic_locators, info.default_locators)};
     switch (reason) {
     case rtps::ParticipantDiscoveryStatus::DISCOVERED_PARTICIPANT:
     case rtps::ParticipantDiscoveryStatus::CHANGED_QOS_PARTICIPANT:
         if (participants_ != nullptr) {
             // 3.x keeps the identity token a participant announces to itself.
-            participants_->Announced({record.guidPrefix,
-                                      ParticipantHost(info.metatraffic_locators, info.default_locators),
-                                      VendorText(info.vendor_id),
-                                      record.name,
-                                      {}});
-        }
-        if (observer_ == nullptr) {
-            break;
+            participants_->Announced({record.guidPrefix, record.host, record.vendorId, record.name, {}});
         }
         if (reason == rtps::ParticipantDiscoveryStatus::DISCOVERED_PARTICIPANT) {
-            observer_->ParticipantDiscovered(record);
+            Tell([&record](DiscoveryObserver& o) { o.ParticipantDiscovered(record); });
         } else {
-            observer_->ParticipantChanged(record);
+            Tell([&record](DiscoveryObserver& o) { o.ParticipantChanged(record); });
         }
         break;
     case rtps::ParticipantDiscoveryStatus::REMOVED_PARTICIPANT:
@@ -166,9 +164,7 @@ void DiscoveryListener::on_participant_discovery(dds::DomainParticipant*, rtps::
         if (participants_ != nullptr) {
             participants_->Removed(record.guidPrefix);
         }
-        if (observer_ != nullptr) {
-            observer_->ParticipantRemoved(record.guidPrefix);
-        }
+        Tell([&record](DiscoveryObserver& o) { o.ParticipantRemoved(record.guidPrefix); });
         break;
     default:
         break; // ignored: never discovered
@@ -178,11 +174,11 @@ void DiscoveryListener::on_participant_discovery(dds::DomainParticipant*, rtps::
 void DiscoveryListener::on_data_writer_discovery(dds::DomainParticipant*, rtps::WriterDiscoveryStatus reason,
                                                  const dds::PublicationBuiltinTopicData& data, bool&)
 {
-    if (observer_ == nullptr || reason == rtps::WriterDiscoveryStatus::IGNORED_WRITER) {
+    if (observers_.empty() || reason == rtps::WriterDiscoveryStatus::IGNORED_WRITER) {
         return;
     }
     if (reason == rtps::WriterDiscoveryStatus::REMOVED_WRITER) {
-        observer_->WriterRemoved(GuidText(data.guid));
+        Tell([guid = GuidText(data.guid)](DiscoveryObserver& o) { o.WriterRemoved(guid); });
         return;
     }
     DiscoveredWriter writer;
@@ -201,7 +197,36 @@ void DiscoveryListener::on_data_writer_discovery(dds::DomainParticipant*, rtps::
     writer.qos.representations = Representations(data.representation);
     writer.qos.partitions = data.partition.names();
     writer.qos.typeName = data.type_name.to_string();
-    observer_->WriterDiscovered(writer);
+    Tell([&writer](DiscoveryObserver& o) { o.WriterDiscovered(writer); });
+}
+
+void DiscoveryListener::on_data_reader_discovery(dds::DomainParticipant*, rtps::ReaderDiscoveryStatus reason,
+                                                 const dds::SubscriptionBuiltinTopicData& data, bool&)
+{
+    if (observers_.empty() || reason == rtps::ReaderDiscoveryStatus::IGNORED_READER) {
+        return;
+    }
+    if (reason == rtps::ReaderDiscoveryStatus::REMOVED_READER) {
+        Tell([guid = GuidText(data.guid)](DiscoveryObserver& o) { o.ReaderRemoved(guid); });
+        return;
+    }
+    DiscoveredReader reader;
+    reader.guid = GuidText(data.guid);
+    reader.participantPrefix = PrefixText(data.guid.guidPrefix);
+    reader.hostAddress = HostAddress(data.remote_locators);
+    reader.topicName = data.topic_name.to_string();
+    reader.qos.reliability = static_cast<uint32_t>(data.reliability.kind);
+    reader.qos.durability = static_cast<uint32_t>(data.durability.kind);
+    reader.qos.livelinessKind = static_cast<uint32_t>(data.liveliness.kind);
+    reader.qos.livelinessLeaseSec = Seconds(data.liveliness.lease_duration);
+    reader.qos.deadlineSec = Seconds(data.deadline.period);
+    reader.qos.ownership = static_cast<uint32_t>(data.ownership.kind);
+    reader.qos.disablePositiveAcks = data.disable_positive_acks.enabled;
+    reader.qos.keyed = data.topic_kind == rtps::WITH_KEY;
+    reader.qos.representations = Representations(data.representation);
+    reader.qos.partitions = data.partition.names();
+    reader.qos.typeName = data.type_name.to_string();
+    Tell([&reader](DiscoveryObserver& o) { o.ReaderDiscovered(reader); });
 }
 
 #else
@@ -209,22 +234,20 @@ void DiscoveryListener::on_data_writer_discovery(dds::DomainParticipant*, rtps::
 void DiscoveryListener::on_participant_discovery(dds::DomainParticipant*, rtps::ParticipantDiscoveryInfo&& info)
 {
     const DiscoveredParticipant record{PrefixText(info.info.m_guid.guidPrefix), info.info.m_participantName.to_string(),
-                                       UnicastAddresses(info.info.metatraffic_locators, info.info.default_locators)};
+                                       UnicastAddresses(info.info.metatraffic_locators, info.info.default_locators),
+                                       VendorText(info.info.m_VendorId),
+                                       ParticipantHost(info.info.metatraffic_locators, info.info.default_locators)};
     switch (info.status) {
     case rtps::ParticipantDiscoveryInfo::DISCOVERED_PARTICIPANT:
     case rtps::ParticipantDiscoveryInfo::CHANGED_QOS_PARTICIPANT:
         if (participants_ != nullptr) {
-            participants_->Announced({record.guidPrefix,
-                                      ParticipantHost(info.info.metatraffic_locators, info.info.default_locators),
-                                      VendorText(info.info.m_VendorId), record.name, IdentityClass(info.info)});
-        }
-        if (observer_ == nullptr) {
-            break;
+            participants_->Announced(
+                {record.guidPrefix, record.host, record.vendorId, record.name, IdentityClass(info.info)});
         }
         if (info.status == rtps::ParticipantDiscoveryInfo::DISCOVERED_PARTICIPANT) {
-            observer_->ParticipantDiscovered(record);
+            Tell([&record](DiscoveryObserver& o) { o.ParticipantDiscovered(record); });
         } else {
-            observer_->ParticipantChanged(record);
+            Tell([&record](DiscoveryObserver& o) { o.ParticipantChanged(record); });
         }
         break;
     case rtps::ParticipantDiscoveryInfo::REMOVED_PARTICIPANT:
@@ -232,9 +255,7 @@ void DiscoveryListener::on_participant_discovery(dds::DomainParticipant*, rtps::
         if (participants_ != nullptr) {
             participants_->Removed(record.guidPrefix);
         }
-        if (observer_ != nullptr) {
-            observer_->ParticipantRemoved(record.guidPrefix);
-        }
+        Tell([&record](DiscoveryObserver& o) { o.ParticipantRemoved(record.guidPrefix); });
         break;
     }
 }
@@ -242,11 +263,11 @@ void DiscoveryListener::on_participant_discovery(dds::DomainParticipant*, rtps::
 void DiscoveryListener::on_publisher_discovery(dds::DomainParticipant*, rtps::WriterDiscoveryInfo&& info)
 {
     const auto& data = info.info;
-    if (observer_ == nullptr) {
+    if (observers_.empty()) {
         return;
     }
     if (info.status == rtps::WriterDiscoveryInfo::REMOVED_WRITER) {
-        observer_->WriterRemoved(GuidText(data.guid()));
+        Tell([guid = GuidText(data.guid())](DiscoveryObserver& o) { o.WriterRemoved(guid); });
         return;
     }
     DiscoveredWriter writer;
@@ -269,7 +290,40 @@ void DiscoveryListener::on_publisher_discovery(dds::DomainParticipant*, rtps::Wr
 #if HAVE_SECURITY
     writer.qos.security = {data.security_attributes_, data.plugin_security_attributes_};
 #endif
-    observer_->WriterDiscovered(writer);
+    Tell([&writer](DiscoveryObserver& o) { o.WriterDiscovered(writer); });
+}
+
+void DiscoveryListener::on_subscriber_discovery(dds::DomainParticipant*, rtps::ReaderDiscoveryInfo&& info)
+{
+    const auto& data = info.info;
+    if (observers_.empty()) {
+        return;
+    }
+    if (info.status == rtps::ReaderDiscoveryInfo::REMOVED_READER) {
+        Tell([guid = GuidText(data.guid())](DiscoveryObserver& o) { o.ReaderRemoved(guid); });
+        return;
+    }
+    DiscoveredReader reader;
+    reader.guid = GuidText(data.guid());
+    reader.participantPrefix = PrefixText(data.guid().guidPrefix);
+    reader.hostAddress = HostAddress(data.remote_locators());
+    reader.topicName = data.topicName().to_string();
+    const auto& qos = data.m_qos;
+    reader.qos.reliability = static_cast<uint32_t>(qos.m_reliability.kind);
+    reader.qos.durability = static_cast<uint32_t>(qos.m_durability.kind);
+    reader.qos.livelinessKind = static_cast<uint32_t>(qos.m_liveliness.kind);
+    reader.qos.livelinessLeaseSec = Seconds(qos.m_liveliness.lease_duration);
+    reader.qos.deadlineSec = Seconds(qos.m_deadline.period);
+    reader.qos.ownership = static_cast<uint32_t>(qos.m_ownership.kind);
+    reader.qos.disablePositiveAcks = qos.m_disablePositiveACKs.enabled;
+    reader.qos.keyed = data.topicKind() == rtps::WITH_KEY;
+    reader.qos.representations = Representations(qos.representation);
+    reader.qos.partitions = qos.m_partition.names();
+    reader.qos.typeName = data.typeName().to_string();
+#if HAVE_SECURITY
+    reader.qos.security = {data.security_attributes_, data.plugin_security_attributes_};
+#endif
+    Tell([&reader](DiscoveryObserver& o) { o.ReaderDiscovered(reader); });
 }
 
 #endif

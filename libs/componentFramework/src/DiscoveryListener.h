@@ -1,5 +1,5 @@
-// The participant's listener: hands discovery of remote participants and
-// writers to the caller's DiscoveryObserver, and remote participants'
+// The participant's listener: hands discovery of remote participants,
+// writers and readers to the caller's DiscoveryObservers (in order), and remote participants'
 // announcements and authentications to its ParticipantObserver, in the
 // facade's version-neutral
 // records (Fast DDS 2.x and 3.x report discovery through different callbacks
@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <fastdds/dds/domain/DomainParticipantListener.hpp>
 
@@ -26,9 +27,10 @@ namespace lumo::componentFramework {
 class DiscoveryListener : public eprosima::fastdds::dds::DomainParticipantListener
 {
 public:
-    // Either may be null.
-    DiscoveryListener(std::shared_ptr<DiscoveryObserver> observer, std::shared_ptr<ParticipantObserver> participants)
-        : observer_(std::move(observer))
+    // `participants` may be null; `observers` empty.
+    DiscoveryListener(std::vector<std::shared_ptr<DiscoveryObserver>> observers,
+                      std::shared_ptr<ParticipantObserver> participants)
+        : observers_(std::move(observers))
         , participants_(std::move(participants))
     {
     }
@@ -42,11 +44,17 @@ public:
                                   eprosima::fastdds::rtps::WriterDiscoveryStatus reason,
                                   const eprosima::fastdds::dds::PublicationBuiltinTopicData& info,
                                   bool& shouldBeIgnored) override;
+    void on_data_reader_discovery(eprosima::fastdds::dds::DomainParticipant* participant,
+                                  eprosima::fastdds::rtps::ReaderDiscoveryStatus reason,
+                                  const eprosima::fastdds::dds::SubscriptionBuiltinTopicData& info,
+                                  bool& shouldBeIgnored) override;
 #else
     void on_participant_discovery(eprosima::fastdds::dds::DomainParticipant* participant,
                                   eprosima::fastrtps::rtps::ParticipantDiscoveryInfo&& info) override;
     void on_publisher_discovery(eprosima::fastdds::dds::DomainParticipant* participant,
                                 eprosima::fastrtps::rtps::WriterDiscoveryInfo&& info) override;
+    void on_subscriber_discovery(eprosima::fastdds::dds::DomainParticipant* participant,
+                                 eprosima::fastrtps::rtps::ReaderDiscoveryInfo&& info) override;
 #endif
 #if HAVE_SECURITY
     void onParticipantAuthentication(eprosima::fastdds::dds::DomainParticipant* participant,
@@ -54,7 +62,15 @@ public:
 #endif
 
 private:
-    std::shared_ptr<DiscoveryObserver> observer_;
+    template <typename Call>
+    void Tell(const Call& call) const
+    {
+        for (const auto& observer : observers_) {
+            call(*observer);
+        }
+    }
+
+    std::vector<std::shared_ptr<DiscoveryObserver>> observers_;
     std::shared_ptr<ParticipantObserver> participants_;
 };
 

@@ -29,55 +29,12 @@ std::string KindName(uint32_t value, const std::array<const char*, 4>& names, ui
     return "unknown (" + std::to_string(value) + ")";
 }
 
-std::string ReliabilityName(uint32_t v)
-{
-    return KindName(v, {"BEST_EFFORT", "RELIABLE", nullptr, nullptr}, 1);
-}
-std::string DurabilityName(uint32_t v)
-{
-    return KindName(v, {"VOLATILE", "TRANSIENT_LOCAL", "TRANSIENT", "PERSISTENT"}, 0);
-}
-std::string LivelinessName(uint32_t v)
-{
-    return KindName(v, {"AUTOMATIC", "MANUAL_BY_PARTICIPANT", "MANUAL_BY_TOPIC", nullptr}, 0);
-}
-std::string OwnershipName(uint32_t v)
-{
-    return KindName(v, {"SHARED", "EXCLUSIVE", nullptr, nullptr}, 0);
-}
-
 std::string Seconds(double seconds)
 {
     if (seconds >= INFINITE_SECONDS) {
         return "infinite";
     }
     return lumo::format("{} s", seconds);
-}
-
-std::string RepresentationName(int16_t id)
-{
-    switch (id) {
-    case XCDR1_REPRESENTATION:
-        return "XCDR1";
-    case XML_REPRESENTATION:
-        return "XML";
-    case XCDR2_REPRESENTATION:
-        return "XCDR2";
-    default:
-        return "unknown (" + std::to_string(id) + ")";
-    }
-}
-
-std::string RequestedRepresentations(const std::vector<int16_t>& accepted)
-{
-    if (accepted.empty()) {
-        return "XCDR1";
-    }
-    std::string text;
-    for (const auto id : accepted) {
-        text += (text.empty() ? "" : " or ") + RepresentationName(id);
-    }
-    return text;
 }
 
 bool Accepts(const std::vector<int16_t>& accepted, int16_t id)
@@ -109,22 +66,6 @@ bool PartitionsMatch(const std::vector<std::string>& offered, const std::vector<
     return std::any_of(w.begin(), w.end(), [&r](const std::string& wn) {
         return std::any_of(r.begin(), r.end(), [&wn](const std::string& rn) { return PartitionNamesMatch(wn, rn); });
     });
-}
-
-std::string PartitionList(const std::vector<std::string>& names)
-{
-    if (names.empty()) {
-        return "the default partition";
-    }
-    std::string text;
-    const size_t shown = std::min(names.size(), MAX_LISTED_PARTITIONS);
-    for (size_t i = 0; i < shown; ++i) {
-        text += (i == 0 ? "\"" : ", \"") + Printable(names[i], 64) + "\"";
-    }
-    if (names.size() > shown) {
-        text += " and " + std::to_string(names.size() - shown) + " more";
-    }
-    return text;
 }
 
 std::string Offered(const std::string& policy, const std::string& offered, const std::string& requested)
@@ -167,6 +108,70 @@ std::string MaskText(const EndpointSecurity& security)
 }
 
 } // namespace
+
+std::string ReliabilityName(uint32_t v)
+{
+    return KindName(v, {"BEST_EFFORT", "RELIABLE", nullptr, nullptr}, 1);
+}
+std::string DurabilityName(uint32_t v)
+{
+    return KindName(v, {"VOLATILE", "TRANSIENT_LOCAL", "TRANSIENT", "PERSISTENT"}, 0);
+}
+std::string LivelinessName(uint32_t v)
+{
+    return KindName(v, {"AUTOMATIC", "MANUAL_BY_PARTICIPANT", "MANUAL_BY_TOPIC", nullptr}, 0);
+}
+std::string OwnershipName(uint32_t v)
+{
+    return KindName(v, {"SHARED", "EXCLUSIVE", nullptr, nullptr}, 0);
+}
+
+std::string RepresentationName(int16_t id)
+{
+    switch (id) {
+    case XCDR1_REPRESENTATION:
+        return "XCDR1";
+    case XML_REPRESENTATION:
+        return "XML";
+    case XCDR2_REPRESENTATION:
+        return "XCDR2";
+    default:
+        return "unknown (" + std::to_string(id) + ")";
+    }
+}
+
+std::string RequestedRepresentations(const std::vector<int16_t>& accepted)
+{
+    if (accepted.empty()) {
+        return "XCDR1";
+    }
+    std::string text;
+    for (const auto id : accepted) {
+        text += (text.empty() ? "" : " or ") + RepresentationName(id);
+    }
+    return text;
+}
+
+std::string PartitionList(const std::vector<std::string>& names)
+{
+    if (names.empty()) {
+        return "the default partition";
+    }
+    std::string text;
+    const size_t shown = std::min(names.size(), MAX_LISTED_PARTITIONS);
+    for (size_t i = 0; i < shown; ++i) {
+        text += (i == 0 ? "\"" : ", \"") + Printable(names[i], 64) + "\"";
+    }
+    if (names.size() > shown) {
+        text += " and " + std::to_string(names.size() - shown) + " more";
+    }
+    return text;
+}
+
+std::string OfferedRepresentation(const std::vector<int16_t>& offered)
+{
+    return RepresentationName(offered.empty() ? XCDR1_REPRESENTATION : offered.front());
+}
 
 std::vector<std::string> MatchDifferences(const EndpointQos& writer, const EndpointQos& reader, bool& qosIncompatible)
 {

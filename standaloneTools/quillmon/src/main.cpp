@@ -8,26 +8,39 @@
 //   254  too many topics (16 or more)
 //   2    with --fail-on: a named condition happened (see model/failOn.h)
 //
+// With --list: 0 once the listing is printed (a report file that cannot be
+// written is an ERROR line, as in a run, and changes nothing), 1 as above for
+// an error before it.
+//
 // Teardown is bounded: once the exit report is logged, deleting the readers
 // and the facade must end within TEARDOWN_BOUND (5 s). If Fast DDS hangs
 // there, the monitor logs "ERROR: teardown did not finish within 5 s; ending
 // the process" and ends itself with the status the run would have had (0).
 // The --report-html page, made after the final records, has a bound of its
 // own, PAGE_BOUND (60 s), kept the same way.
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <boost/program_options.hpp>
 
 #include "anyTopic/topicAdoption.h"
 #include "diagnosedReaderListener.h"
+#include "inventory/domainListing.h"
 #include "lumo/componentFramework/DdsSub.h"
 #include "lumo/ddsDiagnosis/ReaderDiagnosis.h"
+#include "lumo/ddsDiagnosis/TopicInventory.h"
 #include "lumo/ddsSecurity/AuthenticationWatch.h"
+#include "lumo/ddsSecurity/Enclave.h"
 #include "lumo/ddsSecurity/SecurityOption.h"
 #include "lumo/toolsCommon/CommonOptions.h"
 #include "lumo/toolsCommon/ExitStatus.h"
@@ -44,6 +57,7 @@
 namespace po = boost::program_options;
 using lumo::componentFramework::DdsReaderParams;
 using lumo::componentFramework::DdsSub;
+using lumo::componentFramework::EndpointQos;
 namespace tools = lumo::toolsCommon;
 
 namespace {
@@ -56,6 +70,103 @@ constexpr std::chrono::seconds TEARDOWN_BOUND{5};
 // The page's time grows with the report: an hour of 64 writers takes a few seconds.
 constexpr std::chrono::seconds PAGE_BOUND{60};
 
+// --list's report: the start record, then the listing's records.
+void WriteListingReport(const QuillmonSettings& settings, const lumo::ddsDiagnosis::InventorySnapshot& inventory,
+                        const quillInventory::DomainListing& listing, log4cplus::Logger& logger)
+{
+    const std::string& path = *settings.report.path;
+    quillReport::RunDescription run = DescribeRun(settings);
+    run.topics.clear(); // no reader: the -t default names nothing here
+    const quillReport::RecordTime time{std::chrono::system_clock::now(), 0.0};
+    std::string text = quillReport::StartRecord(run, time) + "\n";
+    for (const auto& record : quillInventory::ListingRecords(inventory, listing, time)) {
+        text += record + "\n";
+    }
+    // Not blocking on a FIFO that nobody reads: the listing is printed all
+    // the same.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        const int error = errno;
+        QUILL_LOG_TO(logger, log4cplus::ERROR_LOG_LEVEL,
+                     "ERROR: cannot open the report file '{}': {}; the listing is printed without it", path,
+                     error == ENXIO ? "a FIFO that nobody reads" : std::strerror(error));
+        return;
+    }
+    // Once open, a pipe's reader takes the records at its own pace.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            QUILL_LOG_TO(logger, log4cplus::ERROR_LOG_LEVEL,
+                         "ERROR: cannot write the report file '{}': {}; the listing is printed without it", path,
+                         std::strerror(errno));
+            break;
+        }
+        written += static_cast<size_t>(n);
+    }
+    ::close(fd);
+}
+
+// --list: joins the domain as a run does, but creates no reader; waits for
+// discovery, then prints what it found and how this monitor would fare
+// with each topic.
+int ListDomain(const QuillmonSettings& settings, log4cplus::Logger& logger)
+{
+    const GeneralSettings& general = settings.general;
+    DdsSub dds(general.qosFile, general.qosProfile, general.domainId, TOOL_NAME);
+    if (general.allowInterfaces) {
+        dds.SetInterfaceWhiteList(*general.allowInterfaces);
+    }
+    lumo::ddsSecurity::ApplySecurityOption(settings.security, dds, general.domainId, {},
+                                           lumo::ddsSecurity::Access::Subscribe, logger);
+    auto inventory = std::make_shared<lumo::ddsDiagnosis::TopicInventory>();
+    dds.AddDiscoveryObserver(inventory);
+    dds.CreateParticipant();
+    dds.CreateSubscriber();
+    const auto readerQos = dds.ProfileReaderQos(dds.QosProfile()).value_or(EndpointQos{});
+
+    const double seconds = settings.run.durationSec.value_or(QuillmonSettings::DEFAULT_LIST_SECONDS);
+    QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "Listing domain {}: waiting {} s for discovery", general.domainId,
+                 seconds);
+    // SIGINT/SIGTERM ends the wait early: what is known by then is listed.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!gExitRequested.load() && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+
+    // With --security, each topic is judged with what the enclave makes this
+    // participant's reader announce there; one its grant denies is left out
+    // (Fast DDS still tells of its writers).
+    const auto readerOf = [&](const std::string& topic) {
+        quillInventory::LocalReader reader{readerQos};
+        if (settings.security.enclave) {
+            try {
+                const auto enclave = lumo::ddsSecurity::EnclaveIn(*settings.security.enclave);
+                reader.qos.security = lumo::ddsSecurity::CheckEnclave(enclave, general.domainId, {topic},
+                                                                      lumo::ddsSecurity::Access::Subscribe)
+                                          .at(0);
+            } catch (const lumo::ddsSecurity::EnclaveError&) {
+                reader.allowed = false;
+            }
+        }
+        return reader;
+    };
+    const auto snapshot = inventory->Snapshot();
+    const auto listing = quillInventory::ListTopics(snapshot, readerOf);
+    for (const auto& line : quillInventory::ListingLines(snapshot, listing, general.domainId)) {
+        std::cout << line << '\n';
+    }
+    std::cout << std::flush;
+    if (settings.report.path) {
+        WriteListingReport(settings, snapshot, listing, logger);
+    }
+    return tools::STATUS_OK;
+}
+
 // Everything main does between the start and the end of the process; an
 // exception ends it in main's handlers.
 int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::TeardownDeadline& teardownDeadline)
@@ -67,6 +178,9 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     }
     tools::ApplyDebugOption(vm, logger);
     const QuillmonSettings settings = QuillmonSettingsFrom(vm);
+    if (settings.list) {
+        return ListDomain(settings, logger);
+    }
     const GeneralSettings& general = settings.general;
 
     const auto& topics = general.topics;

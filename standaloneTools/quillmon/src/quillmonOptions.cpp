@@ -47,6 +47,9 @@ po::options_description MakeQuillmonOptions()
     quillMetrics::AddMetricsOptions(options);
     tools::AddVersionOption(options);
     lumo::ddsSecurity::AddSecurityOption(options);
+    options.add_options()("list", po::bool_switch(),
+                          "Join the domain, wait --duration seconds (default 3) for discovery, print its "
+                          "participants and topics, whether each topic can be read and why not, then exit");
     return options;
 }
 
@@ -104,6 +107,8 @@ QuillmonSettings QuillmonSettingsFrom(const po::variables_map& vm)
         }
         anyTopic.seqField = anyTopic::SeqField::Parse(vm["seq-field"].as<std::string>());
     }
+
+    settings.list = vm["list"].as<bool>();
 
     quillModel::RunSettings& run = settings.run;
     run.expectedIncrement = vm["expected-sample-id-increment"].as<Unsigned32>().value;

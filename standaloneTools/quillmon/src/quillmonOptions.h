@@ -51,10 +51,14 @@ struct QuillmonSettings
     quillMetrics::MetricsSettings metrics;
     lumo::ddsSecurity::SecuritySettings security;
     anyTopic::AnyTopicSettings anyTopic;
+    // --list: join, wait for discovery (run.durationSec, else
+    // DEFAULT_LIST_SECONDS), print what is on the domain and exit; no reader.
+    bool list = false;
+    static constexpr double DEFAULT_LIST_SECONDS = 3.0;
 };
 
 // The option table, in usage order: the monitor's own, the report's, the
-// metrics', --version and --security.
+// metrics', --version, --security and --list.
 boost::program_options::options_description MakeQuillmonOptions();
 
 // The settings of a parsed command line; std::invalid_argument for options

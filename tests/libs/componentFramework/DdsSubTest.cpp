@@ -355,6 +355,16 @@ public:
         std::lock_guard lock(mutex_);
         writers_.erase(guid);
     }
+    void ReaderDiscovered(const DiscoveredReader& reader) override
+    {
+        std::lock_guard lock(mutex_);
+        readers_[reader.guid] = reader;
+    }
+    void ReaderRemoved(const std::string& guid) override
+    {
+        std::lock_guard lock(mutex_);
+        readers_.erase(guid);
+    }
 
     std::optional<DiscoveredWriter> WriterOn(const std::string& topic) const
     {
@@ -362,6 +372,16 @@ public:
         for (const auto& [guid, writer] : writers_) {
             if (writer.topicName == topic) {
                 return writer;
+            }
+        }
+        return std::nullopt;
+    }
+    std::optional<DiscoveredReader> ReaderOn(const std::string& topic) const
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [guid, reader] : readers_) {
+            if (reader.topicName == topic) {
+                return reader;
             }
         }
         return std::nullopt;
@@ -377,23 +397,30 @@ private:
     mutable std::mutex mutex_;
     std::map<std::string, DiscoveredParticipant> participants_;
     std::map<std::string, DiscoveredWriter> writers_;
+    std::map<std::string, DiscoveredReader> readers_;
 };
 
 } // namespace
 
 // The facade's discovery hook: another participant's writer arrives with its
 // QoS, type and participant in the same terms as the reader QoS of a
-// profile, and leaves with its participant.
-TEST(DiscoveryHook, DeliversOtherParticipantsWritersInTheTermsOfAProfilesReaderQos)
+// profile, and leaves with its participant; a remote reader arrives with
+// what it requests and leaves when deleted, and an added observer hears all
+// of it too.
+TEST(DiscoveryHook, DeliversOtherParticipantsWritersAndReadersToEachObserverInTheTermsOfAProfilesReaderQos)
 {
     const auto topic = lumo::test::UniqueTopic("Hook");
     auto observer = std::make_shared<RecordingObserver>();
+    auto added = std::make_shared<RecordingObserver>();
     DdsSub sub(SHIPPED_QOS, "Lumo_Default_Profile", lumo::test::TestDomain(), "facadeTest");
     sub.SetInterfaceWhiteList({lumo::test::LOOPBACK});
     sub.SetDiscoveryObserver(observer);
+    sub.AddDiscoveryObserver(added);
     sub.CreateParticipant();
     EXPECT_EQ(ErrorOf([&] { sub.SetDiscoveryObserver(observer); }),
               "the discovery observer must be set before the participant is created");
+    EXPECT_EQ(ErrorOf([&] { sub.AddDiscoveryObserver(observer); }),
+              "the discovery observer must be added before the participant is created");
     sub.CreateSubscriber();
 
     auto pub = std::make_unique<DdsPub>(SHIPPED_QOS, "Lumo_BestEffort_Profile", lumo::test::TestDomain(), "facadeTest");
@@ -407,7 +434,26 @@ TEST(DiscoveryHook, DeliversOtherParticipantsWritersInTheTermsOfAProfilesReaderQ
     const auto participant = observer->Participant(writer.participantPrefix);
     ASSERT_TRUE(participant.has_value());
     EXPECT_EQ(participant->name, "Lumo_BestEffort_Profile");
+    EXPECT_EQ(participant->vendorId, "01.0f");
     EXPECT_EQ(writer.hostAddress, lumo::test::LOOPBACK);
+    ASSERT_TRUE(WaitUntil([&] { return added->WriterOn(topic).has_value(); }));
+    EXPECT_EQ(added->WriterOn(topic)->guid, writer.guid);
+
+    DdsSub remote(SHIPPED_QOS, "Lumo_BestEffort_Profile", lumo::test::TestDomain(), "facadeTest");
+    remote.SetInterfaceWhiteList({lumo::test::LOOPBACK});
+    remote.CreateParticipant();
+    remote.CreateSubscriber();
+    remote.CreateManyDataReaders({{topic, std::make_shared<CountingListener>(), ""}});
+    remote.EnableAllDataReaders();
+    ASSERT_TRUE(WaitUntil([&] { return added->ReaderOn(topic).has_value(); }));
+    const auto reader = *added->ReaderOn(topic);
+    EXPECT_EQ(reader.guid, remote.ReaderGuid(0));
+    EXPECT_THAT(reader.guid, StartsWith(reader.participantPrefix + "|"));
+    EXPECT_EQ(reader.qos.typeName, AgnosticTopicPubSubType::TYPE_NAME);
+    EXPECT_EQ(reader.qos.reliability, static_cast<uint32_t>(ReliabilityKind::BEST_EFFORT));
+    EXPECT_EQ(reader.qos.partitions, remote.ProfileReaderQos("Lumo_BestEffort_Profile")->partitions);
+    remote.DestroyAllDataReaders();
+    EXPECT_TRUE(WaitUntil([&] { return !added->ReaderOn(topic).has_value(); }));
     // Of one of this host with shared memory, Fast DDS 2.x keeps the
     // shared-memory locators alone; one of UDP alone says its address, for
     // discovery and for data: once.

@@ -7,10 +7,13 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "ProcessRunner.h"
+#include "ScratchDir.h"
 #include "TestNames.h"
 #include "ToolRuns.h"
 
@@ -48,7 +51,7 @@ TEST(QuillmonUsage, HelpPrintsTheOptionTableOnlyAndExitsZero)
         const auto lines = monitor.Lines();
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.front(), "lumoQuillmon Usage:");
-        // The twelve options, in order, then the report's four and --version, then --security.
+        // The twelve options, in order, then the report's four and --version, then --security and --list.
         const std::vector<std::string> expected{"-h [ --help ]", "-s [ --sleep-period-in-msec ] arg (=0)",
                                                 "-c [ --check-ramp ]", "--expected-payload-pattern arg",
                                                 "-d [ --debug ]", "-t [ --topic ] arg (=TestTopic)",
@@ -59,8 +62,8 @@ TEST(QuillmonUsage, HelpPrintsTheOptionTableOnlyAndExitsZero)
                                                 // The report's options, after the twelve.
                                                 "--report arg", "--report-period arg (=1)", "--duration arg",
                                                 "--fail-on arg", "--report-html arg",
-                                                // Then the metrics endpoint's, --version, --security.
-                                                "--metrics arg", "--version", "--security arg"};
+                                                // Then the metrics endpoint's, --version, --security, --list.
+                                                "--metrics arg", "--version", "--security arg", "--list"};
         std::vector<std::string> found;
         for (const auto& line : lines) {
             if (line.rfind("  -", 0) == 0) {
@@ -257,6 +260,29 @@ TEST(QuillmonDriver, BadInterfaceOrMulticastAddressIsAnError)
         ProcessRunner monitor(LUMO_QUILLMON_PATH, args);
         EXPECT_EQ(monitor.Wait(EXIT_TIMEOUT), 1);
         EXPECT_THAT(monitor.Messages(), Contains(message)) << monitor.Output();
+    }
+}
+
+// --list whose report cannot be written: one ERROR line, the listing all
+// the same (an empty domain), exit 0; a FIFO that nobody reads holds nothing up.
+TEST(QuillmonDriver, AListReportThatCannotBeWrittenIsOneErrorLineAndTheListingStillExitsZero)
+{
+    const ScratchDir scratch;
+    const std::string fifo = scratch.File("nobody.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string missing = scratch.File("no/such/dir.jsonl");
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {fifo, "a FIFO that nobody reads"},
+        {missing, "No such file or directory"},
+    };
+    for (const auto& [path, reason] : cases) {
+        SCOPED_TRACE(path);
+        auto monitor = Start(Confined({"--list", "--duration", "0.001", "--report", path}));
+        ASSERT_EQ(monitor->Wait(EXIT_TIMEOUT), 0) << monitor->Output();
+        EXPECT_THAT(MessagesAt(*monitor, "ERROR"), ElementsAre("ERROR: cannot open the report file '" + path +
+                                                               "': " + reason + "; the listing is printed without it"));
+        EXPECT_THAT(monitor->Lines(),
+                    Contains("Domain " + std::to_string(TestDomain()) + ": 0 participant(s), 0 topic(s)"));
     }
 }
 

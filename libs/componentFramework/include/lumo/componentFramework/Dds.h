@@ -61,6 +61,10 @@ public:
     // CreateParticipant. Kept as long as the participant may call it. None
     // by default: nothing is kept of what discovery says.
     void SetDiscoveryObserver(std::shared_ptr<DiscoveryObserver> observer);
+    // One more observer beside that one, under the same terms; every
+    // observer is told of each event, in the order they were added (the one
+    // set by SetDiscoveryObserver first).
+    void AddDiscoveryObserver(std::shared_ptr<DiscoveryObserver> observer);
     // How the participant looks for its peers; a DdsError before
     // CreateParticipant.
     DiscoverySettings Discovery() const;
@@ -107,6 +111,7 @@ private:
     bool sharedMemory_ = false;
     std::vector<std::pair<std::string, std::string>> properties_;
     std::shared_ptr<DiscoveryObserver> discoveryObserver_;
+    std::vector<std::shared_ptr<DiscoveryObserver>> addedObservers_;
     std::shared_ptr<ParticipantObserver> participantObserver_;
     // Declared before the participant: it outlives its last callback.
     std::unique_ptr<DiscoveryListener> discoveryListener_;

@@ -101,6 +101,10 @@ struct DiscoveredParticipant
     // alone, or IPv6 only). Its initialiser lets a record be written as
     // {prefix, name}.
     std::vector<std::string> addresses{};
+    std::string vendorId{}; // "01.0f"
+    // As ParticipantAnnouncement's host: an IPv4 address it announced, or
+    // "this host (shared memory)"; empty when neither.
+    std::string host{};
 };
 
 struct DiscoveredWriter
@@ -109,6 +113,17 @@ struct DiscoveredWriter
     std::string participantPrefix; // its participant's GUID prefix
     std::string participantName;   // empty when not known
     std::string hostAddress;       // from its locators; empty when none
+    std::string topicName;
+    EndpointQos qos;
+};
+
+// A remote reader, in the writer's terms: its QoS is what it requests.
+struct DiscoveredReader
+{
+    std::string guid;
+    std::string participantPrefix;
+    std::string participantName; // empty when not known
+    std::string hostAddress;     // from its locators; empty when none
     std::string topicName;
     EndpointQos qos;
 };
@@ -127,6 +142,9 @@ public:
     // A new writer, or a known one's new QoS.
     virtual void WriterDiscovered(const DiscoveredWriter& writer) = 0;
     virtual void WriterRemoved(const std::string& guid) = 0;
+    // A new reader, or a known one's new QoS; most observers need none.
+    virtual void ReaderDiscovered(const DiscoveredReader& /*reader*/) {}
+    virtual void ReaderRemoved(const std::string& /*guid*/) {}
 };
 
 // A remote participant's announcement, as its discovery data gives it.

@@ -70,6 +70,15 @@ public:
         }
     }
 
+    // Oldest first: in the order the keys were added.
+    template <typename Visit>
+    void ForEachOldestFirst(Visit visit) const
+    {
+        for (const auto& [age, key] : order_) {
+            visit(key, entries_.at(key).value);
+        }
+    }
+
 private:
     struct Entry
     {

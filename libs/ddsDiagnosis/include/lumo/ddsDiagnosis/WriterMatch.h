@@ -37,6 +37,22 @@ std::vector<std::string> SecurityDifferences(const EndpointSecurity& writer, con
 // words, when the writer's are not known here.
 std::string RefusedPairing(const EndpointSecurity& writer, const EndpointSecurity& reader);
 
+// Policy values as the lines name them: "BEST_EFFORT", "TRANSIENT_LOCAL",
+// "EXCLUSIVE"; "unknown (7)" for a value no rule knows.
+std::string ReliabilityName(uint32_t value);
+std::string DurabilityName(uint32_t value);
+std::string LivelinessName(uint32_t value);
+std::string OwnershipName(uint32_t value);
+// "XCDR1", "XCDR2", "XML" or "unknown (5)".
+std::string RepresentationName(int16_t id);
+// The representation a writer with these uses (its first; XCDR1 when none).
+std::string OfferedRepresentation(const std::vector<int16_t>& offered);
+// What a reader with these accepts: "XCDR1 or XCDR2" (XCDR1 when none).
+std::string RequestedRepresentations(const std::vector<int16_t>& accepted);
+// "the default partition", or the names quoted ("\"a\", \"b*\""), the
+// first few of a long list with how many more.
+std::string PartitionList(const std::vector<std::string>& names);
+
 // Text of a name or value from the wire: non-printable bytes as \xNN, cut
 // after `maxLength` characters with "..." appended.
 std::string Printable(std::string_view text, size_t maxLength = 96);
