@@ -19,8 +19,8 @@ bool DdsperfAvailable()
     return access(DDSPERF, X_OK) == 0;
 }
 
-DdsperfRun::DdsperfRun(NetworkNamespaces& hosts, const std::string& host, uint32_t domain, Topic topic,
-                       bool bestEffort, const std::string& rate, uint32_t size)
+DdsperfRun::DdsperfRun(NetworkNamespaces& hosts, const std::string& host, uint32_t domain, Topic topic, bool bestEffort,
+                       const std::string& rate, uint32_t size)
 {
     hosts.AddHost(host);
     hosts.LoopbackMulticast(host);

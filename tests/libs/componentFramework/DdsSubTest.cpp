@@ -155,8 +155,41 @@ TEST(Readers, StartDisabledListenAndKeepTheirListenersAliveUntilDeleted)
     ASSERT_EQ(group.size(), 1u);
     EXPECT_EQ(compat::IPv4Text(*group.begin()), "239.255.42.7");
 
+    // A raw reader: its own subscriber, of every partition, and its type's
+    // name and kind; a topic keeps one type and a type name one kind.
+    const auto rawTopic = lumo::test::UniqueTopic("FacadeRaw");
+    ASSERT_EQ(sub->CreateRawDataReader({rawTopic, "Foreign::Keyed", true, watch.lock(), ""}), 2u);
+    const auto request = sub->ReaderRequest(2);
+    EXPECT_EQ(request.typeName, "Foreign::Keyed");
+    EXPECT_TRUE(request.keyed);
+    EXPECT_EQ(request.partitions, compat::EveryPartition());
+    EXPECT_EQ(request.reliability, sub->ReaderRequest(0).reliability);
+    EXPECT_EQ(sub->ReaderRequest(0).typeName, AgnosticTopicPubSubType::TYPE_NAME);
+    EXPECT_FALSE(sub->ReaderRequest(0).keyed);
+    EXPECT_TRUE(sub->ReaderRequest(0).partitions.empty());
+    const auto rawQos = sub->Reader(2)->get_qos();
+    EXPECT_EQ(rawQos.history().kind, fdds::KEEP_ALL_HISTORY_QOS);
+    EXPECT_FALSE(rawQos.expects_inline_qos());
+    EXPECT_EQ(ErrorOf([&] {
+                  sub->CreateRawDataReader({topic, "Foreign::Keyed", true, nullptr, ""});
+              }),
+              "topic '" + topic + "' is already read with type '" + AgnosticTopicPubSubType::TYPE_NAME +
+                  "', not 'Foreign::Keyed'");
+    EXPECT_EQ(
+        ErrorOf([&] {
+            sub->CreateRawDataReader({lumo::test::UniqueTopic("FacadeRaw"), "Foreign::Keyed", false, nullptr, ""});
+        }),
+        "type 'Foreign::Keyed' is already read keyed, not keyless");
+
     sub->EnableAllDataReaders();
     EXPECT_TRUE(first->is_enabled());
+    EXPECT_TRUE(sub->Reader(2)->is_enabled());
+    // After the start too, enabled on its own.
+    const size_t late = sub->CreateRawDataReader({rawTopic, "Foreign::Keyed", true, watch.lock(), ""});
+    EXPECT_EQ(sub->Reader(late)->get_topicdescription(), sub->Reader(2)->get_topicdescription());
+    EXPECT_FALSE(sub->Reader(late)->is_enabled());
+    sub->EnableDataReader(late);
+    EXPECT_TRUE(sub->Reader(late)->is_enabled());
     sub->DestroyAllDataReaders();
     EXPECT_TRUE(watch.expired());
     EXPECT_EQ(sub->ReaderCount(), 0u);

@@ -101,8 +101,8 @@ int main(int argc, char** argv)
         sub->CreateParticipant();
         sub->CreateSubscriber();
         auto listener = std::make_shared<CountingListener>();
-        const size_t index =
-            sub->CreateRawDataReader({topic, argv[arg], std::string(argv[arg + 1]) == "keyed", listener, ""});
+        const size_t index = sub->CreateRawDataReader(
+            {topic, argv[arg], std::string(argv[arg + 1]) == "keyed", listener, ""});
         sub->EnableDataReader(index);
         subs.push_back(std::move(sub));
         listeners.push_back(std::move(listener));
