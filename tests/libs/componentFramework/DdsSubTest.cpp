@@ -180,6 +180,13 @@ TEST(Readers, StartDisabledListenAndKeepTheirListenersAliveUntilDeleted)
             sub->CreateRawDataReader({lumo::test::UniqueTopic("FacadeRaw"), "Foreign::Keyed", false, nullptr, ""});
         }),
         "type 'Foreign::Keyed' is already read keyed, not keyless");
+    // The toolkit's own type gives its name up only while no topic uses it.
+    EXPECT_EQ(ErrorOf([&] {
+                  sub->CreateRawDataReader(
+                      {lumo::test::UniqueTopic("FacadeRaw"), AgnosticTopicPubSubType::TYPE_NAME, false, nullptr, ""});
+              }),
+              std::string("type '") + AgnosticTopicPubSubType::TYPE_NAME +
+                  "' is in use as the toolkit's own, not as raw bytes");
 
     sub->EnableAllDataReaders();
     EXPECT_TRUE(first->is_enabled());
