@@ -187,6 +187,17 @@ TEST(Readers, StartDisabledListenAndKeepTheirListenersAliveUntilDeleted)
               }),
               std::string("type '") + AgnosticTopicPubSubType::TYPE_NAME +
                   "' is in use as the toolkit's own, not as raw bytes");
+    // Once it has, no reader takes the raw type for its own.
+    DdsSub rawOnly(SHIPPED_QOS, Dds::DEFAULT_QOS_PROFILE, lumo::test::TestDomain(), "facadeTest");
+    rawOnly.SetInterfaceWhiteList({lumo::test::LOOPBACK});
+    rawOnly.CreateParticipant();
+    rawOnly.CreateSubscriber();
+    rawOnly.CreateRawDataReader({rawTopic, AgnosticTopicPubSubType::TYPE_NAME, false, nullptr, ""});
+    EXPECT_EQ(ErrorOf([&] {
+                  rawOnly.CreateManyDataReaders({{topic, nullptr, ""}});
+              }),
+              std::string("type '") + AgnosticTopicPubSubType::TYPE_NAME +
+                  "' is read as raw bytes: no AgnosticTopic reader on topic '" + topic + "'");
 
     sub->EnableAllDataReaders();
     EXPECT_TRUE(first->is_enabled());
