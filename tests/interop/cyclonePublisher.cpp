@@ -8,7 +8,7 @@
 //                [-i FIRST_ID] [-e SKIP_EVERY] [-b] [-a] [-l LEASE_S] [-x 1|2]
 //                [-p PARTITION] [-y TYPE_NAME] [-N PARTICIPANT_NAME] [-L LINGER_S]
 //                [-D DURATION_S] [-w READERS] [--partition NAME]
-//                [--type agnostic|final|appendable]
+//                [--type agnostic|final|appendable] [--dispose-at N]
 //
 //   -b best effort; -a KEEP_ALL history (Cyclone DDS keeps the last 1 by
 //   default); -e K leaves out every K-th id; -x the data representation;
@@ -17,7 +17,9 @@
 //   N matched readers instead of one. --partition is -p; --type writes the
 //   tests' own keyed type lumo::interop::FinalReading (@final, XCDR1) or
 //   AppendableReading (@appendable, XCDR2 only) instead of AgnosticTopic: key 1,
-//   the id as its sequence number, no payload options.
+//   the id as its sequence number, no payload options. --dispose-at N disposes
+//   that instance (a key-only message) after the N-th sample; later samples
+//   bring it back.
 // It waits for a matched reader (-w; 10 s) and half a second more, writes, waits for acknowledgements,
 // prints "written: N", lingers, and exits 0 (1 on any failure).
 #include <chrono>
@@ -59,6 +61,7 @@ struct Options
     double durationSec = 0.0; // 0: COUNT samples
     uint32_t waitReaders = 1;
     std::string type = "agnostic";
+    uint32_t disposeAt = 0; // 0: never
 };
 
 [[noreturn]] void Fail(const std::string& what)
@@ -71,8 +74,10 @@ Options Parse(int argc, char** argv)
 {
     Options o;
     constexpr int TYPE_OPTION = 1000;
+    constexpr int DISPOSE_OPTION = 1001;
     const option longOptions[] = {{"partition", required_argument, nullptr, 'p'},
                                   {"type", required_argument, nullptr, TYPE_OPTION},
+                                  {"dispose-at", required_argument, nullptr, DISPOSE_OPTION},
                                   {nullptr, 0, nullptr, 0}};
     int c;
     while ((c = getopt_long(argc, argv, "t:d:n:r:s:k:o:i:e:bal:x:p:y:N:L:D:w:", longOptions, nullptr)) != -1) {
@@ -109,6 +114,7 @@ Options Parse(int argc, char** argv)
             }
             o.type = arg;
             break;
+        case DISPOSE_OPTION: o.disposeAt = static_cast<uint32_t>(std::stoul(arg)); break;
         default: Fail("bad option");
         }
         // clang-format on
@@ -231,6 +237,9 @@ int main(int argc, char** argv)
             Fail(std::string("write failed: ") + dds_strretcode(rc));
         }
         ++written;
+        if (written == o.disposeAt && (rc = dds_dispose(writer, writtenSample)) < 0) {
+            Fail(std::string("dispose failed: ") + dds_strretcode(rc));
+        }
         if (o.rate > 0) {
             next += period;
             std::this_thread::sleep_until(next);

@@ -212,11 +212,11 @@ Topic* Dds::FindOrCreateTopic(const std::string& name)
 
 void Dds::CheckTopicType(const std::string& name, const std::string& typeName) const
 {
-    for (const Topic* topic : topics_) {
-        if (topic->get_name() == name && topic->get_type_name() != typeName) {
-            throw DdsError("topic '" + name + "' is already read with type '" + topic->get_type_name() + "', not '" +
-                           typeName + "'");
-        }
+    const auto found = std::find_if(topics_.begin(), topics_.end(),
+                                    [&name](const Topic* t) { return t->get_name() == name; });
+    if (found != topics_.end() && (*found)->get_type_name() != typeName) {
+        throw DdsError("topic '" + name + "' is already read with type '" + (*found)->get_type_name() + "', not '" +
+                       typeName + "'");
     }
 }
 
