@@ -59,7 +59,9 @@ TEST(QuillmonUsage, HelpPrintsTheOptionTableOnlyAndExitsZero)
                                                 "--qos-file arg (=telemDataPathDdsQos.xml)", "-m [ --multicast ] arg",
                                                 "-a [ --allow-interfaces ] arg",
                                                 "-i [ --expected-sample-id-increment ] arg (=1)",
-                                                // The report's options, after the twelve.
+                                                // Reading any type, after the twelve.
+                                                "--any-type", "--all-topics [=arg(=*)]", "--seq-field arg",
+                                                // The report's options.
                                                 "--report arg", "--report-period arg (=1)", "--duration arg",
                                                 "--fail-on arg", "--report-html arg",
                                                 // Then the metrics endpoint's, --version, --security, --list.
