@@ -315,6 +315,7 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "Exiting ....");
     QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "Statistics: ");
     std::vector<std::shared_ptr<QuillReaderListener>> listeners;
+    listeners.reserve(readers.size());
     for (const auto& record : readers) {
         listeners.push_back(std::static_pointer_cast<QuillReaderListener>(record.listener));
     }

@@ -105,7 +105,8 @@ QuillmonSettings QuillmonSettingsFrom(const po::variables_map& vm)
         if (!anyTopic.Active()) {
             throw std::invalid_argument("--seq-field reads raw samples: give it with --any-type or --all-topics");
         }
-        anyTopic.seqField = anyTopic::SeqField::Parse(vm["seq-field"].as<std::string>());
+        settings.seqFieldText = vm["seq-field"].as<std::string>();
+        anyTopic.seqField = anyTopic::SeqField::Parse(*settings.seqFieldText);
     }
 
     settings.list = vm["list"].as<bool>();
@@ -135,5 +136,8 @@ quillReport::RunDescription DescribeRun(const QuillmonSettings& settings)
     run.fastDdsVersion = lumo::componentFramework::compat::FastDdsVersion();
     run.model = settings.run;
     run.report = settings.report;
+    if (settings.anyTopic.Active()) {
+        run.anyType = quillReport::RunDescription::AnyType{settings.anyTopic.allTopicsGlob, settings.seqFieldText};
+    }
     return run;
 }

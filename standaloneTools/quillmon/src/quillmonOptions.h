@@ -51,6 +51,7 @@ struct QuillmonSettings
     quillMetrics::MetricsSettings metrics;
     lumo::ddsSecurity::SecuritySettings security;
     anyTopic::AnyTopicSettings anyTopic;
+    std::optional<std::string> seqFieldText; // --seq-field as given, for the report
     // --list: join, wait for discovery (run.durationSec, else
     // DEFAULT_LIST_SECONDS), print what is on the domain and exit; no reader.
     bool list = false;

@@ -236,12 +236,14 @@ void TopicAdoption::SayOverCap(const std::vector<std::string>& left)
 std::vector<std::shared_ptr<QuillReaderListener>> TopicAdoption::Listeners() const
 {
     std::vector<const Adopted*> byIndex;
+    byIndex.reserve(adopted_.size());
     for (const auto& [topic, adopted] : adopted_) {
         byIndex.push_back(&adopted);
     }
     std::sort(byIndex.begin(), byIndex.end(),
               [](const Adopted* a, const Adopted* b) { return a->readerIndex < b->readerIndex; });
     std::vector<std::shared_ptr<QuillReaderListener>> listeners;
+    listeners.reserve(byIndex.size());
     for (const auto* adopted : byIndex) {
         listeners.push_back(adopted->listener);
     }

@@ -113,16 +113,22 @@ Json Events(const ReaderSnapshot& reader)
 
 Json Options(const RunDescription& run)
 {
-    return Json{{"topics", run.topics},
-                {"domain_id", run.domainId},
-                {"qos_profile", run.qosProfile},
-                {"qos_file", run.qosFile},
-                {"expected_sample_id_increment", run.model.expectedIncrement},
-                {"payload_check", run.payloadCheck},
-                {"report", run.report.path.value_or("")},
-                {"report_period_s", run.report.periodSec},
-                {"duration_s", run.model.durationSec ? Json(*run.model.durationSec) : Json(nullptr)},
-                {"fail_on", ConditionArray(run.model.failOn)}};
+    Json options{{"topics", run.topics},
+                 {"domain_id", run.domainId},
+                 {"qos_profile", run.qosProfile},
+                 {"qos_file", run.qosFile},
+                 {"expected_sample_id_increment", run.model.expectedIncrement},
+                 {"payload_check", run.payloadCheck},
+                 {"report", run.report.path.value_or("")},
+                 {"report_period_s", run.report.periodSec},
+                 {"duration_s", run.model.durationSec ? Json(*run.model.durationSec) : Json(nullptr)},
+                 {"fail_on", ConditionArray(run.model.failOn)}};
+    if (run.anyType) {
+        options["any_type"] = true;
+        options["all_topics"] = run.anyType->allTopics ? Json(*run.anyType->allTopics) : Json(nullptr);
+        options["seq_field"] = run.anyType->seqField ? Json(*run.anyType->seqField) : Json(nullptr);
+    }
+    return options;
 }
 
 } // namespace

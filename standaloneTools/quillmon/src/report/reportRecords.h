@@ -30,6 +30,13 @@ struct RunDescription
     std::string fastDdsVersion;
     quillModel::RunSettings model; // the expected increment, --duration, --fail-on
     ReportSettings report;         // where the records go, how often
+    // Reading any type, as given: said in the records only when asked for.
+    struct AnyType
+    {
+        std::optional<std::string> allTopics; // the glob of --all-topics
+        std::optional<std::string> seqField;  // "OFFSET:WIDTH[:le|be]"
+    };
+    std::optional<AnyType> anyType;
 };
 
 // When a record is written: the wall clock and the seconds since the start.

@@ -20,7 +20,6 @@ namespace quillReport {
 
 using quillModel::ParticipantEvents;
 using quillModel::ReaderSnapshot;
-using quillModel::ReaderTally;
 using quillModel::Verdict;
 
 namespace {
