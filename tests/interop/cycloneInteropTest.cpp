@@ -599,7 +599,7 @@ TEST(AnyType, EachPublisherIsReadWithTheTypeItsWritersAnnounceAndWhatArrivedPerW
         if (row.source == Source::Ddsperf) {
             hosts = std::make_unique<NetworkNamespaces>();
             perf = std::make_unique<DdsperfRun>(*hosts, "perf", TestDomain(), row.ddsperfTopic, row.bestEffort,
-                                                "20000Hz", 64);
+                                                "2000Hz", 64);
             topic = DdsperfRun::TopicName(row.ddsperfTopic, row.bestEffort);
             monitorArgs.insert(monitorArgs.end(), {"-t", topic, "--domain-id", std::to_string(TestDomain())});
             monitor = hosts->Start("perf", LUMO_QUILLMON_PATH, monitorArgs);
@@ -627,7 +627,11 @@ TEST(AnyType, EachPublisherIsReadWithTheTypeItsWritersAnnounceAndWhatArrivedPerW
         const auto ownLines = [&](const std::string& level) {
             std::vector<std::string> own;
             for (const auto& message : MessagesAt(*monitor, level)) {
-                if (message.starts_with("[" + topic + "]")) {
+                // A reliable reader behind ddsperf's writer rejects what its
+                // history cannot hold yet; the writer sends it again.
+                const bool flowControl = row.source == Source::Ddsperf &&
+                                         message.find(" SampleRejectedStatus.") != message.npos;
+                if (message.starts_with("[" + topic + "]") && !flowControl) {
                     own.push_back(std::regex_replace(message,
                                                      std::regex(R"([0-9a-f]{2}(\.[0-9a-f]{2}){11}(\|[0-9a-f.]+)?)"),
                                                      "GUID"));
