@@ -133,7 +133,9 @@ report_steady_rate() {
 }
 
 # anytype_ddsperf: prints "mon_n mon_per_s mon_cpu mon_peak_kib sub_n
-# sub_per_s sub_cpu sub_peak_kib status". The monitor makes its reader at
+# sub_per_s sub_cpu sub_peak_kib bare_n bare_cpu bare_peak_kib status"; the
+# bare reader (--raw-type KeyedSeq --keyed) reads beside them: the monitor's
+# Fast DDS ceiling on the same stream. The monitor makes its reader at
 # discovery and Fast DDS matches a new Cyclone DDS participant later than
 # ddsperf sub does, so samples/s are steady rates: ddsperf sub's per-second
 # lines, the monitor's per-second report records (--report-period 1), the
@@ -141,49 +143,60 @@ report_steady_rate() {
 anytype_ddsperf() {
     local secs=$((ANYTYPE_SECS > 4 ? ANYTYPE_SECS : 4)) dir="$WORK_DIR" tag=anytype-ddsperf
     local perf=(ddsperf -i "$BENCH_DOMAIN" -T KS)
-    local mon sub pub status=ok
+    local mon sub bare pub status=ok
     anytype_start mon "$dir/$tag.mon.log" LD_PRELOAD="$EXIT_REPORT_LIB" "$BIN/lumoQuillmon" -t DDSPerfRDataKS \
         --domain-id "$BENCH_DOMAIN" --qos-file "$QOS_FILE" --qos-profile Lumo_Default_Profile -i 1 \
         --any-type --seq-field 4:4 --report "$dir/$tag.jsonl" --report-period 1
     # -1: a line every second, data or not: the count after the writer stops.
     anytype_start sub "$dir/$tag.sub.log" "${perf[@]}" -1 sub
-    if ! wait_for_line "$dir/$tag.mon.log" "Ctrl-C to exit" 30 "$mon"; then
+    anytype_start bare "$dir/$tag.bare.log" "$BIN/lumoBareReader" -t DDSPerfRDataKS --domain-id "$BENCH_DOMAIN" \
+        --qos-file "$QOS_FILE" --qos-profile Lumo_Default_Profile --raw-type KeyedSeq --keyed
+    if ! wait_for_line "$dir/$tag.mon.log" "Ctrl-C to exit" 30 "$mon" ||
+        ! wait_for_line "$dir/$tag.bare.log" "Ctrl-C to exit" 30 "$bare"; then
         READER_PID=$mon stop_reader
         READER_PID=$sub stop_reader
-        echo "- - - - - - - - no-start"
+        READER_PID=$bare stop_reader
+        echo "- - - - - - - - - - - no-start"
         return
     fi
-    local mcpu0 scpu0
+    local mcpu0 scpu0 bcpu0
     mcpu0=$(cpu_seconds "$mon")
     scpu0=$(cpu_seconds "$sub")
+    bcpu0=$(cpu_seconds "$bare")
     anytype_start pub "$dir/$tag.pub.log" "${perf[@]}" pub size 64
     sleep "$secs"
     kill -STOP "$pub"
     # A line of ddsperf sub after the last sample.
     sleep 1.3
-    local mcpu1 scpu1 mpeak speak sub1
+    local mcpu1 scpu1 bcpu1 mpeak speak bpeak sub1
     mcpu1=$(cpu_seconds "$mon")
     scpu1=$(cpu_seconds "$sub")
+    bcpu1=$(cpu_seconds "$bare")
     mpeak=$(peak_rss_kib "$mon")
     speak=$(peak_rss_kib "$sub")
+    bpeak=$(peak_rss_kib "$bare")
     sub1=$(ddsperf_total "$dir/$tag.sub.log")
     READER_PID=$mon stop_reader
     READER_PID=$sub stop_reader
+    READER_PID=$bare stop_reader
     kill -CONT "$pub" 2>/dev/null || true
     kill -TERM "$pub" 2>/dev/null || true
     wait "$pub" 2>/dev/null || true
     forget_pid "$pub"
-    local mcounts mlost
+    local mcounts mlost bcount
     mcounts=$(reader_counts mon "$dir/$tag.mon.log") || mcounts="- -"
+    bcount=$(reader_counts bare "$dir/$tag.bare.log") || bcount="- -"
     read -r _ mlost <<< "$mcounts"
     [[ $mlost =~ ^[0-9]+$ ]] && [ "$mlost" -gt 0 ] && status="$status,lost:$mlost"
     awk -v m="$mcounts" -v n="$sub1" -v mr="$(report_steady_rate "$dir/$tag.jsonl")" \
         -v sr="$(ddsperf_steady_rate "$dir/$tag.sub.log")" -v mc0="$mcpu0" -v mc1="$mcpu1" -v sc0="$scpu0" \
-        -v sc1="$scpu1" -v mp="$mpeak" -v sp="$speak" -v st="$status" 'BEGIN {
-            split(m, mf, " ")
-            printf "%s %s %s %s %d %s %s %s %s\n", mf[1], mr,
+        -v sc1="$scpu1" -v mp="$mpeak" -v sp="$speak" -v b="$bcount" -v bc0="$bcpu0" -v bc1="$bcpu1" \
+        -v bp="$bpeak" -v st="$status" 'BEGIN {
+            split(m, mf, " "); split(b, bf, " ")
+            printf "%s %s %s %s %d %s %s %s %s %s %s %s\n", mf[1], mr,
                    (mf[1] > 0 ? sprintf("%.2f", (mc1 - mc0) / mf[1] * 1e6) : "-"), mp, n, sr,
-                   (n > 0 ? sprintf("%.2f", (sc1 - sc0) / n * 1e6) : "-"), sp, st }'
+                   (n > 0 ? sprintf("%.2f", (sc1 - sc0) / n * 1e6) : "-"), sp, bf[1],
+                   (bf[1] > 0 ? sprintf("%.2f", (bc1 - bc0) / bf[1] * 1e6) : "-"), bp, st }'
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a + 0 > 0 && b + 0 > 0) printf "%.2f", a / b; else print "-" }'; }
@@ -236,15 +249,21 @@ anytype_table() {
     echo "s/s: samples taken per second of writing; cpu: reader CPU s per million samples; MiB: peak RSS;"
     echo "m/b: monitor / bare reader (n samples/s, c CPU per sample); m/a: monitor / agnostic monitor."
     echo
-    read -r mn mps mcpu mpeak sn sps scpu speak st <<< "$row"
+    local mn mps mcpu mpeak sn sps scpu speak bn bcpu bpeak st
+    read -r mn mps mcpu mpeak sn sps scpu speak bn bcpu bpeak st <<< "$row"
     printf '%-28s %10s %10s %9s %8s\n' "ddsperf pub KS 64 B ->" "samples" "samples/s" "cpu s/Ms" "peak MiB"
     printf '%-28s %10s %10s %9s %8s\n' "lumoQuillmon --any-type" "$mn" "$mps" "$mcpu" \
         "$(awk -v k="${mpeak:-0}" 'BEGIN { printf "%.1f", k / 1024 }')"
     printf '%-28s %10s %10s %9s %8s\n' "ddsperf sub" "$sn" "$sps" "$scpu" \
         "$(awk -v k="${speak:-0}" 'BEGIN { printf "%.1f", k / 1024 }')"
+    printf '%-28s %10s %10s %9s %8s\n' "lumoBareReader --raw-type" "$bn" "-" "$bcpu" \
+        "$(awk -v k="${bpeak:-0}" 'BEGIN { printf "%.1f", k / 1024 }')"
     printf '%-28s %10s %10s %9s %8s %s\n' "monitor / ddsperf sub" "" "$(ratio "$mps" "$sps")" "$(ratio "$mcpu" "$scpu")" \
         "" "$st"
+    printf '%-28s %10s %10s %9s\n' "monitor / bare reader" "" "" "$(ratio "$mcpu" "$bcpu")"
     echo "ddsperf -T KS pub (reliable, as fast as it can) into both at once, $((ANYTYPE_SECS > 4 ? ANYTYPE_SECS : 4)) s; the monitor reads"
     echo "DDSPerfRDataKS --seq-field 4:4 (ddsperf's sequence number) with --report-period 1. samples/s: steady"
-    echo "rate (per-second figures, the first and last left out); cpu: over every sample taken."
+    echo "rate (per-second figures, the first and last left out); cpu: over every sample taken. The bare"
+    echo "reader (Fast DDS, as the monitor) reads the same stream: CPU per sample only, as each Fast DDS"
+    echo "reader matches the new Cyclone DDS writer at its own moment."
 }
