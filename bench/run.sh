@@ -67,7 +67,7 @@ while [ $# -gt 0 ]; do
     --skip) skip=$2; shift ;;
     --fastdds) fastdds=$2; shift ;;
     --build-dir) build_dir=$(realpath -m "$2"); shift ;;
-    -h | --help) sed -n '2,41p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,43p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
     esac
     shift
