@@ -210,8 +210,10 @@ anytype_table() {
         echo "cannot make a network namespace (root and iproute2 are needed): section skipped"
         return
     fi
-    # The namespace goes on any exit; the processes in it first.
-    trap 'cleanup_started; anytype_remove_ns' EXIT INT TERM
+    # The namespace goes on any exit, the processes in it first; an
+    # interrupt ends the run once the case under way has stopped its own.
+    trap 'cleanup_started; anytype_remove_ns' EXIT
+    trap 'cleanup_started; anytype_remove_ns; exit 130' INT TERM
     for size in $sizes; do
         for kind in agnostic raw-id raw; do
             use_case_domain "$case_index"
