@@ -193,6 +193,10 @@ anytype_ddsperf() {
         -v sc1="$scpu1" -v mp="$mpeak" -v sp="$speak" -v b="$bcount" -v bc0="$bcpu0" -v bc1="$bcpu1" \
         -v bp="$bpeak" -v st="$status" 'BEGIN {
             split(m, mf, " "); split(b, bf, " ")
+            # A reader that took nothing did not pair with the writer.
+            if (mf[1] + 0 == 0) st = st ",monitor-took-none"
+            if (n + 0 == 0) st = st ",sub-took-none"
+            if (bf[1] + 0 == 0) st = st ",bare-took-none"
             printf "%s %s %s %s %d %s %s %s %s %s %s %s\n", mf[1], mr,
                    (mf[1] > 0 ? sprintf("%.2f", (mc1 - mc0) / mf[1] * 1e6) : "-"), mp, n, sr,
                    (n > 0 ? sprintf("%.2f", (sc1 - sc0) / n * 1e6) : "-"), sp, bf[1],
