@@ -217,7 +217,7 @@ anytype_table() {
     # The namespace goes on any exit, the processes in it first; an
     # interrupt ends the run once the case under way has stopped its own.
     trap 'cleanup_started; anytype_remove_ns' EXIT
-    trap 'cleanup_started; anytype_remove_ns; exit 130' INT TERM
+    trap 'exit 130' INT TERM
     for size in $sizes; do
         for kind in agnostic raw-id raw; do
             use_case_domain "$case_index"
