@@ -20,14 +20,18 @@
 #      64 KiB (bench/throughput/secured.sh);
 #   7. the monitor serving --metrics, scraped every second, beside the plain
 #      monitor (bench/throughput/metrics.sh);
-#   8. reference: Cyclone DDS's ddsperf pub/sub at the same payload sizes.
+#   8. reference: Cyclone DDS's ddsperf pub/sub at the same payload sizes;
+#   9. reading any type: lumoCyclonePub into the monitor and the bare reader
+#      as AgnosticTopic and as raw bytes (--any-type), and ddsperf's writer
+#      into the monitor beside ddsperf's own subscriber, 64 B and 64 KiB, in
+#      a network namespace of its own (bench/throughput/anytype.sh; root).
 # Everything runs on loopback only (see bench/throughput/common.sh and
 # tests/data/cyclonedds-loopback.xml).
 #
 # usage: bench/run.sh [--quick] [--no-build] [--duration S] [--rates "0 1000"]
 #                     [--sizes "64 1024 65536 1048576"] [--topics "1 15"]
 #                     [--qos-profile NAME] [--qos-file FILE]
-#                     [--skip micro,throughput,foreign,rest,report,secured,metrics,ddsperf]
+#                     [--skip micro,throughput,foreign,rest,report,secured,metrics,ddsperf,anytype]
 #                     [--fastdds 2|3] [--build-dir DIR]
 #   --quick     about 2 minutes: 2-second runs, 64 B and 64 KiB, maximum rate
 #   --no-build  use the build directory as it is
@@ -63,7 +67,7 @@ while [ $# -gt 0 ]; do
     --skip) skip=$2; shift ;;
     --fastdds) fastdds=$2; shift ;;
     --build-dir) build_dir=$(realpath -m "$2"); shift ;;
-    -h | --help) sed -n '2,37p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,43p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
     esac
     shift
@@ -334,6 +338,15 @@ if ! skipped ddsperf; then
         echo "ddsperf's size includes its topic's fixed part; MB/s from its Mb/s. At equal size the ratio of"
         echo "samples/s is also the ratio of bytes/s."
     fi
+fi
+
+# ---------------------------------------------------------------- any type
+if ! skipped anytype; then
+    echo
+    echo "=== reading any type (--any-type): raw bytes beside AgnosticTopic, 64 B and 64 KiB, ${duration} s per case, own network namespace"
+    # shellcheck source=throughput/anytype.sh
+    source bench/throughput/anytype.sh
+    anytype_table "$duration" "64 65536"
 fi
 
 echo

@@ -2,6 +2,10 @@
 // QoS file, profile and interface options as lumoQuillmon, one reader per
 // topic, but its listener only takes the samples on loan and counts the
 // valid ones: no continuity check, no payload check, no statistics, no log.
+// With --raw-type NAME [--keyed] it reads each topic as the monitor's
+// --any-type does (DdsSub::CreateRawDataReader: samples as RawSample bytes,
+// KEEP_ALL, any partition), so that raw and AgnosticTopic readers each have
+// a ceiling of their own.
 //
 // At SIGINT/SIGTERM it prints, on standard output,
 //   bare [<topic>][<index>] samples: <n>
@@ -13,6 +17,7 @@
 #include <cstdint>
 #include <iostream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -27,6 +32,7 @@
 #include "lumo/componentFramework/AgnosticTopic.h"
 #include "lumo/componentFramework/DdsSub.h"
 #include "lumo/componentFramework/FastDdsCompat.h"
+#include "lumo/componentFramework/RawTopicType.h"
 #include "lumo/toolsCommon/CommonOptions.h"
 #include "lumo/toolsCommon/ExitStatus.h"
 #include "lumo/toolsCommon/ToolMain.h"
@@ -36,20 +42,34 @@ namespace fdds = eprosima::fastdds::dds;
 using lumo::componentFramework::AgnosticTopic;
 using lumo::componentFramework::DdsReaderParams;
 using lumo::componentFramework::DdsSub;
+using lumo::componentFramework::RawReaderParams;
+using lumo::componentFramework::compat::RawSample;
 namespace tools = lumo::toolsCommon;
 
 namespace {
 
 constexpr const char* TOOL_NAME = "lumoBareReader";
 
-class CountingListener : public fdds::DataReaderListener
+class Counter
+{
+public:
+    virtual ~Counter() = default;
+    uint64_t Samples() const { return samples_.load(std::memory_order_relaxed); }
+
+protected:
+    std::atomic<uint64_t> samples_{0};
+};
+
+// Sample is AgnosticTopic or RawSample: the same take, on loan, either way.
+template <typename Sample>
+class CountingListener : public fdds::DataReaderListener, public Counter
 {
 public:
     void on_data_available(fdds::DataReader* reader) override
     {
         // Local sequences: Fast DDS may call this on more than one thread at
         // once, and each take needs sequences of its own; no lock then.
-        fdds::LoanableSequence<AgnosticTopic> data;
+        fdds::LoanableSequence<Sample> data;
         fdds::LoanableSequence<fdds::SampleInfo> infos;
         if (!lumo::componentFramework::compat::IsOk(reader->take(data, infos, fdds::LENGTH_UNLIMITED,
                                                                  fdds::ANY_SAMPLE_STATE, fdds::ANY_VIEW_STATE,
@@ -64,11 +84,6 @@ public:
         reader->return_loan(data, infos);
         samples_.fetch_add(valid, std::memory_order_relaxed);
     }
-
-    uint64_t Samples() const { return samples_.load(std::memory_order_relaxed); }
-
-private:
-    std::atomic<uint64_t> samples_{0};
 };
 
 po::options_description MakeOptions()
@@ -78,6 +93,9 @@ po::options_description MakeOptions()
     tools::AddTopicOption(options, "Topic names, one reader each");
     tools::AddDdsOptions(options);
     tools::AddAllowInterfacesOption(options);
+    options.add_options()("raw-type", po::value<std::string>(),
+                          "Read every topic as raw bytes of this type name, as lumoQuillmon --any-type does")(
+        "keyed", "With --raw-type: the type has a key");
     tools::AddVersionOption(options);
     return options;
 }
@@ -102,13 +120,27 @@ int RunBareReader(int argc, char** argv, const sigset_t& stopSignals)
     dds.CreateParticipant();
     dds.CreateSubscriber();
 
-    std::vector<std::shared_ptr<CountingListener>> listeners;
-    std::vector<DdsReaderParams> readers;
-    for (const auto& topic : topics) {
-        listeners.push_back(std::make_shared<CountingListener>());
-        readers.push_back(DdsReaderParams{topic, listeners.back(), ""});
+    std::vector<std::shared_ptr<Counter>> listeners;
+    if (vm.count("raw-type") != 0) {
+        const auto& typeName = vm["raw-type"].as<std::string>();
+        const bool keyed = vm.count("keyed") != 0;
+        for (const auto& topic : topics) {
+            auto listener = std::make_shared<CountingListener<RawSample>>();
+            listeners.push_back(listener);
+            dds.CreateRawDataReader(RawReaderParams{topic, typeName, keyed, listener, ""});
+        }
+    } else {
+        if (vm.count("keyed") != 0) {
+            throw std::invalid_argument("--keyed needs --raw-type");
+        }
+        std::vector<DdsReaderParams> readers;
+        for (const auto& topic : topics) {
+            auto listener = std::make_shared<CountingListener<AgnosticTopic>>();
+            listeners.push_back(listener);
+            readers.push_back(DdsReaderParams{topic, listener, ""});
+        }
+        dds.CreateManyDataReaders(readers);
     }
-    dds.CreateManyDataReaders(readers);
     dds.EnableAllDataReaders();
     std::cout << "==> Ctrl-C to exit <=.\n" << std::flush;
 
