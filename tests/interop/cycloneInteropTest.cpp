@@ -518,6 +518,19 @@ TEST(AnyType, EachPublisherIsReadWithTheTypeItsWritersAnnounceAndWhatArrivedPerW
              EXPECT_EQ(w["last_id"], 299);
              EXPECT_EQ(w["payload_bytes"], 300 * 16);
          }},
+        // A dispose is a key-only message with a sequence number of its
+        // own: delivered without data, neither lost nor a rejected sample.
+        {"Cyclone DDS disposing its instance midway",
+         Source::Cyclone,
+         {{"-n", "300", "-r", "300", "--type", "final", "--dispose-at", "150"}},
+         {"--seq-field", "8:4"},
+         "Reading type \"lumo::interop::FinalReading\" (keyed) as raw bytes",
+         300,
+         "#samples: 299 #lost samples: 0",
+         [&](const nlohmann::json& w) {
+             noLoss(w);
+             EXPECT_EQ(w["last_sequence"], 301) << "the dispose took one sequence number";
+         }},
         {"Cyclone DDS in a named partition, without ids",
          Source::Cyclone,
          {{"-n", "300", "-r", "300", "--type", "final", "-p", "sensors"}},
