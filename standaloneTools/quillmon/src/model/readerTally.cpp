@@ -479,38 +479,37 @@ void ReaderTally::ObserveUndecodable(const fdds::SampleInfo& info)
         ObserveUnlisted(info, nullptr, PayloadVerdict::NotChecked);
         return;
     }
-    // Its sequence number was delivered: no middleware loss there. Its id
-    // is unknown, so the id check goes on from the sample before it.
+    // Its id is unknown, so the id check goes on from the sample before it.
+    SkipDelivered(*stream, info);
+    stream->counts.undecodable.Add(1);
+}
+
+void ReaderTally::SkipDelivered(Stream& stream, const fdds::SampleInfo& info)
+{
     const uint64_t sequence = SequenceOf(info);
-    const uint64_t lost = stream->continuity.SkipSequence(sequence);
+    const uint64_t lost = stream.continuity.SkipSequence(sequence);
     if (lost != 0) {
-        stream->counts.middlewareLost.Add(lost);
+        stream.counts.middlewareLost.Add(lost);
     }
     if (sequence != UNKNOWN_SEQUENCE) {
-        stream->lastSequence.store(sequence, RELAXED);
+        stream.lastSequence.store(sequence, RELAXED);
     }
-    stream->counts.undecodable.Add(1);
 }
 
 void ReaderTally::ObserveNoData(const fdds::SampleInfo& info)
 {
     const WriterKey key = KeyOf(info.publication_handle);
     Stream* stream = lastStream_ != nullptr && lastStream_->key == key ? lastStream_ : Find(key);
-    if (stream == nullptr) {
-        // Before its first sample there is no baseline to keep; an unlisted
-        // writer's holes are summed with the others'.
-        if (const auto known = unlistedContinuity_.find(key); known != unlistedContinuity_.end()) {
-            known->second.SkipSequence(SequenceOf(info));
-        }
+    if (stream != nullptr) {
+        SkipDelivered(*stream, info);
         return;
     }
-    const uint64_t sequence = SequenceOf(info);
-    const uint64_t lost = stream->continuity.SkipSequence(sequence);
-    if (lost != 0) {
-        stream->counts.middlewareLost.Add(lost);
-    }
-    if (sequence != UNKNOWN_SEQUENCE) {
-        stream->lastSequence.store(sequence, RELAXED);
+    // Before its first sample there is no baseline to keep; an unlisted
+    // writer's holes are summed with the others'.
+    if (const auto known = unlistedContinuity_.find(key); known != unlistedContinuity_.end()) {
+        if (const uint64_t lost = known->second.SkipSequence(SequenceOf(info)); lost != 0) {
+            unlisted_->middlewareLost.Add(lost);
+        }
     }
 }
 

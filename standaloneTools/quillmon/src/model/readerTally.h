@@ -234,6 +234,9 @@ private:
     std::vector<std::string> HostAddresses(const WriterKey& key) const;
     // A stream taken for restarted sends again: it was not gone after all.
     void Unlink(Stream& predecessor);
+    // A change delivered without a sample to count (undecodable, or no
+    // data): its sequence number is no loss, the holes before it are.
+    void SkipDelivered(Stream& stream, const eprosima::fastdds::dds::SampleInfo& info);
     ContinuityStep ObserveUnlisted(const eprosima::fastdds::dds::SampleInfo& info, const SampleFacts* sample,
                                    PayloadVerdict verdict);
     void SetPresence(const eprosima::fastdds::dds::InstanceHandle_t& handle, Presence presence);
