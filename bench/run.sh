@@ -25,13 +25,16 @@
 #      as AgnosticTopic and as raw bytes (--any-type), and ddsperf's writer
 #      into the monitor beside ddsperf's own subscriber, 64 B and 64 KiB, in
 #      a network namespace of its own (bench/throughput/anytype.sh; root).
+#  10. what each feature costs: the plain monitor and the monitor with one
+#      feature on (--report, --metrics, --security, the payload checks,
+#      --any-type), 64 B and 64 KiB (bench/throughput/costs.sh).
 # Everything runs on loopback only (see bench/throughput/common.sh and
 # tests/data/cyclonedds-loopback.xml).
 #
 # usage: bench/run.sh [--quick] [--no-build] [--duration S] [--rates "0 1000"]
 #                     [--sizes "64 1024 65536 1048576"] [--topics "1 15"]
 #                     [--qos-profile NAME] [--qos-file FILE]
-#                     [--skip micro,throughput,foreign,rest,report,secured,metrics,ddsperf,anytype]
+#                     [--skip micro,throughput,foreign,rest,report,secured,metrics,ddsperf,anytype,costs]
 #                     [--fastdds 2|3] [--build-dir DIR]
 #   --quick     about 2 minutes: 2-second runs, 64 B and 64 KiB, maximum rate
 #   --no-build  use the build directory as it is
@@ -67,7 +70,7 @@ while [ $# -gt 0 ]; do
     --skip) skip=$2; shift ;;
     --fastdds) fastdds=$2; shift ;;
     --build-dir) build_dir=$(realpath -m "$2"); shift ;;
-    -h | --help) sed -n '2,43p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,46p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
     esac
     shift
@@ -347,6 +350,17 @@ if ! skipped anytype; then
     # shellcheck source=throughput/anytype.sh
     source bench/throughput/anytype.sh
     anytype_table "$duration" "64 65536"
+fi
+
+# ---------------------------------------------------------------- costs
+if ! skipped costs; then
+    echo
+    echo "=== what each feature costs against the plain monitor, ${duration} s per case"
+    # shellcheck source=throughput/secured.sh
+    source bench/throughput/secured.sh
+    # shellcheck source=throughput/costs.sh
+    source bench/throughput/costs.sh
+    costs_table
 fi
 
 echo

@@ -120,7 +120,8 @@ topic_names() {
 }
 
 # start_reader KIND LOG TOPICS...: KIND is bare, mon, mon-ramp,
-# mon-pattern, mon-report, mon-baseline, mon-metrics or mon-report-metrics.
+# mon-pattern, mon-report, mon-baseline, mon-metrics, mon-report-metrics,
+# mon-secured or mon-anytype.
 # Sets READER_PID once the reader is up (and SCRAPER_PID for the metrics).
 start_reader() {
     local kind=$1 log=$2
@@ -154,6 +155,8 @@ start_reader() {
         LD_PRELOAD="$EXIT_REPORT_LIB" "$BIN/lumoQuillmon" "${common[@]}" -i 1 \
             --expected-payload-pattern alternating_float_ramp > "$log" 2>&1 &
         ;;
+    # bench/throughput/costs.sh: the topics adopted as discovery names them.
+    mon-anytype) LD_PRELOAD="$EXIT_REPORT_LIB" "$BIN/lumoQuillmon" "${common[@]}" -i 1 --any-type > "$log" 2>&1 & ;;
     *) echo "bench: unknown reader $kind" >&2; return 1 ;;
     esac
     READER_PID=$!
