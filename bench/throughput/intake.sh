@@ -13,6 +13,9 @@
 #    reader), so CPU per sample needs no count from the reader, whose
 #    "#samples" a later writer's match restarts. The monitor's id checks
 #    see several writers' ids on one topic: its gaps mean nothing here.
+#    Writers stop after INTAKE_MAX_SECS (status "written:N"): Fast DDS 2.9
+#    readers fed by several writers at once sometimes fall to a few thousand
+#    samples/s for good.
 # 2. ddsperf pub (-T KS) into lumoQuillmon --any-type --seq-field 4:4 beside
 #    ddsperf sub (and lumoBareReader) in anytype.sh's namespace, at
 #    INTAKE_DDSPERF_RATE samples/s (CPU per sample at a fixed rate survives
@@ -25,6 +28,7 @@
 INTAKE_PUBS=${INTAKE_PUBS:-3}
 INTAKE_TOTAL=${INTAKE_TOTAL:-300000}
 INTAKE_DDSPERF_RATE=${INTAKE_DDSPERF_RATE:-20000}
+INTAKE_MAX_SECS=${INTAKE_MAX_SECS:-20}
 INTAKE_CYCLONE_URI="file://$CYCLONE_CONFIG,<Internal><WriteBatch>true</WriteBatch></Internal>"
 # shellcheck source=intakeLevers.sh
 source bench/throughput/intakeLevers.sh
@@ -49,7 +53,7 @@ intake_case() {
         for ((i = 0; i < INTAKE_PUBS; i++)); do
             # shellcheck disable=SC2086
             "$BIN/lumoQuillpub" -t $names -a 127.0.0.1 --domain-id "$BENCH_DOMAIN" --qos-file "$QOS_FILE" -r 0 \
-                -n "$count" --payload-size 64 --wait-readers 1 --ack-timeout 30 > "$WORK_DIR/$tag.pub$i.log" 2>&1 &
+                -n "$count" --duration "$INTAKE_MAX_SECS" --payload-size 64 --wait-readers 1 --ack-timeout 5 > "$WORK_DIR/$tag.pub$i.log" 2>&1 &
             pids+=($!)
         done
     else
@@ -57,7 +61,7 @@ intake_case() {
         expected=$((count * topics))
         for t in $names; do
             CYCLONEDDS_URI=$INTAKE_CYCLONE_URI "$CYCLONE_PUB" -t "$t" -d "$BENCH_DOMAIN" -r 0 -n "$count" -s 64 -a \
-                -w 1 > "$WORK_DIR/$tag.pub-$t.log" 2>&1 &
+                -D "$INTAKE_MAX_SECS" -w 1 > "$WORK_DIR/$tag.pub-$t.log" 2>&1 &
             pids+=($!)
         done
     fi
