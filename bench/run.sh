@@ -359,7 +359,9 @@ fi
 if ! skipped intake; then
     echo
     echo "=== the intake ceiling: 64 B, reliable KEEP_ALL, writers faster than the reader"
-    [ "$quick" -eq 1 ] && INTAKE_TOTAL=${INTAKE_TOTAL:-100000}
+    INTAKE_SECS=${INTAKE_SECS:-$duration}
+    # shellcheck source=throughput/anytype.sh
+    source bench/throughput/anytype.sh
     # shellcheck source=throughput/intake.sh
     source bench/throughput/intake.sh
     ANYTYPE_SECS=$duration

@@ -8,14 +8,9 @@
 #      cyclone   lumoCyclonePub (-r 0, UDP), Cyclone DDS batching its
 #                writes (<Internal><WriteBatch>): several samples per
 #                datagram; one process per topic.
-#    Each case writes INTAKE_TOTAL samples in all and waits for every
-#    acknowledgement: every one of them is taken (a reliable KEEP_ALL
-#    reader), so CPU per sample needs no count from the reader, whose
-#    "#samples" a later writer's match restarts. The monitor's id checks
-#    see several writers' ids on one topic: its gaps mean nothing here.
-#    Writers stop after INTAKE_MAX_SECS (status "written:N"): Fast DDS 2.9
-#    readers fed by several writers at once sometimes fall to a few thousand
-#    samples/s for good.
+#    INTAKE_SECS (default: the bench's duration) from the reader's start;
+#    samples/s and CPU per million samples taken. (The monitor's id checks
+#    see several writers' ids on one topic: its gaps mean nothing here.)
 # 2. ddsperf pub (-T KS) into lumoQuillmon --any-type --seq-field 4:4 beside
 #    ddsperf sub (and lumoBareReader) in anytype.sh's namespace, at
 #    INTAKE_DDSPERF_RATE samples/s (CPU per sample at a fixed rate survives
@@ -26,71 +21,64 @@
 #    in turn, in the same run.
 
 INTAKE_PUBS=${INTAKE_PUBS:-3}
-INTAKE_TOTAL=${INTAKE_TOTAL:-300000}
+INTAKE_SECS=${INTAKE_SECS:-5}
 INTAKE_DDSPERF_RATE=${INTAKE_DDSPERF_RATE:-20000}
-INTAKE_MAX_SECS=${INTAKE_MAX_SECS:-20}
 INTAKE_CYCLONE_URI="file://$CYCLONE_CONFIG,<Internal><WriteBatch>true</WriteBatch></Internal>"
 # shellcheck source=intakeLevers.sh
 source bench/throughput/intakeLevers.sh
 
 # intake_case WRITER READER TOPICS [READER_QOS_FILE]: prints "samples
-# samples_per_s cpu_s_per_million status".
+# samples_per_s cpu_s_per_million status". The writers start first and wait
+# for the reader, so that they all match it at its start: a match restarts
+# the monitor's "#samples". They are frozen at the end and end after the
+# reader, whose counts an unmatch would reset too.
 intake_case() {
     local writer=$1 reader=$2 topics=$3 qos=${4:-$QOS_FILE}
-    local tag names pids=() i t0
+    local tag names pids=() i t
     tag="intake-$writer-$reader-$topics-$(basename "$qos" .xml)"
     names=$(topic_names "$topics" IntakeBench)
     use_case_domain "$case_index"
     case_index=$((case_index + 1))
-    # shellcheck disable=SC2086
-    QOS_FILE=$qos start_reader "$reader" "$WORK_DIR/$tag.reader.log" $names || { echo "- - - no-start"; return; }
-    local cpu0 count expected status=ok
-    cpu0=$(cpu_seconds "$READER_PID")
-    t0=$(now)
     if [ "$writer" = quillpub ]; then
-        count=$((INTAKE_TOTAL / INTAKE_PUBS / topics))
-        expected=$((count * topics * INTAKE_PUBS))
         for ((i = 0; i < INTAKE_PUBS; i++)); do
             # shellcheck disable=SC2086
             "$BIN/lumoQuillpub" -t $names -a 127.0.0.1 --domain-id "$BENCH_DOMAIN" --qos-file "$QOS_FILE" -r 0 \
-                -n "$count" --duration "$INTAKE_MAX_SECS" --payload-size 64 --wait-readers 1 --ack-timeout 5 > "$WORK_DIR/$tag.pub$i.log" 2>&1 &
+                --payload-size 64 --wait-readers 1 --wait-timeout 60 --ack-timeout 1 > "$WORK_DIR/$tag.pub$i.log" 2>&1 &
             pids+=($!)
         done
     else
-        count=$((INTAKE_TOTAL / topics))
-        expected=$((count * topics))
         for t in $names; do
-            CYCLONEDDS_URI=$INTAKE_CYCLONE_URI "$CYCLONE_PUB" -t "$t" -d "$BENCH_DOMAIN" -r 0 -n "$count" -s 64 -a \
-                -D "$INTAKE_MAX_SECS" -w 1 > "$WORK_DIR/$tag.pub-$t.log" 2>&1 &
+            CYCLONEDDS_URI=$INTAKE_CYCLONE_URI "$CYCLONE_PUB" -t "$t" -d "$BENCH_DOMAIN" -r 0 -n 0 -s 64 -a \
+                -D 3600 -w 1 > "$WORK_DIR/$tag.pub-$t.log" 2>&1 &
             pids+=($!)
         done
     fi
     STARTED_PIDS+=("${pids[@]}")
-    local pid written=0 end
-    for pid in "${pids[@]}"; do
-        wait "$pid" || status="$status,writer-failed"
-        forget_pid "$pid"
-    done
-    end=$(now)
-    local cpu1
-    cpu1=$(cpu_seconds "$READER_PID")
-    stop_reader
-    # Samples written: every writer's own summary.
-    if [ "$writer" = quillpub ]; then
-        written=$(cat "$WORK_DIR/$tag".pub*.log | awk '/samples written:/ { for (i = 1; i < NF; i++) if ($i == "written:") n += $(i + 1) } END { print n + 0 }')
+    local status=ok cpu0 t0 cpu1 t1 counts
+    # shellcheck disable=SC2086
+    if QOS_FILE=$qos start_reader "$reader" "$WORK_DIR/$tag.reader.log" $names; then
+        cpu0=$(cpu_seconds "$READER_PID")
+        t0=$(now)
+        sleep "$INTAKE_SECS"
+        kill -STOP "${pids[@]}"
+        t1=$(now)
+        sleep 0.3
+        cpu1=$(cpu_seconds "$READER_PID")
+        stop_reader
+        counts=$(reader_counts "$reader" "$WORK_DIR/$tag.reader.log") || status=no-report
     else
-        written=$(cat "$WORK_DIR/$tag".pub-*.log | awk '/^written: / { n += $2 } END { print n + 0 }')
+        status=no-start
     fi
-    [ "$written" = "$expected" ] || status="$status,written:$written"
-    if [ "$reader" = bare ]; then
-        local taken
-        taken=$(awk '/^bare total samples:/ { print $4 }' "$WORK_DIR/$tag.reader.log")
-        [ "${taken:-0}" = "$written" ] || status="$status,taken:${taken:--}"
-    fi
-    # From the start of the writers to the last acknowledgement, their
-    # discovery included: samples/s is a lower bound, the same for every case.
-    awk -v n="$written" -v t0="$t0" -v t1="$end" -v c0="$cpu0" -v c1="$cpu1" -v st="$status" 'BEGIN {
-        printf "%d %.0f %s %s\n", n, n / (t1 - t0), (n > 0 ? sprintf("%.2f", (c1 - c0) / n * 1e6) : "-"), st }'
+    kill -CONT "${pids[@]}" 2>/dev/null || true
+    kill -TERM "${pids[@]}" 2>/dev/null || true
+    for i in "${pids[@]}"; do
+        wait "$i" 2>/dev/null || true
+        forget_pid "$i"
+    done
+    [ "$status" = ok ] || { echo "- - - $status"; return; }
+    awk -v c="$counts" -v t0="$t0" -v t1="$t1" -v c0="$cpu0" -v c1="$cpu1" 'BEGIN {
+        split(c, f, " "); n = f[1]
+        printf "%d %.0f %s ok\n", n, n / (t1 - t0), (n > 0 ? sprintf("%.2f", (c1 - c0) / n * 1e6) : "-") }'
 }
 
 # intake_ddsperf RATE [READER_QOS_FILE]: anytype_ddsperf's row.
@@ -109,7 +97,7 @@ intake_print_ddsperf() {
 
 intake_table() {
     local writer topics mon bare
-    echo "writers give more than a reader takes: $INTAKE_TOTAL samples of 64 B in all; each reader alone"
+    echo "writers give more than a reader takes, $INTAKE_SECS s; each reader alone"
     printf '%-22s %9s %9s %9s %9s %7s %7s %s\n' "writer" "mon s/s" "mon cpu" "bare s/s" "bare cpu" "m/b n" "m/b c" "status"
     for writer in quillpub cyclone; do
         for topics in 1 15; do
@@ -123,7 +111,7 @@ intake_table() {
                 "$mps" "$mcpu" "$bps" "$bcpu" "$(ratio "$mps" "$bps")" "$(ratio "$mcpu" "$bcpu")" "mon:$mst bare:$bst"
         done
     done
-    echo "s/s: samples written / seconds from the writers' start to their last acknowledgement; cpu: reader"
+    echo "s/s: samples taken per second from the reader's start (its writers waiting for it); cpu: reader"
     echo "CPU s per million samples; m/b: monitor / bare reader. Cyclone DDS batches (WriteBatch): several"
     echo "samples per datagram, over UDP; lumoQuillpub over shared memory."
     echo

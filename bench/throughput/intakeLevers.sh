@@ -4,8 +4,8 @@
 # (the bench reads Lumo_Default_Profile). Sourced, not run.
 #
 #   rcvbuf-208k, rcvbuf-1m      UDP receiveBufferSize (shipped 4 MiB)
-#   mem-prealloc, mem-reserve,  the reader's and writer's historyMemoryPolicy:
-#   mem-reusable                PREALLOCATED, DYNAMIC_RESERVE, DYNAMIC_REUSABLE
+#   mem-prealloc, mem-dynamic,  the reader's and writer's historyMemoryPolicy:
+#   mem-reusable                PREALLOCATED, DYNAMIC (the C++ DYNAMIC_RESERVE), DYNAMIC_REUSABLE
 #                               (shipped PREALLOCATED_WITH_REALLOC)
 #   hbdelay-1ms, hbdelay-5ms    the reader's heartbeatResponseDelay (shipped 0;
 #                               Fast DDS's default 5 ms)
@@ -13,7 +13,7 @@
 #                               Fast DDS's default 70 ms)
 #   no-shm                      UDP alone (the participant's transports: one
 #                               receive thread fewer per port)
-INTAKE_LEVERS_ALL="rcvbuf-208k rcvbuf-1m mem-prealloc mem-reserve mem-reusable hbdelay-1ms hbdelay-5ms ackdelay-70ms no-shm"
+INTAKE_LEVERS_ALL="rcvbuf-208k rcvbuf-1m mem-prealloc mem-dynamic mem-reusable hbdelay-1ms hbdelay-5ms ackdelay-70ms no-shm"
 
 [ "${INTAKE_LEVERS:-}" = all ] && INTAKE_LEVERS=$INTAKE_LEVERS_ALL
 
@@ -24,7 +24,7 @@ intake_lever_file() {
     rcvbuf-208k) expr='s|<receiveBufferSize>[0-9]*<|<receiveBufferSize>212992<|' ;;
     rcvbuf-1m) expr='s|<receiveBufferSize>[0-9]*<|<receiveBufferSize>1048576<|' ;;
     mem-prealloc) expr='s|<historyMemoryPolicy>[A-Z_]*<|<historyMemoryPolicy>PREALLOCATED<|' ;;
-    mem-reserve) expr='s|<historyMemoryPolicy>[A-Z_]*<|<historyMemoryPolicy>DYNAMIC_RESERVE<|' ;;
+    mem-dynamic) expr='s|<historyMemoryPolicy>[A-Z_]*<|<historyMemoryPolicy>DYNAMIC<|' ;;
     mem-reusable) expr='s|<historyMemoryPolicy>[A-Z_]*<|<historyMemoryPolicy>DYNAMIC_REUSABLE<|' ;;
     hbdelay-1ms) expr='s|<heartbeatResponseDelay><sec>0</sec><nanosec>0<|<heartbeatResponseDelay><sec>0</sec><nanosec>1000000<|' ;;
     hbdelay-5ms) expr='s|<heartbeatResponseDelay><sec>0</sec><nanosec>0<|<heartbeatResponseDelay><sec>0</sec><nanosec>5000000<|' ;;
