@@ -20,15 +20,17 @@ INTAKE_LEVERS_ALL="rcvbuf-208k rcvbuf-1m mem-prealloc mem-dynamic mem-reusable h
 # intake_lever_file LEVER: writes the variant into WORK_DIR, prints its path.
 intake_lever_file() {
     local lever=$1 out="$WORK_DIR/lever-$1.xml" expr
+    local hb='heartbeatResponseDelay\|heartbeat_response_delay' ack='initialAcknackDelay\|initial_acknack_delay'
     case $lever in
     rcvbuf-208k) expr='s|<receiveBufferSize>[0-9]*<|<receiveBufferSize>212992<|' ;;
     rcvbuf-1m) expr='s|<receiveBufferSize>[0-9]*<|<receiveBufferSize>1048576<|' ;;
     mem-prealloc) expr='s|<historyMemoryPolicy>[A-Z_]*<|<historyMemoryPolicy>PREALLOCATED<|' ;;
     mem-dynamic) expr='s|<historyMemoryPolicy>[A-Z_]*<|<historyMemoryPolicy>DYNAMIC<|' ;;
     mem-reusable) expr='s|<historyMemoryPolicy>[A-Z_]*<|<historyMemoryPolicy>DYNAMIC_REUSABLE<|' ;;
-    hbdelay-1ms) expr='s|<heartbeatResponseDelay><sec>0</sec><nanosec>0<|<heartbeatResponseDelay><sec>0</sec><nanosec>1000000<|' ;;
-    hbdelay-5ms) expr='s|<heartbeatResponseDelay><sec>0</sec><nanosec>0<|<heartbeatResponseDelay><sec>0</sec><nanosec>5000000<|' ;;
-    ackdelay-70ms) expr='s|<initialAcknackDelay><sec>0</sec><nanosec>0<|<initialAcknackDelay><sec>0</sec><nanosec>70000000<|' ;;
+    # Fast DDS 3 builds ship the file with the timing elements renamed.
+    hbdelay-1ms) expr="s#<\\($hb\\)><sec>0</sec><nanosec>0<#<\\1><sec>0</sec><nanosec>1000000<#" ;;
+    hbdelay-5ms) expr="s#<\\($hb\\)><sec>0</sec><nanosec>0<#<\\1><sec>0</sec><nanosec>5000000<#" ;;
+    ackdelay-70ms) expr="s#<\\($ack\\)><sec>0</sec><nanosec>0<#<\\1><sec>0</sec><nanosec>70000000<#" ;;
     # The lines of the participants' userTransports lists, not the
     # descriptor's own id nor the shared-memory-only profile.
     no-shm) expr='/^          <transport_id>lumo_shm</d' ;;
