@@ -15,8 +15,8 @@
 #    ddsperf sub (and lumoBareReader) in anytype.sh's namespace, at
 #    INTAKE_DDSPERF_RATE samples/s (CPU per sample at a fixed rate survives
 #    the machine's load) and flat out.
-# 3. Levers: the same measures (quillpub, 1 topic; ddsperf at the fixed
-#    rate) with a variant of the reader's QoS file (bench/throughput/
+# 3. Levers: the same measures (one lumoQuillpub, 1 topic; ddsperf at the
+#    fixed rate) with a variant of the reader's QoS file (bench/throughput/
 #    intakeLevers.sh makes them from the shipped one) beside the shipped file,
 #    in turn, in the same run.
 
@@ -95,7 +95,23 @@ intake_print_ddsperf() {
         "$(ratio "$mcpu" "$scpu")" "$(ratio "$mcpu" "$bcpu")" "$st"
 }
 
+# INTAKE_LEVERS_ONLY=1: the levers alone, without the first two tables.
 intake_table() {
+    [ "${INTAKE_LEVERS_ONLY:-0}" = 1 ] || intake_writers_table
+    if ! anytype_make_ns; then
+        echo "cannot make a network namespace (root and iproute2 are needed): ddsperf rows and levers skipped"
+        return
+    fi
+    trap 'cleanup_started; anytype_remove_ns' EXIT
+    trap 'exit 130' INT TERM
+    [ "${INTAKE_LEVERS_ONLY:-0}" = 1 ] || intake_ddsperf_table
+    [ -z "${INTAKE_LEVERS:-}" ] || intake_levers_table
+    cleanup_started
+    anytype_remove_ns
+    trap cleanup_started EXIT INT TERM
+}
+
+intake_writers_table() {
     local writer topics mon bare
     echo "writers give more than a reader takes, $INTAKE_SECS s; each reader alone"
     printf '%-22s %9s %9s %9s %9s %7s %7s %s\n' "writer" "mon s/s" "mon cpu" "bare s/s" "bare cpu" "m/b n" "m/b c" "status"
@@ -115,13 +131,9 @@ intake_table() {
     echo "CPU s per million samples; m/b: monitor / bare reader. Cyclone DDS batches (WriteBatch): several"
     echo "samples per datagram, over UDP; lumoQuillpub over shared memory."
     echo
+}
 
-    if ! anytype_make_ns; then
-        echo "cannot make a network namespace (root and iproute2 are needed): ddsperf rows and levers skipped"
-        return
-    fi
-    trap 'cleanup_started; anytype_remove_ns' EXIT
-    trap 'exit 130' INT TERM
+intake_ddsperf_table() {
     printf '%-30s %9s %9s %9s %9s %9s %7s %7s %s\n' "ddsperf pub KS 64 B" "mon s/s" "mon cpu" "sub s/s" "sub cpu" \
         "bare cpu" "m/sub c" "m/b c" "status"
     intake_print_ddsperf "at $INTAKE_DDSPERF_RATE/s" "$(intake_ddsperf "$INTAKE_DDSPERF_RATE")"
@@ -129,34 +141,31 @@ intake_table() {
     echo "mon: lumoQuillmon --any-type --seq-field 4:4; sub: ddsperf sub; bare: lumoBareReader --raw-type, all"
     echo "three reading at once; s/s: steady rates; m/sub c: monitor / ddsperf sub in CPU per sample (goal <= 2)."
     echo
+}
 
-    if [ -n "${INTAKE_LEVERS:-}" ]; then
-        echo "levers (the reader's QoS file only), each beside the shipped file, in turn:"
-        printf '%-30s %9s %9s %9s %9s %9s %9s %7s %s\n' "lever" "mon s/s" "mon cpu" "bare s/s" "bare cpu" \
-            "dp mon" "dp sub" "m/sub c" "status"
-        local lever file dp variant
-        for lever in $INTAKE_LEVERS; do
-            # A lever that cannot be made is not measured as the shipped file.
-            if ! variant=$(intake_lever_file "$lever"); then
-                printf '%-30s %s\n' "$lever" "not made: see above"
-                continue
-            fi
-            for file in "$QOS_FILE" "$variant"; do
-                mon=$(intake_case quillpub mon 1 "$file")
-                bare=$(intake_case quillpub bare 1 "$file")
-                dp=$(intake_ddsperf "$INTAKE_DDSPERF_RATE" "$file")
-                read -r _ mps mcpu mst <<< "$mon"
-                read -r _ bps bcpu bst <<< "$bare"
-                local dmcpu dscpu dst
-                read -r _ _ dmcpu _ _ _ dscpu _ _ _ _ dst <<< "$dp"
-                printf '%-30s %9s %9s %9s %9s %9s %9s %7s %s\n' \
-                    "$([ "$file" = "$QOS_FILE" ] && echo "  shipped" || echo "$lever")" "$mps" "$mcpu" "$bps" "$bcpu" \
-                    "$dmcpu" "$dscpu" "$(ratio "$dmcpu" "$dscpu")" "$mst/$bst/$dst"
-            done
+intake_levers_table() {
+    local lever file variant mon bare dp mps mcpu mst bps bcpu bst dmcpu dscpu dst
+    echo "levers (the reader's QoS file only), each beside the shipped file, in turn:"
+    printf '%-30s %9s %9s %9s %9s %9s %9s %7s %s\n' "lever" "mon s/s" "mon cpu" "bare s/s" "bare cpu" \
+        "dp mon" "dp sub" "m/sub c" "status"
+    for lever in $INTAKE_LEVERS; do
+        # A lever that cannot be made is not measured as the shipped file.
+        if ! variant=$(intake_lever_file "$lever"); then
+            printf '%-30s %s\n' "$lever" "not made: see above"
+            continue
+        fi
+        for file in "$QOS_FILE" "$variant"; do
+            # One writer: several collapse a Fast DDS reader (see above).
+            mon=$(INTAKE_PUBS=1 intake_case quillpub mon 1 "$file")
+            bare=$(INTAKE_PUBS=1 intake_case quillpub bare 1 "$file")
+            dp=$(intake_ddsperf "$INTAKE_DDSPERF_RATE" "$file")
+            read -r _ mps mcpu mst <<< "$mon"
+            read -r _ bps bcpu bst <<< "$bare"
+            read -r _ _ dmcpu _ _ _ dscpu _ _ _ _ dst <<< "$dp"
+            printf '%-30s %9s %9s %9s %9s %9s %9s %7s %s\n' \
+                "$([ "$file" = "$QOS_FILE" ] && echo "  shipped" || echo "$lever")" "$mps" "$mcpu" "$bps" "$bcpu" \
+                "$dmcpu" "$dscpu" "$(ratio "$dmcpu" "$dscpu")" "$mst/$bst/$dst"
         done
-        echo "mon, bare: lumoQuillpub x$INTAKE_PUBS, 1 topic; dp: ddsperf at $INTAKE_DDSPERF_RATE/s, CPU s per million samples."
-    fi
-    cleanup_started
-    anytype_remove_ns
-    trap cleanup_started EXIT INT TERM
+    done
+    echo "mon, bare: one lumoQuillpub, 1 topic; dp: ddsperf at $INTAKE_DDSPERF_RATE/s, CPU s per million samples."
 }
