@@ -7,7 +7,8 @@
 #      quillpub  INTAKE_PUBS lumoQuillpub processes (-r 0, shared memory);
 #      cyclone   lumoCyclonePub (-r 0, UDP), Cyclone DDS batching its
 #                writes (<Internal><WriteBatch>): several samples per
-#                datagram; one process per topic.
+#                datagram; one process per topic;
+#      cyclone-plain the same without batching, 1 topic.
 #    INTAKE_SECS (default: the bench's duration) from the reader's start;
 #    samples/s and CPU per million samples taken. (The monitor's id checks
 #    see several writers' ids on one topic: its gaps mean nothing here.)
@@ -47,8 +48,10 @@ intake_case() {
             pids+=($!)
         done
     else
+        local uri=$INTAKE_CYCLONE_URI
+        [ "$writer" = cyclone-plain ] && uri="file://$CYCLONE_CONFIG"
         for t in $names; do
-            CYCLONEDDS_URI=$INTAKE_CYCLONE_URI "$CYCLONE_PUB" -t "$t" -d "$BENCH_DOMAIN" -r 0 -n 0 -s 64 -a \
+            CYCLONEDDS_URI=$uri "$CYCLONE_PUB" -t "$t" -d "$BENCH_DOMAIN" -r 0 -n 0 -s 64 -a \
                 -D 3600 -w 1 > "$WORK_DIR/$tag.pub-$t.log" 2>&1 &
             pids+=($!)
         done
@@ -115,21 +118,24 @@ intake_writers_table() {
     local writer topics mon bare
     echo "writers give more than a reader takes, $INTAKE_SECS s; each reader alone"
     printf '%-22s %9s %9s %9s %9s %7s %7s %s\n' "writer" "mon s/s" "mon cpu" "bare s/s" "bare cpu" "m/b n" "m/b c" "status"
-    for writer in quillpub cyclone; do
+    for writer in quillpub cyclone cyclone-plain; do
         for topics in 1 15; do
+            # Unbatched, for comparison: one topic.
+            [ "$writer" = cyclone-plain ] && [ "$topics" = 15 ] && continue
             mon=$(intake_case "$writer" mon "$topics")
             bare=$(intake_case "$writer" bare "$topics")
             local mps mcpu mst bps bcpu bst
             read -r _ mps mcpu mst <<< "$mon"
             read -r _ bps bcpu bst <<< "$bare"
             printf '%-22s %9s %9s %9s %9s %7s %7s %s\n' \
-                "$([ "$writer" = quillpub ] && echo "lumoQuillpub x$INTAKE_PUBS" || echo "lumoCyclonePub batch") x$topics" \
+                "$(case $writer in quillpub) echo "lumoQuillpub x$INTAKE_PUBS" ;; cyclone) echo "lumoCyclonePub batch" ;;
+                    *) echo "lumoCyclonePub" ;; esac) x$topics" \
                 "$mps" "$mcpu" "$bps" "$bcpu" "$(ratio "$mps" "$bps")" "$(ratio "$mcpu" "$bcpu")" "mon:$mst bare:$bst"
         done
     done
     echo "s/s: samples taken per second from the reader's start (its writers waiting for it); cpu: reader"
     echo "CPU s per million samples; m/b: monitor / bare reader. Cyclone DDS batches (WriteBatch): several"
-    echo "samples per datagram, over UDP; lumoQuillpub over shared memory."
+    echo "samples per datagram, over UDP (lumoCyclonePub: without batching); lumoQuillpub over shared memory."
     echo
 }
 
