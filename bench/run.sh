@@ -24,8 +24,12 @@
 #   9. reading any type: lumoCyclonePub into the monitor and the bare reader
 #      as AgnosticTopic and as raw bytes (--any-type), and ddsperf's writer
 #      into the monitor beside ddsperf's own subscriber, 64 B and 64 KiB, in
-#      a network namespace of its own (bench/throughput/anytype.sh; root).
-#  10. what each feature costs: the plain monitor and the monitor with one
+#      a network namespace of its own (bench/throughput/anytype.sh; root);
+#  10. the intake ceiling: several lumoQuillpub and a batching Cyclone DDS
+#      writer into the monitor and the bare reader, ddsperf's stream into the
+#      monitor beside ddsperf sub at a fixed rate and flat out, 64 B, and the
+#      receive-side levers of --levers (bench/throughput/intake.sh; root);
+#  11. what each feature costs: the plain monitor and the monitor with one
 #      feature on (--report, --metrics, --security, the payload checks,
 #      --any-type), 64 B and 64 KiB (bench/throughput/costs.sh).
 # Everything runs on loopback only (see bench/throughput/common.sh and
@@ -34,8 +38,8 @@
 # usage: bench/run.sh [--quick] [--no-build] [--duration S] [--rates "0 1000"]
 #                     [--sizes "64 1024 65536 1048576"] [--topics "1 15"]
 #                     [--qos-profile NAME] [--qos-file FILE]
-#                     [--skip micro,throughput,foreign,rest,report,secured,metrics,ddsperf,anytype,costs]
-#                     [--fastdds 2|3] [--build-dir DIR]
+#                     [--skip micro,throughput,foreign,rest,report,secured,metrics,ddsperf,anytype,intake,costs]
+#                     [--fastdds 2|3] [--build-dir DIR] [--levers "all" | "rcvbuf-1m hbdelay-1ms ..."]
 #   --quick     about 2 minutes: 2-second runs, 64 B and 64 KiB, maximum rate
 #   --no-build  use the build directory as it is
 #   --fastdds   the Fast DDS to build against: 2 (Debian's 2.9, build-bench/,
@@ -43,6 +47,7 @@
 #               $LUMO_FASTDDS3_PREFIX, default /opt/lumo-fastdds3;
 #               build-bench-fastdds3/)
 #   --build-dir another build directory (configured here unless --no-build)
+#   --levers    the intake section's QoS levers (bench/throughput/intakeLevers.sh)
 # The soak run is separate: bench/soak.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -70,7 +75,8 @@ while [ $# -gt 0 ]; do
     --skip) skip=$2; shift ;;
     --fastdds) fastdds=$2; shift ;;
     --build-dir) build_dir=$(realpath -m "$2"); shift ;;
-    -h | --help) sed -n '2,46p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --levers) export INTAKE_LEVERS=$2; shift ;;
+    -h | --help) sed -n '2,51p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
     esac
     shift
@@ -350,6 +356,19 @@ if ! skipped anytype; then
     # shellcheck source=throughput/anytype.sh
     source bench/throughput/anytype.sh
     anytype_table "$duration" "64 65536"
+fi
+
+# ---------------------------------------------------------------- intake
+if ! skipped intake; then
+    echo
+    echo "=== the intake ceiling: 64 B, reliable KEEP_ALL, writers faster than the reader"
+    INTAKE_SECS=${INTAKE_SECS:-$duration}
+    # shellcheck source=throughput/anytype.sh
+    source bench/throughput/anytype.sh
+    # shellcheck source=throughput/intake.sh
+    source bench/throughput/intake.sh
+    ANYTYPE_SECS=$duration
+    intake_table
 fi
 
 # ---------------------------------------------------------------- costs

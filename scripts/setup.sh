@@ -15,6 +15,9 @@ PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     # ddsperf, the reference peer of bench/run.sh
     cyclonedds-tools
+    # perf: where the monitor's receive path spends its CPU, beside ddsperf
+    # sub's (bench/throughput/intakeProfile.sh)
+    linux-perf
     # Cyclone DDS publishers of the interoperability tests
     cyclonedds-dev
     clang-14 libclang-rt-14-dev

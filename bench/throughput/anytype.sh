@@ -140,8 +140,11 @@ report_steady_rate() {
 # ddsperf sub does, so samples/s are steady rates: ddsperf sub's per-second
 # lines, the monitor's per-second report records (--report-period 1), the
 # first and last seconds of each left out. CPU per sample is over the run.
+# RATE (samples/s, optional): ddsperf pub at that rate instead of flat out;
+# TAG: the logs' name.
 anytype_ddsperf() {
-    local secs=$((ANYTYPE_SECS > 4 ? ANYTYPE_SECS : 4)) dir="$WORK_DIR" tag=anytype-ddsperf
+    local rate=${1:-} tag=${2:-anytype-ddsperf}
+    local secs=$((ANYTYPE_SECS > 4 ? ANYTYPE_SECS : 4)) dir="$WORK_DIR"
     local perf=(ddsperf -i "$BENCH_DOMAIN" -T KS)
     local mon sub bare pub status=ok
     anytype_start mon "$dir/$tag.mon.log" LD_PRELOAD="$EXIT_REPORT_LIB" "$BIN/lumoQuillmon" -t DDSPerfRDataKS \
@@ -163,7 +166,7 @@ anytype_ddsperf() {
     mcpu0=$(cpu_seconds "$mon")
     scpu0=$(cpu_seconds "$sub")
     bcpu0=$(cpu_seconds "$bare")
-    anytype_start pub "$dir/$tag.pub.log" "${perf[@]}" pub size 64
+    anytype_start pub "$dir/$tag.pub.log" "${perf[@]}" pub ${rate:+"${rate}Hz"} size 64
     sleep "$secs"
     kill -STOP "$pub"
     # A line of ddsperf sub after the last sample.

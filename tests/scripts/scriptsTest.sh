@@ -3,7 +3,10 @@
 #   build-fastdds3.sh: no source, or a truncated tarball, is one line and exit 1;
 #   test.sh: the steps it plans, in either order of --quick and --fastdds3, and
 #     a missing Fast DDS source stops it before any step;
-#   format.sh outside a git checkout checks the tree's files, never standard input.
+#   format.sh outside a git checkout checks the tree's files, never standard input;
+#   bench/throughput/intakeLevers.sh: each QoS lever changes its element alone, in
+#     the shipped file and in a Fast DDS 3 build's copy; one that changes nothing
+#     or is unknown is refused, never measured as the shipped file.
 set -euo pipefail
 source_dir=$(cd "$1" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/lumo-scripts.XXXXXX")
@@ -53,4 +56,35 @@ printf 'int  main( ){return 0;}\n' >"$work/tree/src/bad.cpp"
 status=0
 output=$(GIT_CEILING_DIRECTORIES="$work" timeout 60 "$work/tree/scripts/format.sh" --check 2>&1 </dev/null) || status=$?
 [ $status -ne 0 ] && grep -q 'bad.cpp' <<<"$output" || fail "format.sh --check outside git: status $status, output: $output"
+# lever | lines it replaces or removes | text of every line it writes
+qos2="$source_dir/libs/componentFramework/qos/telemDataPathDdsQos.xml"
+qos3="$work/qos3.xml"
+sed -e 's/heartbeatResponseDelay>/heartbeat_response_delay>/g; s/initialAcknackDelay>/initial_acknack_delay>/g' \
+    "$qos2" >"$qos3"
+lever_file() {
+    (cd "$source_dir" && QOS_FILE=$1 WORK_DIR=$work bash -c 'source bench/throughput/intakeLevers.sh && intake_lever_file "$0"' "$2")
+}
+while IFS='|' read -r lever replaced written; do
+    for qos in "$qos2" "$qos3"; do
+        file=$(lever_file "$qos" "$lever" 2>&1) || fail "lever $lever on $qos: $file"
+        python3 -c 'import sys, xml.dom.minidom as m; m.parse(sys.argv[1])' "$file" || fail "lever $lever: malformed $file"
+        changes=$(diff "$qos" "$file" || true)
+        [ "$(grep -c '^<' <<<"$changes")" = "$replaced" ] || fail "lever $lever on $qos: not $replaced lines: $changes"
+        if grep '^>' <<<"$changes" | grep -vqF -- "$written"; then
+            fail "lever $lever on $qos: a line without '$written': $changes"
+        fi
+    done
+done <<LEVERS
+rcvbuf-208k|2|<receiveBufferSize>212992</receiveBufferSize>
+mem-dynamic|10|<historyMemoryPolicy>DYNAMIC</historyMemoryPolicy>
+hbdelay-5ms|4|><sec>0</sec><nanosec>5000000</nanosec></
+ackdelay-70ms|4|><sec>0</sec><nanosec>70000000</nanosec></
+no-shm|4|-
+LEVERS
+cp "$(lever_file "$qos2" hbdelay-1ms)" "$work/hb.xml"
+for refused in "$work/hb.xml hbdelay-1ms|changes nothing" "$qos2 rcvbuf-2m|unknown lever"; do
+    read -r qos lever <<<"${refused%%|*}"
+    output=$(lever_file "$qos" "$lever" 2>&1) && fail "lever $lever on $qos made: $output"
+    grep -qF "${refused#*|}" <<<"$output" || fail "lever $lever on $qos: $output"
+done
 echo "scriptsTest: all checks passed"
