@@ -1,7 +1,8 @@
 // The report as a page: lumoQuillreport on the report of a real run (ids
-// skipped, a writer killed), opened in headless Chromium with no network:
-// nothing but the file is requested, no console error, one chart set per
-// reader, the verdict, and per-writer totals equal to the final records.
+// skipped, a writer killed and restarted, a clean topic), opened in headless
+// Chromium with no network: nothing but the file is requested, no console
+// error, one chart set per reader, the verdict with what went wrong in words
+// under it, and per-writer totals equal to the final records.
 // Then the inputs a page must survive (hostile names, a cut last line, a
 // reader of a hundred writers) and those it must refuse with nothing changed
 // beside them: files that are no report, the report as its own page, a page
@@ -94,13 +95,15 @@ TEST(ReportPage, ARealRunWithSkipsAndAKilledWriterReadsInChromiumFromTheFileAlon
 {
     const auto skipping = UniqueTopic("PageSkips");
     const auto killed = UniqueTopic("PageKilled");
+    const auto clean = UniqueTopic("PageClean");
     lumo::test::ScratchDir dir;
     const std::string report = dir.File("run.jsonl");
     const std::string monitorPage = dir.File("monitor.html");
-    auto monitor = StartReadyMonitor({"-t", skipping, killed, "--qos-profile", "Lumo_Liveliness_Profile", "--report",
-                                      report, "--report-html", monitorPage, "--report-period", "0.5", "--fail-on",
-                                      "missing,lost"});
+    auto monitor = StartReadyMonitor({"-t", skipping, killed, clean, "--qos-profile", "Lumo_Liveliness_Profile",
+                                      "--report", report, "--report-html", monitorPage, "--report-period", "0.5",
+                                      "--fail-on", "missing,lost"});
     auto victim = StartConfinedPublisher({"-t", killed, "-r", "200", "--duration", "120"});
+    auto steady = StartConfinedPublisher({"-t", clean, "-n", "300", "-r", "300", "--linger", "60"});
     auto publisher = StartConfinedPublisher(
         {"-t", skipping, "-n", "600", "-r", "300", "--skip-every", "25", "--linger", "60"});
     ASSERT_TRUE(publisher->WaitForText(lumo::test::Summary(skipping, 0, 600, 23), PUBLISH_TIMEOUT))
@@ -114,8 +117,14 @@ TEST(ReportPage, ARealRunWithSkipsAndAKilledWriterReadsInChromiumFromTheFileAlon
     }) && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(200ms);
     }
+    // The killed publisher comes back: its ids start over, a restart.
+    auto restarted = StartConfinedPublisher({"-t", killed, "-n", "100", "-r", "200", "--linger", "60"});
+    ASSERT_TRUE(restarted->WaitForText(lumo::test::Summary(killed, 0, 100), PUBLISH_TIMEOUT)) << restarted->Output();
+    ASSERT_TRUE(steady->WaitForText(lumo::test::Summary(clean, 0, 300), PUBLISH_TIMEOUT)) << steady->Output();
     EXPECT_EQ(StopWith(*monitor), 2);
-    EXPECT_EQ(StopWith(*publisher), 0);
+    for (auto* writer : {publisher.get(), restarted.get(), steady.get()}) {
+        EXPECT_EQ(StopWith(*writer), 0);
+    }
 
     const std::string page = dir.File("run.html");
     const auto tool = RunQuillreport(report, page);
@@ -139,8 +148,8 @@ TEST(ReportPage, ARealRunWithSkipsAndAKilledWriterReadsInChromiumFromTheFileAlon
     // One chart set per reader, every chart drawn by the library.
     EXPECT_EQ(browser.Evaluate("[...document.querySelectorAll('section.reader')].map((s) => "
                                "[s.querySelector('.topic').textContent, s.querySelectorAll('canvas').length])"),
-              json::parse("[[\"" + skipping + "\",4],[\"" + killed + "\",4]]"));
-    EXPECT_EQ(browser.Evaluate("Object.keys(Chart.instances).length"), 8);
+              json::parse("[[\"" + skipping + "\",4],[\"" + killed + "\",4],[\"" + clean + "\",4]]"));
+    EXPECT_EQ(browser.Evaluate("Object.keys(Chart.instances).length"), 12);
     EXPECT_EQ(browser.Evaluate("document.getElementById('verdict').textContent"), "Verdict: fail");
     // A drag across one chart zooms every chart to the same span; a double
     // click on another brings back the whole run.
@@ -161,13 +170,14 @@ TEST(ReportPage, ARealRunWithSkipsAndAKilledWriterReadsInChromiumFromTheFileAlon
                                                                .dump()}));
     EXPECT_EQ(browser.Evaluate("[...document.querySelectorAll('table.run tr')].map((r) => r.textContent)"
                                ".filter((t) => /^(conditions that happened|named by --fail-on|failed)/.test(t))"),
-              json::parse(R"(["conditions that happenedmissing","named by --fail-onmissing, lost","failedmissing"])"));
+              json::parse(
+                  R"(["conditions that happenedmissing, restart","named by --fail-onmissing, lost","failedmissing"])"));
 
     // The totals table holds the final writer records, value for value.
     const json rows = WriterRows(browser);
     const auto finals = RecordsOf(records, "writer", true);
     ASSERT_EQ(rows.size(), finals.size());
-    ASSERT_EQ(finals.size(), 2u);
+    ASSERT_EQ(finals.size(), 4u);
     for (const auto& record : finals) {
         const std::string guid = record["writer"];
         ASSERT_TRUE(rows.contains(guid)) << guid;
@@ -181,6 +191,62 @@ TEST(ReportPage, ARealRunWithSkipsAndAKilledWriterReadsInChromiumFromTheFileAlon
         EXPECT_EQ(row["record"], "final");
     }
     EXPECT_EQ(rows[finals[0]["writer"].get<std::string>()]["missing_ids"], "23");
+
+    // Under the verdict, what went wrong in words, each at the time the
+    // report first shows it and linked to the chart that shows it; the clean
+    // topic has no line.
+    const auto firstT = [&](const std::function<bool(const json&)>& match) {
+        for (const auto& r : records) {
+            if (match(r)) {
+                return r["t"].get<double>();
+            }
+        }
+        ADD_FAILURE() << "no such record";
+        return -1.0;
+    };
+    const auto writersOf = [&](const std::string& topic) {
+        std::vector<std::string> guids;
+        for (const auto& r : finals) {
+            if (r["topic"] == topic) {
+                guids.push_back(r["writer"]);
+            }
+        }
+        return guids;
+    };
+    const auto victims = writersOf(killed);
+    ASSERT_EQ(victims.size(), 2u);
+    const struct
+    {
+        std::string words; // up to the time
+        double t;
+        std::string chart;
+    } expected[] = {
+        {skipping + ", writer 1: 23 ids missing (publisher skipped), first at ", firstT([&](const json& r) {
+             return r["record"] == "writer" && r["topic"] == skipping && r["missing_ids"].get<int>() > 0;
+         }),
+         "#reader-0-missing"},
+        {killed + ": writer 1 restarted as writer 2 at ", firstT([&](const json& r) {
+             return r.value("event", "") == "subscription_matched" && r["writer"] == victims[1];
+         }),
+         "#reader-1-rate"},
+        {killed + ", writer 1: liveliness lost at ", firstT([&](const json& r) {
+             return r.value("event", "") == "liveliness_changed" && r.value("alive_count_change", 0) == -1;
+         }),
+         "#reader-1-events"},
+    };
+    const json findings = browser.Evaluate(
+        "[...document.querySelectorAll('#verdict + #findings li a')].map((a) => [a.textContent, a.hash, "
+        "document.querySelector(a.hash) !== null])");
+    ASSERT_EQ(findings.size(), std::size(expected)) << findings;
+    for (std::size_t i = 0; i < std::size(expected); ++i) {
+        const std::string words = findings[i][0];
+        ASSERT_EQ(words.substr(0, expected[i].words.size()), expected[i].words) << words;
+        ASSERT_EQ(words.back(), 's') << words;
+        // One decimal, rounded: within half a tenth of the record's time.
+        EXPECT_NEAR(std::stod(words.substr(expected[i].words.size())), expected[i].t, 0.0501) << words;
+        EXPECT_EQ(findings[i][1], expected[i].chart) << words;
+        EXPECT_EQ(findings[i][2], true) << words;
+    }
 }
 
 namespace {
@@ -280,7 +346,9 @@ TEST(ReportPage, InputsMadeIntoAPageOrRefusedWithNothingLeftBehind)
          "document.querySelector('section.reader .topic').textContent === '<script>alert(1)</script>' && "
          "document.querySelector('[data-field=writer]').textContent === '</script><script>alert(2)</script>|<!--' && "
          "document.querySelectorAll('section.reader').length === 1 && !document.getElementById('cut-note') && "
-         "document.getElementById('no-final-note') !== null"},
+         "document.getElementById('no-final-note') !== null && "
+         "document.getElementById('findings').textContent === \"Nothing went wrong: every writer's samples arrived, "
+         "in order, and no reader reported a fault.\""},
         {"comment and title",
          commentRun,
          0,
@@ -299,7 +367,10 @@ TEST(ReportPage, InputsMadeIntoAPageOrRefusedWithNothingLeftBehind)
          "'writer 40,writer 58,writer 59,writer 60,writer 61,writer 62,writer 63,writer 64,other writers (96)' && "
          "Object.values(Chart.instances).filter((c) => c.config.type === 'line').every((c) => "
          "c.data.datasets.length <= 27 && c.chartArea.bottom - c.chartArea.top > 0.6 * c.height) && "
-         "document.querySelectorAll('table.writers tbody tr').length === 8 && await new Promise((done) => {"
+         "document.querySelectorAll('table.writers tbody tr').length === 8 && "
+         "document.getElementById('findings').textContent === "
+         "'Crowd, writer 40: 4 ids missing (lost by the middleware), first at 1.0 s' && "
+         "await new Promise((done) => {"
          "  const folded = document.querySelector('details.folded');"
          "  folded.addEventListener('toggle', () => done(JSON.stringify([...folded.querySelectorAll("
          "    'tbody tr')].map((r) => r.querySelector('[data-field=index]').textContent + ' ' +"

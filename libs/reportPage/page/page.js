@@ -82,6 +82,105 @@
     return parts.join(', ');
   }
 
+  // "4 ids", "1 id".
+  function count(n, noun) {
+    return `${n} ${noun}${n === 1 ? '' : 's'}`;
+  }
+
+  // The time of the first record at which a cumulative series is above 0.
+  function firstAbove(t, values) {
+    if (!t || !values) return null;
+    const i = values.findIndex((value) => value > 0);
+    return i < 0 ? null : t[i];
+  }
+
+  const seconds = (t) => `${Number(t).toFixed(1)} s`;
+
+  // Why ids are missing: the sequence numbers tell loss in the middleware from ids the publisher never wrote.
+  function missingCause(record) {
+    const missing = record.missing_ids;
+    const skipped = Math.min(record.publisher_skipped || 0, missing);
+    if (skipped === missing) return 'publisher skipped';
+    if (skipped === 0) return 'lost by the middleware';
+    return `${missing - skipped} lost by the middleware, ${skipped} skipped by the publisher`;
+  }
+
+  // What went wrong, in words, reader by reader and writer by writer; each finding is [text, id of the chart that
+  // shows it]. The counts are those of the latest records, so they equal the tables below.
+  function findingsOf(reader, r) {
+    const out = [];
+    const chart = (name) => `reader-${r}-${name}`;
+    const writers = reader.writers;
+    const matchedAt = new Map();
+    for (const event of reader.events) {
+      if (event.event === 'subscription_matched' && event.writer && !matchedAt.has(event.writer)) {
+        matchedAt.set(event.writer, event.t);
+      }
+    }
+    writers.forEach((writer, i) => {
+      const record = writer.latest;
+      const who = `${reader.topic}, writer ${i + 1}`;
+      if (record.missing_ids > 0) {
+        const first = firstAbove(writer.t, writer.missing);
+        out.push([`${who}: ${count(record.missing_ids, 'id')} missing (${missingCause(record)})` +
+          (first === null ? '' : `, first at ${seconds(first)}`), chart('missing')]);
+      } else if (record.middleware_lost > 0) {
+        const first = firstAbove(writer.t, writer.middleware);
+        out.push([`${who}: ${count(record.middleware_lost, 'sample')} lost by the middleware` +
+          (first === null ? '' : `, first at ${seconds(first)}`), chart('missing')]);
+      }
+      if (record.restart_of) {
+        const of = writers.findIndex((other) => other.writer === record.restart_of);
+        const at = matchedAt.has(record.writer) ? matchedAt.get(record.writer) : (writer.t ? writer.t[0] : null);
+        out.push([`${reader.topic}: ${of >= 0 ? `writer ${of + 1}` : record.restart_of} restarted as writer ${i + 1}` +
+          (at === null || at === undefined ? '' : ` at ${seconds(at)}`), chart('rate')]);
+      }
+      if (record.backward_jumps > 0) {
+        out.push([`${who}: ids went backwards ${count(record.backward_jumps, 'time')}`, chart('rate')]);
+      }
+      if (record.duplicates > 0) out.push([`${who}: ${count(record.duplicates, 'duplicate id')}`, chart('missing')]);
+      if (record.undecodable > 0) {
+        out.push([`${who}: ${count(record.undecodable, 'sample')} not decodable`, chart('missing')]);
+      }
+      const check = record.payload_check;
+      if (check && check.failed > 0) {
+        out.push([`${who}: ${count(check.failed, 'payload check')} failed`, chart('missing')]);
+      }
+    });
+    const events = (reader.latest && reader.latest.events) || {};
+    const eventFindings = [
+      ['deadlines_missed', (n) => `${count(n, 'deadline')} missed`],
+      ['incompatible_qos', (n) => `${count(n, 'incompatible QoS offer')}`],
+      ['samples_lost', (n) => `${count(n, 'sample')} reported lost by the reader`],
+      ['samples_rejected', (n) => `${count(n, 'sample')} rejected by the reader`],
+    ];
+    for (const [field, words] of eventFindings) {
+      if (events[field] > 0) out.push([`${reader.topic}: ${words(events[field])}`, chart('events')]);
+    }
+    const names = new Map(writers.map((writer, i) => [writer.writer, `writer ${i + 1}`]));
+    for (const event of reader.events) {
+      if (eventKind(event) === 'liveliness_lost') {
+        out.push([`${reader.topic}, ${names.get(event.writer) || event.writer || 'a writer'}: liveliness lost at ` +
+          `${seconds(event.t)}`, chart('events')]);
+      } else if (event.event === 'writer_refused') {
+        out.push([`${reader.topic}: writer ${event.writer} refused by DDS Security`, chart('events')]);
+      }
+    }
+    if (reader.latest && reader.latest.samples === 0) out.push([`${reader.topic}: no sample taken`, chart('rate')]);
+    return out;
+  }
+
+  function renderFindings() {
+    const lines = data.readers.flatMap(findingsOf);
+    const list = el('ul', { id: 'findings', className: lines.length ? 'findings' : 'findings clean' });
+    if (!lines.length) {
+      list.append(el('li', {}, data.readers.length ? 'Nothing went wrong: every writer\'s samples arrived, in order, ' +
+        'and no reader reported a fault.' : 'Nothing to tell: the report has no reader records.'));
+    }
+    for (const [words, chart] of lines) list.append(el('li', {}, el('a', { href: `#${chart}` }, words)));
+    root.append(list);
+  }
+
   function renderHeader() {
     const start = data.start || {};
     const final = data.final;
@@ -100,6 +199,7 @@
     const result = verdict ? verdict.result : 'none';
     root.append(el('div', { className: `verdict ${result === 'pass' || result === 'fail' ? result : 'none'}`,
       id: 'verdict' }, verdict ? `Verdict: ${result}` : 'Verdict: none (no final record)'));
+    renderFindings();
     const runLength = final ? final.t : data.endT;
     const rows = [
       ['started', start.time],
@@ -194,10 +294,10 @@
     },
   };
 
-  function chartBox(container, className) {
+  function chartBox(container, className, id) {
     const canvas = el('canvas');
     const selection = el('div', { className: 'selection' });
-    const box = el('div', { className }, canvas, selection);
+    const box = el('div', { className, id }, canvas, selection);
     container.append(box);
     return { canvas, box, selection };
   }
@@ -208,8 +308,8 @@
   }
 
   // The writers' colours are told once per reader, above its charts (legend), not by each chart.
-  function lineChart(container, title, yTitle, datasets, marks) {
-    const { canvas, box, selection } = chartBox(container, 'chart');
+  function lineChart(container, id, title, yTitle, datasets, marks) {
+    const { canvas, box, selection } = chartBox(container, 'chart', id);
     const chart = new Chart(canvas, {
       type: 'line',
       data: { datasets },
@@ -231,7 +331,7 @@
     attachZoom(chart, box, selection);
   }
 
-  function eventChart(container, events, writerNames) {
+  function eventChart(container, id, events, writerNames) {
     const kinds = EVENT_KINDS.filter(([kind]) => events.some((event) => eventKind(event) === kind));
     const datasets = kinds.map(([kind, label, colour], row) => ({
       label,
@@ -242,7 +342,7 @@
       data: events.filter((event) => eventKind(event) === kind)
         .map((event) => ({ x: event.t, y: row, detail: eventDetail(event, writerNames) })),
     }));
-    const { canvas, box, selection } = chartBox(container, 'chart events');
+    const { canvas, box, selection } = chartBox(container, 'chart events', id);
     const chart = new Chart(canvas, {
       type: 'scatter',
       data: { datasets },
@@ -344,8 +444,9 @@
     });
   }
 
-  function renderReader(reader) {
-    const section = el('section', { className: 'reader' });
+  function renderReader(reader, r) {
+    const chart = (name) => `reader-${r}-${name}`;
+    const section = el('section', { className: 'reader', id: `reader-${r}` });
     section.dataset.topic = reader.topic;
     section.dataset.reader = reader.reader;
     section.append(el('h2', {}, 'Topic ', el('span', { className: 'topic' }, reader.topic), ` reader ${reader.reader}`));
@@ -378,21 +479,21 @@
     const grid = el('div', { className: 'charts' });
     section.append(grid);
     root.append(section);
-    lineChart(grid, 'Rate', 'samples/s', drawn.map((d) => series(d, '', d.writer.rate)), marks);
-    lineChart(grid, 'Missing ids (solid), middleware loss (dashed), publisher skips (dotted), cumulative', 'samples',
+    lineChart(grid, chart('rate'), 'Rate', 'samples/s', drawn.map((d) => series(d, '', d.writer.rate)), marks);
+    lineChart(grid, chart('missing'), 'Missing ids (solid), middleware loss (dashed), publisher skips (dotted), cumulative', 'samples',
       drawn.flatMap((d) => [
         series(d, 'missing', d.writer.missing),
         series(d, 'middleware lost', d.writer.middleware, [6, 3]),
         series(d, 'publisher skipped', d.writer.skipped, [2, 2]),
       ]), marks);
     const perPeriod = drawn.some((d) => d.writer.periodLatency);
-    lineChart(grid, `${perPeriod ? 'Latency per period' : 'Latency (since the stream started)'}: p50 (solid), ` +
+    lineChart(grid, chart('latency'), `${perPeriod ? 'Latency per period' : 'Latency (since the stream started)'}: p50 (solid), ` +
       `p99 (dashed)${reader.other ? '; other writers: the worst of them' : ''}`, 'µs',
       drawn.flatMap((d) => [
         series(d, 'p50', d.writer.p50),
         series(d, 'p99', d.writer.p99, [6, 3]),
       ]), marks);
-    eventChart(grid, reader.events, names);
+    eventChart(grid, chart('events'), reader.events, names);
     section.append(el('h3', {}, 'Writers'), el('div', { className: 'wide' }, totalsTable(w, names, (x) => x.t)));
     if (reader.other) {
       section.append(lazyDetails('folded', `The ${reader.other.count} writers drawn as "other writers"`,
