@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # A secured path beside an open one: lumoQuillpub into lumoQuillmon, 1 topic,
 # 64 B and 64 KiB, once without DDS Security and once with --security on
 # both. Sourced by bench/run.sh after run_case is defined.
