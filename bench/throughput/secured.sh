@@ -20,16 +20,16 @@
 #   rtps        ENCRYPT / NONE / NONE
 #   rtps-async  ENCRYPT / NONE / NONE, the writer asynchronous (several
 #               samples per datagram, one decode for all of them)
-#   blocks-1k   meta-enc, the writer's dds.sec.crypto.maxblockspersession
-#               1024 (Fast DDS's default 32: a new session key every 32
-#               samples; the writer's own property, not the participant's)
+#   blocks-32   meta-enc, the writer profile's own
+#               dds.sec.crypto.maxblockspersession 32 (Fast DDS's default, a
+#               new session key every 32 samples) over --security's 1024
 #   aes128      meta-enc, the writer's dds.sec.crypto.keysize 128
 # Discovery and liveliness stay ENCRYPT in every row.
 
 SECURED_SIZES=${SECURED_SIZES:-"64 65536"}
 # SIZE:RATE pairs: a load both paths carry on 2 cores.
 SECURED_RATES=${SECURED_RATES:-"64:5000 65536:1000"}
-SECURED_LEVERS=${SECURED_LEVERS:-"meta-enc meta-sign meta-none rtps rtps-async blocks-1k aes128"}
+SECURED_LEVERS=${SECURED_LEVERS:-"meta-enc meta-sign meta-none rtps rtps-async blocks-32 aes128"}
 SECURED_CYCLONE_PLUGINS=${SECURED_CYCLONE_PLUGINS:-/usr/lib/x86_64-linux-gnu/libddsc0debian}
 
 # lever_kinds LEVER: "rtps metadata data" protection kinds of its governance.
@@ -147,7 +147,7 @@ lever_qos_file() {
     local insert="" async=0 file="$WORK_DIR/qos-$1.xml"
     case $1 in
     rtps-async) async=1 ;;
-    blocks-1k) insert="dds.sec.crypto.maxblockspersession:1024" ;;
+    blocks-32) insert="dds.sec.crypto.maxblockspersession:32" ;;
     aes128) insert="dds.sec.crypto.keysize:128" ;;
     *) echo "$QOS_FILE"; return ;;
     esac
