@@ -17,7 +17,10 @@
 #   5. the monitor writing its JSON Lines report beside the bare reader and
 #      the plain monitor (bench/throughput/report.sh);
 #   6. a secured path (--security on both) beside an open one, 64 B and
-#      64 KiB (bench/throughput/secured.sh);
+#      64 KiB, then at a fixed rate per lever (governance protection kinds,
+#      writer settings) with ddsperf's open and secured paths beside it
+#      (bench/throughput/secured.sh; the ddsperf part in a network namespace
+#      of its own, root);
 #   7. the monitor serving --metrics, scraped every second, beside the plain
 #      monitor (bench/throughput/metrics.sh);
 #   8. reference: Cyclone DDS's ddsperf pub/sub at the same payload sizes;
@@ -38,7 +41,8 @@
 # usage: bench/run.sh [--quick] [--no-build] [--duration S] [--rates "0 1000"]
 #                     [--sizes "64 1024 65536 1048576"] [--topics "1 15"]
 #                     [--qos-profile NAME] [--qos-file FILE]
-#                     [--skip micro,throughput,foreign,rest,report,secured,metrics,ddsperf,anytype,intake,costs]
+#                     [--skip micro,throughput,foreign,rest,report,secured,levers,metrics,ddsperf,anytype,
+#                             intake,costs]
 #                     [--fastdds 2|3] [--build-dir DIR] [--levers "all" | "rcvbuf-1m hbdelay-1ms ..."]
 #   --quick     about 2 minutes: 2-second runs, 64 B and 64 KiB, maximum rate
 #   --no-build  use the build directory as it is
@@ -76,7 +80,7 @@ while [ $# -gt 0 ]; do
     --fastdds) fastdds=$2; shift ;;
     --build-dir) build_dir=$(realpath -m "$2"); shift ;;
     --levers) export INTAKE_LEVERS=$2; shift ;;
-    -h | --help) sed -n '2,51p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,55p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
     esac
     shift
@@ -145,10 +149,12 @@ size_text() {
     awk -v n="$1" 'BEGIN { if (n >= 1048576) printf "%gMiB", n / 1048576; else if (n >= 1024) printf "%gKiB", n / 1024; else printf "%dB", n }'
 }
 
-# One case: prints "received lost rate_per_s MB_per_s cpu_per_million peak_MiB status".
+# One case: prints "received lost rate_per_s MB_per_s cpu_per_million peak_MiB status"
+# and leaves the publisher's CPU seconds in $WORK_DIR/TAG.pub.cpu; TAG is
+# RUN_CASE_TAG if set.
 run_case() {
     local reader=$1 payload=$2 size=$3 rate=$4 topics=$5
-    local tag="$reader-$payload-$size-$rate-$topics"
+    local tag="${RUN_CASE_TAG:-$reader-$payload-$size-$rate-$topics}"
     local names
     names=$(topic_names "$topics" "Bench${size}x")
     # shellcheck disable=SC2086
@@ -163,12 +169,14 @@ run_case() {
     fi
     # Measure from the first write for the set duration, then freeze the
     # publisher and give what is already on its way a moment to arrive.
-    local end
+    local end pub_cpu0
+    pub_cpu0=$(cpu_seconds "$PUB_PID")
     end=$(awk -v s="$PUB_START" -v d="$duration" 'BEGIN { printf "%.3f", s + d }')
     sleep "$(awk -v e="$end" -v n="$(now)" 'BEGIN { d = e - n; printf "%.3f", (d > 0 ? d : 0) }')"
     local stop
     stop=$(now)
     kill -STOP "$PUB_PID"
+    awk -v a="$pub_cpu0" -v b="$(cpu_seconds "$PUB_PID")" 'BEGIN { printf "%.2f\n", b - a }' > "$WORK_DIR/$tag.pub.cpu"
     sleep 0.3
     local cpu1 peak
     cpu1=$(cpu_seconds "$READER_PID")
@@ -299,6 +307,11 @@ if ! skipped secured; then
     # shellcheck source=throughput/secured.sh
     source bench/throughput/secured.sh
     secured_table
+    if ! skipped levers; then
+        echo
+        echo "=== the secured path's levers at a fixed rate, ${duration} s per case; Cyclone DDS's ddsperf beside it"
+        secured_levers_table
+    fi
 fi
 
 # ---------------------------------------------------------------- metrics

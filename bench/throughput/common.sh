@@ -139,10 +139,11 @@ start_reader() {
             --fail-on missing > "$log" 2>&1 &
         ;;
     mon-baseline) LD_PRELOAD="$EXIT_REPORT_LIB" "$QUILLMON_BASELINE" "${common[@]}" -i 1 > "$log" 2>&1 & ;;
-    # bench/throughput/secured.sh: the monitor's enclave of BENCH_ENCLAVES.
+    # bench/throughput/secured.sh: the monitor's enclave of BENCH_ENCLAVES,
+    # or SECURED_MONITOR_ENCLAVE (a lever's governance).
     mon-secured)
-        LD_PRELOAD="$EXIT_REPORT_LIB" "$BIN/lumoQuillmon" "${common[@]}" -i 1 --security "$BENCH_ENCLAVES/monitor" \
-            > "$log" 2>&1 &
+        LD_PRELOAD="$EXIT_REPORT_LIB" "$BIN/lumoQuillmon" "${common[@]}" -i 1 \
+            --security "${SECURED_MONITOR_ENCLAVE:-$BENCH_ENCLAVES/monitor}" > "$log" 2>&1 &
         ;;
     # bench/throughput/metrics.sh: --metrics, scraped every second, alone or
     # beside the report.

@@ -211,28 +211,34 @@ TEST_F(SecuredDomain, SamplesCrossTheWireOnlyEncryptedWhereAnOpenRunShowsThemInC
         const auto* bytes = reinterpret_cast<const uint8_t*>(&element);
         clearText.insert(clearText.end(), bytes, bytes + sizeof element);
     }
+    // Each governance's enclaves ("" for none: open); the topic's name is
+    // what discovery would show of it.
     struct Case
     {
-        std::string name;
-        bool secured;
+        std::string governance;
         ::testing::Matcher<size_t> timesInClear;
+        ::testing::Matcher<size_t> topicInClear;
     };
     const std::vector<Case> cases{
-        {"secured", true, Eq(0u)},
+        {"", Eq(0u), Eq(0u)},
+        // The kinds that cost less: the data stays encrypted all the same.
+        {"payload_only_", Eq(0u), Eq(0u)},
+        {"rtps_only_", Eq(0u), Eq(0u)},
         // What proves the capture would see the bytes: every sample once at
-        // least (repairs may add more).
-        {"open", false, Ge(size_t{COUNT})},
+        // least (repairs may add more), the name in the endpoints'
+        // announcements.
+        {"open", Ge(size_t{COUNT}), Ge(size_t{1})},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.governance.empty() ? "secured" : c.governance);
         const std::string topic = UniqueTopic("Wire");
         // UDP alone: shared memory between the two would never reach an
         // interface.
         const auto args = [&](std::vector<std::string> given, const std::string& identity) {
             given.insert(given.end(),
                          {"-t", topic, "--qos-file", LUMO_TEST_QOS_FILE, "--qos-profile", "Test_Reliable"});
-            if (c.secured) {
-                given.insert(given.end(), {"--security", Enclave(identity)});
+            if (c.governance != "open") {
+                given.insert(given.end(), {"--security", Enclave(c.governance + identity)});
             }
             return given;
         };
@@ -258,6 +264,7 @@ TEST_F(SecuredDomain, SamplesCrossTheWireOnlyEncryptedWhereAnOpenRunShowsThemInC
         }
         EXPECT_GE(sent, size_t{COUNT} * PAYLOAD_SIZE) << datagrams.size() << " datagrams";
         EXPECT_THAT(CountOccurrences(datagrams, clearText), c.timesInClear);
+        EXPECT_THAT(CountOccurrences(datagrams, std::vector<uint8_t>(topic.begin(), topic.end())), c.topicInClear);
     }
 }
 

@@ -85,6 +85,16 @@ TestEnclaves::TestEnclaves()
     std::string openReads = GOVERNANCE;
     openReads.replace(openReads.find("true</enable_read_access_control>"), 4, "false");
     Write(fs::path(root_) / "open_reads.xml", openReads);
+    // The cheaper kinds a domain may choose: its data encrypted and the
+    // submessages around it in clear, or whole messages encrypted and
+    // neither on its own.
+    std::string payloadOnly = GOVERNANCE;
+    payloadOnly.replace(payloadOnly.find("ENCRYPT</metadata"), 7, "NONE");
+    Write(fs::path(root_) / "payload_only.xml", payloadOnly);
+    std::string rtpsOnly = payloadOnly;
+    rtpsOnly.replace(rtpsOnly.find("NONE</rtps"), 4, "ENCRYPT");
+    rtpsOnly.replace(rtpsOnly.find("ENCRYPT</data"), 7, "NONE");
+    Write(fs::path(root_) / "rtps_only.xml", rtpsOnly);
     const std::string lapsed = "2000-01-01T00:00:00";
     const std::string ended = "2010-01-01T00:00:00";
     Write(fs::path(root_) / "permissions.xml",
@@ -99,8 +109,8 @@ TestEnclaves::TestEnclaves()
     Write(fs::path(root_) / "misdated_permissions.xml",
           Permissions(Grant("misdated", READ_ALL, "", "2020-01-01T00:00:00", "2040-01-01 00:00:00")));
     for (const std::string ca : {"ca", "other_ca"}) {
-        for (const std::string document :
-             {"governance", "permissions", "signed_data", "open_reads", "misdated_permissions"}) {
+        for (const std::string document : {"governance", "permissions", "signed_data", "open_reads", "payload_only",
+                                           "rtps_only", "misdated_permissions"}) {
             Run("openssl smime -sign -text -in " + document + ".xml -out " + document + "." + ca + ".p7s -signer " +
                 ca + ".cert.pem -inkey " + ca + ".key.pem");
         }
@@ -124,6 +134,10 @@ TestEnclaves::TestEnclaves()
     MakeIdentity("comma", {.subject = "/CN=comma,b"});
     MakeIdentity("reordered", {.subject = "/O=Lumo/CN=reordered"});
     MakeIdentity("open_reads", {.governance = "open_reads"});
+    for (const std::string governance : {"payload_only", "rtps_only"}) {
+        MakeIdentity(governance + "_monitor", {.subject = "/CN=monitor", .governance = governance});
+        MakeIdentity(governance + "_publisher", {.subject = "/CN=publisher", .governance = governance});
+    }
     MakeIdentity("grant_lapsed", {});
     MakeIdentity("grant_not_yet", {});
     MakeIdentity("renewed", {});

@@ -26,6 +26,11 @@ public:
     // is for "CN=comma\,c"; reordered: the subject "CN=reordered,O=Lumo",
     // its grant names "O=Lumo,CN=reordered"; open_reads: a governance that
     // controls writing every topic and not reading, a grant without rules;
+    // payload_only_monitor, payload_only_publisher: the monitor's and the
+    // publisher's subjects and grants with a governance that encrypts the
+    // topics' data and leaves their submessages in clear; rtps_only_monitor,
+    // rtps_only_publisher: the same with whole RTPS messages encrypted and
+    // neither data nor submessages on their own;
     // grant_lapsed, grant_not_yet: the grant valid 2000-2010 or from 2090
     // (local time); renewed: a lapsed grant for its subject, then a valid
     // one; misdated: permissions of its own whose not_after has a space

@@ -1,6 +1,8 @@
 #include "lumo/componentFramework/DdsPub.h"
 
 #include <algorithm>
+#include <array>
+#include <string>
 #include <thread>
 
 #include <fastdds/dds/core/status/PublicationMatchedStatus.hpp>
@@ -16,6 +18,30 @@
 namespace lumo::componentFramework {
 
 using namespace eprosima::fastdds::dds;
+
+namespace {
+
+// The crypto plugin's key settings, which it reads from each writer's own
+// properties, never from the participant's.
+constexpr std::array<const char*, 2> WRITER_CRYPTO_SETTINGS{"dds.sec.crypto.maxblockspersession",
+                                                            "dds.sec.crypto.keysize"};
+
+// The participant's crypto key settings, each one that the writer's profile
+// does not set itself.
+void InheritCryptoSettings(const DomainParticipantQos& participant, DataWriterQos& writer)
+{
+    auto& own = writer.properties().properties();
+    for (const std::string name : WRITER_CRYPTO_SETTINGS) {
+        const auto named = [&name](const auto& property) { return property.name() == name; };
+        const auto& from = participant.properties().properties();
+        const auto inherited = std::find_if(from.begin(), from.end(), named);
+        if (inherited != from.end() && std::none_of(own.begin(), own.end(), named)) {
+            own.emplace_back(name, inherited->value());
+        }
+    }
+}
+
+} // namespace
 
 DdsPub::~DdsPub()
 {
@@ -44,6 +70,7 @@ void DdsPub::CreateManyDataWriters(const std::vector<std::string>& topicNames)
     }
     DataWriterQos qos = publisher_->get_default_datawriter_qos();
     publisher_->get_datawriter_qos_from_profile(QosProfile(), qos);
+    InheritCryptoSettings(Participant()->get_qos(), qos);
     for (const auto& name : topicNames) {
         if (name.empty()) {
             throw DdsError("empty topic name");

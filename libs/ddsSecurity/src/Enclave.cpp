@@ -19,6 +19,10 @@ std::string FileUri(const std::string& path)
     return "file://" + path;
 }
 
+// Messages per session key: 64 MiB of 64 KiB samples, far inside what
+// AES-GCM allows one key, whose derivation needs the master key anyway.
+constexpr const char* SESSION_MESSAGES = "1024";
+
 const char* ActionText(Access access)
 {
     return access == Access::Subscribe ? "subscribing to" : "publishing to";
@@ -49,6 +53,11 @@ std::vector<std::pair<std::string, std::string>> PluginProperties(const Enclave&
         {"dds.sec.access.builtin.Access-Permissions.governance", FileUri(enclave.governance)},
         {"dds.sec.access.builtin.Access-Permissions.permissions", FileUri(enclave.permissions)},
         {"dds.sec.crypto.plugin", "builtin.AES-GCM-GMAC"},
+        // A sender derives a new session key (an HMAC-SHA256 that OpenSSL 3
+        // sets up from scratch, ten times a message's cipher set-up) every
+        // this many messages, not every 32 (Fast DDS's default). The tools'
+        // writers take it from here (DdsPub); a writer profile's own wins.
+        {"dds.sec.crypto.maxblockspersession", SESSION_MESSAGES},
     };
 }
 

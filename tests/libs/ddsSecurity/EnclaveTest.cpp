@@ -1,6 +1,7 @@
 // CheckEnclave, the checks of --security's enclave before a participant
 // joins, on enclaves made at test time: each fault is the one EnclaveError
 // whose text the tool's ERROR line gives, and a sound enclave is accepted.
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -8,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -19,7 +21,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fastdds/dds/publisher/DataWriter.hpp>
+#include <fastdds/dds/publisher/qos/DataWriterQos.hpp>
+
 #include "TestEnclaves.h"
+#include "TestNames.h"
+#include "lumo/componentFramework/DdsPub.h"
 #include "lumo/componentFramework/FastDdsCompat.h"
 #include "lumo/ddsSecurity/Enclave.h"
 
@@ -236,6 +243,60 @@ TEST(Enclave, EachFaultIsOneErrorNamingItsFileAndASoundEnclaveIsAccepted)
         SCOPED_TRACE(row.dir + (row.access == sub ? " subscribing to " : " publishing to ") + row.topic +
                      " on domain " + std::to_string(row.domain));
         EXPECT_EQ(CheckedInChild(row.dir, row.domain, row.topic, row.access), row.outcome);
+    }
+}
+
+// The session length --security sets reaches the writers of a secured
+// participant (Fast DDS reads it from each writer's own properties), as do
+// the other crypto key settings; a writer profile's own value wins.
+TEST(Enclave, ItsSessionLengthReachesTheWritersUnlessTheirProfileSetsItsOwn)
+{
+    const lumo::test::TestEnclaves enclaves;
+    using Properties = std::vector<std::pair<std::string, std::string>>;
+    const Properties secured = lumo::ddsSecurity::PluginProperties(
+        lumo::ddsSecurity::EnclaveIn(enclaves.Dir("publisher")));
+    const auto participantValue = [&secured](const std::string& name) {
+        const auto found = std::find_if(secured.begin(), secured.end(), [&](const auto& p) { return p.first == name; });
+        return found == secured.end() ? std::string("(none)") : found->second;
+    };
+    const std::string sessionLength = "dds.sec.crypto.maxblockspersession";
+    const std::string keySize = "dds.sec.crypto.keysize";
+    Properties secured128 = secured;
+    secured128.emplace_back(keySize, "128");
+    struct Row
+    {
+        std::string profile;
+        Properties participant;
+        std::string name;
+        std::string writerValue; // "(none)": the writer has no such property
+    };
+    const std::vector<Row> rows{
+        {"Test_Reliable", secured, sessionLength, participantValue(sessionLength)},
+        {"Test_Reliable", secured128, keySize, "128"},
+        {"Test_OwnSessionLength", secured, sessionLength, "32"},
+        {"Test_Reliable", {}, sessionLength, "(none)"},
+        // Only the crypto key settings: the plugins' files stay the
+        // participant's.
+        {"Test_Reliable", secured, "dds.sec.auth.plugin", "(none)"},
+    };
+    // --security must set a length of its own, or the first row proves
+    // nothing.
+    ASSERT_NE(participantValue(sessionLength), "(none)");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.profile + " " + row.name + " with " + std::to_string(row.participant.size()) +
+                     " participant properties");
+        lumo::componentFramework::DdsPub pub(LUMO_TEST_QOS_FILE, row.profile, lumo::test::TestDomain(), "enclaveTest");
+        pub.SetParticipantProperties(row.participant);
+        pub.CreateParticipant();
+        pub.CreatePublisher();
+        pub.CreateManyDataWriters({lumo::test::UniqueTopic("Sessions")});
+        std::string value = "(none)";
+        for (const auto& property : pub.Writer(0)->get_qos().properties().properties()) {
+            if (property.name() == row.name) {
+                value = property.value();
+            }
+        }
+        EXPECT_EQ(value, row.writerValue);
     }
 }
 
