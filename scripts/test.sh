@@ -12,7 +12,8 @@
 #      nothing afterwards), then the regular and the cross-host tests,
 #   3. the suite of step 1, but the cross-host tests, under AddressSanitizer +
 #      UndefinedBehaviorSanitizer (build-asan/),
-#   4. the listener and discovery watch tests under ThreadSanitizer (build-tsan/),
+#   4. the listener and discovery watch tests under ThreadSanitizer (build-tsan/,
+#      which builds only those tests),
 #   5. the fuzzers (payload checks, sample decoder) sharing a bounded time
 #      (build-fuzz/).
 # Before the builds: the format check (clang-format-14 over the tracked C++
@@ -86,7 +87,7 @@ if [ $quick -eq 0 ]; then
     steps+=(
         "ASan+UBSan build|scripts/build.sh asan"
         "ASan+UBSan tests|ctest --preset asan ${jobs[*]}"
-        "TSan build|scripts/build.sh tsan"
+        "TSan build|scripts/build.sh tsan --target lumoThreadedTests"
         "TSan tests (listener)|ctest --preset tsan ${jobs[*]}"
         "fuzz build|scripts/build.sh fuzz"
         "fuzzers (payload checks, sample decoder)|ctest --preset fuzz ${jobs[*]}"
