@@ -24,14 +24,18 @@
 #   9. reading any type: lumoCyclonePub into the monitor and the bare reader
 #      as AgnosticTopic and as raw bytes (--any-type), and ddsperf's writer
 #      into the monitor beside ddsperf's own subscriber, 64 B and 64 KiB, in
-#      a network namespace of its own (bench/throughput/anytype.sh; root).
+#      a network namespace of its own (bench/throughput/anytype.sh; root);
+#  10. memory under a slow reader: peak RSS of the monitor slowed (-s) and
+#      checking the ramp (-c) at 64 KiB, with the readers' history limits of
+#      the QoS file beside the former 5000 samples, and the open 64 B and
+#      64 KiB path to show their cost (bench/throughput/memory.sh).
 # Everything runs on loopback only (see bench/throughput/common.sh and
 # tests/data/cyclonedds-loopback.xml).
 #
 # usage: bench/run.sh [--quick] [--no-build] [--duration S] [--rates "0 1000"]
 #                     [--sizes "64 1024 65536 1048576"] [--topics "1 15"]
 #                     [--qos-profile NAME] [--qos-file FILE]
-#                     [--skip micro,throughput,foreign,rest,report,secured,metrics,ddsperf,anytype]
+#                     [--skip micro,throughput,foreign,rest,report,secured,metrics,ddsperf,anytype,memory]
 #                     [--fastdds 2|3] [--build-dir DIR]
 #   --quick     about 2 minutes: 2-second runs, 64 B and 64 KiB, maximum rate
 #   --no-build  use the build directory as it is
@@ -67,7 +71,7 @@ while [ $# -gt 0 ]; do
     --skip) skip=$2; shift ;;
     --fastdds) fastdds=$2; shift ;;
     --build-dir) build_dir=$(realpath -m "$2"); shift ;;
-    -h | --help) sed -n '2,43p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,47p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
     esac
     shift
@@ -164,6 +168,7 @@ run_case() {
     local cpu1 peak
     cpu1=$(cpu_seconds "$READER_PID")
     peak=$(peak_rss_kib "$READER_PID")
+    shmem_kib "$READER_PID" > "$WORK_DIR/$tag.shmem"
     stop_reader
     local killed=$PUB_KILLED
     stop_publisher
@@ -347,6 +352,15 @@ if ! skipped anytype; then
     # shellcheck source=throughput/anytype.sh
     source bench/throughput/anytype.sh
     anytype_table "$duration" "64 65536"
+fi
+
+# ---------------------------------------------------------------- memory
+if ! skipped memory; then
+    echo
+    echo "=== memory under a slow reader: peak RSS, bounded history beside 5000 samples, ${duration} s per case"
+    # shellcheck source=throughput/memory.sh
+    source bench/throughput/memory.sh
+    memory_table
 fi
 
 echo
