@@ -38,7 +38,6 @@ namespace {
 
 constexpr double NANOSECONDS_PER_SECOND = 1e9;
 constexpr float REPORT_PERIOD_SEC = 60.0f;
-constexpr auto FULL_HISTORY_LINE_PERIOD = std::chrono::seconds(1);
 using quillPayloadScan::RAMP_STEP;
 using quillPayloadScan::RAMP_TOLERANCE;
 constexpr std::string_view ALTERNATING_FLOAT_RAMP = "alternating_float_ramp";
@@ -151,7 +150,6 @@ void QuillReaderListener::on_data_available(fdds::DataReader* reader)
             return;
         }
         const auto count = dataSeq_.length();
-        NoteFullHistory(reader, static_cast<size_t>(count));
         for (fdds::LoanableCollection::size_type i = 0; i < count; ++i) {
             if (!infoSeq_[i].valid_data) {
                 continue;
@@ -186,26 +184,6 @@ void QuillReaderListener::on_data_available(fdds::DataReader* reader)
                   currentSampleId_);
         ReturnLoanIfLoaned(reader);
     }
-}
-
-void QuillReaderListener::NoteFullHistory(fdds::DataReader* reader, size_t taken)
-{
-    if (historyLimit_ < 0) {
-        historyLimit_ = std::max(reader->get_qos().resource_limits().max_samples, 0);
-    }
-    if (historyLimit_ == 0 || taken < static_cast<size_t>(historyLimit_)) {
-        return;
-    }
-    ++fullTakes_;
-    const auto now = clock_();
-    if (fullTakes_ > 1 && now - lastFullHistoryLine_ < FULL_HISTORY_LINE_PERIOD) {
-        return;
-    }
-    lastFullHistoryLine_ = now;
-    QUILL_LOG(log4cplus::WARN_LOG_LEVEL,
-              "[{}][{}] Reader history full: {} samples taken at once ({} times so far); the monitor is behind its "
-              "writers, and a reliable writer waits for it.",
-              topicName_, readerIndex_, taken, fullTakes_);
 }
 
 void QuillReaderListener::UpdateRate()

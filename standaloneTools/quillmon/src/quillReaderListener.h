@@ -104,10 +104,6 @@ protected:
     std::mutex intakeMutex_;
 
 private:
-    // A take that empties a full history means the monitor fell behind: the
-    // reader refused what came meanwhile and a reliable writer waits. Says
-    // so at WARN, at most once a FULL_HISTORY_LINE_PERIOD.
-    void NoteFullHistory(eprosima::fastdds::dds::DataReader* reader, size_t taken);
     quillModel::PayloadVerdict RunPayloadCheck(lumo::componentFramework::AgnosticTopic& sample);
     // The checks proper: false when the sample failed (logged, stop flag set).
     bool RampHolds(lumo::componentFramework::AgnosticTopic& sample);
@@ -116,11 +112,6 @@ private:
     void ReturnLoanIfLoaned(eprosima::fastdds::dds::DataReader* reader);
 
     Clock clock_;
-    // Data path only (intakeMutex_): the reader's max_samples (0: no limit,
-    // -1: not read yet), takes that found the history full, the last line.
-    int32_t historyLimit_ = -1;
-    uint64_t fullTakes_ = 0;
-    std::chrono::system_clock::time_point lastFullHistoryLine_{};
     std::shared_ptr<quillModel::ReaderTally> tally_;
     mutable std::mutex statsMutex_;
 };
