@@ -27,7 +27,7 @@ memory_table() {
     # case: label reader size extra-monitor-arguments
     local cases=("64KiB-slowed mon 65536 -s $MEMORY_SLEEP_US" "64KiB-c mon-ramp 65536" "64B mon 64" "64B bare 64"
         "64KiB mon 65536" "64KiB bare 65536")
-    local entry label reader size profile
+    local entry label reader size profile extra n lost per_s cpu peak status shm own
     declare -A rows
     for entry in "${cases[@]}"; do
         read -r label reader size extra <<< "$entry"
