@@ -34,7 +34,11 @@
 #      receive-side levers of --levers (bench/throughput/intake.sh; root);
 #  11. what each feature costs: the plain monitor and the monitor with one
 #      feature on (--report, --metrics, --security, the payload checks,
-#      --any-type), 64 B and 64 KiB (bench/throughput/costs.sh).
+#      --any-type), 64 B and 64 KiB (bench/throughput/costs.sh);
+#  12. memory under a slow reader: peak RSS of the monitor slowed (-s) and
+#      checking the ramp (-c) at 64 KiB, with the readers' history limits of
+#      the QoS file beside the former 5000 samples, and the open 64 B and
+#      64 KiB path to show their cost (bench/throughput/memory.sh).
 # Everything runs on loopback only (see bench/throughput/common.sh and
 # tests/data/cyclonedds-loopback.xml).
 #
@@ -42,7 +46,7 @@
 #                     [--sizes "64 1024 65536 1048576"] [--topics "1 15"]
 #                     [--qos-profile NAME] [--qos-file FILE]
 #                     [--skip micro,throughput,foreign,rest,report,secured,levers,metrics,ddsperf,anytype,
-#                             intake,costs]
+#                             intake,costs,memory]
 #                     [--fastdds 2|3] [--build-dir DIR] [--levers "all" | "rcvbuf-1m hbdelay-1ms ..."]
 #   --quick     about 2 minutes: 2-second runs, 64 B and 64 KiB, maximum rate
 #   --no-build  use the build directory as it is
@@ -80,7 +84,7 @@ while [ $# -gt 0 ]; do
     --fastdds) fastdds=$2; shift ;;
     --build-dir) build_dir=$(realpath -m "$2"); shift ;;
     --levers) export INTAKE_LEVERS=$2; shift ;;
-    -h | --help) sed -n '2,55p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,59p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
     esac
     shift
@@ -181,6 +185,7 @@ run_case() {
     local cpu1 peak
     cpu1=$(cpu_seconds "$READER_PID")
     peak=$(peak_rss_kib "$READER_PID")
+    shmem_kib "$READER_PID" > "$WORK_DIR/$tag.shmem"
     stop_reader
     local killed=$PUB_KILLED
     stop_publisher
@@ -393,6 +398,15 @@ if ! skipped costs; then
     # shellcheck source=throughput/costs.sh
     source bench/throughput/costs.sh
     costs_table
+fi
+
+# ---------------------------------------------------------------- memory
+if ! skipped memory; then
+    echo
+    echo "=== memory under a slow reader: peak RSS, bounded history beside 5000 samples, ${duration} s per case"
+    # shellcheck source=throughput/memory.sh
+    source bench/throughput/memory.sh
+    memory_table
 fi
 
 echo

@@ -93,6 +93,9 @@ cpu_seconds() {
 # Peak resident set (VmHWM) and current resident set (VmRSS), in KiB.
 peak_rss_kib() { awk '/^VmHWM:/ { print $2 }' "/proc/$1/status"; }
 rss_kib() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"; }
+# Resident shared memory (RssShmem, KiB): for a reader, the pages of its
+# writers' shared-memory segments it has read.
+shmem_kib() { awk '/^RssShmem:/ { print $2 }' "/proc/$1/status"; }
 
 # wait_for_line FILE PATTERN SECONDS PID: until FILE holds a line matching
 # PATTERN; fails if PID ends or time runs out.
