@@ -41,6 +41,8 @@ costs_table() {
                 rate = (a[3] + 0 > 0 && b[3] + 0 > 0) ? sprintf("%.2f", b[3] / a[3]) : "-"
                 cpu = (a[5] + 0 > 0 && b[5] + 0 > 0) ? sprintf("%.2f", b[5] / a[5]) : "-"
                 status = (a[7] == "ok" && b[7] == "ok") ? "ok" : a[7] "/" b[7]
+                # A run that took nothing (a writer that never matched, a count reset at the end) is no figure.
+                if (a[1] + 0 == 0 || b[1] + 0 == 0) status = "no-samples:" (a[1] + 0 == 0 ? "plain" : "feature")
                 printf "%-8s %-28s %10s %10s %10s %10s %8s %8s %s\n", size, label, a[3], b[3], a[5], b[5], rate, cpu, status }'
         done
     done
