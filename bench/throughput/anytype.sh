@@ -21,19 +21,8 @@ ANYTYPE_NS=""
 ANYTYPE_SECS=2
 ANYTYPE_RAW_TYPE=other::AgnosticTopic
 
-anytype_remove_ns() {
-    [ -n "$ANYTYPE_NS" ] || return 0
-    ip netns del "$ANYTYPE_NS" 2>/dev/null || true
-    ANYTYPE_NS=""
-}
-
-anytype_make_ns() {
-    ANYTYPE_NS="lumo-bench-any-$$"
-    ip netns add "$ANYTYPE_NS" || { ANYTYPE_NS=""; return 1; }
-    ip -n "$ANYTYPE_NS" link set lo up
-    ip -n "$ANYTYPE_NS" link set lo multicast on
-    ip -n "$ANYTYPE_NS" route add 224.0.0.0/4 dev lo
-}
+anytype_remove_ns() { remove_ns ANYTYPE_NS; }
+anytype_make_ns() { make_multicast_ns ANYTYPE_NS "lumo-bench-any-$$"; }
 
 # anytype_start VAR LOG [NAME=VALUE...] CMD...: starts CMD in the namespace,
 # its pid in VAR (ip and env exec it: the same process).

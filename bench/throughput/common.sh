@@ -259,3 +259,23 @@ reader_counts() {
              END { if (!found) exit 1; print s, l }' "$log"
     fi
 }
+
+# make_multicast_ns VAR NAME: the network namespace NAME, its loopback up and
+# carrying multicast (ddsperf's discovery needs it), its name put in VAR;
+# remove_ns VAR removes the namespace VAR names, if any.
+make_multicast_ns() {
+    local var=$1 name=$2
+    printf -v "$var" '%s' ""
+    ip netns add "$name" || return 1
+    printf -v "$var" '%s' "$name"
+    ip -n "$name" link set lo up
+    ip -n "$name" link set lo multicast on
+    ip -n "$name" route add 224.0.0.0/4 dev lo
+}
+
+remove_ns() {
+    local var=$1
+    [ -n "${!var}" ] || return 0
+    ip netns del "${!var}" 2>/dev/null || true
+    printf -v "$var" '%s' ""
+}

@@ -234,20 +234,8 @@ secured_lever_run() {
 }
 
 SECURED_NS=""
-secured_remove_ns() {
-    [ -n "$SECURED_NS" ] || return 0
-    ip netns del "$SECURED_NS" 2> /dev/null || true
-    SECURED_NS=""
-}
-
-# Loopback with multicast, which ddsperf's discovery needs.
-secured_make_ns() {
-    SECURED_NS="lumo-bench-sec-$$"
-    ip netns add "$SECURED_NS" || { SECURED_NS=""; return 1; }
-    ip -n "$SECURED_NS" link set lo up
-    ip -n "$SECURED_NS" link set lo multicast on
-    ip -n "$SECURED_NS" route add 224.0.0.0/4 dev lo
-}
+secured_remove_ns() { remove_ns SECURED_NS; }
+secured_make_ns() { make_multicast_ns SECURED_NS "lumo-bench-sec-$$"; }
 
 # secured_ddsperf LEVER SIZE RATE: ddsperf pub at RATE into ddsperf sub
 # (reliable, -T KS), open or with the lever's governance; prints
