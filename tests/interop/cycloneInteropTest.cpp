@@ -1,6 +1,7 @@
 // lumoQuillmon reading writers of another DDS implementation: lumoCyclonePub
 // (Cyclone DDS) into the monitor, both confined to loopback, checked by the
 // monitor's log lines, exit status and report.
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <regex>
@@ -454,6 +455,9 @@ TEST(AnyType, EachPublisherIsReadWithTheTypeItsWritersAnnounceAndWhatArrivedPerW
         std::vector<std::string> errors{};   // its ERROR lines, GUIDs and prefixes as GUID
         DdsperfRun::Topic ddsperfTopic = DdsperfRun::Topic::KS;
         bool bestEffort = false;
+        // Publishers started before the monitor reads; the rest join after,
+        // so which type most writers announce does not hang on discovery order.
+        size_t firstPublishers = SIZE_MAX;
     };
     const auto noLoss = [](const nlohmann::json& w) {
         EXPECT_EQ(w["missing_ids"], 0);
@@ -579,7 +583,10 @@ TEST(AnyType, EachPublisherIsReadWithTheTypeItsWritersAnnounceAndWhatArrivedPerW
           "XCDR1+XCDR2 (1 writer); reading \"lumo::interop::FinalReading\" (keyed)"},
          {"writer GUID of participant (unnamed) (GUID prefix GUID, host 127.0.0.1) does not match: type name offered "
           "\"other::AgnosticTopic\", requested \"lumo::interop::FinalReading\"; topic kind offered keyless, "
-          "requested keyed. No shipped profile reads it."}},
+          "requested keyed. No shipped profile reads it."},
+         DdsperfRun::Topic::KS,
+         false,
+         2},
         {"lumoQuillpub: AgnosticTopic, read and checked as without --any-type",
          Source::Quillpub,
          {{"-n", "300", "-r", "300", "--skip-every", "100", "--linger", "60"}},
@@ -619,20 +626,28 @@ TEST(AnyType, EachPublisherIsReadWithTheTypeItsWritersAnnounceAndWhatArrivedPerW
         } else {
             monitorArgs.insert(monitorArgs.end(), {"-t", topic});
             monitor = StartMonitor(Confined(monitorArgs));
-            for (auto args : row.publishers) {
+        }
+        const auto startPublishers = [&](size_t from, size_t to) {
+            for (size_t i = from; i < std::min(to, row.publishers.size()); ++i) {
+                auto args = row.publishers[i];
                 args.insert(args.begin(), {"-t", topic});
                 publishers.push_back(row.source == Source::Cyclone ? CyclonePublisher(args)
                                                                    : StartConfinedPublisher(args));
             }
-        }
+        };
+        startPublishers(0, row.firstPublishers);
         ASSERT_TRUE(monitor->WaitForText(MONITOR_READY_LINE, START_TIMEOUT)) << monitor->Output();
         const auto prefix = Prefix(topic, 0);
         ASSERT_TRUE(monitor->WaitForText(prefix + " " + row.reading, 60s)) << monitor->Output();
+        startPublishers(row.firstPublishers, SIZE_MAX);
         if (row.samples > 0) {
             ASSERT_TRUE(WaitForReportedSamples(report, topic, row.samples, 60s)) << monitor->Output();
         }
         if (!row.errors.empty()) {
             ASSERT_TRUE(monitor->WaitForText(" does not match: ", 60s)) << monitor->Output();
+        }
+        for (const auto& warning : row.warnings) {
+            ASSERT_TRUE(monitor->WaitForText(warning, 60s)) << monitor->Output();
         }
         EXPECT_EQ(StopWith(*monitor, SIGINT), 0) << monitor->Output();
 
