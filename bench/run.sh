@@ -38,7 +38,11 @@
 #  12. memory under a slow reader: peak RSS of the monitor slowed (-s) and
 #      checking the ramp (-c) at 64 KiB, with the readers' history limits of
 #      the QoS file beside the former 5000 samples, and the open 64 B and
-#      64 KiB path to show their cost (bench/throughput/memory.sh).
+#      64 KiB path to show their cost (bench/throughput/memory.sh);
+#  13. the live view: the monitor with --live on a pseudo-terminal beside the
+#      plain monitor on the same terminal and writing to a file, 64 B on 15
+#      topics, as fast as possible and at 1000/s per topic, alternated
+#      (bench/throughput/live.sh).
 # Everything runs on loopback only (see bench/throughput/common.sh and
 # tests/data/cyclonedds-loopback.xml).
 #
@@ -46,7 +50,7 @@
 #                     [--sizes "64 1024 65536 1048576"] [--topics "1 15"]
 #                     [--qos-profile NAME] [--qos-file FILE]
 #                     [--skip micro,throughput,foreign,rest,report,secured,levers,metrics,ddsperf,anytype,
-#                             intake,costs,memory]
+#                             intake,costs,memory,live]
 #                     [--fastdds 2|3] [--build-dir DIR] [--levers "all" | "rcvbuf-1m hbdelay-1ms ..."]
 #   --quick     about 2 minutes: 2-second runs, 64 B and 64 KiB, maximum rate
 #   --no-build  use the build directory as it is
@@ -84,7 +88,7 @@ while [ $# -gt 0 ]; do
     --fastdds) fastdds=$2; shift ;;
     --build-dir) build_dir=$(realpath -m "$2"); shift ;;
     --levers) export INTAKE_LEVERS=$2; shift ;;
-    -h | --help) sed -n '2,59p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,63p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
     esac
     shift
@@ -199,6 +203,9 @@ run_case() {
     if grep -q -E "CheckRamp error|Payload pattern mismatch|Unsupported expected payload|is incompatible with" \
         "$WORK_DIR/$tag.reader.log"; then
         status=CHECK-FAILED
+    elif [ "$reader" = mon-live ] && ! live_view_drawn "$WORK_DIR/$tag.reader.log"; then
+        # Figures of a monitor that did not show its view are not the view's.
+        status=no-view
     elif grep -q " ERROR " "$WORK_DIR/$tag.reader.log"; then
         # Best-effort readers report samples lost by Fast DDS at ERROR.
         status="errors:$(grep -c " ERROR " "$WORK_DIR/$tag.reader.log")"
@@ -407,6 +414,15 @@ if ! skipped memory; then
     # shellcheck source=throughput/memory.sh
     source bench/throughput/memory.sh
     memory_table
+fi
+
+# ---------------------------------------------------------------- live
+if ! skipped live; then
+    echo
+    echo "=== the live view (--live) beside the plain monitor, on a pseudo-terminal, ${duration} s per case"
+    # shellcheck source=throughput/live.sh
+    source bench/throughput/live.sh
+    live_table
 fi
 
 echo

@@ -122,15 +122,66 @@ topic_names() {
     echo "${names[@]}"
 }
 
+# A monitor on a pseudo-terminal (bench/throughput/live.sh): `script` opens
+# it, sized PTY_COLS x PTY_ROWS, and copies everything written to it into the
+# log, as a terminal would show it (CR LF line ends, the view's escape
+# sequences). The shell `script` starts writes its pid and execs the monitor,
+# so READER_PID is the monitor itself (its CPU, its SIGINT) and PTY_PID the
+# `script` that outlives it until the terminal's last output is in the log.
+PTY_COLS=${PTY_COLS:-200}
+PTY_ROWS=${PTY_ROWS:-50}
+PTY_PID=""
+# A monitor with --live holds its log lines while the view is up, so its
+# start is read from the screen: the view's first frame names the first
+# topic. A frame that never shows it is a view that never drew.
+LIVE_READY_PATTERN=${LIVE_READY_PATTERN:-}
+
+# live_view_drawn LOG: the view took the terminal (curses' switch to the
+# alternate screen) and gave it back (the switch out, before the exit lines).
+live_view_drawn() {
+    grep -qF $'\e[?1049h' "$1" && grep -qF $'\e[?1049l' "$1"
+}
+
+# start_in_pty LOG COMMAND...: starts COMMAND on a terminal of its own; sets
+# READER_PID (once its pid is known) and PTY_PID.
+start_in_pty() {
+    local log=$1 pid_file
+    shift
+    pid_file="${log%.log}.pid"
+    rm -f "$pid_file"
+    local command
+    command="stty rows $PTY_ROWS cols $PTY_COLS && echo \$\$ > $(printf '%q' "$pid_file") && exec"
+    command+=$(printf ' %q' env TERM=xterm-256color "$@")
+    # stdin from /dev/null: nothing is typed; SIGINT to the monitor ends it.
+    script -qfec "$command" /dev/null < /dev/null > "$log" 2>&1 &
+    PTY_PID=$!
+    STARTED_PIDS+=("$PTY_PID")
+    local waited=0
+    until [ -s "$pid_file" ]; do
+        if ! kill -0 "$PTY_PID" 2>/dev/null || [ $waited -ge 200 ]; then
+            echo "bench: no terminal for the reader (log $log):" >&2
+            tail -5 "$log" >&2
+            return 1
+        fi
+        sleep 0.05
+        waited=$((waited + 1))
+    done
+    READER_PID=$(cat "$pid_file")
+    STARTED_PIDS+=("$READER_PID")
+}
+
 # start_reader KIND LOG TOPICS...: KIND is bare, mon, mon-ramp,
 # mon-pattern, mon-report, mon-baseline, mon-metrics, mon-report-metrics,
-# mon-secured or mon-anytype.
+# mon-secured, mon-anytype, or on a pseudo-terminal mon-pty (the plain
+# monitor) or mon-live (with --live).
 # Sets READER_PID once the reader is up (and SCRAPER_PID for the metrics).
 start_reader() {
     local kind=$1 log=$2
     shift 2
     local common=(-t "$@" -a 127.0.0.1 --domain-id "$BENCH_DOMAIN" --qos-file "$QOS_FILE" --qos-profile "$QOS_PROFILE")
     [ "$kind" = bare ] || common+=("${MONITOR_EXTRA_ARGS[@]}")
+    local ready="Ctrl-C to exit"
+    PTY_PID=""
     case $kind in
     bare) "$BIN/lumoBareReader" "${common[@]}" > "$log" 2>&1 & ;;
     mon) LD_PRELOAD="$EXIT_REPORT_LIB" "$BIN/lumoQuillmon" "${common[@]}" -i 1 > "$log" 2>&1 & ;;
@@ -161,11 +212,22 @@ start_reader() {
         ;;
     # bench/throughput/costs.sh: the topics adopted as discovery names them.
     mon-anytype) LD_PRELOAD="$EXIT_REPORT_LIB" "$BIN/lumoQuillmon" "${common[@]}" -i 1 --any-type > "$log" 2>&1 & ;;
+    mon-pty | mon-live)
+        local extra=()
+        if [ "$kind" = mon-live ]; then
+            extra=(--live)
+            ready=${LIVE_READY_PATTERN:-$1}
+        fi
+        start_in_pty "$log" env LD_PRELOAD="$EXIT_REPORT_LIB" "$BIN/lumoQuillmon" "${common[@]}" -i 1 "${extra[@]}" ||
+            return 1
+        ;;
     *) echo "bench: unknown reader $kind" >&2; return 1 ;;
     esac
-    READER_PID=$!
-    STARTED_PIDS+=("$READER_PID")
-    wait_for_line "$log" "Ctrl-C to exit" 30 "$READER_PID" || return 1
+    if [ -z "$PTY_PID" ]; then
+        READER_PID=$!
+        STARTED_PIDS+=("$READER_PID")
+    fi
+    wait_for_line "$log" "$ready" 30 "$READER_PID" || return 1
     if [[ $kind == *metrics ]]; then
         # As Prometheus asks: gzip.
         (while :; do
@@ -229,6 +291,17 @@ stop_reader() {
     fi
     wait "$READER_PID" 2>/dev/null || true
     forget_pid "$READER_PID"
+    if [ -n "$PTY_PID" ]; then
+        # The terminal's last output (the exit lines) is in the log once
+        # `script` has ended.
+        if ! wait_gone "$PTY_PID" 100; then
+            echo "bench: terminal $PTY_PID did not end; killing it" >&2
+            kill -KILL "$PTY_PID" 2>/dev/null || true
+        fi
+        wait "$PTY_PID" 2>/dev/null || true
+        forget_pid "$PTY_PID"
+        PTY_PID=""
+    fi
 }
 
 # stop_publisher: SIGINT after the freeze; its figures are taken by then, so
@@ -255,7 +328,8 @@ reader_counts() {
     if [ "$kind" = bare ]; then
         awk '/^bare total samples:/ { n = $4 } END { if (n == "") exit 1; print n, "-" }' "$log"
     else
-        awk '/#samples:/ { for (i = 1; i <= NF; i++) { if ($i == "#samples:") s += $(i + 1) + 1; if ($i == "samples:" && $(i - 1) == "#lost") l += $(i + 1) } found = 1 }
+        # A terminal's log ends its lines with CR LF.
+        awk '/#samples:/ { sub(/\r$/, ""); for (i = 1; i <= NF; i++) { if ($i == "#samples:") s += $(i + 1) + 1; if ($i == "samples:" && $(i - 1) == "#lost") l += $(i + 1) } found = 1 }
              END { if (!found) exit 1; print s, l }' "$log"
     fi
 }

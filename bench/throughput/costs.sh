@@ -9,10 +9,12 @@
 
 COSTS_SIZES=${COSTS_SIZES:-"64 65536"}
 COSTS_TOPICS=${COSTS_TOPICS:-1}
-# reader kind:payload kind:label. The pattern check needs its own payload;
-# its plain run is fed the same.
+# reader kind:payload kind:label[:plain reader kind, mon if left out]. The
+# pattern check needs its own payload; its plain run is fed the same. --live
+# needs a terminal: its plain run is on one too (bench/throughput/live.sh).
 COSTS_RUNS=${COSTS_RUNS:-"mon-report:ramp:--report mon-metrics:ramp:--metrics mon-secured:ramp:--security \
-mon-ramp:ramp:--check-ramp mon-pattern:alternating_float_ramp:--expected-payload-pattern mon-anytype:ramp:--any-type"}
+mon-ramp:ramp:--check-ramp mon-pattern:alternating_float_ramp:--expected-payload-pattern mon-anytype:ramp:--any-type \
+mon-live:ramp:--live:mon-pty"}
 
 # costs_case KIND PAYLOAD SIZE: one run_case line, the publisher secured when
 # the monitor is.
@@ -28,13 +30,13 @@ costs_case() {
 
 costs_table() {
     [[ $COSTS_RUNS == *mon-secured* ]] && make_bench_enclaves
-    local size run kind payload label plain feature
+    local size run kind payload label plain_kind plain feature
     printf '%-8s %-28s %10s %10s %10s %10s %8s %8s %s\n' "size" "feature" "plain/s" "feature/s" "plain cpu" \
         "feat cpu" "rate" "cpu" "status"
     for size in $COSTS_SIZES; do
         for run in $COSTS_RUNS; do
-            IFS=: read -r kind payload label <<< "$run"
-            plain=$(costs_case mon "$payload" "$size")
+            IFS=: read -r kind payload label plain_kind <<< "$run"
+            plain=$(costs_case "${plain_kind:-mon}" "$payload" "$size")
             feature=$(costs_case "$kind" "$payload" "$size")
             awk -v p="$plain" -v f="$feature" -v size="$(size_text "$size")" -v label="$label" 'BEGIN {
                 split(p, a, " "); split(f, b, " ")
@@ -46,8 +48,9 @@ costs_table() {
                 printf "%-8s %-28s %10s %10s %10s %10s %8s %8s %s\n", size, label, a[3], b[3], a[5], b[5], rate, cpu, status }'
         done
     done
-    echo "plain: lumoQuillmon without the feature, run just before it on the same stream (1 topic, max rate);"
+    echo "plain: lumoQuillmon without the feature, run just before it on the same stream ($COSTS_TOPICS topic(s), max rate);"
     echo "rate, cpu: the feature's samples/s and CPU s per million samples over the plain run's. --security:"
     echo "monitor and publisher secured (bench/throughput/secured.sh's enclaves and governance); --any-type:"
-    echo "lumoQuillpub's AgnosticTopic adopted at discovery; --metrics: scraped every second."
+    echo "lumoQuillpub's AgnosticTopic adopted at discovery; --metrics: scraped every second; --live: on a"
+    echo "${PTY_COLS}x$PTY_ROWS pseudo-terminal, its plain run on the same terminal without --live."
 }
