@@ -36,6 +36,7 @@
 #include "anyTopic/topicAdoption.h"
 #include "diagnosedReaderListener.h"
 #include "inventory/domainListing.h"
+#include "live/liveView.h"
 #include "lumo/componentFramework/DdsSub.h"
 #include "lumo/ddsDiagnosis/ReaderDiagnosis.h"
 #include "lumo/ddsDiagnosis/TopicInventory.h"
@@ -178,6 +179,11 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     }
     tools::ApplyDebugOption(vm, logger);
     const QuillmonSettings settings = QuillmonSettingsFrom(vm);
+    // Its screen would go to a file or a pipe: refused before the run starts.
+    if (settings.live && !quillLive::OutputIsTerminal()) {
+        throw std::invalid_argument(
+            "--live needs a terminal on standard output; without one, use --report or --metrics");
+    }
     if (settings.list) {
         return ListDomain(settings, logger);
     }
@@ -212,6 +218,12 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     std::unique_ptr<quillMetrics::MetricsServer> metrics;
     if (settings.metrics.address) {
         metrics = std::make_unique<quillMetrics::MetricsServer>(*settings.metrics.address, logger);
+    }
+
+    // Before the domain is joined: a terminal it cannot drive ends the run here.
+    std::unique_ptr<quillLive::LiveView> live;
+    if (settings.live) {
+        live = std::make_unique<quillLive::LiveView>(run, general.domainId, settings.report.periodSec);
     }
 
     const std::string multicastAddress = general.multicastAddress.value_or("");
@@ -302,12 +314,18 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     diagnosis->Start();
     std::cout << "==> Ctrl-C to exit <=.\n" << std::flush;
 
+    if (live) {
+        live->Start();
+    }
     run.Start();
     if (report) {
         report->Start();
     }
     if (adoption) {
         run.WaitForStop(gExitRequested, [&adoption] { adoption->Poll(); });
+    } else if (live) {
+        // The view's q ends the run: seen within a tick, not a 2 s poll.
+        run.WaitForStop(gExitRequested, [] {});
     } else {
         run.WaitForStop(gExitRequested);
     }
@@ -332,6 +350,9 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     }
     // --fail-on may turn the status to 2 (quillModel::FAIL_ON_EXIT_STATUS).
     const int status = run.Conclude(tools::STATUS_OK);
+    if (live) {
+        live->Finish();
+    }
     // Armed before the report's last write: a file that blocks is bounded too.
     teardownDeadline.Arm(TEARDOWN_BOUND, status);
     diagnosis->Stop();

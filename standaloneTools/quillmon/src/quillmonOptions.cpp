@@ -50,6 +50,9 @@ po::options_description MakeQuillmonOptions()
     options.add_options()("list", po::bool_switch(),
                           "Join the domain, wait --duration seconds (default 3) for discovery, print its "
                           "participants and topics, whether each topic can be read and why not, then exit");
+    options.add_options()("live", po::bool_switch(),
+                          "Show every reader and writer on a full-screen view, redrawn every --report-period "
+                          "(q quits, s sorts); log lines are held and printed when it ends. Needs a terminal");
     return options;
 }
 
@@ -110,6 +113,10 @@ QuillmonSettings QuillmonSettingsFrom(const po::variables_map& vm)
     }
 
     settings.list = vm["list"].as<bool>();
+    settings.live = vm["live"].as<bool>();
+    if (settings.live && settings.list) {
+        throw std::invalid_argument("--live shows a run: --list makes none");
+    }
 
     quillModel::RunSettings& run = settings.run;
     run.expectedIncrement = vm["expected-sample-id-increment"].as<Unsigned32>().value;
@@ -119,7 +126,7 @@ QuillmonSettings QuillmonSettingsFrom(const po::variables_map& vm)
     if (vm.count("fail-on") != 0) {
         run.failOn = vm["fail-on"].as<quillReport::ConditionList>().conditions;
     }
-    run.viewed = report.path.has_value() || settings.metrics.address.has_value();
+    run.viewed = report.path.has_value() || settings.metrics.address.has_value() || settings.live;
     // A raw reader without ids counts its lost samples from the tallies.
     run.rawReaders = anyTopic.Active();
     return settings;

@@ -56,6 +56,8 @@ struct QuillmonSettings
     // DEFAULT_LIST_SECONDS), print what is on the domain and exit; no reader.
     bool list = false;
     static constexpr double DEFAULT_LIST_SECONDS = 3.0;
+    // --live: the full-screen view, redrawn every report.periodSec.
+    bool live = false;
 };
 
 // The option table, in usage order: the monitor's own, the report's, the

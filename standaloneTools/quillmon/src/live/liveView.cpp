@@ -1,0 +1,307 @@
+#include "liveView.h"
+
+#include "terminfo.h"
+
+#include <clocale>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <stdexcept>
+
+#include <curses.h>
+#include <langinfo.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace quillLive {
+
+namespace {
+
+// What a crash signal's handler needs, set before the view takes the
+// terminal: a handler may use none of ncurses.
+struct CrashRestore
+{
+    termios saved{};
+    bool haveSaved = false;
+    char reset[256]{};
+    size_t resetLength = 0;
+    std::atomic<int> heldFd{-1};
+    struct sigaction previous[5]{};
+};
+CrashRestore gCrash;
+constexpr int CRASH_SIGNALS[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+
+void OnCrash(int signal)
+{
+    if (gCrash.haveSaved) {
+        ::tcsetattr(STDOUT_FILENO, TCSANOW, &gCrash.saved);
+    }
+    ssize_t written = ::write(STDOUT_FILENO, gCrash.reset, gCrash.resetLength);
+    (void)written;
+    if (const int fd = gCrash.heldFd.load(); fd >= 0) {
+        CopyToStandardOutput(fd);
+    }
+    // The handler was reset on entry: the signal's own action now ends the
+    // process (a core where one is due).
+    ::raise(signal);
+}
+
+constexpr short FAULT_COLOUR = 1;
+constexpr int KEY_WAIT_MS = 100;
+
+} // namespace
+
+struct LiveView::Terminal
+{
+    SCREEN* screen = nullptr;
+};
+
+bool OutputIsTerminal()
+{
+    return ::isatty(STDOUT_FILENO) == 1;
+}
+
+LiveView::LiveView(const quillModel::MonitorRun& run, uint32_t domainId, double periodSec)
+    : run_(run)
+    , domainId_(domainId)
+    , period_(periodSec)
+{
+    // Before any other thread runs: ncurses writes UTF-8 only under a
+    // locale that says so. Only the character type: numbers stay as the
+    // log and the report write them.
+    std::setlocale(LC_CTYPE, "");
+    const char* codeset = ::nl_langinfo(CODESET);
+    utf8_ = codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0;
+    if (!TerminalDescribed()) {
+        const char* term = std::getenv("TERM");
+        throw std::runtime_error(std::string("--live cannot drive this terminal (TERM=") +
+                                 (term != nullptr ? term : "") + "): terminfo has no description of it");
+    }
+}
+
+LiveView::~LiveView()
+{
+    End();
+    if (held_) {
+        held_->Release();
+    }
+}
+
+void LiveView::Start()
+{
+    held_ = std::make_unique<HeldLog>();
+    gCrash.haveSaved = ::tcgetattr(STDOUT_FILENO, &gCrash.saved) == 0;
+    terminal_ = std::make_unique<Terminal>();
+    terminal_->screen = newterm(nullptr, stdout, stdin);
+    if (terminal_->screen == nullptr) {
+        terminal_.reset();
+        throw std::runtime_error("--live cannot drive this terminal");
+    }
+    keys_ = ::isatty(STDIN_FILENO) == 1;
+    cbreak();
+    noecho();
+    keypad(stdscr, TRUE);
+    curs_set(0);
+    timeout(KEY_WAIT_MS);
+    const char* noColor = std::getenv("NO_COLOR");
+    colour_ = (noColor == nullptr || *noColor == '\0') && has_colors();
+    if (colour_) {
+        start_color();
+        use_default_colors();
+        init_pair(FAULT_COLOUR, COLOR_RED, -1);
+    }
+
+    const std::string reset = ResetSequence() + "\n";
+    gCrash.resetLength = std::min(reset.size(), sizeof gCrash.reset);
+    std::memcpy(gCrash.reset, reset.data(), gCrash.resetLength);
+    gCrash.heldFd.store(held_->Descriptor());
+    struct sigaction action{};
+    action.sa_handler = OnCrash;
+    action.sa_flags = SA_RESETHAND;
+    ::sigemptyset(&action.sa_mask);
+    for (size_t i = 0; i < std::size(CRASH_SIGNALS); ++i) {
+        ::sigaction(CRASH_SIGNALS[i], &action, &gCrash.previous[i]);
+    }
+
+    started_ = std::chrono::steady_clock::now();
+    thread_ = std::thread([this] { Loop(); });
+}
+
+void LiveView::Loop()
+{
+    auto next = std::chrono::steady_clock::now();
+    for (;;) {
+        {
+            std::unique_lock lock(stopMutex_);
+            if (stop_) {
+                return;
+            }
+            if (!keys_) {
+                stopChanged_.wait_for(lock, std::chrono::milliseconds(KEY_WAIT_MS), [this] { return stop_; });
+                if (stop_) {
+                    return;
+                }
+            }
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= next) {
+            Refresh(std::chrono::duration<double>(now - started_).count());
+            Paint();
+            next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(period_);
+            if (next <= now) {
+                next = now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(period_);
+            }
+        }
+        if (keys_) {
+            HandleKey(); // waits up to KEY_WAIT_MS for one
+        }
+    }
+}
+
+void LiveView::Refresh(double seconds)
+{
+    std::vector<quillModel::ReaderSnapshot> readers;
+    for (const auto& tally : run_.Tallies()) {
+        readers.push_back(tally->Snapshot());
+    }
+    auto verdict = quillModel::Judge(readers, run_.Settings().failOn, 0);
+    frame_ = history_.Update(readers, seconds, std::move(verdict));
+}
+
+void LiveView::Paint()
+{
+    LayoutRequest request;
+    request.columns = static_cast<size_t>(std::max(COLS, 1));
+    request.lines = static_cast<size_t>(std::max(LINES, 1));
+    request.sort = sort_;
+    request.scroll = scroll_;
+    request.utf8 = utf8_;
+    request.domainId = domainId_;
+    request.lastLog = held_->Last();
+    request.heldLogs = held_->Count();
+    lastColumns_ = request.columns;
+    const auto lines = Layout(frame_, request);
+    erase();
+    for (size_t i = 0; i < lines.size(); ++i) {
+        attr_t attributes = A_NORMAL;
+        switch (lines[i].kind) {
+        case ScreenLine::Kind::Header:
+            attributes = A_BOLD;
+            break;
+        case ScreenLine::Kind::Headings:
+            attributes = A_REVERSE;
+            break;
+        case ScreenLine::Kind::FaultRow:
+            attributes = A_BOLD | (colour_ ? COLOR_PAIR(FAULT_COLOUR) : A_NORMAL);
+            break;
+        case ScreenLine::Kind::Footer:
+            attributes = A_DIM;
+            break;
+        case ScreenLine::Kind::Row:
+            break;
+        }
+        attrset(attributes);
+        // The last cell of the last line may refuse to be written (the
+        // cursor cannot move past it); the line is drawn all the same.
+        mvaddstr(static_cast<int>(i), 0, lines[i].text.c_str());
+    }
+    attrset(A_NORMAL);
+    refresh();
+}
+
+bool LiveView::HandleKey()
+{
+    const int key = getch();
+    if (key == ERR) {
+        return false;
+    }
+    const size_t rows = frame_.rows.size();
+    const size_t page = RowLines(static_cast<size_t>(std::max(LINES, 1)));
+    const size_t last = rows > page ? rows - page : 0;
+    switch (key) {
+    case 'q':
+    case 'Q':
+        // Exactly as Ctrl-C: the stop handler, the exit report, --fail-on.
+        ::kill(::getpid(), SIGINT);
+        break;
+    case 's':
+    case 'S':
+        sort_ = NextSort(sort_);
+        break;
+    case 'j':
+    case KEY_DOWN:
+        scroll_ = std::min(scroll_ + 1, last);
+        break;
+    case 'k':
+    case KEY_UP:
+        scroll_ = scroll_ > 0 ? scroll_ - 1 : 0;
+        break;
+    case ' ':
+    case KEY_NPAGE:
+        scroll_ = std::min(scroll_ + page, last);
+        break;
+    case KEY_PPAGE:
+        scroll_ = scroll_ > page ? scroll_ - page : 0;
+        break;
+    case 'g':
+    case KEY_HOME:
+        scroll_ = 0;
+        break;
+    case 'G':
+    case KEY_END:
+        scroll_ = last;
+        break;
+    case KEY_RESIZE:
+        break;
+    default:
+        return true;
+    }
+    Paint();
+    return true;
+}
+
+void LiveView::End()
+{
+    if (thread_.joinable()) {
+        {
+            std::lock_guard lock(stopMutex_);
+            stop_ = true;
+        }
+        stopChanged_.notify_all();
+        thread_.join();
+    }
+    if (!terminal_) {
+        return;
+    }
+    endwin();
+    delscreen(terminal_->screen);
+    terminal_.reset();
+    for (size_t i = 0; i < std::size(CRASH_SIGNALS); ++i) {
+        ::sigaction(CRASH_SIGNALS[i], &gCrash.previous[i], nullptr);
+    }
+    gCrash.heldFd.store(-1);
+}
+
+void LiveView::Finish()
+{
+    End();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    const auto frame = history_.Update(run_.FinalReaders(), seconds, run_.FinalVerdict());
+    LayoutRequest request;
+    request.columns = lastColumns_;
+    request.sort = sort_;
+    request.utf8 = utf8_;
+    request.domainId = domainId_;
+    request.final = true;
+    std::string text;
+    for (const auto& line : Layout(frame, request)) {
+        text += line.text + "\n";
+    }
+    std::cout << text << std::flush;
+    if (held_) {
+        held_->Release();
+    }
+}
+
+} // namespace quillLive
