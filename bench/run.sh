@@ -193,25 +193,31 @@ run_case() {
     stop_reader
     local killed=$PUB_KILLED
     stop_publisher
-    local counts status=ok note=""
+    local note=""
     [ "$PUB_KILLED" -gt "$killed" ] && note=",pub-killed"
-    if ! counts=$(reader_counts "$reader" "$WORK_DIR/$tag.reader.log"); then
+    case_figures "$reader" "$WORK_DIR/$tag.reader.log" "$stop" "$size" "$cpu0" "$cpu1" "$peak" "$note"
+}
+
+# case_figures READER LOG STOP SIZE CPU0 CPU1 PEAK_KIB NOTE: run_case's line
+# for a reader stopped after the publisher's window from PUB_START to STOP.
+case_figures() {
+    local reader=$1 log=$2 counts status=ok
+    if ! counts=$(reader_counts "$reader" "$log"); then
         echo "- - - - - - no-report"
         return
     fi
     # A failed payload check stops the monitor: its figures would not count.
-    if grep -q -E "CheckRamp error|Payload pattern mismatch|Unsupported expected payload|is incompatible with" \
-        "$WORK_DIR/$tag.reader.log"; then
+    if grep -q -E "CheckRamp error|Payload pattern mismatch|Unsupported expected payload|is incompatible with" "$log"; then
         status=CHECK-FAILED
-    elif [ "$reader" = mon-live ] && ! live_view_drawn "$WORK_DIR/$tag.reader.log"; then
+    elif [ "$reader" = mon-live ] && ! live_view_drawn "$log"; then
         # Figures of a monitor that did not show its view are not the view's.
         status=no-view
-    elif grep -q " ERROR " "$WORK_DIR/$tag.reader.log"; then
+    elif grep -q " ERROR " "$log"; then
         # Best-effort readers report samples lost by Fast DDS at ERROR.
-        status="errors:$(grep -c " ERROR " "$WORK_DIR/$tag.reader.log")"
+        status="errors:$(grep -c " ERROR " "$log")"
     fi
-    awk -v c="$counts" -v s="$PUB_START" -v t="$stop" -v bytes="$size" -v cpu0="$cpu0" -v cpu1="$cpu1" \
-        -v peak="$peak" -v st="$status$note" 'BEGIN {
+    awk -v c="$counts" -v s="$PUB_START" -v t="$3" -v bytes="$4" -v cpu0="$5" -v cpu1="$6" \
+        -v peak="$7" -v st="$status$8" 'BEGIN {
             split(c, f, " "); n = f[1]; lost = f[2]; secs = t - s
             rate = n / secs
             printf "%d %s %.0f %.1f %s %.1f %s\n", n, lost, rate, rate * bytes / 1e6,

@@ -131,10 +131,6 @@ topic_names() {
 PTY_COLS=${PTY_COLS:-200}
 PTY_ROWS=${PTY_ROWS:-50}
 PTY_PID=""
-# A monitor with --live holds its log lines while the view is up, so its
-# start is read from the screen: the view's first frame names the first
-# topic. A frame that never shows it is a view that never drew.
-LIVE_READY_PATTERN=${LIVE_READY_PATTERN:-}
 
 # live_view_drawn LOG: the view took the terminal (curses' switch to the
 # alternate screen) and gave it back (the switch out, before the exit lines).
@@ -180,7 +176,6 @@ start_reader() {
     shift 2
     local common=(-t "$@" -a 127.0.0.1 --domain-id "$BENCH_DOMAIN" --qos-file "$QOS_FILE" --qos-profile "$QOS_PROFILE")
     [ "$kind" = bare ] || common+=("${MONITOR_EXTRA_ARGS[@]}")
-    local ready="Ctrl-C to exit"
     PTY_PID=""
     case $kind in
     bare) "$BIN/lumoBareReader" "${common[@]}" > "$log" 2>&1 & ;;
@@ -213,11 +208,10 @@ start_reader() {
     # bench/throughput/costs.sh: the topics adopted as discovery names them.
     mon-anytype) LD_PRELOAD="$EXIT_REPORT_LIB" "$BIN/lumoQuillmon" "${common[@]}" -i 1 --any-type > "$log" 2>&1 & ;;
     mon-pty | mon-live)
+        # --live holds the log lines while its view is up; "Ctrl-C to exit"
+        # is written before the view takes the terminal, as without it.
         local extra=()
-        if [ "$kind" = mon-live ]; then
-            extra=(--live)
-            ready=${LIVE_READY_PATTERN:-$1}
-        fi
+        [ "$kind" = mon-live ] && extra=(--live)
         start_in_pty "$log" env LD_PRELOAD="$EXIT_REPORT_LIB" "$BIN/lumoQuillmon" "${common[@]}" -i 1 "${extra[@]}" ||
             return 1
         ;;
@@ -227,7 +221,7 @@ start_reader() {
         READER_PID=$!
         STARTED_PIDS+=("$READER_PID")
     fi
-    wait_for_line "$log" "$ready" 30 "$READER_PID" || return 1
+    wait_for_line "$log" "Ctrl-C to exit" 30 "$READER_PID" || return 1
     if [[ $kind == *metrics ]]; then
         # As Prometheus asks: gzip.
         (while :; do
@@ -240,9 +234,11 @@ start_reader() {
 }
 
 # start_publisher LOG RATE SIZE PAYLOAD TOPICS...: publishes until stopped,
-# with the options of PUB_EXTRA (an array) added. Sets PUB_PID and PUB_START
-# (epoch seconds of its first write, from its log).
+# with the options of PUB_EXTRA (an array) added, once each writer has
+# PUB_WAIT_READERS readers. Sets PUB_PID and PUB_START (epoch seconds of its
+# first write, from its log).
 PUB_EXTRA=()
+PUB_WAIT_READERS=1
 start_publisher() {
     local log=$1 rate=$2 size=$3 payload=$4
     shift 4
@@ -254,7 +250,7 @@ start_publisher() {
     fi
     "$BIN/lumoQuillpub" -t "$@" -a 127.0.0.1 --domain-id "$BENCH_DOMAIN" --qos-file "$QOS_FILE" \
         --qos-profile "$QOS_PROFILE" -r "$rate" --payload "$payload" --payload-size "$size" \
-        --wait-readers 1 --wait-timeout 30 --ack-timeout 1 "${extra[@]}" "${PUB_EXTRA[@]}" > "$log" 2>&1 &
+        --wait-readers "$PUB_WAIT_READERS" --wait-timeout 30 --ack-timeout 1 "${extra[@]}" "${PUB_EXTRA[@]}" > "$log" 2>&1 &
     PUB_PID=$!
     STARTED_PIDS+=("$PUB_PID")
     wait_for_line "$log" "Publishing on" 40 "$PUB_PID"
