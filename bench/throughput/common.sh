@@ -222,6 +222,12 @@ start_reader() {
         STARTED_PIDS+=("$READER_PID")
     fi
     wait_for_line "$log" "Ctrl-C to exit" 30 "$READER_PID" || return 1
+    # On a terminal, the pid is read from a file: the CPU and the SIGINT
+    # must be the monitor's, not those of `script` or its shell.
+    if [ -n "$PTY_PID" ] && [ "$(cat "/proc/$READER_PID/comm" 2>/dev/null)" != lumoQuillmon ]; then
+        echo "bench: pid $READER_PID on the terminal is not lumoQuillmon (log $log)" >&2
+        return 1
+    fi
     if [[ $kind == *metrics ]]; then
         # As Prometheus asks: gzip.
         (while :; do
@@ -281,6 +287,12 @@ stop_reader() {
         SCRAPER_PID=""
     fi
     kill -INT "$READER_PID" 2>/dev/null || true
+    reap_reader
+}
+
+# reap_reader: waits for READER_PID, sent SIGINT, to exit (killed after
+# 20 s), and for its terminal's last output.
+reap_reader() {
     if ! wait_gone "$READER_PID" 400; then
         echo "bench: reader $READER_PID did not stop; killing it" >&2
         kill -KILL "$READER_PID" 2>/dev/null || true

@@ -16,11 +16,12 @@
 # total CPU over total samples of the runs that count; the per-repeat ratios
 # show their spread.
 #
-# A run counts only when it is whole: status ok, samples taken, and for
-# mon-live a view that drew (run_case's no-view). Any other run is listed
-# and named in the summary line; without a whole run of both mon-live and
-# mon-pty the summary gives no ratio. Target: mon-live at most 1.05 of
-# mon-pty's CPU per sample.
+# A run counts only when it is whole: status ok (a publisher killed after
+# the window, Fast DDS 2.9.1's deadlock at exit, leaves it whole), samples
+# taken, and for mon-live a view that drew (run_case's no-view). Any other
+# run is listed and named in the summary line; without a whole run of both
+# mon-live and mon-pty the summary gives no ratio. Target: mon-live at most
+# 1.05 of mon-pty's CPU per sample.
 
 LIVE_SIZES=${LIVE_SIZES:-64}
 LIVE_TOPICS=${LIVE_TOPICS:-15}
@@ -28,7 +29,9 @@ LIVE_TOPICS=${LIVE_TOPICS:-15}
 # the view's cost per second weighs more on each sample than at full speed.
 LIVE_RATES=${LIVE_RATES:-"0 1000"}
 LIVE_REPEAT=${LIVE_REPEAT:-3}
-LIVE_KINDS=(mon mon-pty mon-live)
+# Read together; the summary needs mon-pty and mon-live (and mon for its
+# second ratio).
+read -r -a LIVE_KINDS <<< "${LIVE_KINDS:-mon mon-pty mon-live}"
 
 # live_together SIZE RATE TOPICS FIRST: every kind of LIVE_KINDS, started
 # from the FIRST-th on, reading one stream at once; one "kind" + run_case
@@ -67,10 +70,13 @@ live_together() {
         cpu1[$kind]=$(cpu_seconds "${pid[$kind]}")
         peak[$kind]=$(peak_rss_kib "${pid[$kind]}")
     done
+    # All at once: one after the other, the last would report after the
+    # frozen publisher's lease ran out, its counts reset by the unmatch.
+    for kind in "${!pid[@]}"; do kill -INT "${pid[$kind]}" 2>/dev/null || true; done
     for kind in "${!pid[@]}"; do
         READER_PID=${pid[$kind]}
         PTY_PID=${pty[$kind]}
-        stop_reader
+        reap_reader
     done
     if [ $published -eq 1 ]; then
         local killed=$PUB_KILLED note=""
@@ -93,13 +99,15 @@ live_summary() {
     local label=$1
     shift
     printf '%s\n' "$@" | awk -v l="$label" '
-        { if ($5 == "ok" && $3 + 0 > 0 && $4 != "-") { cpu[$2] += $4 * $3; n[$2] += $3; good[$2]++; at[$1, $2] = $4 }
-          else bad = bad " " $2 ":" $5
+        { if ($5 ~ /^ok(,pub-killed)?$/ && $3 + 0 > 0 && $4 != "-") { cpu[$2] += $4 * $3; n[$2] += $3; good[$2]++; at[$1, $2] = $4 }
+          else bad = bad " " $2 ":" (($5 ~ /^ok/ && $3 + 0 == 0) ? "no-samples" : $5)
           if (!($1 in seen)) { seen[$1] = 1; order[++repeats] = $1 } }
         END {
             for (k in n) per[k] = cpu[k] / n[k]
             live = (per["mon-live"] > 0 && per["mon-pty"] > 0) ? sprintf("%.3f", per["mon-live"] / per["mon-pty"]) : "-"
             pty = (per["mon-pty"] > 0 && per["mon"] > 0) ? sprintf("%.3f", per["mon-pty"] / per["mon"]) : "-"
+            # With mon-report among the kinds: the per-writer tallies --live keeps too, and the report they feed.
+            report = (per["mon-report"] > 0 && per["mon"] > 0) ? sprintf(", mon-report/mon %.3f", per["mon-report"] / per["mon"]) : ""
             verdict = (live == "-") ? "no-figure" : (live + 0 <= 1.05 ? "within 1.05" : "OVER 1.05")
             each = ""
             for (i = 1; i <= repeats; i++) {
@@ -107,8 +115,8 @@ live_summary() {
                 if (((r, "mon-live") in at) && ((r, "mon-pty") in at) && at[r, "mon-pty"] > 0)
                     each = each sprintf(" %.2f", at[r, "mon-live"] / at[r, "mon-pty"])
             }
-            printf "%-18s cpu per sample: mon-live/mon-pty %s (%s; %d+%d runs; each:%s), mon-pty/mon %s%s\n", l, live,
-                   verdict, good["mon-live"], good["mon-pty"], (each == "" ? " -" : each), pty,
+            printf "%-18s cpu per sample: mon-live/mon-pty %s (%s; %d+%d runs; each:%s), mon-pty/mon %s%s%s\n", l, live,
+                   verdict, good["mon-live"], good["mon-pty"], (each == "" ? " -" : each), pty, report,
                    (bad == "" ? "" : "; not counted:" bad) }'
 }
 
