@@ -166,6 +166,20 @@ start_in_pty() {
     STARTED_PIDS+=("$READER_PID")
 }
 
+# abandon_reader: ends a reader that did not start as it should, and its
+# terminal: a case run in a subshell cannot leave it to cleanup_started.
+abandon_reader() {
+    local pid
+    for pid in "$READER_PID" "$PTY_PID"; do
+        [ -n "$pid" ] || continue
+        kill -TERM "$pid" 2>/dev/null || true
+        wait_gone "$pid" 100 || kill -KILL "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+        forget_pid "$pid"
+    done
+    PTY_PID=""
+}
+
 # start_reader KIND LOG TOPICS...: KIND is bare, mon, mon-ramp,
 # mon-pattern, mon-report, mon-baseline, mon-metrics, mon-report-metrics,
 # mon-secured, mon-anytype, or on a pseudo-terminal mon-pty (the plain
@@ -177,6 +191,7 @@ start_reader() {
     local common=(-t "$@" -a 127.0.0.1 --domain-id "$BENCH_DOMAIN" --qos-file "$QOS_FILE" --qos-profile "$QOS_PROFILE")
     [ "$kind" = bare ] || common+=("${MONITOR_EXTRA_ARGS[@]}")
     PTY_PID=""
+    READER_PID=""
     case $kind in
     bare) "$BIN/lumoBareReader" "${common[@]}" > "$log" 2>&1 & ;;
     mon) LD_PRELOAD="$EXIT_REPORT_LIB" "$BIN/lumoQuillmon" "${common[@]}" -i 1 > "$log" 2>&1 & ;;
@@ -212,8 +227,11 @@ start_reader() {
         # is written before the view takes the terminal, as without it.
         local extra=()
         [ "$kind" = mon-live ] && extra=(--live)
-        start_in_pty "$log" env LD_PRELOAD="$EXIT_REPORT_LIB" "$BIN/lumoQuillmon" "${common[@]}" -i 1 "${extra[@]}" ||
+        if ! start_in_pty "$log" env LD_PRELOAD="$EXIT_REPORT_LIB" "$BIN/lumoQuillmon" "${common[@]}" -i 1 \
+            "${extra[@]}"; then
+            abandon_reader
             return 1
+        fi
         ;;
     *) echo "bench: unknown reader $kind" >&2; return 1 ;;
     esac
@@ -221,11 +239,12 @@ start_reader() {
         READER_PID=$!
         STARTED_PIDS+=("$READER_PID")
     fi
-    wait_for_line "$log" "Ctrl-C to exit" 30 "$READER_PID" || return 1
+    wait_for_line "$log" "Ctrl-C to exit" 30 "$READER_PID" || { abandon_reader; return 1; }
     # On a terminal, the pid is read from a file: the CPU and the SIGINT
     # must be the monitor's, not those of `script` or its shell.
     if [ -n "$PTY_PID" ] && [ "$(cat "/proc/$READER_PID/comm" 2>/dev/null)" != lumoQuillmon ]; then
         echo "bench: pid $READER_PID on the terminal is not lumoQuillmon (log $log)" >&2
+        abandon_reader
         return 1
     fi
     if [[ $kind == *metrics ]]; then

@@ -38,7 +38,7 @@ read -r -a LIVE_KINDS <<< "${LIVE_KINDS:-mon mon-pty mon-live}"
 # line per kind, in LIVE_KINDS order.
 live_together() {
     local size=$1 rate=$2 topics=$3 first=$4 names i kind count=${#LIVE_KINDS[@]}
-    local -A pid pty log cpu0 line
+    local -A pid=() pty=() log=() cpu0=() line=()
     names=$(topic_names "$topics" "Bench${size}x")
     for ((i = 0; i < count; i++)); do
         kind=${LIVE_KINDS[(i + first) % count]}
@@ -65,7 +65,7 @@ live_together() {
         kill -STOP "$PUB_PID"
         sleep 0.3
     fi
-    local -A cpu1 peak
+    local -A cpu1=() peak=()
     for kind in "${!pid[@]}"; do
         cpu1[$kind]=$(cpu_seconds "${pid[$kind]}")
         peak[$kind]=$(peak_rss_kib "${pid[$kind]}")
