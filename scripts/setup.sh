@@ -38,6 +38,9 @@ PACKAGES=(
     # --metrics: cpp-httplib, the endpoint's HTTP server, and prometheus-cpp
     # (its core serializer); Prometheus and promtool, and curl, in its tests
     libcpp-httplib-dev prometheus-cpp-dev prometheus curl
+    # the README's screenshot of --live (capture-pane); bench/throughput/live.sh
+    # gives the monitor its terminal with script, from bsdutils (essential)
+    tmux
 )
 
 missing=()
