@@ -38,6 +38,8 @@ PACKAGES=(
     # --metrics: cpp-httplib, the endpoint's HTTP server, and prometheus-cpp
     # (its core serializer); Prometheus and promtool, and curl, in its tests
     libcpp-httplib-dev prometheus-cpp-dev prometheus curl
+    # --live: ncursesw draws the view; tmux is the real terminal of its tests
+    libncurses-dev tmux
 )
 
 missing=()

@@ -82,7 +82,7 @@ std::string PadLeft(const std::string& text, size_t width)
 std::string CountText(double value, size_t width)
 {
     std::string exact = value < 10.0 && value != std::floor(value) ? lumo::format("{:.1f}", value)
-                                                                    : lumo::format("{:.0f}", value);
+                                                                   : lumo::format("{:.0f}", value);
     if (exact.size() <= width) {
         return exact;
     }

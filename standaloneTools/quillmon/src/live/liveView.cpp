@@ -116,7 +116,9 @@ void LiveView::Start()
     gCrash.resetLength = std::min(reset.size(), sizeof gCrash.reset);
     std::memcpy(gCrash.reset, reset.data(), gCrash.resetLength);
     gCrash.heldFd.store(held_->Descriptor());
-    struct sigaction action{};
+    struct sigaction action
+    {
+    };
     action.sa_handler = OnCrash;
     action.sa_flags = SA_RESETHAND;
     ::sigemptyset(&action.sa_mask);
