@@ -46,9 +46,8 @@ std::string WaitForFileLine(const std::string& path, std::chrono::seconds timeou
 // Characters, not bytes: the view draws "…" and the trend's bars in UTF-8.
 size_t Width(const std::string& line)
 {
-    return static_cast<size_t>(std::count_if(line.begin(), line.end(), [](char c) {
-        return (static_cast<unsigned char>(c) & 0xc0) != 0x80;
-    }));
+    return static_cast<size_t>(
+        std::count_if(line.begin(), line.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xc0) != 0x80; }));
 }
 
 // A row of the view, its cells found under the columns' headings.
@@ -63,8 +62,8 @@ struct ViewRow
 // row); each number column's cell ends where its heading ends.
 std::vector<ViewRow> RowsAfter(const std::vector<std::string>& lines, size_t headings)
 {
-    static const std::vector<std::string> NUMBERS{"rate/s",   "samples", "missing", "mw lost", "skipped",
-                                                  "dups",     "restarts"};
+    static const std::vector<std::string> NUMBERS{"rate/s",  "samples", "missing", "mw lost",
+                                                  "skipped", "dups",    "restarts"};
     const std::string& heads = lines[headings];
     std::vector<ViewRow> rows;
     for (size_t i = headings + 1; i < lines.size(); ++i) {
@@ -180,14 +179,16 @@ TEST(LiveView, EveryWayOfEndingRestoresTheTerminalAndTheLastScreenAgreesWithTheR
         const std::string pidText = WaitForFileLine(file + "pid", START_TIMEOUT);
         ASSERT_FALSE(pidText.empty());
         const pid_t pid = std::stoi(pidText);
-        ASSERT_TRUE(tmux.WaitForScreen([](const auto& screen) { return HeadingsLine(screen) < screen.size(); },
-                                       START_TIMEOUT));
+        ASSERT_TRUE(
+            tmux.WaitForScreen([](const auto& screen) { return HeadingsLine(screen) < screen.size(); }, START_TIMEOUT));
 
         auto skips = StartConfinedPublisher(
             {"-t", skipping, "-n", "300", "-r", "300", "--skip-every", "100", "--linger", "60"});
         auto steady = StartConfinedPublisher({"-t", clean, "-n", "300", "-r", "300", "--linger", "60"});
         ASSERT_TRUE(tmux.WaitForScreen(
-            [&](const auto& screen) { return ShowsSamples(screen, skipping, "300") && ShowsSamples(screen, clean, "300"); },
+            [&](const auto& screen) {
+                return ShowsSamples(screen, skipping, "300") && ShowsSamples(screen, clean, "300");
+            },
             60s))
             << ::testing::PrintToString(tmux.Screen());
 
@@ -201,13 +202,16 @@ TEST(LiveView, EveryWayOfEndingRestoresTheTerminalAndTheLastScreenAgreesWithTheR
 
         if (ending.name == "q") {
             tmux.SendKeys("s");
-            EXPECT_TRUE(tmux.WaitForScreen(
-                [](const auto& screen) { return screen.front().find("  sort: rate") != std::string::npos; }, 10s));
+            EXPECT_TRUE(
+                tmux.WaitForScreen([](const auto&
+                                          screen) { return screen.front().find("  sort: rate") != std::string::npos; },
+                                   10s));
             tmux.Resize(72, 12);
             EXPECT_TRUE(tmux.WaitForScreen(
                 [&](const auto& screen) {
                     return screen.size() == 12 && screen.front().ends_with("\u2026") &&
-                           std::all_of(screen.begin(), screen.end(), [](const auto& line) { return Width(line) <= 72; }) &&
+                           std::all_of(screen.begin(), screen.end(),
+                                       [](const auto& line) { return Width(line) <= 72; }) &&
                            ShowsSamples(screen, skipping, "300");
                 },
                 10s))
@@ -226,11 +230,12 @@ TEST(LiveView, EveryWayOfEndingRestoresTheTerminalAndTheLastScreenAgreesWithTheR
         // Nothing held is lost: the lines logged while the view was up come
         // after it, in their order.
         const auto history = tmux.Screen(true);
-        std::vector<std::vector<std::string>> held{
-            {"INFO  [" + skipping + "][0] SampleId: 0 Payload size: 64",
-             "INFO  [" + skipping + "][0] sample id mismatch last: 99 current: 101",
-             "INFO  [" + skipping + "][0] sample id mismatch last: 200 current: 202"},
-            {"INFO  [" + clean + "][1] SampleId: 0 Payload size: 64"}};
+        std::vector<std::vector<std::string>> held{{"INFO  [" + skipping + "][0] SampleId: 0 Payload size: 64",
+                                                    "INFO  [" + skipping +
+                                                        "][0] sample id mismatch last: 99 current: 101",
+                                                    "INFO  [" + skipping +
+                                                        "][0] sample id mismatch last: 200 current: 202"},
+                                                   {"INFO  [" + clean + "][1] SampleId: 0 Payload size: 64"}};
         if (ending.exitReport) {
             held.push_back({"INFO  Exiting ....", "INFO   [" + skipping + "][0] #samples: 299 #lost samples: 2",
                             "INFO   [" + clean + "][1] #samples: 299 #lost samples: 0",
@@ -239,7 +244,8 @@ TEST(LiveView, EveryWayOfEndingRestoresTheTerminalAndTheLastScreenAgreesWithTheR
         for (const auto& lines : held) {
             auto from = std::find(history.begin(), history.end(), MONITOR_READY_LINE);
             for (const auto& line : lines) {
-                from = std::find_if(from, history.end(), [&](const std::string& shown) { return shown.ends_with(line); });
+                from = std::find_if(from, history.end(),
+                                    [&](const std::string& shown) { return shown.ends_with(line); });
                 EXPECT_NE(from, history.end()) << line << "\n" << ::testing::PrintToString(history);
             }
         }

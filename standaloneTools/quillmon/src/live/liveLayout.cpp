@@ -343,7 +343,7 @@ std::vector<ScreenLine> Layout(const LiveFrame& frame, const LayoutRequest& requ
         return lines;
     }
     while (lines.size() < LINES_ABOVE + rowLines && lines.size() + LINES_BELOW < request.lines) {
-        add("", ScreenLine::Kind::Row);
+        add("", ScreenLine::Kind::Blank);
     }
     add(request.heldLogs == 0 ? std::string("log: none yet")
                               : lumo::format("log ({} line{} held, printed when the view ends): {}", request.heldLogs,

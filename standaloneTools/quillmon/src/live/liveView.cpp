@@ -201,6 +201,7 @@ void LiveView::Paint()
             attributes = A_DIM;
             break;
         case ScreenLine::Kind::Row:
+        case ScreenLine::Kind::Blank:
             break;
         }
         attrset(attributes);
