@@ -260,6 +260,11 @@ TEST(LiveView, EveryWayOfEndingRestoresTheTerminalAndTheLastScreenAgreesWithTheR
         ASSERT_LT(lastScreen, std::find_if(history.begin(), history.end(), [](const std::string& line) {
                       return line.ends_with("INFO  Exiting ....");
                   }));
+        // As wide as the terminal at the end: the q row's was resized.
+        const size_t columns = ending.name == "q" ? 72 : 160;
+        for (auto line = lastScreen; line != history.end() && !line->starts_with("20"); ++line) {
+            EXPECT_LE(Width(*line), columns) << *line;
+        }
         const size_t headings = HeadingsLine(history, static_cast<size_t>(lastScreen - history.begin()));
         ASSERT_LT(headings, history.size());
         const auto rows = RowsAfter(history, headings);

@@ -24,7 +24,8 @@ void Feed(ReaderTally& tally, uint8_t writer, uint32_t first, uint32_t count, ui
 
 const LiveRow& RowNamed(const quillLive::LiveFrame& frame, const std::string& name)
 {
-    const auto row = std::find_if(frame.rows.begin(), frame.rows.end(), [&](const LiveRow& r) { return r.name == name; });
+    const auto row = std::find_if(frame.rows.begin(), frame.rows.end(),
+                                  [&](const LiveRow& r) { return r.name == name; });
     EXPECT_NE(row, frame.rows.end()) << name;
     return *row;
 }

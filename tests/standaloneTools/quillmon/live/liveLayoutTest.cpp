@@ -75,12 +75,22 @@ TEST(LiveLayout, TextIsMadePrintableAndCutWithAnEllipsis)
         {"Temperature", 8, false, "Tempe..."},
         // A topic name from the domain cannot move the cursor or recolour.
         {"A\x1b[2J\r\nB", 20, true, "A?[2J??B"},
-        {"C\xc2\x9b" "31m", 20, true, "C??31m"}, // a C1 control, UTF-8 encoded
-        {"Dr\xc3\xbc" "ck", 20, true, "Dr\xc3\xbc" "ck"},
-        {"Dr\xc3\xbc" "ck", 20, false, "Dr??ck"},
+        {"C\xc2\x9b"
+         "31m",
+         20, true, "C??31m"}, // a C1 control, UTF-8 encoded
+        {"Dr\xc3\xbc"
+         "ck",
+         20, true,
+         "Dr\xc3\xbc"
+         "ck"},
+        {"Dr\xc3\xbc"
+         "ck",
+         20, false, "Dr??ck"},
         {"\xff\xfe", 20, true, "??"},
         {"\xe2\x82", 20, true, "??"}, // cut inside a character
-        {"Dr\xc3\xbc" "cke", 4, true, "Dr\xc3\xbc\u2026"},
+        {"Dr\xc3\xbc"
+         "cke",
+         4, true, "Dr\xc3\xbc\u2026"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Fit(c.text, c.width, c.utf8), c.fitted) << c.text;
@@ -99,7 +109,8 @@ TEST(LiveLayout, EachTerminalSizeKeepsTheMostTellingColumnsAndNoLineIsWiderThanI
         std::vector<std::string> dropped;
     };
     const std::vector<Case> cases{
-        {200, {"presence", "rate/s", "samples", "missing", "mw lost", "skipped", "dups", "restarts", "p50", "p99", "trend"},
+        {200,
+         {"presence", "rate/s", "samples", "missing", "mw lost", "skipped", "dups", "restarts", "p50", "p99", "trend"},
          {}},
         {120, {"presence", "missing", "dups", "restarts", "p50", "p99"}, {"trend"}},
         {100, {"presence", "rate/s", "missing", "mw lost", "skipped", "dups", "p50", "p99"}, {"trend", "restarts"}},
@@ -129,8 +140,8 @@ TEST(LiveLayout, EachTerminalSizeKeepsTheMostTellingColumnsAndNoLineIsWiderThanI
 TEST(LiveLayout, SortOrdersKeepEachReadersWritersUnderItAndScrollingStaysInBounds)
 {
     LiveFrame frame;
-    frame.rows = {Reader("B", 30.0), Writer("B", 1, 10.0), Writer("B", 2, 20.0, true), Reader("A", 5.0, true),
-                  Writer("A", 1, 5.0, true), Reader("C", 40.0), Writer("C", 1, 40.0)};
+    frame.rows = {Reader("B", 30.0),         Writer("B", 1, 10.0), Writer("B", 2, 20.0, true), Reader("A", 5.0, true),
+                  Writer("A", 1, 5.0, true), Reader("C", 40.0),    Writer("C", 1, 40.0)};
     struct Case
     {
         SortOrder sort;
