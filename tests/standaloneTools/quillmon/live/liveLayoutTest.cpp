@@ -71,7 +71,6 @@ TEST(LiveLayout, TextIsMadePrintableAndCutWithAnEllipsis)
     };
     const std::vector<Case> cases{
         {"Temperature", 11, true, "Temperature"},
-        {"Temperature", 8, true, "Tempera\u2026"},
         {"Temperature", 8, false, "Tempe..."},
         // A topic name from the domain cannot move the cursor or recolour.
         {"A\x1b[2J\r\nB", 20, true, "A?[2J??B"},
@@ -80,14 +79,8 @@ TEST(LiveLayout, TextIsMadePrintableAndCutWithAnEllipsis)
          20, true, "C??31m"}, // a C1 control, UTF-8 encoded
         {"Dr\xc3\xbc"
          "ck",
-         20, true,
-         "Dr\xc3\xbc"
-         "ck"},
-        {"Dr\xc3\xbc"
-         "ck",
          20, false, "Dr??ck"},
-        {"\xff\xfe", 20, true, "??"},
-        {"\xe2\x82", 20, true, "??"}, // cut inside a character
+        {"\xff\xe2\x82", 20, true, "???"}, // no UTF-8, and cut inside a character
         {"Dr\xc3\xbc"
          "cke",
          4, true, "Dr\xc3\xbc\u2026"},
@@ -112,7 +105,6 @@ TEST(LiveLayout, EachTerminalSizeKeepsTheMostTellingColumnsAndNoLineIsWiderThanI
         {200,
          {"presence", "rate/s", "samples", "missing", "mw lost", "skipped", "dups", "restarts", "p50", "p99", "trend"},
          {}},
-        {120, {"presence", "missing", "dups", "restarts", "p50", "p99"}, {"trend"}},
         {100, {"presence", "rate/s", "missing", "mw lost", "skipped", "dups", "p50", "p99"}, {"trend", "restarts"}},
         {50, {"rate/s", "samples", "missing"}, {"presence", "mw lost", "skipped", "p50", "p99"}},
         // Narrower than the columns that always stay: cut, never wrapped.
