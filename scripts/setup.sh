@@ -38,9 +38,10 @@ PACKAGES=(
     # --metrics: cpp-httplib, the endpoint's HTTP server, and prometheus-cpp
     # (its core serializer); Prometheus and promtool, and curl, in its tests
     libcpp-httplib-dev prometheus-cpp-dev prometheus curl
-    # the README's screenshot of --live (capture-pane); bench/throughput/live.sh
-    # gives the monitor its terminal with script, from bsdutils (essential)
-    tmux
+    # --live: ncursesw draws the view; tmux is the real terminal of its tests
+    # and of the README's screenshot (bench/throughput/live.sh uses script,
+    # from bsdutils, which is essential)
+    libncurses-dev tmux
 )
 
 missing=()

@@ -51,7 +51,7 @@ TEST(QuillmonUsage, HelpPrintsTheOptionTableOnlyAndExitsZero)
         const auto lines = monitor.Lines();
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.front(), "lumoQuillmon Usage:");
-        // The twelve options, in order, then the report's four and --version, then --security and --list.
+        // The twelve options, in order, then the report's four and --version, then --security, --list and --live.
         const std::vector<std::string> expected{"-h [ --help ]", "-s [ --sleep-period-in-msec ] arg (=0)",
                                                 "-c [ --check-ramp ]", "--expected-payload-pattern arg",
                                                 "-d [ --debug ]", "-t [ --topic ] arg (=TestTopic)",
@@ -65,7 +65,7 @@ TEST(QuillmonUsage, HelpPrintsTheOptionTableOnlyAndExitsZero)
                                                 "--report arg", "--report-period arg (=1)", "--duration arg",
                                                 "--fail-on arg", "--report-html arg",
                                                 // Then the metrics endpoint's, --version, --security, --list.
-                                                "--metrics arg", "--version", "--security arg", "--list"};
+                                                "--metrics arg", "--version", "--security arg", "--list", "--live"};
         std::vector<std::string> found;
         for (const auto& line : lines) {
             if (line.rfind("  -", 0) == 0) {
@@ -111,6 +111,9 @@ TEST(QuillmonUsage, EveryKindOfParseErrorIsLoggedAndExitsOne)
         {{"-c", "-c"}, "ERROR: option '--check-ramp' cannot be specified more than once"},
         {{"-d", "-d"}, "ERROR: option '--debug' cannot be specified more than once"},
         {{"--qos-file", "a", "--qos-file", "b"}, "ERROR: option '--qos-file' cannot be specified more than once"},
+        // Standard output is a pipe here: the view's screen would go into it.
+        {{"-d", "--live"}, "ERROR: --live needs a terminal on standard output; without one, use --report or --metrics"},
+        {{"--live", "--list"}, "ERROR: --live shows a run: --list makes none"},
     };
     for (auto [args, message] : cases) {
         // Confined all the same, so that a regression that lets one through

@@ -82,7 +82,7 @@ std::string PadLeft(const std::string& text, size_t width)
 std::string CountText(double value, size_t width)
 {
     std::string exact = value < 10.0 && value != std::floor(value) ? lumo::format("{:.1f}", value)
-                                                                    : lumo::format("{:.0f}", value);
+                                                                   : lumo::format("{:.0f}", value);
     if (exact.size() <= width) {
         return exact;
     }
@@ -343,7 +343,7 @@ std::vector<ScreenLine> Layout(const LiveFrame& frame, const LayoutRequest& requ
         return lines;
     }
     while (lines.size() < LINES_ABOVE + rowLines && lines.size() + LINES_BELOW < request.lines) {
-        add("", ScreenLine::Kind::Row);
+        add("", ScreenLine::Kind::Blank);
     }
     add(request.heldLogs == 0 ? std::string("log: none yet")
                               : lumo::format("log ({} line{} held, printed when the view ends): {}", request.heldLogs,

@@ -31,6 +31,7 @@ struct ScreenLine
         Row,
         FaultRow, // a row where something went wrong: marked, and coloured where colour is on
         Footer,
+        Blank, // below the rows, where the screen has room to spare
     };
     std::string text;
     Kind kind = Kind::Row;

@@ -116,7 +116,9 @@ void LiveView::Start()
     gCrash.resetLength = std::min(reset.size(), sizeof gCrash.reset);
     std::memcpy(gCrash.reset, reset.data(), gCrash.resetLength);
     gCrash.heldFd.store(held_->Descriptor());
-    struct sigaction action{};
+    struct sigaction action
+    {
+    };
     action.sa_handler = OnCrash;
     action.sa_flags = SA_RESETHAND;
     ::sigemptyset(&action.sa_mask);
@@ -169,18 +171,24 @@ void LiveView::Refresh(double seconds)
     frame_ = history_.Update(readers, seconds, std::move(verdict));
 }
 
-void LiveView::Paint()
+LayoutRequest LiveView::Request() const
 {
     LayoutRequest request;
-    request.columns = static_cast<size_t>(std::max(COLS, 1));
-    request.lines = static_cast<size_t>(std::max(LINES, 1));
+    request.columns = lastColumns_;
     request.sort = sort_;
-    request.scroll = scroll_;
     request.utf8 = utf8_;
     request.domainId = domainId_;
+    return request;
+}
+
+void LiveView::Paint()
+{
+    lastColumns_ = static_cast<size_t>(std::max(COLS, 1));
+    LayoutRequest request = Request();
+    request.lines = static_cast<size_t>(std::max(LINES, 1));
+    request.scroll = scroll_;
     request.lastLog = held_->Last();
     request.heldLogs = held_->Count();
-    lastColumns_ = request.columns;
     const auto lines = Layout(frame_, request);
     erase();
     for (size_t i = 0; i < lines.size(); ++i) {
@@ -199,6 +207,7 @@ void LiveView::Paint()
             attributes = A_DIM;
             break;
         case ScreenLine::Kind::Row:
+        case ScreenLine::Kind::Blank:
             break;
         }
         attrset(attributes);
@@ -288,11 +297,7 @@ void LiveView::Finish()
     End();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
     const auto frame = history_.Update(run_.FinalReaders(), seconds, run_.FinalVerdict());
-    LayoutRequest request;
-    request.columns = lastColumns_;
-    request.sort = sort_;
-    request.utf8 = utf8_;
-    request.domainId = domainId_;
+    LayoutRequest request = Request();
     request.final = true;
     std::string text;
     for (const auto& line : Layout(frame, request)) {

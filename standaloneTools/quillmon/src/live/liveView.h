@@ -52,6 +52,8 @@ private:
     void Loop();
     void Refresh(double seconds);
     void Paint();
+    // What every screen is laid out with: the terminal's width, the sort.
+    LayoutRequest Request() const;
     // Handles a key; false when there was none.
     bool HandleKey();
     void End();

@@ -1,5 +1,7 @@
 #include "terminfo.h"
 
+#include <cstdint>
+
 #include <curses.h>
 #include <term.h>
 #include <unistd.h>
@@ -21,7 +23,8 @@ std::string ResetSequence()
     std::string sequence;
     for (const char* name : {"sgr0", "cnorm", "rmcup"}) {
         const char* value = tigetstr(name);
-        if (value != nullptr && value != reinterpret_cast<const char*>(-1)) {
+        // (char*)-1: the name is no string capability.
+        if (value != nullptr && reinterpret_cast<std::intptr_t>(value) != -1) {
             sequence += value;
         }
     }

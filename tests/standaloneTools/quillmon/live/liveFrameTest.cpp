@@ -1,0 +1,110 @@
+// The live view's rows from real tallies: per-period rates and latencies,
+// the trend's length, fault marks and restart names.
+#include "live/liveFrame.h"
+
+#include <algorithm>
+
+#include <gtest/gtest.h>
+
+#include "tallyInputs.h"
+
+using namespace tallyInputs;
+using quillLive::LiveHistory;
+using quillLive::LiveRow;
+
+namespace {
+
+// `count` samples of `writer` from id `first`, each `latencyNs` late.
+void Feed(ReaderTally& tally, uint8_t writer, uint32_t first, uint32_t count, uint32_t latencyNs)
+{
+    for (uint32_t id = first; id < first + count; ++id) {
+        tally.Observe(Info(writer, id + 1, 100, latencyNs), Sample(id), PayloadVerdict::NotChecked);
+    }
+}
+
+const LiveRow& RowNamed(const quillLive::LiveFrame& frame, const std::string& name)
+{
+    const auto row = std::find_if(frame.rows.begin(), frame.rows.end(),
+                                  [&](const LiveRow& r) { return r.name == name; });
+    EXPECT_NE(row, frame.rows.end()) << name;
+    return *row;
+}
+
+} // namespace
+
+TEST(LiveHistory, EachPeriodHasItsOwnRateAndLatenciesAndTheReaderSumsItsWriters)
+{
+    ReaderTally tally("T", 0, 1);
+    LiveHistory history;
+    Feed(tally, 1, 0, 100, 1'000'000); // 1 ms late
+    auto frame = history.Update({tally.Snapshot()}, 2.0, {});
+    const auto& first = RowNamed(frame, "writer 1");
+    EXPECT_DOUBLE_EQ(first.rate, 50.0);
+    ASSERT_TRUE(first.p99Ns.has_value());
+    EXPECT_NEAR(static_cast<double>(*first.p99Ns), 1e6, 1e6 / 16);
+
+    // The next period: 300 samples in 0.5 s, 10 ms late, and a second
+    // writer with 50; the first period's latencies are not in it.
+    Feed(tally, 1, 100, 300, 10'000'000);
+    Feed(tally, 2, 0, 50, 10'000'000);
+    frame = history.Update({tally.Snapshot()}, 2.5, {});
+    const auto& writer = RowNamed(frame, "writer 1");
+    EXPECT_DOUBLE_EQ(writer.rate, 600.0);
+    EXPECT_EQ(writer.samples, 400U);
+    EXPECT_NEAR(static_cast<double>(*writer.p50Ns), 1e7, 1e7 / 16);
+    EXPECT_EQ(writer.trend, (std::vector<double>{50.0, 600.0}));
+    const auto& reader = RowNamed(frame, "T");
+    EXPECT_TRUE(reader.reader);
+    EXPECT_EQ(reader.samples, 450U);
+    EXPECT_DOUBLE_EQ(reader.rate, 700.0);
+    EXPECT_NEAR(static_cast<double>(*reader.p50Ns), 1e7, 1e7 / 16);
+    EXPECT_EQ(reader.presence, "2 writers");
+    EXPECT_EQ(frame.rows.front().name, "T") << "the reader's row first, then its writers'";
+
+    // A period without samples has no latency and a rate of 0; the trend
+    // keeps the last periods only.
+    for (int period = 0; period < 40; ++period) {
+        frame = history.Update({tally.Snapshot()}, 3.0 + period, {});
+    }
+    const auto& idle = RowNamed(frame, "writer 1");
+    EXPECT_DOUBLE_EQ(idle.rate, 0.0);
+    EXPECT_FALSE(idle.p50Ns.has_value());
+    EXPECT_EQ(idle.trend.size(), LiveHistory::TREND_PERIODS);
+}
+
+TEST(LiveHistory, FaultsAreMarkedWhereTheyHappened)
+{
+    struct Case
+    {
+        std::string name;
+        std::vector<std::pair<uint32_t, uint32_t>> idRuns; // writer 1's ids: [from, to)
+        bool writerFault;
+    };
+    const std::vector<Case> cases{
+        {"in order", {{0, 10}}, false},
+        {"ids missing", {{0, 5}, {7, 10}}, true},
+        {"an id twice", {{0, 5}, {4, 10}}, true},
+        {"ids going back", {{0, 8}, {2, 4}}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReaderTally tally("T", 0, 1);
+        uint64_t sequence = 1;
+        for (const auto& [from, to] : c.idRuns) {
+            for (uint32_t id = from; id < to; ++id) {
+                tally.Observe(Info(1, sequence++), Sample(id), PayloadVerdict::NotChecked);
+            }
+        }
+        LiveHistory history;
+        const auto frame = history.Update({tally.Snapshot()}, 1.0, {});
+        EXPECT_EQ(RowNamed(frame, "writer 1").fault, c.writerFault);
+        EXPECT_EQ(RowNamed(frame, "T").fault, c.writerFault);
+    }
+    // A reader that took nothing is a fault of its own (--fail-on no-data).
+    ReaderTally silent("S", 1, 1);
+    LiveHistory history;
+    const auto frame = history.Update({silent.Snapshot()}, 1.0, {});
+    ASSERT_EQ(frame.rows.size(), 1U);
+    EXPECT_TRUE(frame.rows[0].fault);
+    EXPECT_EQ(frame.rows[0].presence, "0 writers");
+}
