@@ -39,10 +39,10 @@
 #      checking the ramp (-c) at 64 KiB, with the readers' history limits of
 #      the QoS file beside the former 5000 samples, and the open 64 B and
 #      64 KiB path to show their cost (bench/throughput/memory.sh);
-#  13. the live view: the monitor with --live on a pseudo-terminal beside the
-#      plain monitor on the same terminal and writing to a file, 64 B on 15
-#      topics, as fast as possible and at 1000/s per topic, alternated
-#      (bench/throughput/live.sh).
+#  13. the live view: the monitor with --live on a pseudo-terminal, the
+#      plain monitor on the same kind of terminal and writing to a file, all
+#      three on one stream at once, 64 B on 15 topics, as fast as possible
+#      and at 1000/s per topic, repeated (bench/throughput/live.sh).
 # Everything runs on loopback only (see bench/throughput/common.sh and
 # tests/data/cyclonedds-loopback.xml).
 #
