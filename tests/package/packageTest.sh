@@ -32,7 +32,7 @@ deb="$work/out/lumoquillmon_${debian_version}_$(dpkg --print-architecture).deb"
 [ -f "$deb" ] || fail "no $deb; cpack made: $(ls "$work/out")"
 echo "$(basename "$deb"): $(stat -c %s "$deb") bytes"
 dpkg-deb -f "$deb" Depends
-for library in libfastrtps liblog4cplus libboost-program-options; do
+for library in libfastrtps liblog4cplus libboost-program-options libncursesw6; do
     dpkg-deb -f "$deb" Depends | grep -q "$library" || fail "Depends lacks $library: shlibdeps did not run"
 done
 
