@@ -449,7 +449,11 @@ TEST(WriterLiveliness, KilledPublisherIsReportedLostThenUnmatchedAndARestartedOn
               << std::chrono::duration_cast<std::chrono::milliseconds>(unmatchedAfter).count() << " ms; "
               << *(lostLine + 1) << "\n";
 
-    auto successor = StartConfinedPublisher({"-t", topic, "-n", "300", "-r", "500", "--linger", "60"});
+    // Every sample acknowledged is the point, not how soon: the liveliness
+    // profile's reader answers on the writer's heartbeat, which under the
+    // sanitizers on a busy machine can take longer than the default 5 s.
+    auto successor = StartConfinedPublisher(
+        {"-t", topic, "-n", "300", "-r", "500", "--linger", "60", "--ack-timeout", "30"});
     // The successor is the report's second writer.
     ASSERT_TRUE(WaitForWriterSamples(monitor.Report(), 1, 300, PUBLISH_TIMEOUT)) << monitor->Output();
     FinishLingeringRun(monitor, *successor, Summary(topic, 0, 300), {});
