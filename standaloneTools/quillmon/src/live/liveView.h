@@ -12,7 +12,7 @@
 // resizes, keys and colours (off under NO_COLOR) itself.
 #pragma once
 
-#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
