@@ -27,6 +27,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// What the pane prints once the monitor has ended and its status is saved.
+const std::string PANE_DONE = "pane: monitor done";
+
 // A file's text once it holds a whole line; empty after `timeout`.
 std::string WaitForFileLine(const std::string& path, std::chrono::seconds timeout)
 {
@@ -174,7 +177,7 @@ TEST(LiveView, EveryWayOfEndingRestoresTheTerminalAndTheLastScreenAgreesWithTheR
         // after it, in files; the pane stays for the screen to be read.
         const std::string command = "stty -g > " + file + "before; sh -c " +
                                     ShellQuote("echo $$ > " + file + "pid; " + monitor) + "; echo $? > " + file +
-                                    "status; stty -g > " + file + "after; exec sleep 600";
+                                    "status; stty -g > " + file + "after; echo " + PANE_DONE + "; exec sleep 600";
         TmuxSession tmux(command, 160, 24);
         const std::string pidText = WaitForFileLine(file + "pid", START_TIMEOUT);
         ASSERT_FALSE(pidText.empty());
@@ -223,6 +226,12 @@ TEST(LiveView, EveryWayOfEndingRestoresTheTerminalAndTheLastScreenAgreesWithTheR
         ASSERT_FALSE(status.empty()) << ::testing::PrintToString(tmux.Screen());
         EXPECT_EQ(std::stoi(status), ending.status);
         ASSERT_FALSE(WaitForFileLine(file + "after", 10s).empty());
+        // The pane shows the line printed after the monitor ended only once
+        // tmux has read all the monitor wrote before it.
+        ASSERT_TRUE(tmux.WaitForScreen(
+            [](const auto& screen) { return std::find(screen.begin(), screen.end(), PANE_DONE) != screen.end(); },
+            EXIT_TIMEOUT))
+            << ::testing::PrintToString(tmux.Screen());
         EXPECT_EQ(WaitForFileLine(file + "after", 1s), WaitForFileLine(file + "before", 1s)) << "the terminal's modes";
         EXPECT_EQ(tmux.Query("#{alternate_on}"), "0") << "back on the normal screen";
         EXPECT_EQ(tmux.Query("#{cursor_flag}"), "1") << "the cursor shown";

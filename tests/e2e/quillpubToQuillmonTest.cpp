@@ -709,19 +709,23 @@ TEST(Discovery, AllTopicsReadsFifteenMatchingTopicsAndNamesThoseLeftUnread)
     const std::string warning = "--all-topics reads at most 15 topics; not read: ";
     const std::regex reading(
         R"(.* INFO  \[(.*)\]\[[0-9]+\] Reading type "lumo::componentFramework::AgnosticTopic" \(keyless\))");
-    std::vector<std::string> topics;
-    std::string left; // the last WARN line's list
-    // Done once 15 topics are read and the line names two left out (a
-    // later topic left out gives a line naming the earlier ones again).
+    std::vector<std::string> topics; // read, then named as left out
+    size_t leftOut = 0;
+    const auto note = [&](const std::string& line) {
+        std::smatch match;
+        if (std::regex_match(line, match, reading)) {
+            topics.push_back(match[1]);
+        } else if (const auto at = line.find(warning); at != line.npos) {
+            std::istringstream names(line.substr(at + warning.size()));
+            for (std::string topic; names >> topic; ++leftOut) {
+                topics.push_back(topic);
+            }
+        }
+    };
     ASSERT_TRUE(monitor->WaitForLine(
         [&](const std::string& line) {
-            std::smatch match;
-            if (std::regex_match(line, match, reading)) {
-                topics.push_back(match[1]);
-            } else if (const auto at = line.find(warning); at != line.npos) {
-                left = line.substr(at + warning.size());
-            }
-            return topics.size() == 15 && std::count(left.begin(), left.end(), ' ') == 1;
+            note(line);
+            return topics.size() - leftOut == 15 && leftOut == 2;
         },
         60s))
         << monitor->Output();
@@ -729,9 +733,11 @@ TEST(Discovery, AllTopicsReadsFifteenMatchingTopicsAndNamesThoseLeftUnread)
     EXPECT_EQ(StopWith(*first), 0);
     EXPECT_EQ(StopWith(*second), 0);
 
-    std::istringstream names(left);
-    for (std::string topic; names >> topic;) {
-        topics.push_back(topic);
+    // Every line of the run, the ones after the wait too.
+    topics.clear();
+    leftOut = 0;
+    for (const auto& line : monitor->Lines()) {
+        note(line);
     }
     std::sort(topics.begin(), topics.end());
     EXPECT_EQ(topics, matching) << "each matching topic is read or named, none twice, " << outside << " neither";

@@ -30,6 +30,7 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
+using ::testing::StartsWith;
 
 namespace {
 
@@ -675,7 +676,16 @@ TEST(AnyType, EachPublisherIsReadWithTheTypeItsWritersAnnounceAndWhatArrivedPerW
         for (const auto& error : row.errors) {
             errors.push_back(prefix + " " + error);
         }
-        EXPECT_THAT(ownLines("WARN"), ElementsAreArray(warnings));
+        // A mix is said again as its writers are discovered, one at a time
+        // and in no promised order: the row's lines come last, after mixes
+        // of fewer writers.
+        auto own = ownLines("WARN");
+        const auto earlier = own.size() - std::min(own.size(), warnings.size());
+        for (size_t i = 0; i < earlier; ++i) {
+            EXPECT_THAT(own[i], StartsWith("[" + topic + "] Writers of this topic announce different types"));
+        }
+        own.erase(own.begin(), own.begin() + static_cast<std::ptrdiff_t>(earlier));
+        EXPECT_THAT(own, ElementsAreArray(warnings));
         EXPECT_THAT(ownLines("ERROR"), ElementsAreArray(errors));
         EXPECT_EQ(MessagesAt(*monitor, "ERROR").size(), errors.size()) << "no other ERROR line";
         if (!row.exitLine.empty()) {

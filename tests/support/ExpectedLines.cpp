@@ -15,6 +15,19 @@ std::string ExitReport(const std::string& topic, uint32_t index, int64_t samples
            " #lost samples: " + std::to_string(lost);
 }
 
+int64_t LastBaselineId(const std::vector<std::string>& messages, const std::string& topic, uint32_t index)
+{
+    const std::regex baseline(RegexEscaped(Prefix(topic, index) + " SampleId: ") + "([0-9]+) Payload size: ");
+    int64_t id = 0;
+    for (const auto& message : messages) {
+        std::smatch match;
+        if (std::regex_search(message, match, baseline)) {
+            id = std::stoll(match[1]);
+        }
+    }
+    return id;
+}
+
 std::string Summary(const std::string& topic, uint32_t index, uint64_t written, uint64_t skipped, uint64_t repeated,
                     uint64_t corrupted, uint64_t failures)
 {

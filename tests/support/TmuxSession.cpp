@@ -66,9 +66,11 @@ TmuxSession::TmuxSession(const std::string& command, int columns, int lines)
 {
     static std::atomic<int> sessions{0};
     socket_ = "lumo-test-" + std::to_string(::getpid()) + "-" + std::to_string(sessions++);
-    // No user configuration; history enough for every line of a run.
-    Tmux("-f /dev/null new-session -d -x " + std::to_string(columns) + " -y " + std::to_string(lines) + " -s test " +
-         ShellQuote(command) + " \\; set-option -g history-limit 100000");
+    // No user configuration; history enough for every line of a run. The
+    // limit is set before the pane exists: a pane keeps the limit it was
+    // made with.
+    Tmux("-f /dev/null start-server \\; set-option -g history-limit 100000 \\; new-session -d -x " +
+         std::to_string(columns) + " -y " + std::to_string(lines) + " -s test " + ShellQuote(command));
 }
 
 TmuxSession::~TmuxSession()

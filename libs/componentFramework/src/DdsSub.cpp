@@ -143,15 +143,24 @@ size_t DdsSub::CreateRawDataReader(const RawReaderParams& params)
     // (the key is never decoded), which a KEEP_LAST depth would cut short.
     qos.history().kind = KEEP_ALL_HISTORY_QOS;
     if (params.keyed) {
-        // That one instance may hold the profile's whole history. Room for
-        // a second: a writer's key-only dispose carries no key hash, and 2.x
-        // makes an instance of its own from the raw key bytes; with no room
-        // the reader would reject it. Later ones replace it once empty.
+        // That one instance may hold the profile's whole history, bounded
+        // as for any reader. A writer's dispose or unregistration carries
+        // its key hash where the writer sends one (Fast DDS does): an
+        // instance of its own for each key the writer disposes, kept while
+        // the writer lives. A bound on instances would refuse those, and
+        // Fast DDS makes room by dropping a disposed instance whose changes
+        // may still be in the history, which later aborts it. So as many
+        // instances as the bound on all samples can hold (Fast DDS wants
+        // instances times samples per instance within it): at 256 samples an
+        // instance, over 8 million.
         auto& limits = qos.resource_limits();
-        limits.max_samples_per_instance = limits.max_samples;
-        limits.max_instances = 2;
         if (limits.max_samples > 0) {
-            limits.max_samples = 2 * std::min(limits.max_samples, std::numeric_limits<int32_t>::max() / 2);
+            limits.max_samples_per_instance = limits.max_samples;
+            limits.max_instances = std::numeric_limits<int32_t>::max() / limits.max_samples;
+            limits.max_samples = limits.max_instances * limits.max_samples_per_instance;
+        } else {
+            limits.max_samples_per_instance = 0; // unlimited, as the history
+            limits.max_instances = 0;
         }
     }
     // A writer then sends key hashes and inline QoS, which Cyclone DDS never

@@ -455,14 +455,16 @@ void QuillReaderListener::on_liveliness_changed(fdds::DataReader*, const fdds::L
     }
 }
 
-void QuillReaderListener::on_sample_rejected(fdds::DataReader*, const fdds::SampleRejectedStatus& status)
+void QuillReaderListener::on_sample_rejected(fdds::DataReader* reader, const fdds::SampleRejectedStatus& status)
 {
     QUILL_LOG(log4cplus::WARN_LOG_LEVEL,
               "[{}][{}] SampleRejectedStatus.last_reason: {}. SampleRejectedStatus.total_count_change: {}. "
               "SampleRejectedStatus.total_count: {}",
               topicName_, readerIndex_, status.last_reason, status.total_count_change, status.total_count);
     if (tally_) {
-        tally_->OnSampleRejected(status);
+        const bool reliable = reader != nullptr &&
+                              reader->get_qos().reliability().kind == fdds::RELIABLE_RELIABILITY_QOS;
+        tally_->OnSampleRejected(status, quillModel::RefusalLeavesAHole(status.last_reason, reliable));
     }
 }
 

@@ -248,6 +248,61 @@ bool WaitUntil(const std::function<bool()>& done)
     return done();
 }
 
+// A keyed raw reader, with the shipped history, with one raised as the README
+// advises, and with a KEEP_LAST profile: made (Fast DDS finds its limits
+// consistent), it keeps every sample, and the instances a writer's disposes
+// make are not bounded by a few: Fast DDS refuses those beyond the bound,
+// and makes room by dropping a disposed instance that may still hold changes
+// (an abort later).
+TEST(RawReaders, AKeyedRawReaderKeepsAllAndAdmitsTheInstancesOfManyDisposes)
+{
+    const auto raised = std::filesystem::temp_directory_path() / lumo::test::UniqueTopic("raisedQos.xml");
+    {
+        std::ifstream in(SHIPPED_QOS);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        for (const std::string tag : {"max_samples", "max_samples_per_instance"}) {
+            const std::string from = "<" + tag + ">256</" + tag + ">";
+            for (auto at = text.find(from); at != std::string::npos; at = text.find(from)) {
+                text.replace(at, from.size(), "<" + tag + ">100000</" + tag + ">");
+            }
+        }
+        // Profiles of their own: the process has loaded the shipped ones.
+        for (auto at = text.find("profile_name=\"Lumo_"); at != std::string::npos;
+             at = text.find("profile_name=\"Lumo_", at)) {
+            text.replace(at, 19, "profile_name=\"Raised_Lumo_");
+        }
+        std::ofstream(raised) << text;
+    }
+    struct Case
+    {
+        std::string name;
+        std::string qosFile;
+        std::string profile;
+        int32_t history; // samples the one instance of data holds
+    };
+    for (const auto& c : std::vector<Case>{
+             {"the shipped history", SHIPPED_QOS, "Lumo_Default_Profile", 256},
+             {"max_samples and max_samples_per_instance raised to 100000", raised, "Raised_Lumo_Default_Profile",
+              100000},
+             {"a KEEP_LAST profile", SHIPPED_QOS, "Lumo_BestEffort_Profile", 256},
+         }) {
+        SCOPED_TRACE(c.name);
+        DdsSub sub(c.qosFile, c.profile, lumo::test::TestDomain(), "facadeTest");
+        sub.SetInterfaceWhiteList({lumo::test::LOOPBACK});
+        sub.CreateParticipant();
+        sub.CreateSubscriber();
+        const size_t index = sub.CreateRawDataReader(
+            {lumo::test::UniqueTopic("KeyedRaw"), "Foreign::Keyed", true, nullptr, ""});
+        const auto qos = sub.Reader(index)->get_qos();
+        EXPECT_EQ(qos.history().kind, fdds::KEEP_ALL_HISTORY_QOS);
+        const auto& limits = qos.resource_limits();
+        EXPECT_EQ(limits.max_samples_per_instance, c.history);
+        EXPECT_GE(limits.max_instances, 20000) << "a writer's disposed instances";
+        sub.DestroyAllDataReaders();
+    }
+    std::filesystem::remove(raised);
+}
+
 // A reader with samples on loan cannot be deleted: it lives on and still
 // calls its listener, which must therefore outlive every reference the
 // caller and the facade had.

@@ -198,14 +198,15 @@ void TopicAdoption::SayMixedTypes(const std::string& topic, const std::vector<cf
         return;
     }
     std::string text;
-    std::string signature; // the kinds without their counts: said once each
     for (const auto& [kind, count] : kinds) {
         text += text.empty() ? "" : ", ";
         text += lumo::format("\"{}\" {} {} ({} writer{})", kind.first.typeName, KindText(kind.first.keyed), kind.second,
                              count, count == 1 ? "" : "s");
-        signature += kind.first.typeName + (kind.first.keyed ? "/k/" : "/u/") + kind.second + "\n";
     }
-    if (!mixedSaid_[topic].insert(signature).second) {
+    // Each mix, counts included, is said once: discovery names writers one
+    // at a time and in no promised order, so the line said last is the one
+    // that tells the mix as it stands.
+    if (!mixedSaid_[topic].insert(text).second) {
         return;
     }
     QUILL_LOG_TO(context_.logger, log4cplus::WARN_LOG_LEVEL,
@@ -225,7 +226,7 @@ void TopicAdoption::SayOverCap(const std::vector<std::string>& left)
         return;
     }
     std::string names;
-    for (const auto& topic : left) {
+    for (const auto& topic : fresh) {
         names += names.empty() ? "" : " ";
         names += topic;
     }

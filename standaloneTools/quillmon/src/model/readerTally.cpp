@@ -22,6 +22,7 @@ struct ReaderTally::Counts
     RelaxedCounter duplicates;
     RelaxedCounter backwardJumps;
     RelaxedCounter middlewareLost;
+    RelaxedCounter monitorRejected;
     RelaxedCounter publisherSkipped;
     RelaxedCounter checksPassed;
     RelaxedCounter checksFailed;
@@ -47,13 +48,21 @@ struct ReaderTally::Counts
             backwardJumps.Add(1);
             break;
         }
-        if (step.middlewareLost != 0) {
-            middlewareLost.Add(step.middlewareLost);
-        }
+        Holes(step);
         if (verdict == PayloadVerdict::Passed) {
             checksPassed.Add(1);
         } else if (verdict == PayloadVerdict::Failed) {
             checksFailed.Add(1);
+        }
+    }
+
+    void Holes(const ContinuityStep& step)
+    {
+        if (step.middlewareLost != 0) {
+            middlewareLost.Add(step.middlewareLost);
+        }
+        if (step.monitorRejected != 0) {
+            monitorRejected.Add(step.monitorRejected);
         }
     }
 
@@ -66,6 +75,7 @@ struct ReaderTally::Counts
         duplicates.Add(other.duplicates.Load());
         backwardJumps.Add(other.backwardJumps.Load());
         middlewareLost.Add(other.middlewareLost.Load());
+        monitorRejected.Add(other.monitorRejected.Load());
         publisherSkipped.Add(other.publisherSkipped.Load());
         checksPassed.Add(other.checksPassed.Load());
         checksFailed.Add(other.checksFailed.Load());
@@ -81,6 +91,7 @@ struct ReaderTally::Counts
         out.duplicates = duplicates.Load();
         out.backwardJumps = backwardJumps.Load();
         out.middlewareLost = middlewareLost.Load();
+        out.monitorRejected = monitorRejected.Load();
         out.publisherSkipped = publisherSkipped.Load();
         out.checksPassed = checksPassed.Load();
         out.checksFailed = checksFailed.Load();
@@ -192,6 +203,19 @@ uint64_t Positive(int32_t change)
 }
 
 } // namespace
+
+bool RefusalLeavesAHole(fdds::SampleRejectedStatusKind reason, bool reliable)
+{
+    switch (reason) {
+    case fdds::NOT_REJECTED:
+        return false;
+    case fdds::REJECTED_BY_SAMPLES_LIMIT:
+    case fdds::REJECTED_BY_SAMPLES_PER_INSTANCE_LIMIT:
+        return !reliable;
+    default: // the instance limit, and 3.x's unknown instance
+        return true;
+    }
+}
 
 WriterKey KeyOf(const fdds::InstanceHandle_t& handle)
 {
@@ -441,7 +465,8 @@ ContinuityStep ReaderTally::Observe(const fdds::SampleInfo& info, const SampleFa
     }
     s.lastReceptionNs = reception;
     const uint64_t sequence = SequenceOf(info);
-    const ContinuityStep step = Step(s.continuity, sample, sequence, increment_);
+    ContinuityStep step = Step(s.continuity, sample, sequence, increment_);
+    ClaimRefusals(step);
     s.counts.Sample(step, sample.payloadBytes, verdict);
     if (sample.idKnown) {
         if (step.kind == Continuity::First) {
@@ -487,10 +512,10 @@ void ReaderTally::ObserveUndecodable(const fdds::SampleInfo& info)
 void ReaderTally::SkipDelivered(Stream& stream, const fdds::SampleInfo& info)
 {
     const uint64_t sequence = SequenceOf(info);
-    const uint64_t lost = stream.continuity.SkipSequence(sequence);
-    if (lost != 0) {
-        stream.counts.middlewareLost.Add(lost);
-    }
+    ContinuityStep step;
+    step.middlewareLost = stream.continuity.SkipSequence(sequence);
+    ClaimRefusals(step);
+    stream.counts.Holes(step);
     if (sequence != UNKNOWN_SEQUENCE) {
         stream.lastSequence.store(sequence, RELAXED);
     }
@@ -507,9 +532,10 @@ void ReaderTally::ObserveNoData(const fdds::SampleInfo& info)
     // Before its first sample there is no baseline to keep; an unlisted
     // writer's holes are summed with the others'.
     if (const auto known = unlistedContinuity_.find(key); known != unlistedContinuity_.end()) {
-        if (const uint64_t lost = known->second.SkipSequence(SequenceOf(info)); lost != 0) {
-            unlisted_->middlewareLost.Add(lost);
-        }
+        ContinuityStep step;
+        step.middlewareLost = known->second.SkipSequence(SequenceOf(info));
+        ClaimRefusals(step);
+        unlisted_->Holes(step);
     }
 }
 
@@ -528,16 +554,34 @@ ContinuityStep ReaderTally::ObserveUnlisted(const fdds::SampleInfo& info, const 
     StreamContinuity& continuity = known != unlistedContinuity_.end() ? known->second : scratch;
     const uint64_t sequence = SequenceOf(info);
     if (sample == nullptr) {
-        const uint64_t lost = continuity.SkipSequence(sequence);
-        if (lost != 0) {
-            unlisted_->middlewareLost.Add(lost);
-        }
+        ContinuityStep step;
+        step.middlewareLost = continuity.SkipSequence(sequence);
+        ClaimRefusals(step);
+        unlisted_->Holes(step);
         unlisted_->undecodable.Add(1);
         return {};
     }
-    const ContinuityStep step = Step(continuity, *sample, sequence, increment_);
+    ContinuityStep step = Step(continuity, *sample, sequence, increment_);
+    ClaimRefusals(step);
     unlisted_->Sample(step, sample->payloadBytes, verdict);
     return step;
+}
+
+void ReaderTally::ClaimRefusals(ContinuityStep& step)
+{
+    if (step.middlewareLost == 0) {
+        return;
+    }
+    uint64_t unclaimed = unclaimedRefusals_.load();
+    uint64_t claimed = 0;
+    do {
+        claimed = std::min(unclaimed, step.middlewareLost);
+        if (claimed == 0) {
+            return;
+        }
+    } while (!unclaimedRefusals_.compare_exchange_weak(unclaimed, unclaimed - claimed));
+    step.middlewareLost -= claimed;
+    step.monitorRejected = claimed;
 }
 
 // ---------------------------------------------------------------- status events
@@ -624,9 +668,12 @@ void ReaderTally::OnLivelinessChanged(const fdds::LivelinessChangedStatus& statu
     Queue(std::move(event));
 }
 
-void ReaderTally::OnSampleRejected(const fdds::SampleRejectedStatus& status)
+void ReaderTally::OnSampleRejected(const fdds::SampleRejectedStatus& status, bool leavesAHole)
 {
     samplesRejected_.fetch_add(status.total_count_change);
+    if (leavesAHole) {
+        unclaimedRefusals_.fetch_add(status.total_count_change);
+    }
     StatusEvent event;
     event.kind = "sample_rejected";
     event.nameField = "last_reason";

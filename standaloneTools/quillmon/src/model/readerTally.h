@@ -85,6 +85,13 @@ enum class Presence : uint8_t
 };
 const char* PresenceName(Presence presence);
 
+// Whether a change the reader refused is never sent again, leaving a hole in
+// its writer's sequence numbers: Fast DDS marks a change refused for an
+// instance limit (or, on 3.x, an unknown instance) as irrelevant; a best-effort writer
+// never repeats anything. A reliable writer repeats a change refused for
+// room in the history until it is taken.
+bool RefusalLeavesAHole(eprosima::fastdds::dds::SampleRejectedStatusKind reason, bool reliable);
+
 struct StreamSnapshot
 {
     std::string writer;
@@ -97,6 +104,7 @@ struct StreamSnapshot
     uint64_t duplicates = 0;
     uint64_t backwardJumps = 0;
     uint64_t middlewareLost = 0;
+    uint64_t monitorRejected = 0;
     uint64_t publisherSkipped = 0;
     uint64_t checksPassed = 0;
     uint64_t checksFailed = 0;
@@ -204,7 +212,8 @@ public:
     void OnSubscriptionMatched(const eprosima::fastdds::dds::SubscriptionMatchedStatus& status);
     void OnDeadlineMissed(const eprosima::fastdds::dds::RequestedDeadlineMissedStatus& status);
     void OnLivelinessChanged(const eprosima::fastdds::dds::LivelinessChangedStatus& status);
-    void OnSampleRejected(const eprosima::fastdds::dds::SampleRejectedStatus& status);
+    // `leavesAHole`: the refused change is never sent again (RefusalLeavesAHole).
+    void OnSampleRejected(const eprosima::fastdds::dds::SampleRejectedStatus& status, bool leavesAHole);
     void OnIncompatibleQos(const eprosima::fastdds::dds::RequestedIncompatibleQosStatus& status);
     void OnSampleLost(const eprosima::fastdds::dds::SampleLostStatus& status);
     // A discovered writer that DDS Security keeps from this reader, and why.
@@ -240,6 +249,10 @@ private:
     ContinuityStep ObserveUnlisted(const eprosima::fastdds::dds::SampleInfo& info, const SampleFacts* sample,
                                    PayloadVerdict verdict);
     void SetPresence(const eprosima::fastdds::dds::InstanceHandle_t& handle, Presence presence);
+    // The part of a hole in a writer's sequence numbers that this reader
+    // refused itself: moved from the step's middleware loss to its
+    // monitorRejected, up to the refusals not yet put down to a hole.
+    void ClaimRefusals(ContinuityStep& step);
     void Queue(StatusEvent event);
 
     const std::string topic_;
@@ -264,6 +277,10 @@ private:
     std::atomic<uint64_t> incompatibleQos_{0};
     std::atomic<uint64_t> samplesLost_{0};
     std::atomic<uint64_t> samplesRejected_{0};
+    // Refusals that leave a hole, not yet found in a writer's sequence
+    // numbers. The rejection status names no writer: a hole is put down to
+    // them first, whichever writer's it is.
+    std::atomic<uint64_t> unclaimedRefusals_{0};
     std::atomic<uint64_t> livelinessChanges_{0};
 
     mutable std::mutex eventsMutex_;

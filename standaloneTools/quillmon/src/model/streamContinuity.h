@@ -25,6 +25,7 @@ struct ContinuityStep
     Continuity kind = Continuity::First;
     uint64_t missingIds = 0;       // expected ids jumped over (Gap only)
     uint64_t middlewareLost = 0;   // sequence numbers jumped over
+    uint64_t monitorRejected = 0;  // of those, the ones this reader refused (not in middlewareLost)
     uint64_t publisherSkipped = 0; // missing ids that no lost sequence number explains
 };
 

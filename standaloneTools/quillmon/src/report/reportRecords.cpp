@@ -225,6 +225,7 @@ std::string WriterRecord(const ReaderSnapshot& reader, size_t stream, const std:
     record["duplicates"] = s.duplicates;
     record["backward_jumps"] = s.backwardJumps;
     record["middleware_lost"] = s.middlewareLost;
+    record["monitor_rejected"] = s.monitorRejected;
     record["publisher_skipped"] = s.publisherSkipped;
     record["undecodable"] = s.undecodable;
     record["period_s"] = periodSec;

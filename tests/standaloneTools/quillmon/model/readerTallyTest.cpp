@@ -240,6 +240,48 @@ TEST(ReaderTally, WritersThatComeGoAndRestartAreCountedAndLinkedAsTheyShould)
              EXPECT_EQ(s.lastSequence, 26u);
              EXPECT_EQ(s.missingIds + s.gaps + s.duplicates + s.backwardJumps + s.publisherSkipped, 0u);
          }},
+        {"without ids, a dispose of one writer between two samples of another is no loss for either",
+         [](ReaderTally& t) {
+             t.Observe(Info(1, 1), Unnumbered(), PayloadVerdict::NotChecked);
+             t.Observe(Info(2, 1), Unnumbered(), PayloadVerdict::NotChecked);
+             auto dispose = Info(1, 2);
+             dispose.valid_data = false;
+             t.ObserveNoData(dispose);
+             t.Observe(Info(2, 2), Unnumbered(), PayloadVerdict::NotChecked);
+             t.Observe(Info(1, 3), Unnumbered(), PayloadVerdict::NotChecked);
+         },
+         [](const ReaderSnapshot& r) {
+             EXPECT_EQ(r.streams.at(0).middlewareLost + r.streams.at(1).middlewareLost, 0u);
+         }},
+        // Refusals name no writer: the first hole after them is theirs.
+        {"a refusal that is never sent again is the monitor's own, not middleware loss",
+         [](ReaderTally& t) {
+             fdds::SampleRejectedStatus refused;
+             refused.total_count_change = 2;
+             t.Observe(Info(1, 1), Sample(0), PayloadVerdict::NotChecked);
+             t.OnSampleRejected(refused, true);
+             t.Observe(Info(1, 5), Sample(4), PayloadVerdict::NotChecked);
+             refused.total_count_change = 1;
+             t.OnSampleRejected(refused, false); // sent again: no hole of its own
+             t.Observe(Info(1, 7), Sample(6), PayloadVerdict::NotChecked);
+         },
+         [](const ReaderSnapshot& r) {
+             const auto& s = r.streams.at(0);
+             EXPECT_EQ(s.monitorRejected, 2u);
+             EXPECT_EQ(s.middlewareLost, 2u);
+             EXPECT_EQ(s.missingIds, 4u);
+             EXPECT_EQ(s.publisherSkipped, 0u);
+             EXPECT_EQ(r.events.samplesRejected, 3u);
+         }},
+        {"without ids, a writer whose sequence numbers start at the departed one's last is its restart",
+         [&](ReaderTally& t) {
+             for (uint32_t i = 1; i <= 10; ++i) {
+                 t.Observe(WriterInfo({1}, i, 10 * i), Unnumbered(), PayloadVerdict::NotChecked);
+             }
+             unmatch(t, WriterInfo({1}, 1, 0));
+             t.Observe(WriterInfo({2}, 10, 200), Unnumbered(), PayloadVerdict::NotChecked);
+         },
+         restartOfFirst},
         {"without ids, a writer of the same host whose sequence numbers start over is a restart",
          [&](ReaderTally& t) {
              for (uint32_t i = 1; i <= 50; ++i) {
@@ -323,5 +365,25 @@ TEST(ReaderTally, WritersThatComeGoAndRestartAreCountedAndLinkedAsTheyShould)
         ReaderTally tally("T", 0, 1);
         c.steps(tally);
         c.expect(tally.Snapshot());
+    }
+}
+
+TEST(RefusalLeavesAHole, OnlyWhatNoWriterSendsAgain)
+{
+    struct Case
+    {
+        fdds::SampleRejectedStatusKind reason;
+        bool reliable;
+        bool hole;
+    };
+    for (const auto& c : std::vector<Case>{
+             {fdds::REJECTED_BY_INSTANCES_LIMIT, true, true},
+             {fdds::REJECTED_BY_SAMPLES_LIMIT, true, false},
+             {fdds::REJECTED_BY_SAMPLES_PER_INSTANCE_LIMIT, true, false},
+             {fdds::REJECTED_BY_SAMPLES_LIMIT, false, true},
+             {fdds::NOT_REJECTED, false, false},
+         }) {
+        SCOPED_TRACE(::testing::Message() << c.reason << (c.reliable ? " reliable" : " best effort"));
+        EXPECT_EQ(RefusalLeavesAHole(c.reason, c.reliable), c.hole);
     }
 }
