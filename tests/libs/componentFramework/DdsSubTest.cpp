@@ -16,10 +16,15 @@
 #include <gtest/gtest.h>
 
 #include <fastdds/dds/core/LoanableSequence.hpp>
+#include <fastdds/dds/domain/DomainParticipant.hpp>
+#include <fastdds/dds/publisher/DataWriter.hpp>
+#include <fastdds/dds/publisher/Publisher.hpp>
+#include <fastdds/dds/publisher/qos/DataWriterQos.hpp>
 #include <fastdds/dds/subscriber/DataReader.hpp>
 #include <fastdds/dds/subscriber/DataReaderListener.hpp>
 #include <fastdds/dds/subscriber/SampleInfo.hpp>
 #include <fastdds/dds/subscriber/qos/DataReaderQos.hpp>
+#include <fastdds/dds/topic/TypeSupport.hpp>
 
 #include "LogCapture.h"
 #include "TestNames.h"
@@ -248,14 +253,107 @@ bool WaitUntil(const std::function<bool()>& done)
     return done();
 }
 
-// A keyed raw reader, with the shipped history, with one raised as the README
-// advises, and with a KEEP_LAST profile: made (Fast DDS finds its limits
-// consistent), it keeps every sample, and the instances a writer's disposes
-// make are not bounded by a few: Fast DDS refuses those beyond the bound,
-// and makes room by dropping a disposed instance that may still hold changes
-// (an abort later).
-TEST(RawReaders, AKeyedRawReaderKeepsAllAndAdmitsTheInstancesOfManyDisposes)
+// A keyed type of the test's own: its key is the sample's first four bytes
+// after the encapsulation header, so that a Fast DDS writer sends each
+// dispose with its instance's key hash, as it does for any keyed type.
+class KeyedTestType : public compat::RawTopicType
 {
+public:
+    KeyedTestType()
+        : RawTopicType("lumo::test::Keyed", true)
+    {
+    }
+#if LUMO_FASTDDS_MAJOR >= 3
+    bool compute_key(compat::rtps::SerializedPayload_t& payload, compat::rtps::InstanceHandle_t& handle, bool) override
+    {
+        return KeyOf(payload.data, payload.length, handle);
+    }
+    bool compute_key(const void* const data, compat::rtps::InstanceHandle_t& handle, bool) override
+    {
+        const auto& bytes = static_cast<const compat::RawSample*>(data)->bytes;
+        return KeyOf(bytes.data(), static_cast<uint32_t>(bytes.size()), handle);
+    }
+#else
+    bool getKey(void* data, compat::rtps::InstanceHandle_t* handle, bool) override
+    {
+        const auto& bytes = static_cast<const compat::RawSample*>(data)->bytes;
+        return KeyOf(bytes.data(), static_cast<uint32_t>(bytes.size()), *handle);
+    }
+#endif
+
+private:
+    static bool KeyOf(const uint8_t* bytes, uint32_t length, compat::rtps::InstanceHandle_t& handle)
+    {
+        if (length < 8) {
+            return false;
+        }
+        handle = compat::rtps::InstanceHandle_t();
+        for (int i = 0; i < 4; ++i) {
+            handle.value[i] = bytes[4 + i];
+        }
+        handle.value[15] = 7;
+        return true;
+    }
+};
+
+constexpr int INSTANCES = 1000;
+
+// A publisher with a writer of the keyed test type, of INSTANCES instances.
+class KeyedPub : public DdsPub
+{
+public:
+    using DdsPub::DdsPub;
+
+    fdds::DataWriter* KeyedWriter(const std::string& topicName)
+    {
+        fdds::TypeSupport type(new KeyedTestType());
+        if (!compat::IsOk(type.register_type(Participant()))) {
+            return nullptr;
+        }
+        publisher_ = Participant()->create_publisher(Participant()->get_default_publisher_qos());
+        fdds::DataWriterQos qos = publisher_->get_default_datawriter_qos();
+        publisher_->get_datawriter_qos_from_profile(QosProfile(), qos);
+        qos.history().kind = fdds::KEEP_ALL_HISTORY_QOS;
+        qos.resource_limits().max_instances = INSTANCES;
+        qos.resource_limits().max_samples_per_instance = 10;
+        qos.resource_limits().max_samples = INSTANCES * 10;
+        return publisher_->create_datawriter(FindOrCreateTopic(topicName, "lumo::test::Keyed"), qos);
+    }
+
+private:
+    fdds::Publisher* publisher_ = nullptr;
+};
+
+// Takes raw samples: those with data, those without (disposes), and the
+// samples the reader refused.
+class RawCountingListener : public fdds::DataReaderListener
+{
+public:
+    void on_data_available(fdds::DataReader* reader) override
+    {
+        compat::RawSample sample;
+        fdds::SampleInfo info;
+        while (compat::IsOk(reader->take_next_sample(&sample, &info))) {
+            ++(info.valid_data ? samples : withoutData);
+        }
+    }
+    void on_sample_rejected(fdds::DataReader*, const fdds::SampleRejectedStatus& status) override
+    {
+        rejected += status.total_count_change;
+    }
+    std::atomic<int> samples{0};
+    std::atomic<int> withoutData{0};
+    std::atomic<int> rejected{0};
+};
+
+// A keyed writer of many instances that disposes them as it goes, flat out:
+// a raw reader admits every dispose, whatever the instance count, with the
+// shipped history and with one raised as the README advises (no abort), and
+// refuses nothing. Whatever the profile, the raw reader keeps all samples.
+TEST(RawReaders, AKeyedWritersDisposesOfManyInstancesAreAllAdmittedAndNothingIsRefused)
+{
+    constexpr int WRITES = 5000;
+    constexpr int DISPOSE_EVERY = 50;
     const auto raised = std::filesystem::temp_directory_path() / lumo::test::UniqueTopic("raisedQos.xml");
     {
         std::ifstream in(SHIPPED_QOS);
@@ -266,10 +364,14 @@ TEST(RawReaders, AKeyedRawReaderKeepsAllAndAdmitsTheInstancesOfManyDisposes)
                 text.replace(at, from.size(), "<" + tag + ">100000</" + tag + ">");
             }
         }
-        // Profiles of their own: the process has loaded the shipped ones.
-        for (auto at = text.find("profile_name=\"Lumo_"); at != std::string::npos;
-             at = text.find("profile_name=\"Lumo_", at)) {
-            text.replace(at, 19, "profile_name=\"Raised_Lumo_");
+        // Profiles and transports of their own: the process has loaded the
+        // shipped ones.
+        for (const auto& [from, to] :
+             {std::pair<std::string, std::string>{"profile_name=\"Lumo_", "profile_name=\"Raised_Lumo_"},
+              {">lumo_", ">raised_lumo_"}}) {
+            for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+                text.replace(at, from.size(), to);
+            }
         }
         std::ofstream(raised) << text;
     }
@@ -278,26 +380,54 @@ TEST(RawReaders, AKeyedRawReaderKeepsAllAndAdmitsTheInstancesOfManyDisposes)
         std::string name;
         std::string qosFile;
         std::string profile;
-        int32_t history; // samples the one instance of data holds
+        bool counted; // best effort may drop, and refuses for room
     };
     for (const auto& c : std::vector<Case>{
-             {"the shipped history", SHIPPED_QOS, "Lumo_Default_Profile", 256},
-             {"max_samples and max_samples_per_instance raised to 100000", raised, "Raised_Lumo_Default_Profile",
-              100000},
-             {"a KEEP_LAST profile", SHIPPED_QOS, "Lumo_BestEffort_Profile", 256},
+             {"the shipped history", SHIPPED_QOS, "Lumo_Default_Profile", true},
+             {"max_samples and max_samples_per_instance raised to 100000", raised, "Raised_Lumo_Default_Profile", true},
+             {"a KEEP_LAST profile", SHIPPED_QOS, "Lumo_BestEffort_Profile", false},
          }) {
         SCOPED_TRACE(c.name);
+        const auto topic = lumo::test::UniqueTopic("KeyedRaw");
+        auto listener = std::make_shared<RawCountingListener>();
         DdsSub sub(c.qosFile, c.profile, lumo::test::TestDomain(), "facadeTest");
         sub.SetInterfaceWhiteList({lumo::test::LOOPBACK});
         sub.CreateParticipant();
         sub.CreateSubscriber();
-        const size_t index = sub.CreateRawDataReader(
-            {lumo::test::UniqueTopic("KeyedRaw"), "Foreign::Keyed", true, nullptr, ""});
-        const auto qos = sub.Reader(index)->get_qos();
-        EXPECT_EQ(qos.history().kind, fdds::KEEP_ALL_HISTORY_QOS);
-        const auto& limits = qos.resource_limits();
-        EXPECT_EQ(limits.max_samples_per_instance, c.history);
-        EXPECT_GE(limits.max_instances, 20000) << "a writer's disposed instances";
+        const size_t index = sub.CreateRawDataReader({topic, "lumo::test::Keyed", true, listener, ""});
+        EXPECT_EQ(sub.Reader(index)->get_qos().history().kind, fdds::KEEP_ALL_HISTORY_QOS);
+        if (!c.counted) {
+            continue;
+        }
+        sub.EnableAllDataReaders();
+        KeyedPub pub(c.qosFile, c.profile, lumo::test::TestDomain(), "facadeTest");
+        pub.SetInterfaceWhiteList({lumo::test::LOOPBACK});
+        pub.CreateParticipant();
+        auto* writer = pub.KeyedWriter(topic);
+        ASSERT_NE(writer, nullptr);
+        fdds::PublicationMatchedStatus matched;
+        ASSERT_TRUE(WaitUntil([&] {
+            return compat::IsOk(writer->get_publication_matched_status(matched)) && matched.current_count == 1;
+        }));
+        int disposes = 0;
+        for (int i = 0; i < WRITES; ++i) {
+            // CDR_LE, then the key (little-endian) and 8 bytes of data.
+            const auto key = static_cast<uint32_t>(i % INSTANCES);
+            compat::RawSample sample;
+            sample.bytes.assign(16, 0);
+            sample.bytes[1] = 1;
+            for (int b = 0; b < 4; ++b) {
+                sample.bytes[4 + b] = static_cast<uint8_t>(key >> (8 * b));
+            }
+            ASSERT_TRUE(compat::WriteSucceeded(writer->write(&sample))) << i;
+            if ((i + 1) % DISPOSE_EVERY == 0) {
+                ASSERT_TRUE(compat::IsOk(writer->dispose(&sample, fdds::HANDLE_NIL)));
+                ++disposes;
+            }
+        }
+        EXPECT_TRUE(WaitUntil([&] { return listener->samples == WRITES && listener->withoutData == disposes; }))
+            << listener->samples << " samples, " << listener->withoutData << " without data";
+        EXPECT_EQ(listener->rejected, 0);
         sub.DestroyAllDataReaders();
     }
     std::filesystem::remove(raised);
