@@ -145,18 +145,24 @@ TEST(LiveHistory, SeventyWritersAreAllCountedAndTheLastScreenShowsTheReportsFina
         Match(tally, writer);
         Feed(tally, writer, 0, 10, 1'000'000);
     }
-    // The report's last periodic record and the view's last screen, each at
-    // its own time; then writer N takes N samples more, N * 100 us late.
+    // The report's last periodic record, then the view's last screen, each
+    // followed by N samples more of writer N: N * 100 us late, then 2 ms.
+    std::vector<uint32_t> nextId(WRITERS + 1, 10);
+    const auto more = [&](uint32_t latencyNs) {
+        for (uint8_t writer = 1; writer <= WRITERS; ++writer) {
+            Feed(tally, writer, nextId[writer], writer, latencyNs != 0 ? latencyNs : writer * 100'000U);
+            nextId[writer] += writer;
+        }
+    };
     quillModel::PeriodBaseline report;
     report.Advance({tally.Snapshot()}, 1.0);
+    more(0);
     LiveHistory history;
-    history.Update({tally.Snapshot()}, 0.7, {});
-    for (uint8_t writer = 1; writer <= WRITERS; ++writer) {
-        Feed(tally, writer, 10, writer, writer * 100'000U);
-    }
+    history.Update({tally.Snapshot()}, 1.2, {});
+    more(2'000'000);
     const auto last = tally.Snapshot();
     const auto period = report.Advance({last}, 0.4);
-    const auto frame = history.Update({last}, 1.3, {}, &period);
+    const auto frame = history.Update({last}, 1.4, {}, &period);
 
     ASSERT_EQ(last.streams.size(), ReaderTally::MAX_STREAMS);
     EXPECT_EQ(frame.unlistedWriters, WRITERS - ReaderTally::MAX_STREAMS);
