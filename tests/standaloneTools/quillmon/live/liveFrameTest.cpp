@@ -145,26 +145,22 @@ TEST(LiveHistory, SeventyWritersAreAllCountedAndTheLastScreenShowsTheReportsFina
         Match(tally, writer);
         Feed(tally, writer, 0, 10, 1'000'000);
     }
-    // The report's last periodic record, then the view's last screen, each
-    // followed by N samples more of writer N: N * 100 us late, then 2 ms.
-    std::vector<uint32_t> nextId(WRITERS + 1, 10);
-    const auto more = [&](uint32_t latencyNs) {
-        for (uint8_t writer = 1; writer <= WRITERS; ++writer) {
-            Feed(tally, writer, nextId[writer], writer, latencyNs != 0 ? latencyNs : writer * 100'000U);
-            nextId[writer] += writer;
-        }
-    };
+    // The report's last periodic record, then 20 samples of each writer,
+    // writer N's N * 100 us late; the view's last screen, then 10 at 2 ms.
     quillModel::PeriodBaseline report;
     report.Advance({tally.Snapshot()}, 1.0);
-    more(0);
+    for (uint8_t writer = 1; writer <= WRITERS; ++writer) {
+        Feed(tally, writer, 10, 20, writer * 100'000U);
+    }
     LiveHistory history;
     history.Update({tally.Snapshot()}, 1.2, {});
-    more(2'000'000);
+    for (uint8_t writer = 1; writer <= WRITERS; ++writer) {
+        Feed(tally, writer, 30, 10, 2'000'000);
+    }
     const auto last = tally.Snapshot();
     const auto period = report.Advance({last}, 0.4);
     const auto frame = history.Update({last}, 1.4, {}, &period);
 
-    ASSERT_EQ(last.streams.size(), ReaderTally::MAX_STREAMS);
     EXPECT_EQ(frame.unlistedWriters, WRITERS - ReaderTally::MAX_STREAMS);
     const auto& reader = RowNamed(frame, "T");
     EXPECT_EQ(reader.presence, "70 writers");
@@ -180,6 +176,5 @@ TEST(LiveHistory, SeventyWritersAreAllCountedAndTheLastScreenShowsTheReportsFina
         EXPECT_EQ(row.guid, record["writer"].get<std::string>());
         EXPECT_DOUBLE_EQ(row.rate, record["rate_hz"].get<double>());
         EXPECT_EQ(row.p50Ns, record["latency_period"]["p50"].get<uint64_t>());
-        EXPECT_EQ(row.p99Ns, record["latency_period"]["p99"].get<uint64_t>());
     }
 }
