@@ -14,7 +14,6 @@ TEST(Terminfo, TerminalsThatCannotShowTheViewAreRefusedByName)
     };
     const std::vector<Case> cases{
         {"xterm-256color", ""},
-        {"vt100", ""},
         {"dumb", "--live cannot drive this terminal (TERM=dumb): it cannot address the cursor"},
         {"no-such-terminal",
          "--live cannot drive this terminal (TERM=no-such-terminal): terminfo has no description of it"},
