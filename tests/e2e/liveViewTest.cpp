@@ -156,6 +156,9 @@ TEST(LiveView, EveryWayOfEndingRestoresTheTerminalAndTheLastScreenAgreesWithTheR
         // The crash handler restores the terminal and prints the held lines;
         // the signal then ends the process (the shell's 128 + 11).
         {"SIGSEGV", [](const TmuxSession&, pid_t pid) { ::kill(pid, SIGSEGV); }, 139, true, false},
+        // Any other signal whose default action ends the process does the same.
+        {"SIGQUIT", [](const TmuxSession&, pid_t pid) { ::kill(pid, SIGQUIT); }, 131, true, false},
+        {"SIGUSR1", [](const TmuxSession&, pid_t pid) { ::kill(pid, SIGUSR1); }, 138, true, false},
     };
     for (const auto& ending : endings) {
         SCOPED_TRACE(ending.name);

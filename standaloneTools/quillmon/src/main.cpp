@@ -351,7 +351,8 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     // --fail-on may turn the status to 2 (quillModel::FAIL_ON_EXIT_STATUS).
     const int status = run.Conclude(tools::STATUS_OK);
     if (live) {
-        live->Finish();
+        // The last screen's rates and latencies are those of the report's final records.
+        live->Finish(report ? report->FinalPeriod() : nullptr);
     }
     // Armed before the report's last write: a file that blocks is bounded too.
     teardownDeadline.Arm(TEARDOWN_BOUND, status);

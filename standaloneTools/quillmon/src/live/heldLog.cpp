@@ -80,7 +80,7 @@ protected:
         }
         WriteAll(state_->fd, text.data(), text.size());
         ++state_->count;
-        state_->last = text.substr(0, text.find_last_not_of("\r\n") + 1);
+        state_->last = text;
     }
 
 private:

@@ -26,6 +26,7 @@ public:
     void Release();
 
     uint64_t Count() const;
+    // The latest line as the console's layout wrote it, its line end too.
     std::string Last() const;
     // The file the lines are held in: a crash handler prints it with
     // write(2) alone.

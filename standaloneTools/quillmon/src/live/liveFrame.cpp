@@ -47,11 +47,12 @@ void AddStream(LiveRow& row, const quillModel::StreamSnapshot& stream)
     row.duplicates += stream.duplicates;
 }
 
-void SetPercentiles(LiveRow& row, const std::vector<uint64_t>& period, uint64_t minNs, uint64_t maxNs)
+// As the report's period latency has them.
+void SetPercentiles(LiveRow& row, const std::vector<uint64_t>& period, int64_t minNs, int64_t maxNs)
 {
-    if (std::any_of(period.begin(), period.end(), [](uint64_t count) { return count != 0; })) {
-        row.p50Ns = quillModel::Quantile(period, 0.5, minNs, maxNs);
-        row.p99Ns = quillModel::Quantile(period, 0.99, minNs, maxNs);
+    if (const auto latency = quillModel::LatencyOfPeriod(period, minNs, maxNs)) {
+        row.p50Ns = latency->p50;
+        row.p99Ns = latency->p99;
     }
 }
 
@@ -71,7 +72,7 @@ bool WriterFault(const quillModel::StreamSnapshot& stream)
 
 std::vector<uint64_t> LiveHistory::Advance(const std::string& key, LiveRow& row,
                                            const std::vector<uint64_t>& latencyCounts, double seconds,
-                                           std::map<std::string, Before>& next)
+                                           std::map<std::string, Before>& next, const quillModel::StreamPeriod* given)
 {
     Before& kept = next[key];
     if (const auto found = before_.find(key); found != before_.end()) {
@@ -79,27 +80,30 @@ std::vector<uint64_t> LiveHistory::Advance(const std::string& key, LiveRow& row,
     }
     // A departed writer's slot taken by a new one counts from nothing.
     const uint64_t samplesBefore = kept.samples <= row.samples ? kept.samples : 0;
-    row.rate = seconds > 0.0 ? static_cast<double>(row.samples - samplesBefore) / seconds : 0.0;
+    const uint64_t added = given != nullptr ? given->samples : row.samples - samplesBefore;
+    row.rate = seconds > 0.0 ? static_cast<double>(added) / seconds : 0.0;
     kept.trend.push_back(row.rate);
     while (kept.trend.size() > TREND_PERIODS) {
         kept.trend.pop_front();
     }
     row.trend.assign(kept.trend.begin(), kept.trend.end());
-    auto period = Since(latencyCounts, kept.latencyCounts);
+    auto period = given != nullptr ? given->latencyCounts : Since(latencyCounts, kept.latencyCounts);
     kept.samples = row.samples;
     kept.latencyCounts = latencyCounts;
     return period;
 }
 
 LiveFrame LiveHistory::Update(const std::vector<quillModel::ReaderSnapshot>& readers, double runSeconds,
-                              quillModel::Verdict verdict)
+                              quillModel::Verdict verdict, const quillModel::Period* period)
 {
     LiveFrame frame;
     frame.runSeconds = runSeconds;
     frame.verdict = std::move(verdict);
-    const double seconds = runSeconds - beforeSeconds_;
+    const double seconds = period != nullptr ? period->seconds : runSeconds - beforeSeconds_;
     std::map<std::string, Before> next;
-    for (const auto& reader : readers) {
+    for (size_t r = 0; r < readers.size(); ++r) {
+        const auto& reader = readers[r];
+        const quillModel::ReaderPeriod* given = period != nullptr ? &period->readers.at(r) : nullptr;
         const std::string readerKey = lumo::format("{}\n{}", reader.topic, reader.readerIndex);
         frame.unlistedWriters += reader.unlistedWriters;
 
@@ -113,8 +117,9 @@ LiveFrame LiveHistory::Update(const std::vector<quillModel::ReaderSnapshot>& rea
         total.restarts += reader.unlisted.backwardJumps;
         total.fault = ReaderFault(reader);
         std::vector<uint64_t> readerLatency; // the writers' counts together
-        uint64_t minNs = UINT64_MAX;
-        uint64_t maxNs = 0;
+        quillModel::StreamPeriod readerGiven{given != nullptr ? given->samples : 0, {}};
+        int64_t minNs = INT64_MAX;
+        int64_t maxNs = 0;
 
         std::vector<LiveRow> writers;
         for (size_t i = 0; i < reader.streams.size(); ++i) {
@@ -138,22 +143,31 @@ LiveFrame LiveHistory::Update(const std::vector<quillModel::ReaderSnapshot>& rea
             AddStream(total, stream);
             total.restarts += stream.backwardJumps;
 
-            const auto streamMin = static_cast<uint64_t>(std::max<int64_t>(stream.latencyMinNs, 0));
-            const auto streamMax = static_cast<uint64_t>(std::max<int64_t>(stream.latencyMaxNs, 0));
             if (stream.latencySamples != 0) {
-                minNs = std::min(minNs, streamMin);
-                maxNs = std::max(maxNs, streamMax);
+                minNs = std::min(minNs, stream.latencyMinNs);
+                maxNs = std::max(maxNs, stream.latencyMaxNs);
             }
             AddCounts(readerLatency, stream.latencyCounts);
-            SetPercentiles(row, Advance(readerKey + "\n" + stream.writer, row, stream.latencyCounts, seconds, next),
-                           streamMin, streamMax);
+            const quillModel::StreamPeriod* streamGiven = given != nullptr ? &given->streams.at(i) : nullptr;
+            if (streamGiven != nullptr) {
+                AddCounts(readerGiven.latencyCounts, streamGiven->latencyCounts);
+            }
+            SetPercentiles(row,
+                           Advance(readerKey + "\n" + stream.writer, row, stream.latencyCounts, seconds, next,
+                                   streamGiven),
+                           stream.latencyMinNs, stream.latencyMaxNs);
             writers.push_back(std::move(row));
         }
-        const auto present = std::count_if(reader.streams.begin(), reader.streams.end(), [](const auto& stream) {
-            return stream.presence != quillModel::Presence::Unmatched;
-        });
+        // Every writer still matched, those past the listed ones too (the
+        // metrics' matched writers).
+        const uint64_t present = reader.events.matched > reader.events.unmatched
+                                     ? reader.events.matched - reader.events.unmatched
+                                     : 0;
         total.presence = lumo::format("{} writer{}", present, present == 1 ? "" : "s");
-        SetPercentiles(total, Advance(readerKey, total, readerLatency, seconds, next), minNs, maxNs);
+        SetPercentiles(total,
+                       Advance(readerKey, total, readerLatency, seconds, next,
+                               given != nullptr ? &readerGiven : nullptr),
+                       minNs, maxNs);
         frame.rows.push_back(std::move(total));
         for (auto& writer : writers) {
             frame.rows.push_back(std::move(writer));

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "model/failOn.h"
+#include "model/periodCounts.h"
 #include "model/readerTally.h"
 
 namespace quillLive {
@@ -52,9 +53,10 @@ public:
     static constexpr size_t TREND_PERIODS = 30;
 
     // The frame of `readers` at `runSeconds`: rates and latencies since the
-    // previous call (since 0 s for the first).
+    // previous call (since 0 s for the first), or those of `period` when
+    // given (the report's final records', for the last screen).
     LiveFrame Update(const std::vector<quillModel::ReaderSnapshot>& readers, double runSeconds,
-                     quillModel::Verdict verdict);
+                     quillModel::Verdict verdict, const quillModel::Period* period = nullptr);
 
 private:
     struct Before
@@ -64,9 +66,10 @@ private:
         std::deque<double> trend;
     };
     // The row's rate and trend, kept with its counts under `key` in `next`;
-    // the latency counts of the period.
+    // the latency counts of the period (`given`'s when there is one).
     std::vector<uint64_t> Advance(const std::string& key, LiveRow& row, const std::vector<uint64_t>& latencyCounts,
-                                  double seconds, std::map<std::string, Before>& next);
+                                  double seconds, std::map<std::string, Before>& next,
+                                  const quillModel::StreamPeriod* given);
 
     std::map<std::string, Before> before_;
     double beforeSeconds_ = 0.0;

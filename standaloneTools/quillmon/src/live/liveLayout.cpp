@@ -1,9 +1,14 @@
 #include "liveLayout.h"
 
 #include <algorithm>
+#include <clocale>
 #include <cmath>
+#include <cwchar>
 #include <functional>
 #include <map>
+#include <optional>
+
+#include <locale.h>
 
 #include "lumo/Format.h"
 
@@ -33,14 +38,57 @@ size_t SequenceLength(unsigned char lead)
     return 0;
 }
 
-// The characters of `text`, each a printable byte sequence.
-std::vector<std::string> Characters(std::string_view text, bool utf8)
+// The code point of a well-formed UTF-8 sequence.
+char32_t CodePoint(std::string_view sequence)
 {
-    std::vector<std::string> characters;
+    static constexpr unsigned char LEAD_BITS[] = {0, 0x7f, 0x1f, 0x0f, 0x07};
+    char32_t point = static_cast<unsigned char>(sequence[0]) & LEAD_BITS[sequence.size()];
+    for (size_t k = 1; k < sequence.size(); ++k) {
+        point = (point << 6) | (static_cast<unsigned char>(sequence[k]) & 0x3f);
+    }
+    return point;
+}
+
+// Makes glibc's wcwidth() measure UTF-8 on this thread while it lives,
+// whatever the process's locale: the widths terminals under glibc use.
+class Utf8Widths
+{
+public:
+    Utf8Widths()
+    {
+        static const locale_t UTF8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+        if (UTF8 != static_cast<locale_t>(nullptr)) {
+            previous_ = ::uselocale(UTF8);
+        }
+    }
+    ~Utf8Widths()
+    {
+        if (previous_ != static_cast<locale_t>(nullptr)) {
+            ::uselocale(previous_);
+        }
+    }
+    Utf8Widths(const Utf8Widths&) = delete;
+    Utf8Widths& operator=(const Utf8Widths&) = delete;
+
+private:
+    locale_t previous_ = static_cast<locale_t>(nullptr);
+};
+
+struct Glyph
+{
+    std::string bytes;
+    size_t width; // terminal cells: 2 for a wide character, 0 for a combining mark
+};
+
+// The characters of `text`, each a printable byte sequence and its width.
+std::vector<Glyph> Characters(std::string_view text, bool utf8)
+{
+    std::optional<Utf8Widths> widths;
+    std::vector<Glyph> characters;
     for (size_t i = 0; i < text.size();) {
         const auto byte = static_cast<unsigned char>(text[i]);
         if (byte < 0x80) {
-            characters.emplace_back(1, byte < 0x20 || byte == 0x7f ? '?' : static_cast<char>(byte));
+            characters.push_back({std::string(1, byte < 0x20 || byte == 0x7f ? '?' : static_cast<char>(byte)), 1});
             ++i;
             continue;
         }
@@ -49,24 +97,41 @@ std::vector<std::string> Characters(std::string_view text, bool utf8)
         for (size_t k = 1; wellFormed && k < length; ++k) {
             wellFormed = (static_cast<unsigned char>(text[i + k]) & 0xc0) == 0x80;
         }
-        // U+0080 to U+009F are control characters too.
-        if (wellFormed && byte == 0xc2 && static_cast<unsigned char>(text[i + 1]) < 0xa0) {
-            wellFormed = false;
+        int width = -1;
+        if (wellFormed) {
+            if (!widths) {
+                widths.emplace();
+            }
+            // The least code each length may spell: longer is an overlong form.
+            static constexpr char32_t LEAST[] = {0, 0, 0x80, 0x800, 0x10000};
+            const char32_t point = CodePoint(text.substr(i, length));
+            // -1: no printable character (a C1 control, a line separator, a
+            // surrogate, an unassigned code).
+            width = point >= LEAST[length] && point <= 0x10ffff ? ::wcwidth(static_cast<wchar_t>(point)) : -1;
         }
-        if (!wellFormed) {
-            characters.emplace_back("?");
+        if (width < 0) {
+            characters.push_back({"?", 1});
             ++i;
             continue;
         }
-        characters.emplace_back(text.substr(i, length));
+        characters.push_back({std::string(text.substr(i, length)), static_cast<size_t>(width)});
         i += length;
     }
     return characters;
 }
 
+size_t WidthOf(const std::vector<Glyph>& glyphs)
+{
+    size_t width = 0;
+    for (const auto& glyph : glyphs) {
+        width += glyph.width;
+    }
+    return width;
+}
+
 std::string PadRight(std::string text, size_t width, bool utf8)
 {
-    const size_t length = Characters(text, utf8).size();
+    const size_t length = DisplayWidth(text, utf8);
     if (length < width) {
         text.append(width - length, ' ');
     }
@@ -168,7 +233,7 @@ const std::vector<Column>& Columns()
         {"p50", 9, 5, [](const LiveRow& row, size_t, bool) { return LatencyText(row.p50Ns); }},
         {"p99", 9, 2, [](const LiveRow& row, size_t, bool) { return LatencyText(row.p99Ns); }},
         {"trend", LiveHistory::TREND_PERIODS + 1, 9,
-         [](const LiveRow& row, size_t width, bool utf8) { return Trend(row.trend, width - 1, utf8); }},
+         [](const LiveRow& row, size_t width, bool utf8) { return Trend(row.trend, width, utf8); }},
     };
     return columns;
 }
@@ -282,13 +347,18 @@ size_t RowLines(size_t lines)
     return lines > LINES_ABOVE + LINES_BELOW ? lines - LINES_ABOVE - LINES_BELOW : 1;
 }
 
+size_t DisplayWidth(std::string_view text, bool utf8)
+{
+    return WidthOf(Characters(text, utf8));
+}
+
 std::string Fit(std::string_view text, size_t width, bool utf8)
 {
     const auto characters = Characters(text, utf8);
     std::string fitted;
-    if (characters.size() <= width) {
+    if (WidthOf(characters) <= width) {
         for (const auto& character : characters) {
-            fitted += character;
+            fitted += character.bytes;
         }
         return fitted;
     }
@@ -297,8 +367,15 @@ std::string Fit(std::string_view text, size_t width, bool utf8)
     if (width < ellipsisWidth) {
         return std::string(width, '.');
     }
-    for (size_t i = 0; i < width - ellipsisWidth; ++i) {
-        fitted += characters[i];
+    // A wide character that would straddle the cut goes whole: the padding
+    // after the text makes up for the cell.
+    size_t used = 0;
+    for (const auto& character : characters) {
+        if (used + character.width > width - ellipsisWidth) {
+            break;
+        }
+        fitted += character.bytes;
+        used += character.width;
     }
     return fitted + std::string(ellipsis);
 }
@@ -345,9 +422,11 @@ std::vector<ScreenLine> Layout(const LiveFrame& frame, const LayoutRequest& requ
     while (lines.size() < LINES_ABOVE + rowLines && lines.size() + LINES_BELOW < request.lines) {
         add("", ScreenLine::Kind::Blank);
     }
-    add(request.heldLogs == 0 ? std::string("log: none yet")
-                              : lumo::format("log ({} line{} held, printed when the view ends): {}", request.heldLogs,
-                                             request.heldLogs == 1 ? "" : "s", request.lastLog),
+    const std::string_view lastLog = request.lastLog;
+    add(request.heldLogs == 0
+            ? std::string("log: none yet")
+            : lumo::format("log ({} line{} held, printed when the view ends): {}", request.heldLogs,
+                           request.heldLogs == 1 ? "" : "s", lastLog.substr(0, lastLog.find_last_not_of("\r\n") + 1)),
         ScreenLine::Kind::Footer);
     const std::string shown = sorted.empty() ? std::string("no reader yet")
                                              : lumo::format("rows {}-{} of {}", scroll + 1,

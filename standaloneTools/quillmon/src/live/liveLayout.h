@@ -48,7 +48,7 @@ struct LayoutRequest
     size_t scroll = 0; // rows scrolled past; kept within bounds
     bool utf8 = true;  // the terminal takes UTF-8: the ellipsis and the trend's bars
     uint32_t domainId = 0;
-    std::string lastLog;   // the latest log line held while the view is up
+    std::string lastLog;   // the latest log line held while the view is up, as written (its line end too)
     uint64_t heldLogs = 0; // how many are held
     // The last screen, printed as text once the view ends: every row, no
     // keys, "verdict" rather than "verdict so far".
@@ -62,8 +62,12 @@ std::vector<ScreenLine> Layout(const LiveFrame& frame, const LayoutRequest& requ
 // last of `rows` rows is rows minus that.
 size_t RowLines(size_t lines);
 
+// The terminal cells `text` takes once made printable: a wide (CJK)
+// character two, a combining mark or a zero-width space none.
+size_t DisplayWidth(std::string_view text, bool utf8);
 // `text` made printable (control characters, and bytes that are no UTF-8
-// where UTF-8 is on, as '?') and cut to `width` characters with an ellipsis.
+// where UTF-8 is on, or no printable character, as '?') and cut to `width`
+// cells with an ellipsis.
 std::string Fit(std::string_view text, size_t width, bool utf8);
 
 } // namespace quillLive

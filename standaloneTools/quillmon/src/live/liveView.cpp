@@ -19,33 +19,63 @@ namespace quillLive {
 
 namespace {
 
-// What a crash signal's handler needs, set before the view takes the
-// terminal: a handler may use none of ncurses.
-struct CrashRestore
+// What the handler of a signal that ends the process needs, set before the
+// view takes the terminal: a handler may use none of ncurses.
+struct TerminalRestore
 {
     termios saved{};
     bool haveSaved = false;
     char reset[256]{};
     size_t resetLength = 0;
     std::atomic<int> heldFd{-1};
-    struct sigaction previous[5]{};
+    struct sigaction previous[NSIG]
+    {
+    };
+    bool installed[NSIG]{};
 };
-CrashRestore gCrash;
+TerminalRestore gRestore;
 constexpr int CRASH_SIGNALS[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+// The other signals whose default action ends the process; SIGINT, SIGTERM
+// and SIGHUP end the run, SIGPIPE is ignored. The real-time ones too.
+constexpr int ENDING_SIGNALS[] = {
+    SIGQUIT,   SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGIO, SIGSYS, SIGTRAP, SIGPWR,
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+};
 
-void OnCrash(int signal)
+void OnFatalSignal(int signal)
 {
-    if (gCrash.haveSaved) {
-        ::tcsetattr(STDOUT_FILENO, TCSANOW, &gCrash.saved);
+    if (gRestore.haveSaved) {
+        ::tcsetattr(STDOUT_FILENO, TCSANOW, &gRestore.saved);
     }
-    ssize_t written = ::write(STDOUT_FILENO, gCrash.reset, gCrash.resetLength);
+    ssize_t written = ::write(STDOUT_FILENO, gRestore.reset, gRestore.resetLength);
     (void)written;
-    if (const int fd = gCrash.heldFd.load(); fd >= 0) {
+    if (const int fd = gRestore.heldFd.load(); fd >= 0) {
         CopyToStandardOutput(fd);
     }
     // The handler was reset on entry: the signal's own action now ends the
-    // process (a core where one is due).
+    // process (a core where one is due), and the shell sees 128 + signal.
     ::raise(signal);
+}
+
+// Only where the signal would end the process: one inherited as ignored, or
+// handled by someone else, stays so; a crash is always caught.
+void Catch(int signal, bool onlyDefault)
+{
+    struct sigaction current
+    {
+    };
+    if (::sigaction(signal, nullptr, &current) != 0 || (onlyDefault && current.sa_handler != SIG_DFL)) {
+        return;
+    }
+    struct sigaction action
+    {
+    };
+    action.sa_handler = OnFatalSignal;
+    action.sa_flags = SA_RESETHAND;
+    ::sigemptyset(&action.sa_mask);
+    gRestore.installed[signal] = ::sigaction(signal, &action, &gRestore.previous[signal]) == 0;
 }
 
 constexpr short FAULT_COLOUR = 1;
@@ -74,10 +104,8 @@ LiveView::LiveView(const quillModel::MonitorRun& run, uint32_t domainId, double 
     std::setlocale(LC_CTYPE, "");
     const char* codeset = ::nl_langinfo(CODESET);
     utf8_ = codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0;
-    if (!TerminalDescribed()) {
-        const char* term = std::getenv("TERM");
-        throw std::runtime_error(std::string("--live cannot drive this terminal (TERM=") +
-                                 (term != nullptr ? term : "") + "): terminfo has no description of it");
+    if (const std::string refusal = TerminalRefusal(std::getenv("TERM")); !refusal.empty()) {
+        throw std::runtime_error(refusal);
     }
 }
 
@@ -92,7 +120,7 @@ LiveView::~LiveView()
 void LiveView::Start()
 {
     held_ = std::make_unique<HeldLog>();
-    gCrash.haveSaved = ::tcgetattr(STDOUT_FILENO, &gCrash.saved) == 0;
+    gRestore.haveSaved = ::tcgetattr(STDOUT_FILENO, &gRestore.saved) == 0;
     terminal_ = std::make_unique<Terminal>();
     terminal_->screen = newterm(nullptr, stdout, stdin);
     if (terminal_->screen == nullptr) {
@@ -114,17 +142,17 @@ void LiveView::Start()
     }
 
     const std::string reset = ResetSequence() + "\n";
-    gCrash.resetLength = std::min(reset.size(), sizeof gCrash.reset);
-    std::memcpy(gCrash.reset, reset.data(), gCrash.resetLength);
-    gCrash.heldFd.store(held_->Descriptor());
-    struct sigaction action
-    {
-    };
-    action.sa_handler = OnCrash;
-    action.sa_flags = SA_RESETHAND;
-    ::sigemptyset(&action.sa_mask);
-    for (size_t i = 0; i < std::size(CRASH_SIGNALS); ++i) {
-        ::sigaction(CRASH_SIGNALS[i], &action, &gCrash.previous[i]);
+    gRestore.resetLength = std::min(reset.size(), sizeof gRestore.reset);
+    std::memcpy(gRestore.reset, reset.data(), gRestore.resetLength);
+    gRestore.heldFd.store(held_->Descriptor());
+    for (const int signal : CRASH_SIGNALS) {
+        Catch(signal, false);
+    }
+    for (const int signal : ENDING_SIGNALS) {
+        Catch(signal, true);
+    }
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) {
+        Catch(signal, true);
     }
 
     started_ = std::chrono::steady_clock::now();
@@ -289,17 +317,20 @@ void LiveView::End()
     endwin();
     delscreen(terminal_->screen);
     terminal_.reset();
-    for (size_t i = 0; i < std::size(CRASH_SIGNALS); ++i) {
-        ::sigaction(CRASH_SIGNALS[i], &gCrash.previous[i], nullptr);
+    for (int signal = 1; signal < NSIG; ++signal) {
+        if (gRestore.installed[signal]) {
+            ::sigaction(signal, &gRestore.previous[signal], nullptr);
+            gRestore.installed[signal] = false;
+        }
     }
-    gCrash.heldFd.store(-1);
+    gRestore.heldFd.store(-1);
 }
 
-void LiveView::Finish()
+void LiveView::Finish(const quillModel::Period* period)
 {
     End();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-    const auto frame = history_.Update(run_.FinalReaders(), seconds, run_.FinalVerdict());
+    const auto frame = history_.Update(run_.FinalReaders(), seconds, run_.FinalVerdict(), period);
     LayoutRequest request = Request();
     request.final = true;
     std::string text;

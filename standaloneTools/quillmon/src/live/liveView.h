@@ -4,8 +4,9 @@
 // sort, j/k or the arrows scroll. Log lines are held while it is up (see
 // heldLog.h). When it ends, the terminal is restored, the last screen is
 // printed as text (from the snapshots the verdict was judged on), then the
-// held lines. A crash signal restores the terminal and prints the held
-// lines before the process dies.
+// held lines. Any other signal that ends the process (a crash, SIGQUIT,
+// SIGUSR1, ...) restores the terminal and prints the held lines before it
+// does.
 //
 // ncurses, not FTXUI or a hand-written renderer: Debian 12 has it (FTXUI is
 // not packaged), it knows every terminal through terminfo, and it handles
@@ -45,8 +46,10 @@ public:
     // when the terminal cannot be driven (an unknown TERM).
     void Start();
     // Once the model concluded: the view ends, and the last screen and the
-    // held log lines are printed.
-    void Finish();
+    // held log lines are printed. The last screen's rates and latencies are
+    // `period`'s when given (the report's final records'), else those since
+    // the previous screen.
+    void Finish(const quillModel::Period* period = nullptr);
 
 private:
     void Loop();

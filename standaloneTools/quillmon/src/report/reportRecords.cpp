@@ -7,6 +7,7 @@
 
 #include "lumo/Format.h"
 #include "lumo/componentFramework/StatusTexts.h"
+#include "model/periodCounts.h"
 
 namespace quillReport {
 
@@ -17,7 +18,6 @@ using quillModel::ReaderSnapshot;
 using quillModel::StatusEvent;
 using quillModel::StreamSnapshot;
 using quillModel::Verdict;
-namespace latencyBuckets = quillModel::latencyBuckets;
 
 namespace {
 
@@ -69,34 +69,19 @@ Json Latency(const StreamSnapshot& stream)
                 {"basis", LATENCY_BASIS}};
 }
 
-// The latency of one period's samples. Its bucket counts are the difference
-// of two cumulative snapshots, so its extremes are known to a bucket: the
-// bounds of its lowest and highest non-empty bucket, kept within the
-// stream's own extremes.
+// The latency of one period's samples, from the difference of two
+// cumulative snapshots' bucket counts.
 Json PeriodLatency(const StreamSnapshot& stream, const std::vector<uint64_t>& counts)
 {
-    uint64_t count = 0;
-    size_t lowest = counts.size();
-    size_t highest = 0;
-    for (size_t i = 0; i < counts.size(); ++i) {
-        if (counts[i] != 0) {
-            count += counts[i];
-            lowest = std::min(lowest, i);
-            highest = i;
-        }
-    }
-    if (count == 0) {
+    const auto latency = quillModel::LatencyOfPeriod(counts, stream.latencyMinNs, stream.latencyMaxNs);
+    if (!latency) {
         return nullptr;
     }
-    const uint64_t low = stream.latencyMinNs > 0 ? static_cast<uint64_t>(stream.latencyMinNs) : 0;
-    const uint64_t high = std::max(low, stream.latencyMaxNs > 0 ? static_cast<uint64_t>(stream.latencyMaxNs) : 0);
-    const uint64_t min = std::clamp(latencyBuckets::LowerBound(lowest), low, high);
-    const uint64_t max = std::clamp(latencyBuckets::UpperBound(highest), low, high);
-    return Json{{"count", count},
-                {"min", min},
-                {"p50", Quantile(counts, 0.5, min, max)},
-                {"p99", Quantile(counts, 0.99, min, max)},
-                {"max", max}};
+    return Json{{"count", latency->count},
+                {"min", latency->min},
+                {"p50", latency->p50},
+                {"p99", latency->p99},
+                {"max", latency->max}};
 }
 
 Json Events(const ReaderSnapshot& reader)

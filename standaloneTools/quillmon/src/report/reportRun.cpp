@@ -30,6 +30,11 @@ void ReportRun::StopPeriodic()
     }
 }
 
+const quillModel::Period* ReportRun::FinalPeriod()
+{
+    return writer_ ? &writer_->FinalPeriod(model_.FinalReaders()) : nullptr;
+}
+
 void ReportRun::WriteFinal()
 {
     if (writer_) {

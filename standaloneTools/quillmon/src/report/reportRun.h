@@ -25,6 +25,9 @@ public:
     // Before the model concludes: a periodic record written after its
     // snapshots would count more samples than the final one.
     void StopPeriodic();
+    // Once the model concluded: what the final records will count since the
+    // last periodic ones; nothing when no report is written.
+    const quillModel::Period* FinalPeriod();
     // The final records, of the very snapshots the model judged.
     void WriteFinal();
     // The --report-html page, from the complete report: the file when it is

@@ -19,6 +19,7 @@
 namespace quillReport {
 
 using quillModel::ParticipantEvents;
+using quillModel::Period;
 using quillModel::ReaderSnapshot;
 using quillModel::Verdict;
 
@@ -215,7 +216,8 @@ void ReportWriter::Run()
                 for (const auto& tally : tallies_->All()) {
                     readers.push_back(tally->Snapshot());
                 }
-                Write(Records(readers, false, Now()));
+                const Period period = NextPeriod(readers);
+                Write(Records(readers, period, false, Now()));
             }
         }
         lock.lock();
@@ -238,11 +240,17 @@ void ReportWriter::StopPeriodic()
     }
 }
 
-std::string ReportWriter::Records(const std::vector<ReaderSnapshot>& readers, bool final, const RecordTime& time)
+Period ReportWriter::NextPeriod(const std::vector<ReaderSnapshot>& readers)
 {
     const auto now = SteadyClock::now();
     const double periodSec = std::chrono::duration<double>(now - lastRecords_).count();
     lastRecords_ = now;
+    return baseline_.Advance(readers, periodSec);
+}
+
+std::string ReportWriter::Records(const std::vector<ReaderSnapshot>& readers, const Period& period, bool final,
+                                  const RecordTime& time)
+{
     std::string text;
     // The events first: they happened before the counts were taken.
     for (const auto& event : participantEvents_->Take()) {
@@ -253,34 +261,25 @@ std::string ReportWriter::Records(const std::vector<ReaderSnapshot>& readers, bo
             text += EventRecord(tally->Topic(), tally->ReaderIndex(), event, time) + "\n";
         }
     }
-    // By writer, not by slot: a departed writer's slot may hold another one now.
-    std::map<std::pair<size_t, std::string>, uint64_t> streamSamples;
-    std::map<std::pair<size_t, std::string>, std::vector<uint64_t>> streamLatency;
     for (size_t r = 0; r < readers.size(); ++r) {
         const auto& reader = readers[r];
+        const auto& added = period.readers.at(r);
         for (size_t s = 0; s < reader.streams.size(); ++s) {
-            const auto key = std::make_pair(r, reader.streams[s].writer);
-            const uint64_t samples = reader.streams[s].samples;
-            // The counts only grow: the period's are the difference.
-            std::vector<uint64_t> periodLatency = reader.streams[s].latencyCounts;
-            const auto& previous = streamLatency_[key];
-            for (size_t i = 0; i < previous.size() && i < periodLatency.size(); ++i) {
-                periodLatency[i] -= previous[i];
-            }
-            text += WriterRecord(reader, s, run_.payloadCheck, samples - streamSamples_[key], periodLatency, periodSec,
-                                 final, time) +
+            text += WriterRecord(reader, s, run_.payloadCheck, added.streams.at(s).samples,
+                                 added.streams.at(s).latencyCounts, period.seconds, final, time) +
                     "\n";
-            streamSamples[key] = samples;
-            streamLatency[key] = reader.streams[s].latencyCounts;
         }
-        uint64_t& previous = readerSamples_[r];
-        const uint64_t samples = reader.Samples();
-        text += ReaderRecord(reader, samples - previous, periodSec, final, time) + "\n";
-        previous = samples;
+        text += ReaderRecord(reader, added.samples, period.seconds, final, time) + "\n";
     }
-    streamSamples_.swap(streamSamples);
-    streamLatency_.swap(streamLatency);
     return text;
+}
+
+const Period& ReportWriter::FinalPeriod(const std::vector<ReaderSnapshot>& readers)
+{
+    if (!finalPeriod_) {
+        finalPeriod_ = NextPeriod(readers);
+    }
+    return *finalPeriod_;
 }
 
 void ReportWriter::WriteFinal(const std::vector<ReaderSnapshot>& readers, const Verdict& verdict)
@@ -297,7 +296,7 @@ void ReportWriter::WriteFinal(const std::vector<ReaderSnapshot>& readers, const 
         return;
     }
     const RecordTime time = Now();
-    Write(Records(readers, true, time) + FinalRecord(run_, readers, verdict, time) + "\n");
+    Write(Records(readers, FinalPeriod(readers), true, time) + FinalRecord(run_, readers, verdict, time) + "\n");
 }
 
 bool ReportWriter::WaitWritable()

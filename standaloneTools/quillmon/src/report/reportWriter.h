@@ -31,6 +31,7 @@
 
 #include "model/failOn.h"
 #include "model/participantEvents.h"
+#include "model/periodCounts.h"
 #include "model/readerTally.h"
 #include "model/tallyList.h"
 #include "reportRecords.h"
@@ -61,6 +62,9 @@ public:
     // Ends the periodic records: once it returns, no record is written but
     // the final ones. Returns within GIVE_UP.
     void StopPeriodic();
+    // What the final records count since the last periodic ones, taken
+    // once: the live view's last screen shows these figures.
+    const quillModel::Period& FinalPeriod(const std::vector<quillModel::ReaderSnapshot>& readers);
     // The last events, the final writer and reader records and the final
     // record, from snapshots taken after StopPeriodic.
     void WriteFinal(const std::vector<quillModel::ReaderSnapshot>& readers, const quillModel::Verdict& verdict);
@@ -80,8 +84,11 @@ private:
     // logged, or, for a FIFO without a reader, with awaitingReader_ set.
     bool TryOpen();
     void WriteStart();
+    // The period since the previous records.
+    quillModel::Period NextPeriod(const std::vector<quillModel::ReaderSnapshot>& readers);
     // The records of one period (or the final ones) for these snapshots.
-    std::string Records(const std::vector<quillModel::ReaderSnapshot>& readers, bool final, const RecordTime& time);
+    std::string Records(const std::vector<quillModel::ReaderSnapshot>& readers, const quillModel::Period& period,
+                        bool final, const RecordTime& time);
     RecordTime Now() const;
     void Write(const std::string& text);
     // Waits until the file takes more; false once the run's end gave up.
@@ -107,12 +114,9 @@ private:
     int copyFd_ = -1;             // the copy of the records, an unnamed temporary file
     bool awaitingReader_ = false; // a FIFO that nobody opened yet
     uint64_t written_ = 0;        // bytes of complete records in the file
-    // Samples at the previous record, per reader and per (reader, writer).
-    std::map<size_t, uint64_t> readerSamples_;
-    std::map<std::pair<size_t, std::string>, uint64_t> streamSamples_;
-    // Latency bucket counts at the previous record, per (reader, writer).
-    std::map<std::pair<size_t, std::string>, std::vector<uint64_t>> streamLatency_;
+    quillModel::PeriodBaseline baseline_;
     std::chrono::steady_clock::time_point lastRecords_ = start_;
+    std::optional<quillModel::Period> finalPeriod_;
     // When a write to a full pipe gives up; set as the run ends.
     std::atomic<std::chrono::steady_clock::time_point> giveUpAt_{std::chrono::steady_clock::time_point::max()};
 

@@ -3,9 +3,11 @@
 #include "live/liveLayout.h"
 
 #include <algorithm>
+#include <cwchar>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <locale.h>
 
 using namespace quillLive;
 using ::testing::ElementsAre;
@@ -15,10 +17,19 @@ using ::testing::Not;
 
 namespace {
 
+// Terminal cells, as glibc measures them under a UTF-8 locale.
 size_t Width(const std::string& text)
 {
-    return static_cast<size_t>(
-        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xc0) != 0x80; }));
+    static const locale_t UTF8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    const locale_t previous = ::uselocale(UTF8);
+    std::wstring wide(text.size() + 1, L'\0');
+    std::mbstate_t state{};
+    const char* from = text.c_str();
+    const size_t length = std::mbsrtowcs(wide.data(), &from, wide.size(), &state);
+    const int width = length == static_cast<size_t>(-1) ? -1 : ::wcswidth(wide.c_str(), length);
+    ::uselocale(previous);
+    EXPECT_GE(width, 0) << text;
+    return static_cast<size_t>(std::max(width, 0));
 }
 
 LiveRow Reader(const std::string& topic, double rate, bool fault = false)
@@ -84,6 +95,13 @@ TEST(LiveLayout, TextIsMadePrintableAndCutWithAnEllipsis)
         {"Dr\xc3\xbc"
          "cke",
          4, true, "Dr\xc3\xbc\u2026"},
+        {"\xe0\x80\x80", 20, true, "???"}, // an overlong form
+        // Measured in terminal cells: two a wide character, none a
+        // combining mark or a zero-width space.
+        {"\u6e29\u5ea6\u30bb\u30f3\u30b5", 7, true, "\u6e29\u5ea6\u30bb\u2026"},
+        {"\u6e29\u5ea6\u30bb\u30f3\u30b5", 8, true, "\u6e29\u5ea6\u30bb\u2026"}, // one cell short
+        {"Cafe\u0301 Tempe\u0301rature", 6, true, "Cafe\u0301 \u2026"},
+        {"Zero\u200bWidth", 9, true, "Zero\u200bWidth"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Fit(c.text, c.width, c.utf8), c.fitted) << c.text;
@@ -94,32 +112,58 @@ TEST(LiveLayout, TextIsMadePrintableAndCutWithAnEllipsis)
 TEST(LiveLayout, EachTerminalSizeKeepsTheMostTellingColumnsAndNoLineIsWiderThanIt)
 {
     LiveFrame frame;
-    frame.rows = {Reader("A_topic_with_a_rather_long_name_indeed", 10.0), Writer("A", 1, 10.0)};
+    frame.rows = {Reader("A_topic_with_a_rather_long_name_indeed", 10.0), Writer("A", 1, 10.0),
+                  Reader("\u6e29\u5ea6\u30bb\u30f3\u30b5\u30fc_\u6e29\u5ea6\u30bb\u30f3\u30b5\u30fc", 1.0),
+                  Reader("Cafe\u0301_Tempe\u0301rature", 1.0), Reader("Zero\u200bWidth\u200bSpaces", 1.0)};
+    const std::string fullFooter = "log (1 line held, printed when the view ends): INFO  abc";
     struct Case
     {
         size_t columns;
         std::vector<std::string> shown;
         std::vector<std::string> dropped;
+        std::string footer;
+        size_t lines = 10;
+        size_t rows = 5;
     };
     const std::vector<Case> cases{
         {200,
          {"presence", "rate/s", "samples", "missing", "mw lost", "skipped", "dups", "restarts", "p50", "p99", "trend"},
-         {}},
-        {100, {"presence", "rate/s", "missing", "mw lost", "skipped", "dups", "p50", "p99"}, {"trend", "restarts"}},
-        {50, {"rate/s", "samples", "missing"}, {"presence", "mw lost", "skipped", "p50", "p99"}},
+         {},
+         fullFooter},
+        {100,
+         {"presence", "rate/s", "missing", "mw lost", "skipped", "dups", "p50", "p99"},
+         {"trend", "restarts"},
+         fullFooter},
+        {50,
+         {"rate/s", "samples", "missing"},
+         {"presence", "mw lost", "skipped", "p50", "p99"},
+         "log (1 line held, printed when the view ends): IN\u2026"},
         // Narrower than the columns that always stay: cut, never wrapped.
-        {20, {}, {"p99"}},
+        {20, {}, {"p99"}, "log (1 line held, p\u2026"},
+        // Four lines: the header, the headings, one row, the log.
+        {200, {"presence"}, {}, fullFooter, 4, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.columns);
         LayoutRequest request;
         request.columns = c.columns;
-        request.lines = 10;
+        request.lines = c.lines;
+        request.heldLogs = 1;
+        request.lastLog = "INFO  abc\n"; // as the console's layout writes it
         const auto lines = Layout(frame, request);
-        ASSERT_EQ(lines.size(), 10U);
+        ASSERT_EQ(lines.size(), c.lines);
+        EXPECT_EQ(Names(lines).size(), c.rows);
         for (const auto& line : lines) {
             EXPECT_LE(Width(line.text), c.columns) << line.text;
+            // The columns line up under their headings, whatever the names.
+            if (line.kind == ScreenLine::Kind::Row) {
+                EXPECT_EQ(Width(line.text), Width(lines[1].text)) << line.text;
+            }
         }
+        const auto footer = std::find_if(lines.begin(), lines.end(),
+                                         [](const auto& line) { return line.kind == ScreenLine::Kind::Footer; });
+        ASSERT_NE(footer, lines.end());
+        EXPECT_EQ(footer->text, c.footer);
         for (const auto& heading : c.shown) {
             EXPECT_THAT(lines[1].text, HasSubstr(heading));
         }
