@@ -1,6 +1,7 @@
 // The report read back as the page draws it: which latency figures a writer
 // record gives, in microseconds, and which writers of a crowded reader are
-// drawn, the rest folded into one "other writers" series.
+// drawn, the rest folded into one "other writers" series; and how far it is
+// read at most.
 #include <algorithm>
 #include <cmath>
 #include <sstream>
@@ -9,10 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include "lumo/reportPage/ReportPage.h"
 #include "reportSeries.h"
 
+using lumo::reportPage::ReadBounds;
 using lumo::reportPage::ReaderSeries;
 using lumo::reportPage::ReadReportSeries;
+using lumo::reportPage::ReportPageError;
 using lumo::reportPage::WriterSeries;
 using nlohmann::json;
 
@@ -144,5 +148,39 @@ TEST(ReportSeries, LatencyInMicrosecondsAndCrowdedReadersFolded)
         const auto series = ReadReportSeries(report, "r.jsonl");
         ASSERT_EQ(series.readers.size(), 1u) << c.name;
         EXPECT_EQ(Summary(series.readers[0]), c.expected) << c.name << "\n" << Summary(series.readers[0]).dump();
+    }
+}
+
+// Small bounds stand for the real ones: a line or a report at its bound is
+// read, one byte more is refused with the line that crossed it.
+TEST(ReportSeries, LinesAndReportsAreReadUpToTheirBoundsOnly)
+{
+    const std::string start = R"({"schema":1,"record":"start","t":0})"; // 35 bytes
+    const std::string writer = Writer("w", 1, {}).dump();
+    const ReadBounds bounds{writer.size(), start.size() + writer.size() + 2};
+    const struct
+    {
+        const char* name;
+        std::string report;
+        std::string error; // empty: read whole
+    } cases[] = {
+        {"both at their bounds", start + "\n" + writer + "\n", ""},
+        {"the last line without its newline", start + "\n" + writer, ""},
+        {"a line one byte longer", start + "\n" + writer + " \n",
+         "'r' is not a lumoQuillmon report: line 2 is longer than " + std::to_string(writer.size()) + " bytes"},
+        {"one byte more in all", start + "\n" + writer + "\n\n",
+         "'r' is larger than the " + std::to_string(bounds.reportBytes) +
+             " bytes a page is made from (line 3 goes "
+             "past it)"},
+    };
+    for (const auto& c : cases) {
+        std::istringstream in(c.report);
+        std::string error;
+        try {
+            EXPECT_EQ(ReadReportSeries(in, "r", bounds).records, 2U) << c.name;
+        } catch (const ReportPageError& e) {
+            error = e.what();
+        }
+        EXPECT_EQ(error, c.error) << c.name;
     }
 }
