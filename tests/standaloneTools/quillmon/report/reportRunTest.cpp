@@ -10,6 +10,7 @@
 #include <log4cplus/logger.h>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -79,4 +80,72 @@ TEST(ReportRun, PeriodSamplesAddUpToTheFinalCountAndNoFinalRecordFallsBehind)
         ASSERT_EQ(periodSum, final) << "iteration " << iteration;
     }
     std::remove(path.c_str());
+}
+
+namespace {
+
+// TeardownDeadline on a clock of the test's own: armed again while counting,
+// it keeps its count; it fires once the clock reaches the deadline.
+class SteppedDeadline
+{
+public:
+    void Arm(std::chrono::seconds bound, int exitStatus)
+    {
+        exitStatus_ = exitStatus;
+        if (!deadline_) {
+            deadline_ = now_ + bound;
+        }
+    }
+    void Disarm() { deadline_.reset(); }
+    void Pass(std::chrono::seconds time)
+    {
+        now_ += time;
+        if (deadline_ && now_ >= *deadline_ && !firedAt_) {
+            firedAt_ = *deadline_;
+        }
+    }
+    // When the process would have ended, and with what status.
+    std::optional<std::chrono::seconds> firedAt_;
+    int exitStatus_ = -1;
+
+private:
+    std::chrono::seconds now_{0};
+    std::optional<std::chrono::seconds> deadline_;
+};
+
+} // namespace
+
+// The page is made under a bound of its own, not what is left of the
+// teardown's 5 s; the teardown's bound counts afresh once it is written.
+TEST(ReportRun, ThePageHasABoundOfItsOwnBetweenTheTeardownsTwo)
+{
+    using std::chrono::seconds;
+    constexpr seconds TEARDOWN{5};
+    const struct
+    {
+        const char* name;
+        seconds before; // of the teardown, before the page
+        seconds page;   // to make the page
+        seconds after;  // of the teardown, after it
+        bool written;
+        std::optional<seconds> firedAt;
+    } cases[] = {
+        {"a page of 10 s is written", seconds{4}, seconds{10}, seconds{1}, true, std::nullopt},
+        {"a page that never ends is cut", seconds{4}, seconds{3600}, seconds{0}, false, seconds{64}},
+        {"the rest of the teardown has its 5 s again", seconds{4}, seconds{50}, seconds{6}, true, seconds{59}},
+    };
+    for (const auto& c : cases) {
+        SteppedDeadline deadline;
+        deadline.Arm(TEARDOWN, 2);
+        deadline.Pass(c.before);
+        bool written = false;
+        WritePageWithin(deadline, TEARDOWN, 2, [&] {
+            deadline.Pass(c.page);
+            written = !deadline.firedAt_;
+        });
+        deadline.Pass(c.after);
+        EXPECT_EQ(deadline.firedAt_, c.firedAt) << c.name;
+        EXPECT_EQ(written, c.written) << c.name;
+        EXPECT_EQ(deadline.exitStatus_, 2) << c.name;
+    }
 }
