@@ -409,6 +409,8 @@ TEST(ReportRun, BadValuesAreRefusedLikeAnyBadOption)
         // Neither exists yet: the same path once made absolute.
         {{"--report", "no-such-dir/run.jsonl", "--report-html", "./no-such-dir/run.jsonl", "--duration", "1"},
          "ERROR: --report-html './no-such-dir/run.jsonl' is the --report file; give the page a file of its own"},
+        {{"--report", "./no-such-dir/run.jsonl", "--report-html", "no-such-dir/run.jsonl", "--duration", "1"},
+         "ERROR: --report-html 'no-such-dir/run.jsonl' is the --report file; give the page a file of its own"},
         {{"--report", "/dev/stdout", "--report-html", "/proc/self/fd/1"},
          "ERROR: --report-html '/proc/self/fd/1' is the --report file; give the page a file of its own"},
         {{"--report", "run.jsonl", "--report-html", "/dev/null"},
