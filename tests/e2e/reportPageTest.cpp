@@ -288,6 +288,14 @@ std::map<std::string, std::string> Files(const std::string& dir)
     return files;
 }
 
+// Makes the report `bytes` longer, of zeros, without a newline.
+std::function<void(const std::string&, const std::string&)> Grown(std::uintmax_t bytes)
+{
+    return [bytes](const std::string& report, const std::string&) {
+        std::filesystem::resize_file(report, std::filesystem::file_size(report) + bytes);
+    };
+}
+
 } // namespace
 
 TEST(ReportPage, InputsMadeIntoAPageOrRefusedWithNothingLeftBehind)
@@ -458,17 +466,13 @@ TEST(ReportPage, InputsMadeIntoAPageOrRefusedWithNothingLeftBehind)
          1,
          {"ERROR ERROR: '@' is not a lumoQuillmon report: line 2 is longer than 64 MiB"},
          "",
-         [](const std::string& report, const std::string&) {
-             std::filesystem::resize_file(report, std::filesystem::file_size(report) + (64U << 20) + 1);
-         }},
+         Grown((64U << 20) + 1)},
         {"more than 1 GiB",
          whole,
          1,
          {"ERROR ERROR: '@' is larger than the 1 GiB a page is made from"},
          "",
-         [](const std::string& report, const std::string&) {
-             std::filesystem::resize_file(report, (std::uintmax_t{1} << 30) + 1);
-         }},
+         Grown((std::uintmax_t{1} << 30) + 1 - whole.size())},
     };
     lumo::test::ScratchDir scratch;
     HeadlessChromium browser;

@@ -155,32 +155,26 @@ TEST(ReportSeries, LatencyInMicrosecondsAndCrowdedReadersFolded)
 // read, one byte more is refused with the line that crossed it.
 TEST(ReportSeries, LinesAndReportsAreReadUpToTheirBoundsOnly)
 {
-    const std::string start = R"({"schema":1,"record":"start","t":0})"; // 35 bytes
+    const std::string start = R"({"schema":1,"record":"start","t":0})";
     const std::string writer = Writer("w", 1, {}).dump();
     const ReadBounds bounds{writer.size(), start.size() + writer.size() + 2};
-    const struct
-    {
-        const char* name;
-        std::string report;
-        std::string error; // empty: read whole
-    } cases[] = {
-        {"both at their bounds", start + "\n" + writer + "\n", ""},
-        {"the last line without its newline", start + "\n" + writer, ""},
-        {"a line one byte longer", start + "\n" + writer + " \n",
+    const std::pair<std::string, std::string> cases[] = {
+        // A report, and the error it gives (none: read whole).
+        {start + "\n" + writer + "\n", ""},
+        {start + "\n" + writer, ""},
+        {start + "\n" + writer + " \n",
          "'r' is not a lumoQuillmon report: line 2 is longer than " + std::to_string(writer.size()) + " bytes"},
-        {"one byte more in all", start + "\n" + writer + "\n\n",
-         "'r' is larger than the " + std::to_string(bounds.reportBytes) +
-             " bytes a page is made from (line 3 goes "
-             "past it)"},
+        {start + "\n" + writer + "\n\n", "'r' is larger than the " + std::to_string(bounds.reportBytes) +
+                                             " bytes a page is made from (line 3 goes past it)"},
     };
-    for (const auto& c : cases) {
-        std::istringstream in(c.report);
+    for (const auto& [report, expected] : cases) {
+        std::istringstream in(report);
         std::string error;
         try {
-            EXPECT_EQ(ReadReportSeries(in, "r", bounds).records, 2U) << c.name;
+            EXPECT_EQ(ReadReportSeries(in, "r", bounds).records, 2U) << report;
         } catch (const ReportPageError& e) {
             error = e.what();
         }
-        EXPECT_EQ(error, c.error) << c.name;
+        EXPECT_EQ(error, expected);
     }
 }

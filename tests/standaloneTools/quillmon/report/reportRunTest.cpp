@@ -82,70 +82,42 @@ TEST(ReportRun, PeriodSamplesAddUpToTheFinalCountAndNoFinalRecordFallsBehind)
     std::remove(path.c_str());
 }
 
-namespace {
-
-// TeardownDeadline on a clock of the test's own: armed again while counting,
-// it keeps its count; it fires once the clock reaches the deadline.
-class SteppedDeadline
+// TeardownDeadline on the test's own clock, in seconds: armed again while
+// counting, it keeps its count; it fires once the clock reaches it.
+struct SteppedDeadline
 {
-public:
-    void Arm(std::chrono::seconds bound, int exitStatus)
+    int now = 0;
+    std::optional<int> deadline;
+    std::optional<int> firedAt;
+    void Arm(std::chrono::seconds bound, int) { deadline = deadline.value_or(now + static_cast<int>(bound.count())); }
+    void Disarm() { deadline.reset(); }
+    void Pass(int seconds)
     {
-        exitStatus_ = exitStatus;
-        if (!deadline_) {
-            deadline_ = now_ + bound;
-        }
+        now += seconds;
+        firedAt = firedAt ? firedAt : (deadline && now >= *deadline ? deadline : std::nullopt);
     }
-    void Disarm() { deadline_.reset(); }
-    void Pass(std::chrono::seconds time)
-    {
-        now_ += time;
-        if (deadline_ && now_ >= *deadline_ && !firedAt_) {
-            firedAt_ = *deadline_;
-        }
-    }
-    // When the process would have ended, and with what status.
-    std::optional<std::chrono::seconds> firedAt_;
-    int exitStatus_ = -1;
-
-private:
-    std::chrono::seconds now_{0};
-    std::optional<std::chrono::seconds> deadline_;
 };
 
-} // namespace
-
-// The page is made under a bound of its own, not what is left of the
-// teardown's 5 s; the teardown's bound counts afresh once it is written.
+// The page has a bound of its own, not what is left of the teardown's 5 s,
+// which counts afresh once the page is written.
 TEST(ReportRun, ThePageHasABoundOfItsOwnBetweenTheTeardownsTwo)
 {
-    using std::chrono::seconds;
-    constexpr seconds TEARDOWN{5};
     const struct
     {
-        const char* name;
-        seconds before; // of the teardown, before the page
-        seconds page;   // to make the page
-        seconds after;  // of the teardown, after it
-        bool written;
-        std::optional<seconds> firedAt;
+        int page;
+        int after; // of the teardown, after the page
+        std::optional<int> firedAt;
     } cases[] = {
-        {"a page of 10 s is written", seconds{4}, seconds{10}, seconds{1}, true, std::nullopt},
-        {"a page that never ends is cut", seconds{4}, seconds{3600}, seconds{0}, false, seconds{64}},
-        {"the rest of the teardown has its 5 s again", seconds{4}, seconds{50}, seconds{6}, true, seconds{59}},
+        {10, 1, std::nullopt}, // a page of 10 s is written
+        {3600, 0, 64},         // one that never ends is cut
+        {50, 6, 59},           // the rest of the teardown has its 5 s again
     };
     for (const auto& c : cases) {
         SteppedDeadline deadline;
-        deadline.Arm(TEARDOWN, 2);
-        deadline.Pass(c.before);
-        bool written = false;
-        WritePageWithin(deadline, TEARDOWN, 2, [&] {
-            deadline.Pass(c.page);
-            written = !deadline.firedAt_;
-        });
+        deadline.Arm(std::chrono::seconds{5}, 0);
+        deadline.Pass(4);
+        WritePageWithin(deadline, std::chrono::seconds{5}, 0, [&] { deadline.Pass(c.page); });
         deadline.Pass(c.after);
-        EXPECT_EQ(deadline.firedAt_, c.firedAt) << c.name;
-        EXPECT_EQ(written, c.written) << c.name;
-        EXPECT_EQ(deadline.exitStatus_, 2) << c.name;
+        EXPECT_EQ(deadline.firedAt, c.firedAt) << c.page;
     }
 }
