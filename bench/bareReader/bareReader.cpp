@@ -113,7 +113,7 @@ int RunBareReader(int argc, char** argv, const sigset_t& stopSignals)
     const auto& topics = vm["topic"].as<std::vector<std::string>>();
 
     DdsSub dds(vm["qos-file"].as<std::string>(), vm["qos-profile"].as<std::string>(),
-               vm["domain-id"].as<tools::Unsigned32>().value, TOOL_NAME);
+               vm["domain-id"].as<tools::DomainId>().value, TOOL_NAME);
     if (vm.count("allow-interfaces") != 0) {
         dds.SetInterfaceWhiteList(vm["allow-interfaces"].as<std::vector<std::string>>());
     }

@@ -268,15 +268,32 @@ json WriterRecord(const std::string& topic, const std::string& guid, double t, j
     return fields;
 }
 
-// Every file of `dir` and its content (a link's: its file's).
+// Every file of `dir` and its content (a link's: its file's); a device, or a
+// file of more than 1 MiB, by its kind or size alone.
 std::map<std::string, std::string> Files(const std::string& dir)
 {
     std::map<std::string, std::string> files;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        if (!entry.is_regular_file()) {
+            files[entry.path().filename()] = "(not a regular file)";
+            continue;
+        }
+        if (entry.file_size() > (1U << 20)) {
+            files[entry.path().filename()] = "(" + std::to_string(entry.file_size()) + " bytes)";
+            continue;
+        }
         std::ifstream in(entry.path());
         files[entry.path().filename()] = (std::stringstream() << in.rdbuf()).str();
     }
     return files;
+}
+
+// Makes the report `bytes` longer, of zeros, without a newline.
+std::function<void(const std::string&, const std::string&)> Grown(std::uintmax_t bytes)
+{
+    return [bytes](const std::string& report, const std::string&) {
+        std::filesystem::resize_file(report, std::filesystem::file_size(report) + bytes);
+    };
 }
 
 } // namespace
@@ -424,7 +441,7 @@ TEST(ReportPage, InputsMadeIntoAPageOrRefusedWithNothingLeftBehind)
          {"ERROR ERROR: the page '@.html' is the report '@' itself: give the page a path of its own"},
          "",
          [](const std::string& report, const std::string& page) { std::filesystem::create_symlink(report, page); }},
-        // Past the file size limit a write fails (SIGXFSZ ignored): the
+        // Past the file size limit a write fails, SIGXFSZ or not: the
         // earlier page stays as it was, and no other file is left.
         {"the page cannot be written",
          whole,
@@ -432,7 +449,30 @@ TEST(ReportPage, InputsMadeIntoAPageOrRefusedWithNothingLeftBehind)
          {"ERROR ERROR: cannot write the page '@.html': File too large"},
          "",
          [](const std::string&, const std::string& page) { std::ofstream(page) << "the earlier page"; },
-         {"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 8; exec \"$0\" \"$@\""}},
+         {"/bin/sh", "-c", "ulimit -f 8; exec \"$0\" \"$@\""}},
+        // Read only as far as a bound: a device never ends, a line or a file
+        // beyond any report is refused (sparse files: no disk is used).
+        {"a device",
+         "",
+         1,
+         {"ERROR ERROR: cannot read the report file '@': it is not a regular file"},
+         "",
+         [](const std::string& report, const std::string&) {
+             std::filesystem::remove(report);
+             std::filesystem::create_symlink("/dev/zero", report);
+         }},
+        {"a line longer than 64 MiB",
+         Lines({run[0]}),
+         1,
+         {"ERROR ERROR: '@' is not a lumoQuillmon report: line 2 is longer than 64 MiB"},
+         "",
+         Grown((64U << 20) + 1)},
+        {"more than 1 GiB",
+         whole,
+         1,
+         {"ERROR ERROR: '@' is larger than the 1 GiB a page is made from"},
+         "",
+         Grown((std::uintmax_t{1} << 30) + 1 - whole.size())},
     };
     lumo::test::ScratchDir scratch;
     HeadlessChromium browser;

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -23,6 +24,7 @@
 #include "ExpectedLines.h"
 #include "ProcessRunner.h"
 #include "ReportSchema.h"
+#include "ScratchDir.h"
 #include "TestNames.h"
 #include "ToolRuns.h"
 
@@ -404,6 +406,11 @@ TEST(ReportRun, BadValuesAreRefusedLikeAnyBadOption)
         {{"--report-html", "run.html"}, "ERROR: --report-html needs --report"},
         {{"--report", "/nonexistent-dir/run.jsonl", "--report-html", "/nonexistent-dir/./run.jsonl"},
          "ERROR: --report-html '/nonexistent-dir/./run.jsonl' is the --report file; give the page a file of its own"},
+        // Neither exists yet: the same path once made absolute.
+        {{"--report", "no-such-dir/run.jsonl", "--report-html", "./no-such-dir/run.jsonl", "--duration", "1"},
+         "ERROR: --report-html './no-such-dir/run.jsonl' is the --report file; give the page a file of its own"},
+        {{"--report", "./no-such-dir/run.jsonl", "--report-html", "no-such-dir/run.jsonl", "--duration", "1"},
+         "ERROR: --report-html 'no-such-dir/run.jsonl' is the --report file; give the page a file of its own"},
         {{"--report", "/dev/stdout", "--report-html", "/proc/self/fd/1"},
          "ERROR: --report-html '/proc/self/fd/1' is the --report file; give the page a file of its own"},
         {{"--report", "run.jsonl", "--report-html", "/dev/null"},
@@ -505,22 +512,46 @@ TEST(ReportFile, EveryExitPathEndsWithItsStatusTheFinalRecordsAndThePage)
     }
 }
 
+// A file size limit (ulimit -f) is a full disk too: the report keeps its
+// whole records, the page is not written and leaves no file.
 TEST(ReportFile, AnUnwritableOrFullFileIsOneErrorAndMonitoringGoesOn)
 {
+    const lumo::test::ScratchDir scratch;
+    const std::string limited = scratch.File("limited.jsonl");
+    const std::string report = scratch.File("report.jsonl");
+    const std::string page = scratch.File("page.html");
     struct Case
     {
-        std::string path;
+        std::vector<std::string> files; // --report and the like
         std::string error;
+        std::string fileSizeLimit = {}; // bytes; empty: none
     };
     const std::vector<Case> cases{
-        {"/nonexistent-dir/report.jsonl", "ERROR: cannot open the report file '/nonexistent-dir/report.jsonl': No "
-                                          "such file or directory; monitoring goes on without a report"},
-        {"/dev/full", "ERROR: cannot write the report file '/dev/full': No space left on device; monitoring goes on, "
-                      "no more records are written"},
+        {{"--report", "/nonexistent-dir/report.jsonl"},
+         "ERROR: cannot open the report file '/nonexistent-dir/report.jsonl': No "
+         "such file or directory; monitoring goes on without a report"},
+        {{"--report", "/dev/full"},
+         "ERROR: cannot write the report file '/dev/full': No space left on device; "
+         "monitoring goes on, no more records are written"},
+        {{"--report", limited},
+         "ERROR: cannot write the report file '" + limited +
+             "': File too large; monitoring goes on, no more records are written",
+         "2048"},
+        {{"--report", report, "--report-html", page},
+         "ERROR: cannot write the page '" + page + "': File too large; no page was written",
+         "131072"},
     };
     for (const auto& c : cases) {
         const auto topic = UniqueTopic("Unwritable");
-        auto monitor = StartReadyMonitor({"-d", "-t", topic, "--report", c.path, "--report-period", "0.2"});
+        std::vector<std::string> args = Confined({"-d", "-t", topic, "--report-period", "0.2"});
+        args.insert(args.end(), c.files.begin(), c.files.end());
+        if (!c.fileSizeLimit.empty()) {
+            args.insert(args.begin(), {"--fsize=" + c.fileSizeLimit, LUMO_QUILLMON_PATH});
+        }
+        auto monitor = std::make_unique<ProcessRunner>(c.fileSizeLimit.empty() ? LUMO_QUILLMON_PATH
+                                                                               : "/usr/bin/prlimit",
+                                                       args);
+        ASSERT_TRUE(monitor->WaitForText(lumo::test::MONITOR_READY_LINE, START_TIMEOUT)) << monitor->Output();
         auto publisher = StartConfinedPublisher({"-t", topic, "-n", "200", "-r", "100", "--linger", "60"});
         ASSERT_TRUE(publisher->WaitForText(Summary(topic, 200), PUBLISH_TIMEOUT)) << publisher->Output();
         ASSERT_TRUE(monitor->WaitForText("[" + topic + "][0] SampleId: 0 Payload size: 64", PUBLISH_TIMEOUT));
@@ -534,6 +565,14 @@ TEST(ReportFile, AnUnwritableOrFullFileIsOneErrorAndMonitoringGoesOn)
                                                     ::testing::EndsWith(" #lost samples: 0"))));
         EXPECT_THAT(info, Not(Contains(::testing::HasSubstr("mismatch"))));
     }
+    std::ifstream limitedFile(limited);
+    const std::string kept((std::istreambuf_iterator<char>(limitedFile)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(kept.empty());
+    EXPECT_LE(kept.size(), 2048U);
+    EXPECT_EQ(kept.back(), '\n');
+    // The report whole, beside no page and no temporary file.
+    EXPECT_EQ(Finals(report).final["verdict"].value("exit_status", -1), 0);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.Path()), {}), 2);
 }
 
 // A pipe or a FIFO as the report file: a reader that goes away, and a FIFO

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -37,9 +38,11 @@ bool SameFile(const std::string& reportPath, const std::string& pagePath)
     if (::stat(pagePath.c_str(), &page) == 0) {
         return ::stat(reportPath.c_str(), &report) == 0 && report.st_dev == page.st_dev && report.st_ino == page.st_ino;
     }
+    // Absolute first: a relative path that does not exist stays relative,
+    // so "x" and "./x" would differ.
     std::error_code error;
-    const fs::path a = fs::weakly_canonical(reportPath, error);
-    const fs::path b = fs::weakly_canonical(pagePath, error);
+    const fs::path a = fs::weakly_canonical(fs::absolute(reportPath, error), error);
+    const fs::path b = fs::weakly_canonical(fs::absolute(pagePath, error), error);
     return !error && a == b;
 }
 
@@ -117,6 +120,20 @@ PageSummary WriteReportPage(const std::string& reportPath, const std::string& pa
     if (SameFile(reportPath, pagePath)) {
         throw ReportPageError("the page '" + pagePath + "' is the report '" + reportPath +
                               "' itself: give the page a path of its own");
+    }
+    // Only a regular file: a device such as /dev/zero never ends, a FIFO may
+    // never be written. Too large, it is refused before a byte is read.
+    struct stat report
+    {
+    };
+    if (::stat(reportPath.c_str(), &report) == 0) {
+        if (!S_ISREG(report.st_mode)) {
+            throw ReportPageError("cannot read the report file '" + reportPath + "': it is not a regular file");
+        }
+        if (static_cast<std::uint64_t>(report.st_size) > MAX_REPORT_BYTES) {
+            throw ReportPageError("'" + reportPath + "' is larger than the " + BoundText(MAX_REPORT_BYTES) +
+                                  " a page is made from");
+        }
     }
     std::ifstream in(reportPath, std::ios::binary);
     if (!in) {

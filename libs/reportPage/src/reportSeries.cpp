@@ -320,15 +320,47 @@ private:
 
 } // namespace
 
-ReportSeries ReadReportSeries(std::istream& in, const std::string& name)
+std::string BoundText(std::uint64_t bytes)
+{
+    constexpr unsigned GIB = 30;
+    constexpr unsigned MIB = 20;
+    if (bytes != 0 && bytes % (std::uint64_t{1} << GIB) == 0) {
+        return std::to_string(bytes >> GIB) + " GiB";
+    }
+    if (bytes != 0 && bytes % (std::uint64_t{1} << MIB) == 0) {
+        return std::to_string(bytes >> MIB) + " MiB";
+    }
+    return std::to_string(bytes) + " bytes";
+}
+
+ReportSeries ReadReportSeries(std::istream& in, const std::string& name, const ReadBounds& bounds)
 {
     ReportSeries series;
     SeriesBuilder builder(series);
     std::string line;
     std::size_t number = 0;
-    while (std::getline(in, line)) {
+    std::uint64_t read = 0;
+    // Line by line, never more than a bound: a device or a file without
+    // newlines would otherwise be read whole into one line.
+    std::streambuf& buffer = *in.rdbuf();
+    using Traits = std::char_traits<char>;
+    while (buffer.sgetc() != Traits::eof()) {
         ++number;
-        const bool last = in.peek() == std::char_traits<char>::eof();
+        line.clear();
+        int c = buffer.sbumpc();
+        for (; c != Traits::eof() && c != '\n'; c = buffer.sbumpc()) {
+            if (line.size() == bounds.lineBytes) {
+                throw ReportPageError(NotAReport(name, "line " + std::to_string(number) + " is longer than " +
+                                                           BoundText(bounds.lineBytes)));
+            }
+            line.push_back(Traits::to_char_type(c));
+        }
+        read += line.size() + (c == '\n' ? 1 : 0);
+        if (read > bounds.reportBytes) {
+            throw ReportPageError("'" + name + "' is larger than the " + BoundText(bounds.reportBytes) +
+                                  " a page is made from (line " + std::to_string(number) + " goes past it)");
+        }
+        const bool last = buffer.sgetc() == Traits::eof();
         if (NestedDeeperThan(line, MAX_RECORD_DEPTH)) {
             throw ReportPageError(NotAReport(name, "line " + std::to_string(number) + " is nested deeper than " +
                                                        std::to_string(MAX_RECORD_DEPTH) + " levels"));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <istream>
 #include <string>
 #include <vector>
@@ -17,6 +18,28 @@ constexpr int REPORT_SCHEMA = 1;
 // Records nest a few levels; a line nested deeper is refused before it is
 // parsed, so that no input can exhaust the stack.
 constexpr std::size_t MAX_RECORD_DEPTH = 64;
+
+// The longest line read. A monitor's longest lines are its start and final
+// records, which carry its command line: at most about 14 MiB (15 topic
+// names and the profile, each up to the kernel's 128 KiB per argument, every
+// byte a control character written as a 6-byte escape); a record's counts
+// never grow with the run.
+constexpr std::size_t MAX_LINE_BYTES = std::size_t{64} << 20;
+
+// The largest report read: about 18 hours of 15 topics at 1 s periods
+// (57 MB an hour). Its series are kept in memory, and the page would hold
+// every point.
+constexpr std::uint64_t MAX_REPORT_BYTES = std::uint64_t{1} << 30;
+
+// What ReadReportSeries reads at most; smaller in the tests.
+struct ReadBounds
+{
+    std::size_t lineBytes = MAX_LINE_BYTES;
+    std::uint64_t reportBytes = MAX_REPORT_BYTES;
+};
+
+// "64 MiB", "1 GiB", "100 bytes": a bound as its error names it.
+std::string BoundText(std::uint64_t bytes);
 
 // A reader draws at most this many writers as their own series; with more,
 // it draws the DRAWN_WRITERS ranked first and folds the rest into one
@@ -67,11 +90,12 @@ struct ReportSeries
 // Reads a whole report. A last line that is not a whole record is left out
 // (lastLineCut); anything else that is not a report of REPORT_SCHEMA (a line
 // nested deeper than MAX_RECORD_DEPTH, a field of the wrong type) throws
-// ReportPageError naming `name` and the line. Readers of more writers than
+// ReportPageError naming `name` and the line; so does a line longer than
+// `bounds.lineBytes` or a report longer than `bounds.reportBytes`. Readers of more writers than
 // DRAWN_WRITERS + 1 have the rest folded: writers ranked by faults (missing
 // ids, middleware losses, duplicates, backward jumps, undecodable samples,
 // failed payload checks, in sum), then by taking part in a restart, then by
 // samples.
-ReportSeries ReadReportSeries(std::istream& in, const std::string& name);
+ReportSeries ReadReportSeries(std::istream& in, const std::string& name, const ReadBounds& bounds = {});
 
 } // namespace lumo::reportPage

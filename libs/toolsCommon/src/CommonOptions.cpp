@@ -30,7 +30,7 @@ void AddDdsOptions(po::options_description& options)
 {
     // clang-format off
     options.add_options()
-        ("domain-id", po::value<Unsigned32>()->default_value(Unsigned32{0}, "0"), "DDS domain Id")
+        ("domain-id", po::value<DomainId>()->default_value(DomainId{0}, "0"), "DDS domain Id")
         ("qos-profile", po::value<std::string>()->default_value(Dds::DEFAULT_QOS_PROFILE),
             "DDS QoS Profile from XML")
         ("qos-file", po::value<std::string>()->default_value(Dds::TELEM_DP_QOS_FILE), "DDS QoS XML file");

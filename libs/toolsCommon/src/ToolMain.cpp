@@ -19,6 +19,11 @@ namespace {
 
 log4cplus::Logger& ConfigureLogging(const char* toolName, log4cplus::LogLevel level)
 {
+    // Past the file size limit (ulimit -f) a write then fails with EFBIG,
+    // which each writer reports like a full disk, leaving whole records and
+    // no temporary file, instead of the signal ending the tool mid-write.
+    // Before the log set-up, which may open a file of its own.
+    signal(SIGXFSZ, SIG_IGN);
     lumo::componentFramework::LogConfigureTool(toolName, level, false);
     return lumo::componentFramework::GetLogger("lumo");
 }

@@ -17,7 +17,7 @@
 // there, the monitor logs "ERROR: teardown did not finish within 5 s; ending
 // the process" and ends itself with the status the run would have had (0).
 // The --report-html page, made after the final records, has a bound of its
-// own, PAGE_BOUND (60 s), kept the same way.
+// own, quillReport::PAGE_BOUND (60 s), kept the same way.
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -54,6 +54,7 @@
 #include "quillmonOptions.h"
 #include "report/reportOptions.h"
 #include "report/reportRun.h"
+#include "report/reportWriter.h"
 
 namespace po = boost::program_options;
 using lumo::componentFramework::DdsReaderParams;
@@ -68,8 +69,6 @@ constexpr uint64_t MAX_TOPICS = 16; // the number of topics must stay below this
 constexpr int TOO_MANY_TOPICS = -2; // the shell sees 254
 // Normal teardown takes well under a second, even under the sanitizers.
 constexpr std::chrono::seconds TEARDOWN_BOUND{5};
-// The page's time grows with the report: an hour of 64 writers takes a few seconds.
-constexpr std::chrono::seconds PAGE_BOUND{60};
 
 // --list's report: the start record, then the listing's records.
 void WriteListingReport(const QuillmonSettings& settings, const lumo::ddsDiagnosis::InventorySnapshot& inventory,
@@ -93,21 +92,13 @@ void WriteListingReport(const QuillmonSettings& settings, const lumo::ddsDiagnos
                      error == ENXIO ? "a FIFO that nobody reads" : std::strerror(error));
         return;
     }
-    // Once open, a pipe's reader takes the records at its own pace.
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            QUILL_LOG_TO(logger, log4cplus::ERROR_LOG_LEVEL,
-                         "ERROR: cannot write the report file '{}': {}; the listing is printed without it", path,
-                         std::strerror(errno));
-            break;
-        }
-        written += static_cast<size_t>(n);
+    // Without blocking, as a run's final records: a blocking write to a pipe
+    // whose reader takes nothing never returns, signal or not (the stop
+    // handler lets it restart); this one gives up after GIVE_UP.
+    const std::atomic giveUpAt{std::chrono::steady_clock::now() + quillReport::ReportWriter::GIVE_UP};
+    if (const auto failed = quillReport::WriteWhole(fd, text, giveUpAt)) {
+        QUILL_LOG_TO(logger, log4cplus::ERROR_LOG_LEVEL,
+                     "ERROR: cannot write the report file '{}': {}; the listing is printed without it", path, *failed);
     }
     ::close(fd);
 }
@@ -359,11 +350,7 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     diagnosis->Stop();
     if (report) {
         report->WriteFinal();
-        teardownDeadline.Disarm();
-        teardownDeadline.Arm(PAGE_BOUND, status);
-        report->WritePage();
-        teardownDeadline.Disarm();
-        teardownDeadline.Arm(TEARDOWN_BOUND, status);
+        quillReport::WritePageWithin(teardownDeadline, TEARDOWN_BOUND, status, [&report] { report->WritePage(); });
     }
     dds.DestroyAllDataReaders();
     return status;

@@ -62,7 +62,7 @@ QuillmonSettings QuillmonSettingsFrom(const po::variables_map& vm)
 
     GeneralSettings& general = settings.general;
     general.topics = vm["topic"].as<std::vector<std::string>>();
-    general.domainId = vm["domain-id"].as<Unsigned32>().value;
+    general.domainId = vm["domain-id"].as<lumo::toolsCommon::DomainId>().value;
     general.qosFile = vm["qos-file"].as<std::string>();
     general.qosProfile = vm["qos-profile"].as<std::string>();
     if (vm.count("multicast") != 0) {

@@ -147,7 +147,7 @@ PubSettings SettingsFrom(const po::variables_map& vm)
     if (settings.topics.empty()) {
         throw ArgumentError("no topic given: name at least one with -t/--topic");
     }
-    settings.domainId = U32(vm, "domain-id");
+    settings.domainId = vm["domain-id"].as<lumo::toolsCommon::DomainId>().value;
     settings.qosProfile = vm["qos-profile"].as<std::string>();
     settings.qosFile = vm["qos-file"].as<std::string>();
     if (vm.count("allow-interfaces") != 0) {

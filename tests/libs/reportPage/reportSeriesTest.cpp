@@ -1,6 +1,7 @@
 // The report read back as the page draws it: which latency figures a writer
 // record gives, in microseconds, and which writers of a crowded reader are
-// drawn, the rest folded into one "other writers" series.
+// drawn, the rest folded into one "other writers" series; and how far it is
+// read at most.
 #include <algorithm>
 #include <cmath>
 #include <sstream>
@@ -9,10 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include "lumo/reportPage/ReportPage.h"
 #include "reportSeries.h"
 
+using lumo::reportPage::ReadBounds;
 using lumo::reportPage::ReaderSeries;
 using lumo::reportPage::ReadReportSeries;
+using lumo::reportPage::ReportPageError;
 using lumo::reportPage::WriterSeries;
 using nlohmann::json;
 
@@ -144,5 +148,33 @@ TEST(ReportSeries, LatencyInMicrosecondsAndCrowdedReadersFolded)
         const auto series = ReadReportSeries(report, "r.jsonl");
         ASSERT_EQ(series.readers.size(), 1u) << c.name;
         EXPECT_EQ(Summary(series.readers[0]), c.expected) << c.name << "\n" << Summary(series.readers[0]).dump();
+    }
+}
+
+// Small bounds stand for the real ones: a line or a report at its bound is
+// read, one byte more is refused with the line that crossed it.
+TEST(ReportSeries, LinesAndReportsAreReadUpToTheirBoundsOnly)
+{
+    const std::string start = R"({"schema":1,"record":"start","t":0})";
+    const std::string writer = Writer("w", 1, {}).dump();
+    const ReadBounds bounds{writer.size(), start.size() + writer.size() + 2};
+    const std::pair<std::string, std::string> cases[] = {
+        // A report, and the error it gives (none: read whole).
+        {start + "\n" + writer + "\n", ""},
+        {start + "\n" + writer, ""},
+        {start + "\n" + writer + " \n",
+         "'r' is not a lumoQuillmon report: line 2 is longer than " + std::to_string(writer.size()) + " bytes"},
+        {start + "\n" + writer + "\n\n", "'r' is larger than the " + std::to_string(bounds.reportBytes) +
+                                             " bytes a page is made from (line 3 goes past it)"},
+    };
+    for (const auto& [report, expected] : cases) {
+        std::istringstream in(report);
+        std::string error;
+        try {
+            EXPECT_EQ(ReadReportSeries(in, "r", bounds).records, 2U) << report;
+        } catch (const ReportPageError& e) {
+            error = e.what();
+        }
+        EXPECT_EQ(error, expected);
     }
 }

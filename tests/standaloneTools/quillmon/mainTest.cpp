@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -105,6 +107,11 @@ TEST(QuillmonUsage, EveryKindOfParseErrorIsLoggedAndExitsOne)
         {{"--domain-id"}, "ERROR: the required argument for option '--domain-id' is missing"},
         {{"--domain-id", "abc"}, "ERROR: the argument ('abc') for option '--domain-id' is invalid"},
         {{"--domain-id", "4294967296"}, "ERROR: the argument ('4294967296') for option '--domain-id' is invalid"},
+        // Its ports would pass 65535 and wrap.
+        {{"--domain-id", "233"},
+         "ERROR: the argument ('233') for option '--domain-id' is invalid; the largest domain id is 232"},
+        {{"--domain-id", "4294967295"},
+         "ERROR: the argument ('4294967295') for option '--domain-id' is invalid; the largest domain id is 232"},
         {{"--sleep-period-in-msec=-1"}, "ERROR: the argument ('-1') for option '--sleep-period-in-msec' is invalid"},
         {{"-i", "1x"}, "ERROR: the argument ('1x') for option '--expected-sample-id-increment' is invalid"},
         {{"-s", "1", "-s", "2"}, "ERROR: option '--sleep-period-in-msec' cannot be specified more than once"},
@@ -269,26 +276,49 @@ TEST(QuillmonDriver, BadInterfaceOrMulticastAddressIsAnError)
 }
 
 // --list whose report cannot be written: one ERROR line, the listing all
-// the same (an empty domain), exit 0; a FIFO that nobody reads holds nothing up.
+// the same (an empty domain), exit 0; a FIFO that nobody reads holds nothing
+// up, nor one whose reader never reads, SIGTERM or not.
 TEST(QuillmonDriver, AListReportThatCannotBeWrittenIsOneErrorLineAndTheListingStillExitsZero)
 {
     const ScratchDir scratch;
     const std::string fifo = scratch.File("nobody.fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const std::string missing = scratch.File("no/such/dir.jsonl");
-    const std::vector<std::pair<std::string, std::string>> cases{
-        {fifo, "a FIFO that nobody reads"},
-        {missing, "No such file or directory"},
-    };
-    for (const auto& [path, reason] : cases) {
-        SCOPED_TRACE(path);
-        auto monitor = Start(Confined({"--list", "--duration", "0.001", "--report", path}));
-        ASSERT_EQ(monitor->Wait(EXIT_TIMEOUT), 0) << monitor->Output();
-        EXPECT_THAT(MessagesAt(*monitor, "ERROR"), ElementsAre("ERROR: cannot open the report file '" + path +
-                                                               "': " + reason + "; the listing is printed without it"));
-        EXPECT_THAT(monitor->Lines(),
-                    Contains("Domain " + std::to_string(TestDomain()) + ": 0 participant(s), 0 topic(s)"));
+    // Open for reading here, never read, and already full.
+    const std::string full = scratch.File("full.fifo");
+    ASSERT_EQ(mkfifo(full.c_str(), 0600), 0);
+    const int reader = open(full.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int filler = open(full.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    ASSERT_GE(filler, 0);
+    const std::string block(4096, 'x');
+    while (write(filler, block.data(), block.size()) > 0) {
     }
+    const struct
+    {
+        std::string path;
+        std::string error;
+        bool terminated; // SIGTERM once the listing is printed
+    } cases[] = {
+        {fifo, "cannot open the report file '" + fifo + "': a FIFO that nobody reads", false},
+        {missing, "cannot open the report file '" + missing + "': No such file or directory", false},
+        {full, "cannot write the report file '" + full + "': its reader took nothing for 2 s", true},
+    };
+    const std::string listing = "Domain " + std::to_string(TestDomain()) + ": 0 participant(s), 0 topic(s)";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        auto monitor = Start(Confined({"--list", "--duration", "0.001", "--report", c.path}));
+        if (c.terminated) {
+            ASSERT_TRUE(monitor->WaitForText(listing, START_TIMEOUT)) << monitor->Output();
+            monitor->Signal(SIGTERM);
+        }
+        ASSERT_EQ(monitor->Wait(EXIT_TIMEOUT), 0) << monitor->Output();
+        EXPECT_THAT(MessagesAt(*monitor, "ERROR"),
+                    ElementsAre("ERROR: " + c.error + "; the listing is printed without it"));
+        EXPECT_THAT(monitor->Lines(), Contains(listing));
+    }
+    close(filler);
+    close(reader);
 }
 
 TEST(QuillmonSignals, SignalDuringSetUpLetsSetUpFinishThenReports)

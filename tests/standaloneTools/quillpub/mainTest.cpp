@@ -56,6 +56,8 @@ TEST(QuillpubUsage, BadArgumentsAreRefusedWithOneErrorAndExitOne)
         {{"-t", "X", "--payload-size", "0", "--corrupt-sample", "1"},
          "ERROR: --corrupt-sample needs a payload: --payload-size is 0"},
         {{"-t", "X", "--linger", "-2"}, "ERROR: the argument ('-2') for option '--linger' is invalid"},
+        {{"-t", "X", "--domain-id", "17179869"},
+         "ERROR: the argument ('17179869') for option '--domain-id' is invalid; the largest domain id is 232"},
     };
     for (const auto& [args, message] : cases) {
         // Refused before any participant exists; confined all the same, so

@@ -83,12 +83,14 @@ bool SameFile(const std::string& a, const std::string& b)
     if (stat(a.c_str(), &fileA) == 0 && stat(b.c_str(), &fileB) == 0) {
         return fileA.st_dev == fileB.st_dev && fileA.st_ino == fileB.st_ino;
     }
+    // Absolute first: a relative path that does not exist stays relative,
+    // so "./x" and "x" would differ.
     std::error_code error;
-    const fs::path resolvedA = fs::weakly_canonical(a, error);
+    const fs::path resolvedA = fs::weakly_canonical(fs::absolute(a), error);
     if (error) {
         return a == b;
     }
-    const fs::path resolvedB = fs::weakly_canonical(b, error);
+    const fs::path resolvedB = fs::weakly_canonical(fs::absolute(b), error);
     return error ? a == b : resolvedA == resolvedB;
 }
 

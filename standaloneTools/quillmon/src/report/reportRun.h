@@ -4,6 +4,8 @@
 // time limit and the verdict; this only shows them.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <memory>
 
 #include <log4cplus/logger.h>
@@ -32,7 +34,7 @@ public:
     void WriteFinal();
     // The --report-html page, from the complete report: the file when it is
     // a regular one, else the copy the writer kept. Its time grows with the
-    // report, so it has a bound of its own (PAGE_BOUND in main).
+    // report, so it has a bound of its own (WritePageWithin).
     void WritePage();
 
 private:
@@ -41,5 +43,24 @@ private:
     log4cplus::Logger& logger_;
     std::unique_ptr<ReportWriter> writer_;
 };
+
+// The page's time grows with the report: an hour of 64 writers takes a few
+// seconds.
+constexpr std::chrono::seconds PAGE_BOUND{60};
+
+// Runs `writePage` under PAGE_BOUND in place of the teardown's bound that
+// `deadline` counts (a lumo::toolsCommon::TeardownDeadline, which keeps a
+// running count when armed again: hence the Disarm first), then counts
+// `teardownBound` afresh for the rest of the teardown.
+template <typename Deadline>
+void WritePageWithin(Deadline& deadline, std::chrono::seconds teardownBound, int exitStatus,
+                     const std::function<void()>& writePage)
+{
+    deadline.Disarm();
+    deadline.Arm(PAGE_BOUND, exitStatus);
+    writePage();
+    deadline.Disarm();
+    deadline.Arm(teardownBound, exitStatus);
+}
 
 } // namespace quillReport

@@ -62,7 +62,49 @@ private:
     sigset_t previous_{};
 };
 
+// Until `giveUpAt`, waits for a full pipe to take more; false once past it.
+bool WaitWritable(int fd, const std::atomic<SteadyClock::time_point>& giveUpAt)
+{
+    while (SteadyClock::now() < giveUpAt.load()) {
+        pollfd writable{fd, POLLOUT, 0};
+        const int ready = poll(&writable, 1, POLL_MS);
+        if (ready > 0 || (ready < 0 && errno != EINTR)) {
+            return true; // the next write says how it went
+        }
+    }
+    return false;
+}
+
 } // namespace
+
+std::optional<std::string> WriteWhole(int fd, std::string_view text,
+                                      const std::atomic<std::chrono::steady_clock::time_point>& giveUpAt)
+{
+    SigpipeBlocked sigpipe;
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        const int error = n < 0 ? errno : ENOSPC;
+        if (error == EINTR) {
+            continue;
+        }
+        if (error == EAGAIN) {
+            if (WaitWritable(fd, giveUpAt)) {
+                continue;
+            }
+            return lumo::format("its reader took nothing for {} s", ReportWriter::GIVE_UP.count());
+        }
+        if (error == EPIPE) {
+            sigpipe.Discard();
+        }
+        return std::string(std::strerror(error));
+    }
+    return std::nullopt;
+}
 
 ReportWriter::ReportWriter(RunDescription run, std::shared_ptr<const quillModel::TallyList> tallies,
                            std::shared_ptr<ParticipantEvents> participantEvents, log4cplus::Logger& logger,
@@ -299,50 +341,17 @@ void ReportWriter::WriteFinal(const std::vector<ReaderSnapshot>& readers, const 
     Write(Records(readers, FinalPeriod(readers), true, time) + FinalRecord(run_, readers, verdict, time) + "\n");
 }
 
-bool ReportWriter::WaitWritable()
-{
-    while (SteadyClock::now() < giveUpAt_.load()) {
-        pollfd writable{fd_, POLLOUT, 0};
-        const int ready = poll(&writable, 1, POLL_MS);
-        if (ready > 0 || (ready < 0 && errno != EINTR)) {
-            return true; // the next write says how it went
-        }
-    }
-    return false;
-}
-
 void ReportWriter::Write(const std::string& text)
 {
     if (fd_ < 0) {
         return;
     }
-    SigpipeBlocked sigpipe;
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd_, text.data() + done, text.size() - done);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-            continue;
-        }
-        const int error = n < 0 ? errno : ENOSPC;
-        if (error == EINTR) {
-            continue;
-        }
-        if (error == EAGAIN) {
-            if (WaitWritable()) {
-                continue;
-            }
-            Fail("write", lumo::format("its reader took nothing for {} s", GIVE_UP.count()));
-            return;
-        }
-        if (error == EPIPE) {
-            sigpipe.Discard();
-        }
-        Fail("write", std::strerror(error));
+    if (const auto failed = WriteWhole(fd_, text, giveUpAt_)) {
+        Fail("write", *failed);
         return;
     }
     Copy(text);
-    written_ += done;
+    written_ += text.size();
 }
 
 void ReportWriter::Copy(const std::string& text)

@@ -23,6 +23,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -37,6 +38,13 @@
 #include "reportRecords.h"
 
 namespace quillReport {
+
+// Writes `text` whole to `fd`, opened with O_NONBLOCK: a full pipe is waited
+// on until `giveUpAt` (its reader took nothing since), a pipe whose reader
+// left fails with EPIPE, never SIGPIPE. Nothing when written, else the reason
+// it was not, for the ERROR line.
+std::optional<std::string> WriteWhole(int fd, std::string_view text,
+                                      const std::atomic<std::chrono::steady_clock::time_point>& giveUpAt);
 
 class ReportWriter
 {
@@ -91,8 +99,6 @@ private:
                         bool final, const RecordTime& time);
     RecordTime Now() const;
     void Write(const std::string& text);
-    // Waits until the file takes more; false once the run's end gave up.
-    bool WaitWritable();
     void Fail(const char* what, const std::string& reason);
     // After the file opened: a copy for a report that is not a regular file.
     void StartCopy();

@@ -10,6 +10,7 @@
 #include <log4cplus/logger.h>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -80,4 +81,44 @@ TEST(ReportRun, PeriodSamplesAddUpToTheFinalCountAndNoFinalRecordFallsBehind)
         ASSERT_EQ(periodSum["reader"], final) << "iteration " << iteration;
     }
     std::remove(path.c_str());
+}
+
+// TeardownDeadline on the test's own clock, in seconds: armed again while
+// counting, it keeps its count; it fires once the clock reaches it.
+struct SteppedDeadline
+{
+    int now = 0;
+    std::optional<int> deadline;
+    std::optional<int> firedAt;
+    void Arm(std::chrono::seconds bound, int) { deadline = deadline.value_or(now + static_cast<int>(bound.count())); }
+    void Disarm() { deadline.reset(); }
+    void Pass(int seconds)
+    {
+        now += seconds;
+        firedAt = firedAt ? firedAt : (deadline && now >= *deadline ? deadline : std::nullopt);
+    }
+};
+
+// The page has a bound of its own, not what is left of the teardown's 5 s,
+// which counts afresh once the page is written.
+TEST(ReportRun, ThePageHasABoundOfItsOwnBetweenTheTeardownsTwo)
+{
+    const struct
+    {
+        int page;
+        int after; // of the teardown, after the page
+        std::optional<int> firedAt;
+    } cases[] = {
+        {10, 1, std::nullopt}, // a page of 10 s is written
+        {3600, 0, 64},         // one that never ends is cut
+        {50, 6, 59},           // the rest of the teardown has its 5 s again
+    };
+    for (const auto& c : cases) {
+        SteppedDeadline deadline;
+        deadline.Arm(std::chrono::seconds{5}, 0);
+        deadline.Pass(4);
+        WritePageWithin(deadline, std::chrono::seconds{5}, 0, [&] { deadline.Pass(c.page); });
+        deadline.Pass(c.after);
+        EXPECT_EQ(deadline.firedAt, c.firedAt) << c.page;
+    }
 }

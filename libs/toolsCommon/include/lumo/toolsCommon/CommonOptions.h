@@ -7,6 +7,7 @@
 
 #include <boost/program_options.hpp>
 
+#include "lumo/toolsCommon/DomainId.h"
 #include "lumo/toolsCommon/Unsigned32.h"
 
 namespace lumo::toolsCommon {
@@ -22,7 +23,7 @@ void AddDebugOption(boost::program_options::options_description& options, const 
 void AddTopicOption(boost::program_options::options_description& options, const char* text,
                     const char* shownDefault = nullptr);
 
-// domain-id (an Unsigned32, 0), qos-profile and qos-file (the facade's
+// domain-id (a DomainId, 0), qos-profile and qos-file (the facade's
 // defaults), in that order.
 void AddDdsOptions(boost::program_options::options_description& options);
 

@@ -12,7 +12,8 @@ namespace lumo::toolsCommon {
 
 // log4cplus started, the console (or LUMO_LOG_CONFIG) set up for `toolName`
 // at `level`, and the "lumo" logger every line goes to. Built first in main,
-// so that it is destroyed last.
+// so that it is destroyed last. SIGXFSZ is ignored from then on: a write past
+// the file size limit fails with EFBIG, handled as a full disk.
 class ToolLogging
 {
 public:
