@@ -51,22 +51,6 @@ std::string RepresentationText(const std::vector<int16_t>& representations)
 
 } // namespace
 
-std::optional<TopicType> TypeToRead(const std::vector<cf::DiscoveredWriter>& writers)
-{
-    std::map<TopicType, size_t> votes;
-    std::optional<TopicType> chosen;
-    size_t most = 0;
-    for (const auto& writer : writers) {
-        const TopicType type{writer.qos.typeName, writer.qos.keyed};
-        const size_t count = ++votes[type];
-        if (count > most) {
-            most = count;
-            chosen = type;
-        }
-    }
-    return chosen;
-}
-
 bool GlobMatches(const std::string& glob, const std::string& name)
 {
     return fnmatch(glob.c_str(), name.c_str(), 0) == 0;
@@ -157,7 +141,7 @@ void TopicAdoption::Adopt(const std::string& topic, uint32_t readerIndex, const 
     auto& dds = context_.dds;
     std::shared_ptr<QuillReaderListener> listener;
     size_t ddsIndex = 0;
-    const bool agnostic = type.typeName == cf::AgnosticTopicPubSubType::TYPE_NAME;
+    const bool agnostic = ReadAsOwnType(type);
     if (agnostic) {
         auto own = std::make_shared<DiagnosedReaderListener>(topic.c_str(), readerIndex, context_.sharedDiagnosis);
         dds.CreateManyDataReaders({cf::DdsReaderParams{topic, own, context_.multicastAddress}});

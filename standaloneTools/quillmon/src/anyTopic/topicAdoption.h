@@ -21,24 +21,10 @@
 #include "lumo/ddsDiagnosis/ReaderDiagnosis.h"
 #include "model/monitorRun.h"
 #include "quillReaderListener.h"
+#include "readerChoice.h"
 
 namespace anyTopic {
 
-// What the topic's writers announce, and so what its reader must be.
-struct TopicType
-{
-    std::string typeName;
-    bool keyed = false;
-    bool operator<(const TopicType& other) const
-    {
-        return typeName != other.typeName ? typeName < other.typeName : keyed < other.keyed;
-    }
-    bool operator==(const TopicType& other) const = default;
-};
-
-// The type to read a topic with: the one most of its writers announce (of
-// equals, the first writer's by GUID); nothing without writers.
-std::optional<TopicType> TypeToRead(const std::vector<lumo::componentFramework::DiscoveredWriter>& writers);
 // Whether a topic name matches a shell glob ('*', '?', '[...]').
 bool GlobMatches(const std::string& glob, const std::string& name);
 

@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "anyTopic/readerChoice.h"
 #include "lumo/Format.h"
 #include "lumo/ddsDiagnosis/WriterMatch.h"
 
@@ -154,23 +155,15 @@ void AddTypeName(TopicListing& topic, const EndpointQos& qos)
 
 } // namespace
 
-EndpointQos AnyTypeReader(const EndpointQos& reader, const EndpointQos& writer)
-{
-    EndpointQos anyType = reader;
-    anyType.typeName = writer.typeName;
-    anyType.keyed = writer.keyed;
-    anyType.partitions = {"", "*"};
-    return anyType;
-}
-
-WriterVerdict JudgeWriter(const EndpointQos& writer, const EndpointQos& reader)
+WriterVerdict JudgeWriter(const EndpointQos& writer, const EndpointQos& reader,
+                          const std::optional<EndpointQos>& anyTypeReader)
 {
     WriterVerdict verdict;
     bool qosIncompatible = false;
     verdict.differences = diagnosis::MatchDifferences(writer, reader, qosIncompatible);
     if (verdict.differences.empty()) {
         verdict.readability = Readability::READABLE;
-    } else if (diagnosis::MatchDifferences(writer, AnyTypeReader(reader, writer), qosIncompatible).empty()) {
+    } else if (anyTypeReader && diagnosis::MatchDifferences(writer, *anyTypeReader, qosIncompatible).empty()) {
         verdict.readability = Readability::WITH_ANY_TYPE;
     }
     return verdict;
@@ -228,8 +221,10 @@ DomainListing ListTopics(const InventorySnapshot& inventory, const LocalReaderOf
         for (const auto& reader : topic.readers) {
             AddTypeName(topic, reader.qos);
         }
+        // The one reader --any-type would make, as its adoption chooses it.
+        const auto anyType = anyTopic::AnyTypeReader(local.qos, topic.writers);
         for (const auto& writer : topic.writers) {
-            topic.verdicts.push_back(JudgeWriter(writer.qos, local.qos));
+            topic.verdicts.push_back(JudgeWriter(writer.qos, local.qos, anyType));
         }
         listing.topics.push_back(std::move(topic));
     }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,10 +46,10 @@ struct WriterVerdict
     std::vector<std::string> differences;
 };
 
-// The reader --any-type makes for this writer: the writer's type name and
-// kind, the partitions "" and "*"; the rest as `reader`.
-EndpointQos AnyTypeReader(const EndpointQos& reader, const EndpointQos& writer);
-WriterVerdict JudgeWriter(const EndpointQos& writer, const EndpointQos& reader);
+// A writer against the monitor's reader, and against the one --any-type
+// would make on its topic (none: no writer).
+WriterVerdict JudgeWriter(const EndpointQos& writer, const EndpointQos& reader,
+                          const std::optional<EndpointQos>& anyTypeReader);
 
 struct TopicListing
 {

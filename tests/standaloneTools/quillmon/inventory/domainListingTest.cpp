@@ -66,9 +66,10 @@ const std::vector<Row> ROWS{
      {"Topic \"C_Keyed\" (type \"" + TYPE + "\", keyed): readable with --any-type",
       Writer("3.3") + PLAIN + "does not match: topic kind offered keyed, requested keyless (readable with --any-type)"}},
     {"D_Partition", {With([](auto& q) { q.partitions = {"cell7"}; })},
-     {"Topic \"D_Partition\" (type \"" + TYPE + "\", keyless): readable with --any-type",
+     // Its type gets the monitor's own reader, of the profile's partitions.
+     {"Topic \"D_Partition\" (type \"" + TYPE + "\", keyless): not readable",
       Writer("4.3") + "RELIABLE, VOLATILE, SHARED, \"cell7\", XCDR1: does not match: partition offered \"cell7\", "
-                      "requested the default partition (readable with --any-type)"}},
+                      "requested the default partition"}},
     {"E_BestEffort", {With([](auto& q) { q.reliability = 1; })},
      {"Topic \"E_BestEffort\" (type \"" + TYPE + "\", keyless): not readable",
       Writer("5.3") + "BEST_EFFORT, VOLATILE, SHARED, the default partition, XCDR1: does not match: reliability "
@@ -82,6 +83,14 @@ const std::vector<Row> ROWS{
       Writer("7.3") + PLAIN + "readable",
       Writer("7.4") + "RELIABLE, VOLATILE, EXCLUSIVE, the default partition, XCDR1: does not match: type name "
                       "offered \"demo::Pose\", requested \"" + TYPE + "\"; ownership offered EXCLUSIVE, requested SHARED"}},
+    // One writer of each type: --any-type reads the lowest GUID's.
+    {"H_TwoTypes", {With([](auto& q) { q.typeName = "demo::Pose"; }),
+                    With([](auto& q) { q.typeName = "demo::Twist"; q.keyed = true; })},
+     {"Topic \"H_TwoTypes\" (type \"demo::Pose\" or \"demo::Twist\", keyed and keyless): readable with --any-type from 1 of 2 writers",
+      Writer("8.3") + PLAIN + "does not match: type name offered \"demo::Pose\", requested \"" + TYPE +
+          "\" (readable with --any-type)",
+      Writer("8.4") + PLAIN + "does not match: type name offered \"demo::Twist\", requested \"" + TYPE +
+          "\"; topic kind offered keyed, requested keyless"}},
 };
 // clang-format on
 
@@ -105,9 +114,9 @@ std::shared_ptr<TopicInventory> Inventory()
         }
     }
     // Its grant denies the monitor this topic: named nowhere.
-    inventory->WriterDiscovered({PUB + "|0.0.8.3", PUB, "", "127.0.0.1", "SecretPlans", Qos()});
-    inventory->WriterDiscovered({PUB + "|0.0.9.3", PUB, "", "127.0.0.1", "A_Readable", Qos()});
-    inventory->WriterRemoved(PUB + "|0.0.9.3");
+    inventory->WriterDiscovered({PUB + "|0.0.18.3", PUB, "", "127.0.0.1", "SecretPlans", Qos()});
+    inventory->WriterDiscovered({PUB + "|0.0.19.3", PUB, "", "127.0.0.1", "A_Readable", Qos()});
+    inventory->WriterRemoved(PUB + "|0.0.19.3");
     auto reader = With([](auto& q) {
         q.reliability = 1;
         q.representations = {0, 2};
@@ -128,7 +137,7 @@ TEST(DomainListing, EachTopicIsJudgedAsTheDoesNotMatchLinesSayAndForAnyType)
 {
     const auto inventory = Inventory();
     const auto snapshot = inventory->Snapshot();
-    std::vector<std::string> expected{"Domain 7: 2 participant(s), 8 topic(s)",
+    std::vector<std::string> expected{"Domain 7: 2 participant(s), 9 topic(s)",
                                       "1 more topic(s) left out: the DDS Security permissions do not allow "
                                       "subscribing to them",
                                       "Participant \"pub\" (GUID prefix " + PUB +
@@ -147,9 +156,9 @@ TEST(DomainListing, EachTopicIsJudgedAsTheDoesNotMatchLinesSayAndForAnyType)
 
     EXPECT_EQ(inventory->TopicsWithWriters(),
               (std::vector<std::string>{"A_Readable", "B_OtherType", "C_Keyed", "D_Partition", "E_BestEffort",
-                                        "F_TypeAndXcdr2", "G_Mixed", "SecretPlans"}));
+                                        "F_TypeAndXcdr2", "G_Mixed", "H_TwoTypes", "SecretPlans"}));
     // Every event above changed the inventory.
-    EXPECT_EQ(inventory->Generation(), 20u);
+    EXPECT_EQ(inventory->Generation(), 22u);
     const auto mixed = inventory->WritersOf("G_Mixed");
     ASSERT_EQ(mixed.size(), 2u);
     EXPECT_EQ(mixed[0].guid, PUB + "|0.0.7.3");
@@ -184,19 +193,24 @@ TEST(DomainListing, RecordsFollowTheReportSchemaAndCarryTheVerdicts)
         }
     }
     EXPECT_THAT(verdicts,
-                ::testing::ElementsAre(
-                    "A_Readable: readable", "  readable []", "B_OtherType: readable with --any-type",
-                    "  readable_with_any_type [\"type name offered \\\"demo::Pose\\\", requested \\\"" + TYPE +
-                        "\\\"\"]",
-                    "C_Keyed: readable with --any-type",
-                    "  readable_with_any_type [\"topic kind offered keyed, requested keyless\"]",
-                    "D_Partition: readable with --any-type",
-                    "  readable_with_any_type [\"partition offered \\\"cell7\\\", requested the default partition\"]",
-                    "E_BestEffort: not readable",
-                    "  not_readable [\"reliability offered BEST_EFFORT, requested RELIABLE\"]",
-                    "F_TypeAndXcdr2: not readable", ::testing::StartsWith("  not_readable [\"type name offered"),
-                    "G_Mixed: readable from 1 of 2 writers", "  readable []",
-                    ::testing::StartsWith("  not_readable [\"type name offered"), "Z_ReadersOnly: no writer"));
+                ::testing::
+                    ElementsAre("A_Readable: readable", "  readable []", "B_OtherType: readable with --any-type",
+                                "  readable_with_any_type [\"type name offered \\\"demo::Pose\\\", requested \\\"" +
+                                    TYPE + "\\\"\"]",
+                                "C_Keyed: readable with --any-type",
+                                "  readable_with_any_type [\"topic kind offered keyed, requested keyless\"]",
+                                "D_Partition: not readable",
+                                "  not_readable [\"partition offered \\\"cell7\\\", requested the default partition\"]",
+                                "E_BestEffort: not readable",
+                                "  not_readable [\"reliability offered BEST_EFFORT, requested RELIABLE\"]",
+                                "F_TypeAndXcdr2: not readable",
+                                ::testing::StartsWith("  not_readable [\"type name offered"),
+                                "G_Mixed: readable from 1 of 2 writers", "  readable []",
+                                ::testing::StartsWith("  not_readable [\"type name offered"),
+                                "H_TwoTypes: readable with --any-type from 1 of 2 writers",
+                                ::testing::StartsWith("  readable_with_any_type [\"type name offered"),
+                                ::testing::StartsWith("  not_readable [\"type name offered"),
+                                "Z_ReadersOnly: no writer"));
     EXPECT_EQ(listed[2]["kinds"], nlohmann::json::array({"keyed"}));
     EXPECT_EQ(listed.back()["readers"].size(), 1u);
     EXPECT_EQ(listed.back()["readers"][0]["representations"], nlohmann::json::array({"XCDR1", "XCDR2"}));
