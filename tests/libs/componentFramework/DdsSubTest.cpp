@@ -352,6 +352,18 @@ public:
 // refuses nothing. Whatever the profile, the raw reader keeps all samples.
 TEST(RawReaders, AKeyedWritersDisposesOfManyInstancesAreAllAdmittedAndNothingIsRefused)
 {
+    // The raw type itself keys every sample alike, with a handle that counts
+    // as one (2.x leaves a sample of the zero handle unread).
+    compat::RawTopicType rawType("Foreign::Keyed", true);
+    compat::RawSample any;
+    any.bytes = {0, 1, 0, 0, 9};
+    compat::rtps::InstanceHandle_t fixed;
+#if LUMO_FASTDDS_MAJOR >= 3
+    ASSERT_TRUE(rawType.compute_key(&any, fixed, false));
+#else
+    ASSERT_TRUE(rawType.getKey(&any, &fixed, false));
+#endif
+    EXPECT_TRUE(fixed.isDefined());
     constexpr int WRITES = 5000;
     constexpr int DISPOSE_EVERY = 50;
     const auto raised = std::filesystem::temp_directory_path() / lumo::test::UniqueTopic("raisedQos.xml");
