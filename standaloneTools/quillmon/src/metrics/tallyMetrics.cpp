@@ -46,6 +46,8 @@ const WriterCount WRITER_COUNTS[] = {
      &StreamSnapshot::backwardJumps},
     {"lumo_quillmon_middleware_lost_total", "Samples the writer wrote and the reader never took (sequence holes)",
      &StreamSnapshot::middlewareLost},
+    {"lumo_quillmon_monitor_rejected_total", "Sequence holes this reader made itself: changes it refused for good",
+     &StreamSnapshot::monitorRejected},
     {"lumo_quillmon_publisher_skipped_total", "Missing ids that no sequence hole explains: never written",
      &StreamSnapshot::publisherSkipped},
     {"lumo_quillmon_undecodable_total", "Samples whose bytes were not an AgnosticTopic", &StreamSnapshot::undecodable},
