@@ -1,0 +1,370 @@
+#include "httpServer.h"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <list>
+#include <optional>
+#include <thread>
+
+#include <pthread.h>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/http/empty_body.hpp>
+#include <boost/beast/http/error.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/read.hpp>
+
+#include "lumo/Format.h"
+
+namespace asio = boost::asio;
+namespace http = boost::beast::http;
+using asio::ip::tcp;
+using boost::system::error_code;
+
+namespace quillMetrics {
+
+namespace {
+
+// A failed accept (out of descriptors) is tried again after this long, not at once.
+constexpr auto ACCEPT_RETRY = std::chrono::milliseconds(100);
+constexpr size_t LINGER_CHUNK = 4096;
+
+} // namespace
+
+const char* Reason(int status)
+{
+    switch (status) {
+    case 200:
+        return "OK";
+    case 400:
+        return "Bad Request";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 408:
+        return "Request Timeout";
+    case 431:
+        return "Request Header Fields Too Large";
+    default:
+        return "Internal Server Error";
+    }
+}
+
+class HttpServer::Impl
+{
+public:
+    Impl(const MetricsAddress& address, Handler handler, HttpLimits limits);
+    ~Impl();
+
+    Impl(const Impl&) = delete;
+    Impl& operator=(const Impl&) = delete;
+
+    uint16_t Port() const { return port_; }
+
+private:
+    class Connection;
+    using Open = std::list<std::shared_ptr<Connection>>;
+
+    void Accept();
+    // Room for a newcomer: closes the oldest idle connection, else the
+    // oldest one still reading its request; false when every one is writing.
+    bool MakeRoom();
+
+    const Handler handler_;
+    const HttpLimits limits_;
+    asio::io_context io_;
+    tcp::acceptor acceptor_;
+    asio::steady_timer acceptRetry_;
+    uint16_t port_ = 0;
+    Open open_; // oldest first; touched on the server's thread only
+    std::thread thread_;
+};
+
+class HttpServer::Impl::Connection : public std::enable_shared_from_this<Connection>
+{
+public:
+    enum class State
+    {
+        Idle,
+        Reading,
+        Writing,
+        Lingering,
+        Closed
+    };
+
+    Connection(Impl& server, tcp::socket socket)
+        : server_(server)
+        , socket_(std::move(socket))
+        , timer_(server.io_)
+        , buffer_(server.limits_.headerBytes)
+    {
+    }
+
+    void Start(Open::iterator self)
+    {
+        self_ = self;
+        Next();
+    }
+
+    State Current() const { return state_; }
+
+    void Close()
+    {
+        if (state_ == State::Closed) {
+            return;
+        }
+        state_ = State::Closed;
+        error_code ignored;
+        socket_.shutdown(tcp::socket::shutdown_both, ignored);
+        socket_.close(ignored);
+        timer_.cancel();
+        server_.open_.erase(self_); // may end this object once its handlers return
+    }
+
+private:
+    // Waits for the next request: idle until its first byte, then bounded
+    // until its last header line. Pipelined bytes are already here.
+    void Next()
+    {
+        if (buffer_.size() > 0) {
+            Read();
+            return;
+        }
+        state_ = State::Idle;
+        Deadline(server_.limits_.idle);
+        socket_.async_wait(tcp::socket::wait_read, [self = shared_from_this()](const error_code& error) {
+            if (error || self->state_ == State::Closed) {
+                self->Close();
+                return;
+            }
+            self->Read();
+        });
+    }
+
+    void Read()
+    {
+        state_ = State::Reading;
+        Deadline(server_.limits_.request);
+        parser_.emplace();
+        parser_->header_limit(static_cast<uint32_t>(server_.limits_.headerBytes));
+        parser_->body_limit(0);
+        http::async_read(socket_, buffer_, *parser_,
+                         [self = shared_from_this()](const error_code& error, size_t) { self->Answer(error); });
+    }
+
+    void Answer(const error_code& error)
+    {
+        if (state_ == State::Closed) {
+            return;
+        }
+        if (error == http::error::header_limit || error == http::error::buffer_overflow) {
+            Send(Formatted({431, {}, ""}, false, false), false);
+            return;
+        }
+        if (error == http::error::body_limit || error == http::error::unexpected_body ||
+            (error && parser_->is_header_done())) {
+            Send(Formatted({400, {}, ""}, false, false), false);
+            return;
+        }
+        if (error) { // closed, timed out, or not HTTP at all
+            Close();
+            return;
+        }
+        const auto& request = parser_->get();
+        HttpRequest asked;
+        asked.method = std::string(request.method_string());
+        asked.target = std::string(request.target());
+        asked.acceptEncoding = std::string(request[http::field::accept_encoding]);
+        const bool keepAlive = request.keep_alive();
+        HttpAnswer answer;
+        try {
+            answer = server_.handler_(asked);
+        } catch (const std::exception&) {
+            answer = {500, {}, ""};
+        }
+        Send(Formatted(answer, asked.method != "HEAD", keepAlive), keepAlive);
+    }
+
+    static std::string Formatted(const HttpAnswer& answer, bool withBody, bool keepAlive)
+    {
+        std::string out = lumo::format("HTTP/1.1 {} {}\r\n", answer.status, Reason(answer.status));
+        for (const auto& [name, value] : answer.headers) {
+            out += lumo::format("{}: {}\r\n", name, value);
+        }
+        out += lumo::format("Content-Length: {}\r\n", answer.body.size());
+        if (!keepAlive) {
+            out += "Connection: close\r\n";
+        }
+        out += "\r\n";
+        if (withBody) {
+            out += answer.body;
+        }
+        return out;
+    }
+
+    void Send(std::string bytes, bool keepAlive)
+    {
+        state_ = State::Writing;
+        Deadline(server_.limits_.request);
+        out_ = std::move(bytes);
+        asio::async_write(socket_, asio::buffer(out_),
+                          [self = shared_from_this(), keepAlive](const error_code& error, size_t) {
+                              self->out_.clear();
+                              self->out_.shrink_to_fit();
+                              if (error || self->state_ == State::Closed) {
+                                  self->Close();
+                              } else if (keepAlive) {
+                                  self->Next();
+                              } else {
+                                  self->Linger();
+                              }
+                          });
+    }
+
+    // After the last answer: the client may still be sending (the rest of a
+    // refused header block). Closing with its bytes unread would reset the
+    // connection and could drop the answer before the client reads it, so
+    // they are read and dropped until it closes, within the request's time.
+    void Linger()
+    {
+        state_ = State::Lingering;
+        error_code ignored;
+        socket_.shutdown(tcp::socket::shutdown_send, ignored);
+        buffer_.clear();
+        if (!lingerStarted_) {
+            lingerStarted_ = true;
+            Deadline(server_.limits_.request);
+        }
+        socket_.async_read_some(asio::buffer(drain_), [self = shared_from_this()](const error_code& error, size_t) {
+            if (error || self->state_ == State::Closed) {
+                self->Close();
+            } else {
+                self->Linger();
+            }
+        });
+    }
+
+    void Deadline(std::chrono::steady_clock::duration after)
+    {
+        timer_.expires_after(after);
+        timer_.async_wait([self = shared_from_this()](const error_code& error) {
+            if (!error && self->timer_.expiry() <= std::chrono::steady_clock::now()) {
+                self->Close();
+            }
+        });
+    }
+
+    Impl& server_;
+    tcp::socket socket_;
+    asio::steady_timer timer_;
+    boost::beast::flat_buffer buffer_;
+    std::optional<http::request_parser<http::empty_body>> parser_;
+    std::string out_;
+    std::array<char, LINGER_CHUNK> drain_{};
+    bool lingerStarted_ = false;
+    State state_ = State::Idle;
+    Open::iterator self_;
+};
+
+HttpServer::Impl::Impl(const MetricsAddress& address, Handler handler, HttpLimits limits)
+    : handler_(std::move(handler))
+    , limits_(limits)
+    , acceptor_(io_)
+    , acceptRetry_(io_)
+{
+    error_code error;
+    const auto ip = asio::ip::make_address(address.host, error);
+    const tcp::endpoint endpoint(ip, address.port);
+    if (!error) {
+        acceptor_.open(endpoint.protocol(), error);
+    }
+    if (!error) {
+        acceptor_.set_option(tcp::acceptor::reuse_address(true), error);
+    }
+    if (!error) {
+        acceptor_.bind(endpoint, error);
+    }
+    if (!error) {
+        acceptor_.listen(asio::socket_base::max_listen_connections, error);
+    }
+    if (!error) {
+        port_ = acceptor_.local_endpoint(error).port();
+    }
+    if (error) {
+        const int code = error.value();
+        throw MetricsError(lumo::format("cannot serve metrics on {}: {}{}", address.Text(), std::strerror(code),
+                                        code == EADDRNOTAVAIL ? " (not an address of this host)" : ""));
+    }
+    Accept();
+    thread_ = std::thread([this] {
+        ::pthread_setname_np(::pthread_self(), "quillMetrics");
+        io_.run();
+    });
+}
+
+HttpServer::Impl::~Impl()
+{
+    io_.stop();
+    thread_.join();
+    for (const auto& connection : Open(open_)) {
+        connection->Close();
+    }
+}
+
+void HttpServer::Impl::Accept()
+{
+    acceptor_.async_accept([this](const error_code& error, tcp::socket socket) {
+        if (error == asio::error::operation_aborted) {
+            return;
+        }
+        if (error) {
+            acceptRetry_.expires_after(ACCEPT_RETRY);
+            acceptRetry_.async_wait([this](const error_code& stopped) {
+                if (!stopped) {
+                    Accept();
+                }
+            });
+            return;
+        }
+        if (open_.size() < limits_.connections || MakeRoom()) {
+            auto connection = std::make_shared<Connection>(*this, std::move(socket));
+            open_.push_back(connection);
+            connection->Start(std::prev(open_.end()));
+        }
+        Accept();
+    });
+}
+
+bool HttpServer::Impl::MakeRoom()
+{
+    for (const auto wanted : {Connection::State::Idle, Connection::State::Lingering, Connection::State::Reading}) {
+        for (const auto& connection : open_) {
+            if (connection->Current() == wanted) {
+                const auto victim = connection; // its list entry goes with Close()
+                victim->Close();
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+HttpServer::HttpServer(const MetricsAddress& address, Handler handler, HttpLimits limits)
+    : impl_(std::make_unique<Impl>(address, std::move(handler), limits))
+{
+}
+
+HttpServer::~HttpServer() = default;
+
+uint16_t HttpServer::Port() const
+{
+    return impl_->Port();
+}
+
+} // namespace quillMetrics
