@@ -3,14 +3,18 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <list>
 #include <optional>
 #include <thread>
 
+#include <openssl/err.h>
 #include <pthread.h>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl/context.hpp>
+#include <boost/asio/ssl/stream.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
@@ -43,6 +47,8 @@ const char* Reason(int status)
         return "OK";
     case 400:
         return "Bad Request";
+    case 401:
+        return "Unauthorized";
     case 404:
         return "Not Found";
     case 405:
@@ -59,7 +65,7 @@ const char* Reason(int status)
 class HttpServer::Impl
 {
 public:
-    Impl(const MetricsAddress& address, Handler handler, HttpLimits limits);
+    Impl(const MetricsAddress& address, Handler handler, const std::optional<TlsFiles>& tls, HttpLimits limits);
     ~Impl();
 
     Impl(const Impl&) = delete;
@@ -79,6 +85,7 @@ private:
     const Handler handler_;
     const HttpLimits limits_;
     asio::io_context io_;
+    std::optional<asio::ssl::context> tls_;
     tcp::acceptor acceptor_;
     asio::steady_timer acceptRetry_;
     uint16_t port_ = 0;
@@ -109,7 +116,20 @@ public:
     void Start(Open::iterator self)
     {
         self_ = self;
-        Next();
+        if (!server_.tls_) {
+            Next();
+            return;
+        }
+        tls_.emplace(socket_, *server_.tls_);
+        state_ = State::Reading;
+        Deadline(server_.limits_.request);
+        tls_->async_handshake(asio::ssl::stream_base::server, [self = shared_from_this()](const error_code& error) {
+            if (error || self->state_ == State::Closed) {
+                self->Close();
+                return;
+            }
+            self->Next();
+        });
     }
 
     State Current() const { return state_; }
@@ -128,12 +148,29 @@ public:
     }
 
 private:
+    // The socket, or the TLS stream over it.
+    template <typename Act>
+    void OnStream(Act act)
+    {
+        if (tls_) {
+            act(*tls_);
+        } else {
+            act(socket_);
+        }
+    }
+
     // Waits for the next request: idle until its first byte, then bounded
-    // until its last header line. Pipelined bytes are already here.
+    // until its last header line. Pipelined bytes are already here. Over
+    // TLS the socket's readiness does not say a request is there (TLS may
+    // hold one already read), so the idle time and the request's are one.
     void Next()
     {
         if (buffer_.size() > 0) {
-            Read();
+            Read(State::Reading, server_.limits_.request);
+            return;
+        }
+        if (tls_) {
+            Read(State::Idle, server_.limits_.idle + server_.limits_.request);
             return;
         }
         state_ = State::Idle;
@@ -143,19 +180,21 @@ private:
                 self->Close();
                 return;
             }
-            self->Read();
+            self->Read(State::Reading, self->server_.limits_.request);
         });
     }
 
-    void Read()
+    void Read(State state, std::chrono::steady_clock::duration within)
     {
-        state_ = State::Reading;
-        Deadline(server_.limits_.request);
+        state_ = state;
+        Deadline(within);
         parser_.emplace();
         parser_->header_limit(static_cast<uint32_t>(server_.limits_.headerBytes));
         parser_->body_limit(0);
-        http::async_read(socket_, buffer_, *parser_,
-                         [self = shared_from_this()](const error_code& error, size_t) { self->Answer(error); });
+        OnStream([this](auto& stream) {
+            http::async_read(stream, buffer_, *parser_,
+                             [self = shared_from_this()](const error_code& error, size_t) { self->Answer(error); });
+        });
     }
 
     void Answer(const error_code& error)
@@ -181,6 +220,7 @@ private:
         asked.method = std::string(request.method_string());
         asked.target = std::string(request.target());
         asked.acceptEncoding = std::string(request[http::field::accept_encoding]);
+        asked.authorization = std::string(request[http::field::authorization]);
         const bool keepAlive = request.keep_alive();
         HttpAnswer answer;
         try {
@@ -213,24 +253,27 @@ private:
         state_ = State::Writing;
         Deadline(server_.limits_.request);
         out_ = std::move(bytes);
-        asio::async_write(socket_, asio::buffer(out_),
-                          [self = shared_from_this(), keepAlive](const error_code& error, size_t) {
-                              self->out_.clear();
-                              self->out_.shrink_to_fit();
-                              if (error || self->state_ == State::Closed) {
-                                  self->Close();
-                              } else if (keepAlive) {
-                                  self->Next();
-                              } else {
-                                  self->Linger();
-                              }
-                          });
+        OnStream([this, keepAlive](auto& stream) {
+            asio::async_write(stream, asio::buffer(out_),
+                              [self = shared_from_this(), keepAlive](const error_code& error, size_t) {
+                                  self->out_.clear();
+                                  self->out_.shrink_to_fit();
+                                  if (error || self->state_ == State::Closed) {
+                                      self->Close();
+                                  } else if (keepAlive) {
+                                      self->Next();
+                                  } else {
+                                      self->Linger();
+                                  }
+                              });
+        });
     }
 
     // After the last answer: the client may still be sending (the rest of a
     // refused header block). Closing with its bytes unread would reset the
     // connection and could drop the answer before the client reads it, so
-    // they are read and dropped until it closes, within the request's time.
+    // they are read and dropped until it closes, within the request's time
+    // (over TLS as they come: they are dropped unread).
     void Linger()
     {
         state_ = State::Lingering;
@@ -262,6 +305,7 @@ private:
 
     Impl& server_;
     tcp::socket socket_;
+    std::optional<asio::ssl::stream<tcp::socket&>> tls_;
     asio::steady_timer timer_;
     boost::beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::empty_body>> parser_;
@@ -272,13 +316,35 @@ private:
     Open::iterator self_;
 };
 
-HttpServer::Impl::Impl(const MetricsAddress& address, Handler handler, HttpLimits limits)
+HttpServer::Impl::Impl(const MetricsAddress& address, Handler handler, const std::optional<TlsFiles>& tls,
+                       HttpLimits limits)
     : handler_(std::move(handler))
     , limits_(limits)
     , acceptor_(io_)
     , acceptRetry_(io_)
 {
     error_code error;
+    if (tls) {
+        tls_.emplace(asio::ssl::context::tls_server);
+        tls_->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                          asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 | asio::ssl::context::no_tlsv1_1);
+        for (const auto& [file, use] : {std::pair{tls->certFile, true}, std::pair{tls->keyFile, false}}) {
+            if (use) {
+                tls_->use_certificate_chain_file(file, error);
+            } else {
+                tls_->use_private_key_file(file, asio::ssl::context::pem, error);
+            }
+            if (error) {
+                // asio says only "asio.ssl error"; a file not there is said as the system says it.
+                const bool readable = std::ifstream(file).is_open();
+                const char* reason = readable ? ERR_reason_error_string(static_cast<unsigned long>(error.value()))
+                                              : std::strerror(errno);
+                throw MetricsError(lumo::format("cannot serve metrics on {}: the TLS {} {}: {}", address.Text(),
+                                                use ? "certificate" : "key", file,
+                                                reason != nullptr ? reason : error.message()));
+            }
+        }
+    }
     const auto ip = asio::ip::make_address(address.host, error);
     const tcp::endpoint endpoint(ip, address.port);
     if (!error) {
@@ -355,8 +421,9 @@ bool HttpServer::Impl::MakeRoom()
     return false;
 }
 
-HttpServer::HttpServer(const MetricsAddress& address, Handler handler, HttpLimits limits)
-    : impl_(std::make_unique<Impl>(address, std::move(handler), limits))
+HttpServer::HttpServer(const MetricsAddress& address, Handler handler, const std::optional<TlsFiles>& tls,
+                       HttpLimits limits)
+    : impl_(std::make_unique<Impl>(address, std::move(handler), tls, limits))
 {
 }
 

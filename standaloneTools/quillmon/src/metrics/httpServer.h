@@ -6,7 +6,9 @@
 // it may stay idle between requests, and the number open at once (the
 // oldest idle one, else the oldest reading one, closed for a newcomer).
 // Pipelined requests are answered in order. A request body is refused (400):
-// the endpoint only serves GET and HEAD.
+// the endpoint only serves GET and HEAD. With TLS files every connection
+// first completes a TLS handshake (OpenSSL, TLS 1.2 or later) within the
+// request time; one that does not speak TLS is closed.
 #pragma once
 
 #include <chrono>
@@ -14,12 +16,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "metricsOptions.h"
+#include "webConfig.h"
 
 namespace quillMetrics {
 
@@ -35,6 +39,7 @@ struct HttpRequest
     std::string method; // as sent: "GET", "HEAD", ...
     std::string target; // as sent, with its query
     std::string acceptEncoding;
+    std::string authorization;
 };
 
 struct HttpAnswer
@@ -60,9 +65,11 @@ class HttpServer
 public:
     using Handler = std::function<HttpAnswer(const HttpRequest&)>;
 
-    // Listening on `address` when it returns; throws MetricsError otherwise.
-    // `handler` runs on the server's thread, one request at a time.
-    HttpServer(const MetricsAddress& address, Handler handler, HttpLimits limits = {});
+    // Listening on `address` when it returns, over TLS when `tls` is given;
+    // throws MetricsError otherwise. `handler` runs on the server's thread,
+    // one request at a time.
+    HttpServer(const MetricsAddress& address, Handler handler, const std::optional<TlsFiles>& tls = std::nullopt,
+               HttpLimits limits = {});
     // Closes every connection at once.
     ~HttpServer();
 

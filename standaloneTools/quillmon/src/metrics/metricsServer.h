@@ -9,8 +9,10 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +24,7 @@
 #include "model/readerTally.h"
 #include "model/tallyList.h"
 #include "processMetrics.h"
+#include "webConfig.h"
 
 namespace prometheus {
 class Counter;
@@ -39,8 +42,9 @@ bool AcceptsGzip(const std::string& acceptEncoding);
 class MetricsServer
 {
 public:
-    // Listening on `address` when it returns; throws MetricsError otherwise.
-    MetricsServer(const MetricsAddress& address, log4cplus::Logger& logger);
+    // Listening on `address` when it returns, as `web` says (TLS, users);
+    // throws MetricsError otherwise.
+    MetricsServer(const MetricsAddress& address, log4cplus::Logger& logger, WebConfig web = {});
     ~MetricsServer();
 
     MetricsServer(const MetricsServer&) = delete;
@@ -54,6 +58,8 @@ public:
 
 private:
     HttpAnswer Answer(const HttpRequest& request);
+    // Whether the request names a user with its password (or none is needed).
+    bool Authorized(const std::string& authorization);
     // The exposition; `shown`: a client reads it (not a HEAD request).
     std::string Exposition(bool shown);
     // Folds departed writers on time when nothing scrapes.
@@ -71,6 +77,12 @@ private:
     bool stopped_ = false;
     std::shared_ptr<TallyMetrics> tallies_; // mutex_
     std::thread tracking_;
+
+    const std::map<std::string, std::string> users_;
+    // Authorization values that passed: bcrypt costs tens of milliseconds a
+    // check, on the server's thread, and Prometheus sends the same every
+    // scrape. Only the server's thread touches it.
+    std::set<std::string> passed_;
 
     std::unique_ptr<HttpServer> server_; // stops serving before the figures go
 };
