@@ -2,10 +2,14 @@
 
 #include <array>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <list>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 
 #include <openssl/err.h>
@@ -13,6 +17,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/ssl/context.hpp>
 #include <boost/asio/ssl/stream.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -65,7 +70,8 @@ const char* Reason(int status)
 class HttpServer::Impl
 {
 public:
-    Impl(const MetricsAddress& address, Handler handler, const std::optional<TlsFiles>& tls, HttpLimits limits);
+    Impl(const MetricsAddress& address, Handler handler, const std::optional<TlsFiles>& tls, Authorizer authorize,
+         HttpLimits limits);
     ~Impl();
 
     Impl(const Impl&) = delete;
@@ -81,8 +87,14 @@ private:
     // Room for a newcomer: closes the oldest idle connection, else the
     // oldest one still reading its request; false when every one is writing.
     bool MakeRoom();
+    // Calls `done` on the server's thread with whether `authorization`
+    // passes: at once when it passed before, else after the check.
+    void Authorize(const std::string& authorization, std::function<void(bool)> done);
+    void Check();
 
     const Handler handler_;
+    const Authorizer authorize_;
+    std::set<std::string> passed_; // the server's thread only
     const HttpLimits limits_;
     asio::io_context io_;
     std::optional<asio::ssl::context> tls_;
@@ -91,6 +103,12 @@ private:
     uint16_t port_ = 0;
     Open open_; // oldest first; touched on the server's thread only
     std::thread thread_;
+
+    std::mutex checksMutex_;
+    std::condition_variable checksChanged_;
+    std::deque<std::pair<std::string, std::function<void(bool)>>> checks_; // checksMutex_
+    bool checksStopping_ = false;                                          // checksMutex_
+    std::thread checking_;
 };
 
 class HttpServer::Impl::Connection : public std::enable_shared_from_this<Connection>
@@ -222,11 +240,32 @@ private:
         asked.acceptEncoding = std::string(request[http::field::accept_encoding]);
         asked.authorization = std::string(request[http::field::authorization]);
         const bool keepAlive = request.keep_alive();
-        HttpAnswer answer;
-        try {
-            answer = server_.handler_(asked);
-        } catch (const std::exception&) {
-            answer = {500, {}, ""};
+        if (!server_.authorize_) {
+            Respond(asked, keepAlive, true);
+            return;
+        }
+        // Still reading as far as eviction and the request's time go: a
+        // client whose check waits is the first closed for a newcomer.
+        server_.Authorize(asked.authorization, [self = shared_from_this(), asked, keepAlive](bool passed) {
+            self->Respond(asked, keepAlive, passed);
+        });
+    }
+
+    void Respond(const HttpRequest& asked, bool keepAlive, bool authorized)
+    {
+        if (state_ == State::Closed) {
+            return;
+        }
+        HttpAnswer answer{401,
+                          {{"WWW-Authenticate", "Basic realm=\"lumoQuillmon\""},
+                           {"Content-Type", "text/plain; charset=utf-8"}},
+                          "Unauthorized\n"};
+        if (authorized) {
+            try {
+                answer = server_.handler_(asked);
+            } catch (const std::exception&) {
+                answer = {500, {}, ""};
+            }
         }
         Send(Formatted(answer, asked.method != "HEAD", keepAlive), keepAlive);
     }
@@ -317,8 +356,9 @@ private:
 };
 
 HttpServer::Impl::Impl(const MetricsAddress& address, Handler handler, const std::optional<TlsFiles>& tls,
-                       HttpLimits limits)
+                       Authorizer authorize, HttpLimits limits)
     : handler_(std::move(handler))
+    , authorize_(std::move(authorize))
     , limits_(limits)
     , acceptor_(io_)
     , acceptRetry_(io_)
@@ -372,12 +412,27 @@ HttpServer::Impl::Impl(const MetricsAddress& address, Handler handler, const std
         ::pthread_setname_np(::pthread_self(), "quillMetrics");
         io_.run();
     });
+    if (authorize_) {
+        checking_ = std::thread([this] {
+            ::pthread_setname_np(::pthread_self(), "quillMetricAuth");
+            Check();
+        });
+    }
 }
 
 HttpServer::Impl::~Impl()
 {
+    if (checking_.joinable()) {
+        {
+            std::lock_guard lock(checksMutex_);
+            checksStopping_ = true;
+        }
+        checksChanged_.notify_all();
+        checking_.join();
+    }
     io_.stop();
     thread_.join();
+    checks_.clear();
     for (const auto& connection : Open(open_)) {
         connection->Close();
     }
@@ -407,6 +462,46 @@ void HttpServer::Impl::Accept()
     });
 }
 
+void HttpServer::Impl::Authorize(const std::string& authorization, std::function<void(bool)> done)
+{
+    if (passed_.count(authorization) != 0) {
+        done(true);
+        return;
+    }
+    auto back = [this, authorization, done = std::move(done)](bool passed) {
+        asio::post(io_, [this, authorization, done, passed] {
+            if (passed) {
+                if (passed_.size() >= MAX_PASSED) {
+                    passed_.clear();
+                }
+                passed_.insert(authorization);
+            }
+            done(passed);
+        });
+    };
+    {
+        std::lock_guard lock(checksMutex_);
+        checks_.emplace_back(authorization, std::move(back));
+    }
+    checksChanged_.notify_one();
+}
+
+void HttpServer::Impl::Check()
+{
+    std::unique_lock lock(checksMutex_);
+    for (;;) {
+        checksChanged_.wait(lock, [this] { return checksStopping_ || !checks_.empty(); });
+        if (checksStopping_) {
+            return;
+        }
+        auto [authorization, done] = std::move(checks_.front());
+        checks_.pop_front();
+        lock.unlock();
+        done(authorize_(authorization));
+        lock.lock();
+    }
+}
+
 bool HttpServer::Impl::MakeRoom()
 {
     for (const auto wanted : {Connection::State::Idle, Connection::State::Lingering, Connection::State::Reading}) {
@@ -422,8 +517,8 @@ bool HttpServer::Impl::MakeRoom()
 }
 
 HttpServer::HttpServer(const MetricsAddress& address, Handler handler, const std::optional<TlsFiles>& tls,
-                       HttpLimits limits)
-    : impl_(std::make_unique<Impl>(address, std::move(handler), tls, limits))
+                       Authorizer authorize, HttpLimits limits)
+    : impl_(std::make_unique<Impl>(address, std::move(handler), tls, std::move(authorize), limits))
 {
 }
 

@@ -64,12 +64,19 @@ class HttpServer
 {
 public:
     using Handler = std::function<HttpAnswer(const HttpRequest&)>;
+    // Whether an Authorization value passes: slow (bcrypt), so it runs on a
+    // thread of its own ("quillMetricAuth"), one check at a time, while the
+    // server's thread goes on serving; a value that passed is remembered
+    // (at most MAX_PASSED) and not checked again.
+    using Authorizer = std::function<bool(const std::string& authorization)>;
+    static constexpr size_t MAX_PASSED = 16;
 
     // Listening on `address` when it returns, over TLS when `tls` is given;
     // throws MetricsError otherwise. `handler` runs on the server's thread,
-    // one request at a time.
+    // one request at a time; with `authorize`, only for requests it passed
+    // (the others: 401 and a Basic challenge).
     HttpServer(const MetricsAddress& address, Handler handler, const std::optional<TlsFiles>& tls = std::nullopt,
-               HttpLimits limits = {});
+               Authorizer authorize = {}, HttpLimits limits = {});
     // Closes every connection at once.
     ~HttpServer();
 

@@ -24,8 +24,6 @@ namespace {
 
 constexpr const char* CONTENT_TYPE = "text/plain; charset=utf-8";
 constexpr const char* PATH = "/metrics";
-// Authorization values remembered as passed, at most.
-constexpr size_t MAX_PASSED = 16;
 // Departures are noted this often between scrapes, in fractions of the grace.
 constexpr int TRACKS_PER_GRACE = 10;
 
@@ -94,7 +92,6 @@ bool AcceptsGzip(const std::string& acceptEncoding)
 MetricsServer::MetricsServer(const MetricsAddress& address, log4cplus::Logger& logger, WebConfig web)
     : process_(lumo::toolsCommon::ProjectVersion(), lumo::componentFramework::compat::FastDdsVersion())
     , endpoint_(std::make_shared<prometheus::Registry>())
-    , users_(std::move(web.users))
 {
     transferredBytes_ = &prometheus::BuildCounter()
                              .Name("exposer_transferred_bytes_total")
@@ -112,8 +109,14 @@ MetricsServer::MetricsServer(const MetricsAddress& address, log4cplus::Logger& l
                       .Register(*endpoint_)
                       .Add({}, prometheus::Summary::Quantiles{{0.5, 0.05}, {0.9, 0.01}, {0.99, 0.001}});
 
+    HttpServer::Authorizer authorize;
+    if (!web.users.empty()) {
+        authorize = [users = std::move(web.users)](const std::string& authorization) {
+            return Authorized(users, authorization);
+        };
+    }
     server_ = std::make_unique<HttpServer>(
-        address, [this](const HttpRequest& request) { return Answer(request); }, web.tls);
+        address, [this](const HttpRequest& request) { return Answer(request); }, web.tls, std::move(authorize));
     MetricsAddress serving = address;
     serving.port = server_->Port();
     QUILL_LOG_TO(logger, log4cplus::INFO_LOG_LEVEL, "metrics at {}://{}/metrics", web.tls ? "https" : "http",
@@ -139,11 +142,6 @@ HttpAnswer MetricsServer::Answer(const HttpRequest& request)
     if (request.target.substr(0, request.target.find('?')) != PATH) {
         return {404, {{"Content-Type", CONTENT_TYPE}}, "Not Found\n"};
     }
-    if (!Authorized(request.authorization)) {
-        return {401,
-                {{"WWW-Authenticate", "Basic realm=\"lumoQuillmon\""}, {"Content-Type", CONTENT_TYPE}},
-                "Unauthorized\n"};
-    }
     const bool get = request.method == "GET";
     if (!get && request.method != "HEAD") {
         return {405, {{"Allow", "GET, HEAD"}, {"Content-Type", CONTENT_TYPE}}, "Method Not Allowed\n"};
@@ -163,21 +161,6 @@ HttpAnswer MetricsServer::Answer(const HttpRequest& request)
             std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count()));
     }
     return answer;
-}
-
-bool MetricsServer::Authorized(const std::string& authorization)
-{
-    if (users_.empty() || passed_.count(authorization) != 0) {
-        return true;
-    }
-    if (!quillMetrics::Authorized(users_, authorization)) {
-        return false;
-    }
-    if (passed_.size() >= MAX_PASSED) {
-        passed_.clear();
-    }
-    passed_.insert(authorization);
-    return true;
 }
 
 void MetricsServer::Serve(std::shared_ptr<const quillModel::TallyList> tallies)

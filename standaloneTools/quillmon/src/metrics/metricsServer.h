@@ -9,10 +9,8 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -58,8 +56,6 @@ public:
 
 private:
     HttpAnswer Answer(const HttpRequest& request);
-    // Whether the request names a user with its password (or none is needed).
-    bool Authorized(const std::string& authorization);
     // The exposition; `shown`: a client reads it (not a HEAD request).
     std::string Exposition(bool shown);
     // Folds departed writers on time when nothing scrapes.
@@ -77,12 +73,6 @@ private:
     bool stopped_ = false;
     std::shared_ptr<TallyMetrics> tallies_; // mutex_
     std::thread tracking_;
-
-    const std::map<std::string, std::string> users_;
-    // Authorization values that passed: bcrypt costs tens of milliseconds a
-    // check, on the server's thread, and Prometheus sends the same every
-    // scrape. Only the server's thread touches it.
-    std::set<std::string> passed_;
 
     std::unique_ptr<HttpServer> server_; // stops serving before the figures go
 };
