@@ -1,7 +1,8 @@
 // The Prometheus endpoint of --metrics: an HttpServer (httpServer.h: one
 // thread, bounded connections) on the given address (IPv4 or IPv6),
 // answering GET and HEAD of exactly /metrics with the text exposition format
-// of prometheus-cpp's serializer, gzipped when the client accepts gzip. It
+// of prometheus-cpp's serializer, gzipped when the client accepts gzip;
+// over TLS and for the users of --metrics-web-config when it is given. It
 // listens from its construction, before the monitor joins the domain, so
 // that a bad address ends the run before it starts; the tallies' metrics
 // come once the readers exist.
