@@ -35,9 +35,10 @@ PACKAGES=(
     # the Debian package and its check (tests/package): CPack's dependency
     # computation needs file; man renders the manual pages
     file lintian man-db
-    # --metrics: cpp-httplib, the endpoint's HTTP server, and prometheus-cpp
-    # (its core serializer); Prometheus and promtool, and curl, in its tests
-    libcpp-httplib-dev prometheus-cpp-dev prometheus curl
+    # --metrics: Boost.Asio and Beast (headers), the endpoint's HTTP server,
+    # and prometheus-cpp (its core serializer); Prometheus and promtool, and
+    # curl, in its tests
+    libboost1.74-dev prometheus-cpp-dev prometheus curl
     # --live: ncursesw draws the view; tmux is the real terminal of its tests
     # and of the README's screenshot (bench/throughput/live.sh uses script,
     # from bsdutils, which is essential)

@@ -16,9 +16,11 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <arpa/inet.h>
+#include <crypt.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -302,26 +304,141 @@ TEST(Metrics, AScrapePassesPromtoolAndPrometheusStoresWhatTheReportSays)
     EXPECT_EQ(missing, 29u);
 }
 
-// An address that cannot be served is one ERROR line and status 1, before
-// the monitor makes its participant.
+// An address that cannot be served, or a web config that cannot be used,
+// is one ERROR line and status 1, before the monitor makes its participant.
 TEST(Metrics, AnAddressInUseOrNotOfThisHostEndsTheRunBeforeItStarts)
 {
     Listener taken;
+    lumo::test::ScratchDir dir;
     const std::string inUse = "127.0.0.1:" + std::to_string(taken.Port());
-    const std::vector<std::pair<std::string, std::string>> cases{
-        {inUse, "ERROR: cannot serve metrics on " + inUse + ": Address already in use"},
+    const std::string unknownKey = dir.Path() + "/unknown.yml";
+    std::ofstream(unknownKey) << "tls_server_config:\n  cert_file: c.pem\n  key_file: k.pem\n  client_auth_type: "
+                                 "RequireAndVerifyClientCert\n";
+    const std::string missing = dir.Path() + "/missing.yml";
+    const std::string noKey = dir.Path() + "/nokey.yml";
+    std::ofstream(noKey) << "tls_server_config:\n  cert_file: " << dir.Path() << "/nothing.pem\n  key_file: k.pem\n";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+        {{"--metrics", inUse}, "ERROR: cannot serve metrics on " + inUse + ": Address already in use"},
         // TEST-NET-1: never an address of this host.
-        {"192.0.2.1:9464",
+        {{"--metrics", "192.0.2.1:9464"},
          "ERROR: cannot serve metrics on 192.0.2.1:9464: Cannot assign requested address (not an address of this "
          "host)"},
+        {{"--metrics", "127.0.0.1:0", "--metrics-web-config", unknownKey},
+         "ERROR: cannot use the metrics web config " + unknownKey +
+             ": line 4: 'client_auth_type' is not read (only cert_file and key_file)"},
+        {{"--metrics", "127.0.0.1:0", "--metrics-web-config", missing},
+         "ERROR: cannot use the metrics web config " + missing + ": No such file or directory"},
+        {{"--metrics", "127.0.0.1:0", "--metrics-web-config", noKey},
+         "ERROR: cannot serve metrics on 127.0.0.1:0: the TLS certificate " + dir.Path() +
+             "/nothing.pem: No such file or directory"},
+        {{"--metrics-web-config", missing}, "ERROR: --metrics-web-config needs --metrics"},
     };
-    for (const auto& [address, error] : cases) {
+    for (const auto& [args, error] : cases) {
         const auto topic = UniqueTopic("MetricsRefused");
-        auto monitor = lumo::test::StartMonitor(Confined({"-d", "-t", topic, "--metrics", address}));
+        std::vector<std::string> all{"-d", "-t", topic};
+        all.insert(all.end(), args.begin(), args.end());
+        auto monitor = lumo::test::StartMonitor(Confined(all));
         EXPECT_EQ(monitor->Wait(EXIT_TIMEOUT), 1) << monitor->Output();
         EXPECT_THAT(MessagesAt(*monitor, "ERROR"), ElementsAre(error)) << monitor->Output();
         EXPECT_THAT(MessagesAt(*monitor, "INFO"), Not(Contains("Going to create 1 topic(s) and reader(s): " + topic)));
     }
+}
+
+namespace {
+
+// A bcrypt hash of `password`, as htpasswd -B makes it (cost 5: quick).
+std::string Bcrypt(const std::string& password)
+{
+    const char* salt = crypt_gensalt("$2b$", 5, nullptr, 0);
+    EXPECT_NE(salt, nullptr);
+    crypt_data data{};
+    const char* hash = salt == nullptr ? nullptr : crypt_r(password.c_str(), salt, &data);
+    EXPECT_NE(hash, nullptr);
+    return hash == nullptr ? "" : hash;
+}
+
+// curl's status code for a scrape of `url` (000 when no HTTP answer came)
+// and the WWW-Authenticate it got.
+std::string CurlStatus(const std::string& url, const std::vector<std::string>& options)
+{
+    std::vector<std::string>
+        args{"-sS", "--max-time", "20", "-o", "/dev/null", "-w", "%{http_code} %header{www-authenticate}"};
+    args.insert(args.end(), options.begin(), options.end());
+    args.push_back(url);
+    ProcessRunner curl("/usr/bin/curl", args);
+    curl.Wait(30s);
+    const auto lines = curl.Lines();
+    return lines.empty() ? "" : lines.back();
+}
+
+} // namespace
+
+// --metrics-web-config: TLS and a user's password, as Prometheus scrapes
+// with them; without either the endpoint answers nothing readable.
+TEST(Metrics, WithAWebConfigPrometheusScrapesOverTlsWithAPasswordAndOthersAreRefused)
+{
+    lumo::test::ScratchDir dir;
+    ProcessRunner openssl("/usr/bin/openssl",
+                          {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                           "-keyout", dir.Path() + "/key.pem", "-out", dir.Path() + "/cert.pem", "-days", "2", "-subj",
+                           "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
+    ASSERT_EQ(openssl.Wait(30s), 0) << openssl.Output();
+    // File names relative to the config's own directory, as the exporters take them.
+    std::ofstream(dir.Path() + "/web.yml") << "# who may scrape\n"
+                                              "tls_server_config:\n"
+                                              "  cert_file: cert.pem\n"
+                                              "  key_file: key.pem\n"
+                                              "basic_auth_users:\n"
+                                              "  prometheus: '"
+                                           << Bcrypt("s3cret") << "'\n";
+    const auto topic = UniqueTopic("MetricsTls");
+    auto monitor = StartReadyMonitor(
+        {"-d", "-t", topic, "--metrics", "127.0.0.1:0", "--metrics-web-config", dir.Path() + "/web.yml"});
+    static const std::regex served(R"(metrics at https://(127\.0\.0\.1:[0-9]+)/metrics)");
+    std::smatch match;
+    const std::string output = monitor->Output();
+    ASSERT_TRUE(std::regex_search(output, match, served)) << output;
+    const std::string target = match[1];
+    const std::string url = "https://" + target + "/metrics";
+
+    const std::string ca = dir.Path() + "/cert.pem";
+    const std::string challenge = " Basic realm=\"lumoQuillmon\"";
+    const std::vector<std::tuple<const char*, std::string, std::vector<std::string>, std::string>> rows{
+        {"the user's password", url, {"--cacert", ca, "-u", "prometheus:s3cret"}, "200 "},
+        {"a wrong password", url, {"--cacert", ca, "-u", "prometheus:wrong"}, "401" + challenge},
+        {"another user", url, {"--cacert", ca, "-u", "other:s3cret"}, "401" + challenge},
+        {"no password", url, {"--cacert", ca}, "401" + challenge},
+        {"no TLS", "http://" + target + "/metrics", {"-u", "prometheus:s3cret"}, "000 "},
+    };
+    for (const auto& [name, address, options, expected] : rows) {
+        EXPECT_EQ(CurlStatus(address, options), expected) << name;
+    }
+
+    const int prometheusPort = FreePort();
+    const std::string server = "http://127.0.0.1:" + std::to_string(prometheusPort);
+    std::ofstream(dir.Path() + "/prometheus.yml") << "global:\n"
+                                                     "  scrape_interval: 1s\n"
+                                                     "scrape_configs:\n"
+                                                     "  - job_name: lumo\n"
+                                                     "    scheme: https\n"
+                                                     "    tls_config:\n"
+                                                     "      ca_file: "
+                                                  << dir.Path()
+                                                  << "/cert.pem\n"
+                                                     "    basic_auth:\n"
+                                                     "      username: prometheus\n"
+                                                     "      password: s3cret\n"
+                                                     "    static_configs:\n"
+                                                     "      - targets: ['"
+                                                  << target << "']\n";
+    ProcessRunner prometheus("/usr/bin/prometheus",
+                             {"--config.file=" + dir.Path() + "/prometheus.yml",
+                              "--storage.tsdb.path=" + dir.Path() + "/data",
+                              "--web.listen-address=127.0.0.1:" + std::to_string(prometheusPort)});
+    EXPECT_EQ(AwaitQuery(server, "up{job=\"lumo\"}", 1), 1u);
+    EXPECT_EQ(AwaitQuery(server, "count(lumo_quillmon_matched_writers{topic=\"" + topic + "\"})", 1), 1u);
+    EXPECT_EQ(StopWith(*monitor), 0);
+    EXPECT_EQ(StopWith(prometheus, SIGTERM), 0);
 }
 
 namespace {

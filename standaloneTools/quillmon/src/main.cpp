@@ -207,8 +207,15 @@ int RunMonitor(int argc, char** argv, log4cplus::Logger& logger, tools::Teardown
     }
     // Listening before the domain is joined: an address that cannot be served ends the run here.
     std::unique_ptr<quillMetrics::MetricsServer> metrics;
+    if (settings.metrics.webConfig && !settings.metrics.address) {
+        throw std::invalid_argument("--metrics-web-config needs --metrics");
+    }
     if (settings.metrics.address) {
-        metrics = std::make_unique<quillMetrics::MetricsServer>(*settings.metrics.address, logger);
+        metrics = std::make_unique<quillMetrics::MetricsServer>(*settings.metrics.address, logger,
+                                                                settings.metrics.webConfig
+                                                                    ? quillMetrics::ReadWebConfig(
+                                                                          *settings.metrics.webConfig)
+                                                                    : quillMetrics::WebConfig{});
     }
 
     // Before the domain is joined: a terminal it cannot drive ends the run here.

@@ -90,6 +90,9 @@ QuillmonSettings QuillmonSettingsFrom(const po::variables_map& vm)
     if (vm.count("metrics") != 0) {
         settings.metrics.address = vm["metrics"].as<quillMetrics::MetricsAddress>();
     }
+    if (vm.count("metrics-web-config") != 0) {
+        settings.metrics.webConfig = vm["metrics-web-config"].as<std::string>();
+    }
 
     if (vm.count("security") != 0) {
         settings.security.enclave = vm["security"].as<std::string>();

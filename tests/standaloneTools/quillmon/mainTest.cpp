@@ -67,7 +67,8 @@ TEST(QuillmonUsage, HelpPrintsTheOptionTableOnlyAndExitsZero)
                                                 "--report arg", "--report-period arg (=1)", "--duration arg",
                                                 "--fail-on arg", "--report-html arg",
                                                 // Then the metrics endpoint's, --version, --security, --list.
-                                                "--metrics arg", "--version", "--security arg", "--list", "--live"};
+                                                "--metrics arg", "--metrics-web-config arg", "--version",
+                                                "--security arg", "--list", "--live"};
         std::vector<std::string> found;
         for (const auto& line : lines) {
             if (line.rfind("  -", 0) == 0) {

@@ -81,7 +81,10 @@ void AddMetricsOptions(po::options_description& options)
     options.add_options()
         ("metrics", po::value<MetricsAddress>(),
             "Serve Prometheus metrics at http://HOST:PORT/metrics (HOST:PORT, e.g. 127.0.0.1:9464; no "
-            "authentication: keep it on a trusted interface)");
+            "authentication: keep it on a trusted interface)")
+        ("metrics-web-config", po::value<std::string>(),
+            "With --metrics: TLS and basic-auth users for the endpoint, in the Prometheus exporters' web "
+            "configuration format (tls_server_config: cert_file, key_file; basic_auth_users: name: bcrypt hash)");
     // clang-format on
 }
 

@@ -36,6 +36,7 @@ void AddMetricsOptions(boost::program_options::options_description& options);
 struct MetricsSettings
 {
     std::optional<MetricsAddress> address; // --metrics; nothing serves without it
+    std::optional<std::string> webConfig;  // --metrics-web-config: TLS and users
 };
 
 } // namespace quillMetrics

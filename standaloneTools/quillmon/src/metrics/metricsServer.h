@@ -1,33 +1,29 @@
-// The Prometheus endpoint of --metrics: cpp-httplib on the given address
-// (IPv4 or IPv6), answering GET and HEAD of exactly /metrics with the text
-// exposition format of prometheus-cpp's serializer, gzipped when the client
-// accepts gzip. Each connection has a thread of its own, up to
-// MAX_CONNECTION_THREADS, so that idle or slow clients do not hold up a
-// scrape. It listens from its construction, before the monitor joins the
-// domain, so that a bad address ends the run before it starts; the tallies'
-// metrics come once the readers exist.
+// The Prometheus endpoint of --metrics: an HttpServer (httpServer.h: one
+// thread, bounded connections) on the given address (IPv4 or IPv6),
+// answering GET and HEAD of exactly /metrics with the text exposition format
+// of prometheus-cpp's serializer, gzipped when the client accepts gzip;
+// over TLS and for the users of --metrics-web-config when it is given. It
+// listens from its construction, before the monitor joins the domain, so
+// that a bad address ends the run before it starts; the tallies' metrics
+// come once the readers exist.
 #pragma once
 
 #include <condition_variable>
-#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <log4cplus/logger.h>
 
+#include "httpServer.h"
 #include "metricsOptions.h"
 #include "model/readerTally.h"
 #include "model/tallyList.h"
 #include "processMetrics.h"
-
-namespace httplib {
-class Server;
-}
+#include "webConfig.h"
 
 namespace prometheus {
 class Counter;
@@ -39,25 +35,15 @@ namespace quillMetrics {
 
 class TallyMetrics;
 
-// The address cannot be served: what() is the ERROR line's text.
-class MetricsError : public std::runtime_error
-{
-public:
-    using std::runtime_error::runtime_error;
-};
-
 // Whether an Accept-Encoding header's value accepts gzip (a q above 0).
 bool AcceptsGzip(const std::string& acceptEncoding);
 
 class MetricsServer
 {
 public:
-    // Connections served at once; more wait for one of them to end (an idle
-    // one after the keep-alive time, a slow one after the read timeout).
-    static constexpr size_t MAX_CONNECTION_THREADS = 32;
-
-    // Listening on `address` when it returns; throws MetricsError otherwise.
-    MetricsServer(const MetricsAddress& address, log4cplus::Logger& logger);
+    // Listening on `address` when it returns, as `web` says (TLS, users);
+    // throws MetricsError otherwise.
+    MetricsServer(const MetricsAddress& address, log4cplus::Logger& logger, WebConfig web = {});
     ~MetricsServer();
 
     MetricsServer(const MetricsServer&) = delete;
@@ -66,7 +52,11 @@ public:
     // From now on the readers' metrics too.
     void Serve(std::shared_ptr<const quillModel::TallyList> tallies);
 
+    // The port it listens on (the one chosen for port 0).
+    uint16_t Port() const { return server_->Port(); }
+
 private:
+    HttpAnswer Answer(const HttpRequest& request);
     // The exposition; `shown`: a client reads it (not a HEAD request).
     std::string Exposition(bool shown);
     // Folds departed writers on time when nothing scrapes.
@@ -85,9 +75,7 @@ private:
     std::shared_ptr<TallyMetrics> tallies_; // mutex_
     std::thread tracking_;
 
-    std::unique_ptr<httplib::Server> server_; // stops serving before the figures go
-    uint16_t port_ = 0;
-    std::thread listening_;
+    std::unique_ptr<HttpServer> server_; // stops serving before the figures go
 };
 
 } // namespace quillMetrics

@@ -76,7 +76,7 @@ private:
 
     const std::shared_ptr<const quillModel::TallyList> tallies_;
     const Clock::duration grace_;
-    // Scrapes come on several server threads, tracking on another; each
+    // Scrapes come on the server's thread, tracking on another; each
     // uses its snapshots before a later one is taken.
     std::mutex inOrder_;
     std::mutex mutex_;
