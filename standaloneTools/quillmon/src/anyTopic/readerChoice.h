@@ -35,8 +35,8 @@ bool ReadAsOwnType(const TopicType& type);
 // What the reader --any-type makes for these writers requests: `ownReader`
 // (the reader the monitor makes on a named topic) for its own type, else the
 // same with the type read and every partition; nothing without writers.
-std::optional<lumo::componentFramework::EndpointQos>
-AnyTypeReader(const lumo::componentFramework::EndpointQos& ownReader,
-              const std::vector<lumo::componentFramework::DiscoveredWriter>& writers);
+std::optional<lumo::componentFramework::EndpointQos> AnyTypeReader(
+    const lumo::componentFramework::EndpointQos& ownReader,
+    const std::vector<lumo::componentFramework::DiscoveredWriter>& writers);
 
 } // namespace anyTopic
