@@ -12,8 +12,6 @@
 
 namespace cf = lumo::componentFramework;
 using anyTopic::AnyTypeReader;
-using anyTopic::TopicType;
-using anyTopic::TypeToRead;
 
 namespace {
 
@@ -28,37 +26,13 @@ cf::DiscoveredWriter Writer(const std::string& guid, const std::string& typeName
 
 } // namespace
 
-TEST(TypeToRead, TheTypeMostWritersAnnounceAndOfEqualsTheFirstWriters)
-{
-    const TopicType a{"A", true};
-    const TopicType b{"B", false};
-    struct Case
-    {
-        std::string name;
-        std::vector<cf::DiscoveredWriter> writers;
-        std::optional<TopicType> read;
-    };
-    for (const auto& c : std::vector<Case>{
-             {"no writer", {}, std::nullopt},
-             {"one writer", {Writer("1", "B", false)}, b},
-             {"one writer of each: the lowest GUID's, in any order",
-              {Writer("2", "B", false), Writer("1", "A", true)},
-              a},
-             {"the majority, though its writers come later",
-              {Writer("1", "B", false), Writer("2", "A", true), Writer("3", "A", true)},
-              a},
-             {"keyed and keyless of one name are two types",
-              {Writer("1", "A", false), Writer("2", "A", true), Writer("3", "A", true)},
-              a},
-         }) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(TypeToRead(c.writers), c.read);
-    }
-}
-
-TEST(AnyTypeReader, TheMonitorsOwnReaderForItsOwnTypeElseARawOneOfEveryPartition)
+// The type most writers announce (of equals, the lowest GUID's, in any
+// order); the monitor's own reader for its own type, else a raw one of every
+// partition.
+TEST(AnyTypeReader, TheTypeMostWritersAnnounceInTheMonitorsOwnReaderOrARawOne)
 {
     const std::string own = cf::AgnosticTopicPubSubType::TYPE_NAME;
+    const auto every = cf::compat::EveryPartition();
     cf::EndpointQos ownReader;
     ownReader.typeName = own;
     ownReader.partitions = {"cell7"};
@@ -72,12 +46,22 @@ TEST(AnyTypeReader, TheMonitorsOwnReaderForItsOwnTypeElseARawOneOfEveryPartition
     };
     for (const auto& c : std::vector<Case>{
              {"its own type", {Writer("1", own, false)}, own, false, {"cell7"}},
-             {"its own type's name, keyed", {Writer("1", own, true)}, own, true, cf::compat::EveryPartition()},
-             {"another type, of the most writers",
+             {"its own type's name, keyed", {Writer("1", own, true)}, own, true, every},
+             {"one writer of each: the lowest GUID's",
+              {Writer("2", "B", false), Writer("1", "A", true)},
+              "A",
+              true,
+              every},
+             {"the majority, though its writers come later",
               {Writer("1", own, false), Writer("2", "B", true), Writer("3", "B", true)},
               "B",
               true,
-              cf::compat::EveryPartition()},
+              every},
+             {"keyed and keyless of one name are two types",
+              {Writer("1", "A", false), Writer("2", "A", true), Writer("3", "A", true)},
+              "A",
+              true,
+              every},
          }) {
         SCOPED_TRACE(c.name);
         const auto reader = AnyTypeReader(ownReader, c.writers);
