@@ -61,57 +61,6 @@ size_t CountContaining(const std::vector<std::string>& lines, const std::string&
         std::count_if(lines.begin(), lines.end(), [&](const auto& line) { return line.find(text) != line.npos; }));
 }
 
-// The ids the publisher gives `count` samples: the first `start`, then
-// `increment` more each, twice that for samples k*skipEvery, and sample
-// `repeat` the previous one's id again.
-std::vector<uint32_t> PublishedIds(uint32_t count, uint32_t start, uint32_t increment, uint32_t skipEvery,
-                                   uint32_t repeat)
-{
-    std::vector<uint32_t> ids{start};
-    for (uint32_t n = 1; n < count; ++n) {
-        uint32_t id = ids.back();
-        if (n != repeat) {
-            id += increment * (n % skipEvery == 0 ? 2u : 1u);
-        }
-        ids.push_back(id);
-    }
-    return ids;
-}
-
-// The count an exit report must show for the published `ids` when the reader
-// saw all of them: counting restarts at the last reset, whose first sample
-// logs the "Payload size" line; a match leaves -1 before that sample, a
-// liveliness change 0.
-int64_t CountSinceLastReset(const std::vector<std::string>& info, const std::string& prefix,
-                            const std::vector<uint32_t>& ids)
-{
-    bool lastResetWasMatch = false;
-    std::optional<uint32_t> firstId;
-    bool firstAfterMatch = false;
-    const std::string sampleIdHead = prefix + " SampleId: ";
-    for (const auto& line : info) {
-        if (line == prefix) {
-            lastResetWasMatch = true;
-        } else if (line.rfind(prefix + " alive_count: ", 0) == 0) {
-            lastResetWasMatch = false;
-        } else if (line.rfind(sampleIdHead, 0) == 0 && line.find(" Payload size: ") != line.npos) {
-            firstId = static_cast<uint32_t>(std::stoul(line.substr(sampleIdHead.size())));
-            firstAfterMatch = lastResetWasMatch;
-        }
-    }
-    const auto first = firstId ? std::find(ids.begin(), ids.end(), *firstId) : ids.end();
-    if (first == ids.end()) {
-        ADD_FAILURE() << "no first sample after a reset among the published ids";
-        return INT64_MIN;
-    }
-    return static_cast<int64_t>(ids.end() - first) - (firstAfterMatch ? 1 : 0);
-}
-
-std::vector<uint32_t> IdsFromZero(uint32_t count)
-{
-    return PublishedIds(count, 0, 1, UINT32_MAX, UINT32_MAX);
-}
-
 // Waits until `message` (level and text, as Messages() gives them) was
 // logged `times` times.
 bool WaitForMessage(const ProcessRunner& process, const std::string& message, size_t times,

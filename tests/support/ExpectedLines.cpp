@@ -1,6 +1,11 @@
 #include "ExpectedLines.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <optional>
 #include <regex>
+
+#include <gtest/gtest.h>
 
 namespace lumo::test {
 
@@ -15,17 +20,48 @@ std::string ExitReport(const std::string& topic, uint32_t index, int64_t samples
            " #lost samples: " + std::to_string(lost);
 }
 
-int64_t LastBaselineId(const std::vector<std::string>& messages, const std::string& topic, uint32_t index)
+std::vector<uint32_t> PublishedIds(uint32_t count, uint32_t start, uint32_t increment, uint32_t skipEvery,
+                                   uint32_t repeat)
 {
-    const std::regex baseline(RegexEscaped(Prefix(topic, index) + " SampleId: ") + "([0-9]+) Payload size: ");
-    int64_t id = 0;
-    for (const auto& message : messages) {
-        std::smatch match;
-        if (std::regex_search(message, match, baseline)) {
-            id = std::stoll(match[1]);
+    std::vector<uint32_t> ids{start};
+    for (uint32_t n = 1; n < count; ++n) {
+        uint32_t id = ids.back();
+        if (n != repeat) {
+            id += increment * (n % skipEvery == 0 ? 2u : 1u);
+        }
+        ids.push_back(id);
+    }
+    return ids;
+}
+
+int64_t CountSinceLastReset(const std::vector<std::string>& info, const std::string& prefix,
+                            const std::vector<uint32_t>& ids)
+{
+    bool lastResetWasMatch = false;
+    std::optional<uint32_t> firstId;
+    bool firstAfterMatch = false;
+    const std::string sampleIdHead = prefix + " SampleId: ";
+    for (const auto& line : info) {
+        if (line == prefix) {
+            lastResetWasMatch = true;
+        } else if (line.rfind(prefix + " alive_count: ", 0) == 0) {
+            lastResetWasMatch = false;
+        } else if (line.rfind(sampleIdHead, 0) == 0 && line.find(" Payload size: ") != line.npos) {
+            firstId = static_cast<uint32_t>(std::stoul(line.substr(sampleIdHead.size())));
+            firstAfterMatch = lastResetWasMatch;
         }
     }
-    return id;
+    const auto first = firstId ? std::find(ids.begin(), ids.end(), *firstId) : ids.end();
+    if (first == ids.end()) {
+        ADD_FAILURE() << "no first sample after a reset among the published ids";
+        return INT64_MIN;
+    }
+    return static_cast<int64_t>(ids.end() - first) - (firstAfterMatch ? 1 : 0);
+}
+
+std::vector<uint32_t> IdsFromZero(uint32_t count)
+{
+    return PublishedIds(count, 0, 1, UINT32_MAX, UINT32_MAX);
 }
 
 std::string Summary(const std::string& topic, uint32_t index, uint64_t written, uint64_t skipped, uint64_t repeated,
