@@ -249,6 +249,26 @@ double CpuSeconds(pid_t pid)
 
 } // namespace
 
+namespace {
+
+// A Prometheus on 127.0.0.1:`port` scraping `target` every second; `job`
+// adds to its job's settings.
+std::unique_ptr<ProcessRunner> StartPrometheus(const lumo::test::ScratchDir& dir, int port, const std::string& target,
+                                               const std::string& job)
+{
+    std::ofstream(dir.Path() + "/prometheus.yml")
+        << "global:\n  scrape_interval: 1s\nscrape_configs:\n"
+           "  - job_name: lumo\n"
+        << job << "    static_configs:\n      - targets: ['" << target << "']\n";
+    return std::make_unique<ProcessRunner>("/usr/bin/prometheus",
+                                           std::vector<std::string>{"--config.file=" + dir.Path() + "/prometheus.yml",
+                                                                    "--storage.tsdb.path=" + dir.Path() + "/data",
+                                                                    "--web.listen-address=127.0.0.1:" +
+                                                                        std::to_string(port)});
+}
+
+} // namespace
+
 TEST(Metrics, AScrapePassesPromtoolAndPrometheusStoresWhatTheReportSays)
 {
     const auto topic = UniqueTopic("Metrics");
@@ -260,17 +280,7 @@ TEST(Metrics, AScrapePassesPromtoolAndPrometheusStoresWhatTheReportSays)
 
     const int prometheusPort = FreePort();
     const std::string server = "http://127.0.0.1:" + std::to_string(prometheusPort);
-    std::ofstream(dir.Path() + "/prometheus.yml") << "global:\n"
-                                                     "  scrape_interval: 1s\n"
-                                                     "scrape_configs:\n"
-                                                     "  - job_name: lumo\n"
-                                                     "    static_configs:\n"
-                                                     "      - targets: ['"
-                                                  << url.substr(7, url.size() - 7 - 8) << "']\n";
-    ProcessRunner prometheus("/usr/bin/prometheus",
-                             {"--config.file=" + dir.Path() + "/prometheus.yml",
-                              "--storage.tsdb.path=" + dir.Path() + "/data",
-                              "--web.listen-address=127.0.0.1:" + std::to_string(prometheusPort)});
+    auto prometheus = StartPrometheus(dir, prometheusPort, url.substr(7, url.size() - 7 - 8), "");
 
     // 300 samples, every tenth id skipped: 29 missing.
     auto publisher = StartConfinedPublisher(
@@ -295,7 +305,7 @@ TEST(Metrics, AScrapePassesPromtoolAndPrometheusStoresWhatTheReportSays)
     const auto missing = AwaitQuery(server, "lumo_quillmon_missing_ids_total" + series, 29);
     EXPECT_EQ(StopWith(*monitor), 0);
     EXPECT_EQ(StopWith(*publisher), 0);
-    EXPECT_EQ(StopWith(prometheus, SIGTERM), 0);
+    EXPECT_EQ(StopWith(*prometheus, SIGTERM), 0);
 
     const auto writers = lumo::test::RecordsOf(lumo::test::ReadReport(report), "writer", true);
     ASSERT_EQ(writers.size(), 1u);
@@ -416,29 +426,19 @@ TEST(Metrics, WithAWebConfigPrometheusScrapesOverTlsWithAPasswordAndOthersAreRef
 
     const int prometheusPort = FreePort();
     const std::string server = "http://127.0.0.1:" + std::to_string(prometheusPort);
-    std::ofstream(dir.Path() + "/prometheus.yml") << "global:\n"
-                                                     "  scrape_interval: 1s\n"
-                                                     "scrape_configs:\n"
-                                                     "  - job_name: lumo\n"
-                                                     "    scheme: https\n"
-                                                     "    tls_config:\n"
-                                                     "      ca_file: "
-                                                  << dir.Path()
-                                                  << "/cert.pem\n"
-                                                     "    basic_auth:\n"
-                                                     "      username: prometheus\n"
-                                                     "      password: s3cret\n"
-                                                     "    static_configs:\n"
-                                                     "      - targets: ['"
-                                                  << target << "']\n";
-    ProcessRunner prometheus("/usr/bin/prometheus",
-                             {"--config.file=" + dir.Path() + "/prometheus.yml",
-                              "--storage.tsdb.path=" + dir.Path() + "/data",
-                              "--web.listen-address=127.0.0.1:" + std::to_string(prometheusPort)});
+    auto prometheus = StartPrometheus(dir, prometheusPort, target,
+                                      "    scheme: https\n"
+                                      "    tls_config:\n"
+                                      "      ca_file: " +
+                                          ca +
+                                          "\n"
+                                          "    basic_auth:\n"
+                                          "      username: prometheus\n"
+                                          "      password: s3cret\n");
     EXPECT_EQ(AwaitQuery(server, "up{job=\"lumo\"}", 1), 1u);
     EXPECT_EQ(AwaitQuery(server, "count(lumo_quillmon_matched_writers{topic=\"" + topic + "\"})", 1), 1u);
     EXPECT_EQ(StopWith(*monitor), 0);
-    EXPECT_EQ(StopWith(prometheus, SIGTERM), 0);
+    EXPECT_EQ(StopWith(*prometheus, SIGTERM), 0);
 }
 
 namespace {
